@@ -1,0 +1,16 @@
+// The agent's settings, read once at start-up into one process-wide record.
+#pragma once
+
+#include <string>
+
+struct AgentParameters {
+  // Agent installation folder; ends with a path separator.
+  std::string RZAgentInstallDir;
+};
+
+// The process-wide record.
+AgentParameters& AgentParams();
+
+// Fills the record from the agent's registry keys. 0 on success, 13 when a
+// required value is missing.
+int InitializeAgentParameters();

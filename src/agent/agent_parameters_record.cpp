@@ -1,0 +1,6 @@
+#include "agent/agent_parameters.h"
+
+AgentParameters& AgentParams() {
+  static AgentParameters params;
+  return params;
+}

@@ -1,0 +1,83 @@
+// Runs the real program with a seeded agent registry and checks the full
+// exit code and the agent log it leaves.
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+class CommandLineFlow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ClearAgentRegistry();
+    SeedMinimalAgent(agent_.path() + "\\");
+  }
+  void TearDown() override { ClearAgentRegistry(); }
+
+  DWORD Run(const std::string& args) {
+    ProcessRun run = RunProcess("\"" + BinPath("OfficeInstaller.exe") + "\" " + args);
+    EXPECT_TRUE(run.started);
+    EXPECT_FALSE(run.timedOut);
+    return run.exitCode;
+  }
+  std::string Log() const { return ReadFileBytes(agent_ / "logs\\rzprereqhandler.log"); }
+  bool Logged(const std::string& text) const { return Log().find(text) != std::string::npos; }
+
+  TempDir agent_{"cmdline_agent"};
+};
+
+}  // namespace
+
+TEST_F(CommandLineFlow, ValidLineReachesTheDeploymentPlaceholder) {
+  DWORD code = Run("-pid 12 -ch C1 -oce E1 -in pkg.exe -prid P1 -v 1.0");
+  EXPECT_EQ(code, 120u);
+  EXPECT_TRUE(Logged("[INFO] OfficeInstaller_N : 3.0\n"));
+  EXPECT_TRUE(Logged("Office Source PatchID : 12\n"));
+  EXPECT_TRUE(Logged("Office Installer name : " + agent_.path() + "\\\\patches\\pkg.exe\n"));
+  EXPECT_TRUE(Logged("not built yet"));
+  EXPECT_FALSE(Logged("Invalid arguments."));
+  EXPECT_TRUE(Logged("Log close time: "));
+}
+
+TEST_F(CommandLineFlow, DebugWithoutLanguageSwallowsThePatchId) {
+  EXPECT_EQ(Run("-debugwithoutlang -pid 5"), 13u);
+  EXPECT_TRUE(Logged("Debug Enabled without language"));
+  EXPECT_TRUE(Logged("[ERROR] ******************************Debug Finished***************************\n"));
+  EXPECT_FALSE(Logged("Office Source PatchID"));
+  EXPECT_FALSE(Logged("Invalid arguments."));
+  EXPECT_TRUE(Logged("Log close time: "));
+}
+
+TEST_F(CommandLineFlow, DebugWithLanguageAndUnknownType) {
+  EXPECT_EQ(Run("-debugwithlang de-DE x"), 13u);
+  EXPECT_TRUE(Logged("DebugLanguage : de-DE\n"));
+  EXPECT_TRUE(Logged("Debug Enabled with language"));
+  EXPECT_TRUE(Logged("Debug Finished"));
+}
+
+TEST_F(CommandLineFlow, UpperCaseOptionIsAcceptedButTheRunIsInvalid) {
+  EXPECT_EQ(Run("-PID 7"), 13u);
+  EXPECT_TRUE(Logged("Office Source PatchID : 7\n"));
+  EXPECT_TRUE(Logged("[ERROR] Invalid arguments.\n"));
+  EXPECT_TRUE(Logged("Log close time: "));  // the log is closed on this exit too
+}
+
+TEST_F(CommandLineFlow, TrailingVersionOptionLogsAnEmptyValue) {
+  EXPECT_EQ(Run("-pid 12 -ch C1 -oce E1 -in pkg.exe -prid P1 -v"), 13u);
+  EXPECT_TRUE(Logged("Version : \n"));
+  EXPECT_TRUE(Logged("Invalid arguments.\n"));
+}
+
+TEST_F(CommandLineFlow, QuotedArgumentsFollowTheSystemSplitter) {
+  EXPECT_EQ(Run("-pid 12 -ch \"Current Channel\" -oce E1 -in \"my pkg.exe\" -prid P1 -v 1.0"), 120u);
+  EXPECT_TRUE(Logged("Office Channel : Current Channel\n"));
+  EXPECT_TRUE(Logged("\\patches\\my pkg.exe\n"));
+}
+
+TEST_F(CommandLineFlow, MissingInstallFolderEndsWithThirteen) {
+  ClearAgentRegistry();
+  EXPECT_EQ(Run("-pid 12 -ch C1 -oce E1 -in pkg.exe -prid P1 -v 1.0"), 13u);
+  EXPECT_FALSE(FileExists(agent_ / "logs\\rzprereqhandler.log"));
+}

@@ -1,0 +1,177 @@
+#include "log/agent_log.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "agent/agent_parameters.h"
+#include "agent/registry.h"
+#include "support/test_support.h"
+
+using testing_support::ReadFileBytes;
+using testing_support::TempDir;
+
+namespace {
+
+const char kAgentKey[] = "Software\\Varnholt\\Plexmoor\\RZAgent";
+
+class AgentLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override { testing_support::ClearAgentRegistry(); }
+  void TearDown() override {
+    CloseAgentLog();
+    testing_support::ClearAgentRegistry();
+  }
+
+  // Opens the log at the given registry level, writes one line per level,
+  // closes it and returns the file.
+  std::string WriteAllLevels(const TempDir& dir, const char* level) {
+    if (level) writeValue(HKEY_LOCAL_MACHINE, kAgentKey, "RZAgentLogLevel", level, REG_DWORD);
+    EXPECT_EQ(OpenAgentLog("levels.log", dir.path().c_str(), 1), 0);
+    LogInfo("info line\n");
+    LogError("error line\n");
+    LogDebug("debug line\n");
+    LogTrace("trace line\n");
+    CloseAgentLog();
+    return ReadFileBytes(dir / "levels.log");
+  }
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+}  // namespace
+
+TEST_F(AgentLogTest, LevelFilterUsesTheLowEightBits) {
+  struct Case {
+    const char* level;
+    bool info, error, debug, trace;
+  } cases[] = {
+      {"0", false, false, false, false},  {"2", true, true, false, false},  {"4", true, true, true, true},
+      {"258", true, true, false, false},  {"256", false, false, false, false}, {nullptr, true, true, false, false},
+      {"1", true, false, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.level ? c.level : "missing");
+    TempDir dir("log_levels");
+    if (!c.level) deleteValue(HKEY_LOCAL_MACHINE, kAgentKey, "RZAgentLogLevel");
+    std::string text = WriteAllLevels(dir, c.level);
+    EXPECT_NE(text.find("Log open time: "), std::string::npos);
+    EXPECT_NE(text.find("Log close time: "), std::string::npos);
+    EXPECT_EQ(text.find("[INFO] info line") != std::string::npos, c.info);
+    EXPECT_EQ(text.find("[ERROR] error line") != std::string::npos, c.error);
+    EXPECT_EQ(text.find("[DEBUG] debug line") != std::string::npos, c.debug);
+    EXPECT_EQ(text.find("[TRACE] trace line") != std::string::npos, c.trace);
+  }
+}
+
+TEST_F(AgentLogTest, LineHeadFormat) {
+  TempDir dir("log_head");
+  writeValue(HKEY_LOCAL_MACHINE, kAgentKey, "RZAgentLogLevel", "2", REG_DWORD);
+  ASSERT_EQ(OpenAgentLog("head.log", dir.path().c_str(), 1), 0);
+  LogInfo("value %d and %S\n", 42, L"wide");
+  LogInfo("no line end ");
+  LogInfo("runs on\n");
+  CloseAgentLog();
+  std::vector<std::string> lines = Lines(ReadFileBytes(dir / "head.log"));
+  ASSERT_EQ(lines.size(), 4u);
+  const std::string head = R"(\[ \d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}:\d{3} \] \[ \d+ \] )";
+  EXPECT_TRUE(std::regex_match(lines[0], std::regex(head + R"(\[INFO\] Log open time: \d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}:\d{3})")))
+      << lines[0];
+  EXPECT_TRUE(std::regex_match(lines[1], std::regex(head + R"(\[INFO\] value 42 and wide)"))) << lines[1];
+  EXPECT_TRUE(std::regex_match(lines[2], std::regex(head + R"(\[INFO\] no line end )" + head + R"(\[INFO\] runs on)")))
+      << lines[2];
+  EXPECT_TRUE(std::regex_match(lines[3], std::regex(head + R"(\[INFO\] Log close time: .*)"))) << lines[3];
+}
+
+TEST_F(AgentLogTest, OpeningTwiceKeepsTheFirstFile) {
+  TempDir dir("log_twice");
+  writeValue(HKEY_LOCAL_MACHINE, kAgentKey, "RZAgentLogLevel", "4", REG_DWORD);
+  ASSERT_EQ(OpenAgentLog("first.log", dir.path().c_str(), 1), 0);
+  EXPECT_EQ(OpenAgentLog("second.log", dir.path().c_str(), 1), 0);
+  CloseAgentLog();
+  EXPECT_NE(ReadFileBytes(dir / "first.log").find("[TRACE] gv_logFilePtr already Set"), std::string::npos);
+  EXPECT_FALSE(testing_support::FileExists(dir / "second.log"));
+}
+
+TEST_F(AgentLogTest, AppendsAcrossRunsAndCreatesTheFolder) {
+  TempDir dir("log_append");
+  std::string folder = dir / "deep\\logs";
+  ASSERT_EQ(OpenAgentLog("a.log", folder.c_str(), 1), 0);
+  LogError("first run\n");
+  CloseAgentLog();
+  ASSERT_EQ(OpenAgentLog("a.log", folder.c_str(), 1), 0);
+  LogError("second run\n");
+  CloseAgentLog();
+  std::string text = ReadFileBytes(folder + "\\a.log");
+  EXPECT_LT(text.find("first run"), text.find("second run"));
+  LogError("after close is dropped\n");
+  EXPECT_EQ(ReadFileBytes(folder + "\\a.log"), text);
+}
+
+TEST_F(AgentLogTest, ThreadsNeverInterleaveWithinALine) {
+  TempDir dir("log_threads");
+  ASSERT_EQ(OpenAgentLog("threads.log", dir.path().c_str(), 1), 0);
+  const int kLines = 3000;
+  auto writer = [](char tag) {
+    std::string payload(60, tag);
+    for (int i = 0; i < kLines; ++i) LogError("%s %d\n", payload.c_str(), i);
+  };
+  std::thread a(writer, 'A');
+  std::thread b(writer, 'B');
+  a.join();
+  b.join();
+  CloseAgentLog();
+  std::vector<std::string> lines = Lines(ReadFileBytes(dir / "threads.log"));
+  ASSERT_EQ(lines.size(), static_cast<size_t>(2 * kLines + 2));
+  const std::regex line(R"(\[ [^\]]+ \] \[ \d+ \] \[ERROR\] (A{60}|B{60}) \d+)");
+  int bad = 0;
+  for (size_t i = 1; i + 1 < lines.size(); ++i) {
+    if (!std::regex_match(lines[i], line)) ++bad;
+  }
+  EXPECT_EQ(bad, 0);
+}
+
+TEST(ErrorLogTime, TrueTwelveHourDial) {
+  struct Case {
+    WORD hour, minute;
+    const char* expected;
+  } cases[] = {
+      {0, 5, "Dec 08,2026 12:05AM"},  {6, 47, "Dec 08,2026 06:47AM"}, {11, 59, "Dec 08,2026 11:59AM"},
+      {12, 30, "Dec 08,2026 12:30PM"}, {13, 0, "Dec 08,2026 01:00PM"}, {23, 59, "Dec 08,2026 11:59PM"},
+  };
+  for (const Case& c : cases) {
+    SYSTEMTIME t = {};
+    t.wYear = 2026;
+    t.wMonth = 12;
+    t.wDay = 8;
+    t.wHour = c.hour;
+    t.wMinute = c.minute;
+    EXPECT_EQ(FormatErrorLogTime(t), c.expected);
+  }
+}
+
+TEST_F(AgentLogTest, ErrorLogAppendsTwoLinesPerEntryEvenToAnEmptyFile) {
+  TempDir dir("log_errorlog");
+  AgentParams().RZAgentInstallDir = dir.path() + "\\";
+  testing_support::WriteFileBytes(dir / "logs\\rzerror.log", "");
+  WriteErrorLog("\tResume Download failed with error code : 5 and total failed count value = 1\n");
+  WriteErrorLog("100% literal %s %d");
+  std::vector<std::string> lines = Lines(ReadFileBytes(dir / "logs\\rzerror.log"));
+  ASSERT_EQ(lines.size(), 5u);  // the first text carries its own line break
+  const std::regex stamp(R"([A-Z][a-z]{2} \d{2},\d{4} \d{2}:\d{2}(AM|PM))");
+  EXPECT_TRUE(std::regex_match(lines[0], stamp)) << lines[0];
+  EXPECT_EQ(lines[1], "\tResume Download failed with error code : 5 and total failed count value = 1");
+  EXPECT_EQ(lines[2], "");
+  EXPECT_TRUE(std::regex_match(lines[3], stamp));
+  EXPECT_EQ(lines[4], "100% literal %s %d");
+  AgentParams().RZAgentInstallDir.clear();
+}

@@ -1,0 +1,115 @@
+#include "support/test_support.h"
+
+#include <shlobj.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "agent/registry.h"
+#include "exec/file_helpers.h"
+#include "util/handles.h"
+#include "util/text.h"
+
+namespace testing_support {
+
+std::string ZPath(const std::string& unixPath) {
+  std::string out = "Z:" + unixPath;
+  for (char& c : out) {
+    if (c == '/') c = '\\';
+  }
+  return out;
+}
+
+TempDir::TempDir(const std::string& name) : path_(ZPath(TEST_WORK_DIR) + "\\" + name) {
+  std::wstring wide = ChangeUtf8ToWideStr(path_.c_str());
+  DeleteFolderTree(wide);
+  CreateFolderTree(wide);
+}
+
+TempDir::~TempDir() { DeleteFolderTree(ChangeUtf8ToWideStr(path_.c_str())); }
+
+std::string BinPath(const std::string& exeName) { return ZPath(TEST_BIN_DIR) + "\\" + exeName; }
+
+ProcessRun RunProcess(const std::string& commandLine, DWORD timeoutMs) {
+  ProcessRun run;
+  STARTUPINFOA si;
+  ZeroMemory(&si, sizeof(si));
+  si.cb = sizeof(si);
+  UniqueProcessInfo pi;
+  std::string mutableLine = commandLine;
+  if (!CreateProcessA(nullptr, &mutableLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
+                      pi.put())) {
+    return run;
+  }
+  run.started = true;
+  if (WaitForSingleObject(pi.get().hProcess, timeoutMs) != WAIT_OBJECT_0) {
+    run.timedOut = true;
+    TerminateProcess(pi.get().hProcess, 1);
+    WaitForSingleObject(pi.get().hProcess, 5000);
+  }
+  GetExitCodeProcess(pi.get().hProcess, &run.exitCode);
+  return run;
+}
+
+std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(ChangeUtf8ToWideStr(path.c_str()).c_str(), std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+  std::wstring wide = ChangeUtf8ToWideStr(path.c_str());
+  CreateFolder(wide.c_str());
+  std::ofstream out(wide.c_str(), std::ios::binary | std::ios::trunc);
+  out << bytes;
+  return static_cast<bool>(out);
+}
+
+bool FileExists(const std::string& path) {
+  DWORD attributes = GetFileAttributesW(ChangeUtf8ToWideStr(path.c_str()).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES;
+}
+
+void MakeDirs(const std::string& path) { CreateFolderTree(ChangeUtf8ToWideStr(path.c_str())); }
+
+ScopedTestKey::ScopedTestKey(const std::string& subkey) : subkey_("Software\\OfficeInstallerTests\\" + subkey) {
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, subkey_.c_str());
+  DeleteRegistryKeyTree(HKEY_LOCAL_MACHINE, subkey_.c_str());
+}
+
+ScopedTestKey::~ScopedTestKey() {
+  DeleteRegistryKeyTree(HKEY_LOCAL_MACHINE, subkey_.c_str());
+  UniqueHKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey_.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, key.put()) == 0) {
+    key.reset();
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, subkey_.c_str());
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, subkey_.c_str(), KEY_WOW64_64KEY, 0);
+  }
+}
+
+namespace {
+void DeleteTreeInView(const char* subkey, REGSAM view) {
+  UniqueHKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_ALL_ACCESS | view, key.put()) == 0) {
+    RegDeleteTreeA(key.get(), nullptr);
+    key.reset();
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, subkey, view, 0);
+  }
+}
+}  // namespace
+
+void ClearAgentRegistry() {
+  for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+    DeleteTreeInView("Software\\Varnholt", view);
+    DeleteTreeInView("Software\\Microsoft\\Office\\ClickToRun", view);
+  }
+}
+
+void SeedMinimalAgent(const std::string& installDir, DWORD logLevel) {
+  const char* agentKey = "Software\\Varnholt\\Plexmoor\\RZAgent";
+  writeValue(HKEY_LOCAL_MACHINE, agentKey, "RZAgentInstallDir", installDir.c_str(), REG_SZ);
+  writeValue(HKEY_LOCAL_MACHINE, agentKey, "RZAgentLogLevel", std::to_string(logLevel).c_str(), REG_DWORD);
+}
+
+}  // namespace testing_support

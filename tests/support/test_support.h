@@ -1,0 +1,62 @@
+// Helpers shared by the tests: folders in the build tree, Windows paths for
+// them, and runs of real child processes with their full 32-bit exit code.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace testing_support {
+
+// "Z:\..." for a Linux path (Wine maps / to drive Z:).
+std::string ZPath(const std::string& unixPath);
+
+// A fresh folder under the build tree's test work area, emptied on creation
+// and removed on destruction. path() is a Windows path ending without "\".
+class TempDir {
+ public:
+  explicit TempDir(const std::string& name);
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& child) const { return path_ + "\\" + child; }
+
+ private:
+  std::string path_;
+};
+
+// Path of a program built into the build tree's bin folder.
+std::string BinPath(const std::string& exeName);
+
+struct ProcessRun {
+  DWORD exitCode = 0;
+  bool started = false;
+  bool timedOut = false;
+};
+// Starts the command line, waits at most timeoutMs and reports the exit code.
+ProcessRun RunProcess(const std::string& commandLine, DWORD timeoutMs = 120000);
+
+std::string ReadFileBytes(const std::string& path);
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+bool FileExists(const std::string& path);
+void MakeDirs(const std::string& path);
+
+// A registry key under HKLM, in the 32-bit view, deleted before and after.
+class ScopedTestKey {
+ public:
+  explicit ScopedTestKey(const std::string& subkey);
+  ~ScopedTestKey();
+  const std::string& path() const { return subkey_; }
+
+ private:
+  std::string subkey_;
+};
+
+// Removes the agent's keys (both views) so a test starts from nothing.
+void ClearAgentRegistry();
+// Seeds the smallest agent registry with which the program starts: the
+// installation folder (must end with "\") and the log level.
+void SeedMinimalAgent(const std::string& installDir, DWORD logLevel = 4);
+
+}  // namespace testing_support
