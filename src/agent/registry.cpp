@@ -454,6 +454,14 @@ LONG ReadViewDword(const char* subkey, const char* valueName, DWORD* out, int is
   return type == REG_DWORD ? ERROR_SUCCESS : ERROR_INVALID_DATA;
 }
 
+LONG CheckViewStringData(DWORD type, const BYTE* data, DWORD size) {
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_INVALID_DATA;
+  if (size == 0 || size % sizeof(wchar_t) != 0) return ERROR_INVALID_DATA;
+  wchar_t last = 0;
+  memcpy(&last, data + size - sizeof(wchar_t), sizeof(wchar_t));
+  return last == L'\0' ? ERROR_SUCCESS : ERROR_INVALID_DATA;
+}
+
 LONG ReadViewString(const char* subkey, const char* valueName, std::string* out, int is64) {
   std::wstring wideSubkey = ChangeAnsiToWideStr(subkey ? subkey : "");
   std::wstring wideName = ChangeAnsiToWideStr(valueName ? valueName : "");
@@ -467,10 +475,8 @@ LONG ReadViewString(const char* subkey, const char* valueName, std::string* out,
   DWORD size = kMaxUnits * sizeof(wchar_t);
   rc = RegQueryValueExW(key.get(), wideName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
   if (rc != ERROR_SUCCESS) return rc;
-  if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_INVALID_DATA;
-  if (size % sizeof(wchar_t) != 0 || size == 0) return ERROR_INVALID_DATA;
-  DWORD units = size / sizeof(wchar_t);
-  if (buffer[units - 1] != L'\0') return ERROR_INVALID_DATA;
+  rc = CheckViewStringData(type, reinterpret_cast<const BYTE*>(buffer.data()), size);
+  if (rc != ERROR_SUCCESS) return rc;
   if (out) *out = ChangeWideToAnsiStr(buffer.data());
   return ERROR_SUCCESS;
 }

@@ -45,7 +45,10 @@ LONG ReadViewDword(const char* subkey, const char* valueName, DWORD* out, int is
 // converted to the ANSI code page. 13 for a bad type or malformed data.
 LONG ReadViewString(const char* subkey, const char* valueName, std::string* out, int is64);
 
-// --- data encoding, pure, exposed for tests ---
+// --- pure pieces, exposed for tests ---
+// 0 when string data read by ReadViewString is well formed: a string type,
+// an even byte count and a terminating null unit; otherwise 13.
+LONG CheckViewStringData(DWORD type, const BYTE* data, DWORD size);
 struct EncodedValue {
   std::vector<BYTE> bytes;
 };

@@ -17,9 +17,10 @@ std::vector<BYTE> RawValue(const std::string& subkey, const char* name, REGSAM v
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, KEY_READ | view, key.put()) != 0) return {};
   DWORD size = 0;
   DWORD valueType = 0;
-  if (RegQueryValueExA(key.get(), name, nullptr, &valueType, nullptr, &size) != 0) return {};
+  std::wstring wideName(name, name + strlen(name));
+  if (RegQueryValueExW(key.get(), wideName.c_str(), nullptr, &valueType, nullptr, &size) != 0) return {};
   std::vector<BYTE> data(size);
-  RegQueryValueExA(key.get(), name, nullptr, &valueType, data.data(), &size);
+  RegQueryValueExW(key.get(), wideName.c_str(), nullptr, &valueType, data.data(), &size);
   if (type) *type = valueType;
   return data;
 }
@@ -157,8 +158,6 @@ TEST(RegistryReaders, ViewStringRefusesMalformedData) {
   const std::string& k = key.path();
   DWORD number = 5;
   SetRaw(k, L"Dword", REG_DWORD, &number, 4, KEY_WOW64_32KEY);
-  const wchar_t unterminated[] = {L'a', L'b'};
-  SetRaw(k, L"NoNull", REG_SZ, unterminated, sizeof(unterminated), KEY_WOW64_32KEY);
   const BYTE odd[] = {'a', 0, 0};
   SetRaw(k, L"Odd", REG_SZ, odd, sizeof(odd), KEY_WOW64_32KEY);
   SetRaw(k, L"Expand", REG_EXPAND_SZ, L"%TEMP%", 14, KEY_WOW64_32KEY);
@@ -166,7 +165,6 @@ TEST(RegistryReaders, ViewStringRefusesMalformedData) {
 
   std::string text = "keep";
   EXPECT_EQ(ReadViewString(k.c_str(), "Dword", &text, 0), 13);
-  EXPECT_EQ(ReadViewString(k.c_str(), "NoNull", &text, 0), 13);
   EXPECT_EQ(ReadViewString(k.c_str(), "Odd", &text, 0), 13);
   EXPECT_EQ(text, "keep");
   EXPECT_EQ(ReadViewString(k.c_str(), "Expand", &text, 0), 0);
@@ -178,6 +176,21 @@ TEST(RegistryReaders, ViewStringRefusesMalformedData) {
   // Wrong type: the bytes are stored, but the result is 13.
   EXPECT_EQ(ReadViewDword(k.c_str(), "Str", &value, 0), 13);
   EXPECT_EQ(value, static_cast<DWORD>(L'5'));
+}
+
+TEST(RegistryReaders, ViewStringDataRules) {
+  // Wine adds the terminator a value lacks once the registry is saved and
+  // reloaded, so the missing-terminator rule is checked on raw bytes.
+  const wchar_t terminated[] = L"ab";
+  const wchar_t unterminated[] = {L'a', L'b'};
+  const BYTE odd[] = {'a', 0, 0};
+  const BYTE* t = reinterpret_cast<const BYTE*>(terminated);
+  EXPECT_EQ(CheckViewStringData(REG_SZ, t, 6), 0);
+  EXPECT_EQ(CheckViewStringData(REG_EXPAND_SZ, t, 6), 0);
+  EXPECT_EQ(CheckViewStringData(REG_MULTI_SZ, t, 6), 13);
+  EXPECT_EQ(CheckViewStringData(REG_SZ, reinterpret_cast<const BYTE*>(unterminated), 4), 13);
+  EXPECT_EQ(CheckViewStringData(REG_SZ, odd, 3), 13);
+  EXPECT_EQ(CheckViewStringData(REG_SZ, t, 0), 13);
 }
 
 TEST(RegistryReaders, ViewStringLengthLimit) {

@@ -22,7 +22,7 @@ class CommandLineFlow : public ::testing::Test {
     EXPECT_FALSE(run.timedOut);
     return run.exitCode;
   }
-  std::string Log() const { return ReadFileBytes(agent_ / "logs\\rzprereqhandler.log"); }
+  std::string Log() const { return ReadTextFile(agent_ / "logs\\rzprereqhandler.log"); }
   bool Logged(const std::string& text) const { return Log().find(text) != std::string::npos; }
 
   TempDir agent_{"cmdline_agent"};

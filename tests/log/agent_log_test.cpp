@@ -11,7 +11,7 @@
 #include "agent/registry.h"
 #include "support/test_support.h"
 
-using testing_support::ReadFileBytes;
+using testing_support::ReadTextFile;
 using testing_support::TempDir;
 
 namespace {
@@ -36,7 +36,7 @@ class AgentLogTest : public ::testing::Test {
     LogDebug("debug line\n");
     LogTrace("trace line\n");
     CloseAgentLog();
-    return ReadFileBytes(dir / "levels.log");
+    return ReadTextFile(dir / "levels.log");
   }
 };
 
@@ -81,7 +81,7 @@ TEST_F(AgentLogTest, LineHeadFormat) {
   LogInfo("no line end ");
   LogInfo("runs on\n");
   CloseAgentLog();
-  std::vector<std::string> lines = Lines(ReadFileBytes(dir / "head.log"));
+  std::vector<std::string> lines = Lines(ReadTextFile(dir / "head.log"));
   ASSERT_EQ(lines.size(), 4u);
   const std::string head = R"(\[ \d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}:\d{3} \] \[ \d+ \] )";
   EXPECT_TRUE(std::regex_match(lines[0], std::regex(head + R"(\[INFO\] Log open time: \d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}:\d{3})")))
@@ -98,7 +98,7 @@ TEST_F(AgentLogTest, OpeningTwiceKeepsTheFirstFile) {
   ASSERT_EQ(OpenAgentLog("first.log", dir.path().c_str(), 1), 0);
   EXPECT_EQ(OpenAgentLog("second.log", dir.path().c_str(), 1), 0);
   CloseAgentLog();
-  EXPECT_NE(ReadFileBytes(dir / "first.log").find("[TRACE] gv_logFilePtr already Set"), std::string::npos);
+  EXPECT_NE(ReadTextFile(dir / "first.log").find("[TRACE] gv_logFilePtr already Set"), std::string::npos);
   EXPECT_FALSE(testing_support::FileExists(dir / "second.log"));
 }
 
@@ -111,10 +111,10 @@ TEST_F(AgentLogTest, AppendsAcrossRunsAndCreatesTheFolder) {
   ASSERT_EQ(OpenAgentLog("a.log", folder.c_str(), 1), 0);
   LogError("second run\n");
   CloseAgentLog();
-  std::string text = ReadFileBytes(folder + "\\a.log");
+  std::string text = ReadTextFile(folder + "\\a.log");
   EXPECT_LT(text.find("first run"), text.find("second run"));
   LogError("after close is dropped\n");
-  EXPECT_EQ(ReadFileBytes(folder + "\\a.log"), text);
+  EXPECT_EQ(ReadTextFile(folder + "\\a.log"), text);
 }
 
 TEST_F(AgentLogTest, ThreadsNeverInterleaveWithinALine) {
@@ -130,7 +130,7 @@ TEST_F(AgentLogTest, ThreadsNeverInterleaveWithinALine) {
   a.join();
   b.join();
   CloseAgentLog();
-  std::vector<std::string> lines = Lines(ReadFileBytes(dir / "threads.log"));
+  std::vector<std::string> lines = Lines(ReadTextFile(dir / "threads.log"));
   ASSERT_EQ(lines.size(), static_cast<size_t>(2 * kLines + 2));
   const std::regex line(R"(\[ [^\]]+ \] \[ \d+ \] \[ERROR\] (A{60}|B{60}) \d+)");
   int bad = 0;
@@ -165,7 +165,7 @@ TEST_F(AgentLogTest, ErrorLogAppendsTwoLinesPerEntryEvenToAnEmptyFile) {
   testing_support::WriteFileBytes(dir / "logs\\rzerror.log", "");
   WriteErrorLog("\tResume Download failed with error code : 5 and total failed count value = 1\n");
   WriteErrorLog("100% literal %s %d");
-  std::vector<std::string> lines = Lines(ReadFileBytes(dir / "logs\\rzerror.log"));
+  std::vector<std::string> lines = Lines(ReadTextFile(dir / "logs\\rzerror.log"));
   ASSERT_EQ(lines.size(), 5u);  // the first text carries its own line break
   const std::regex stamp(R"([A-Z][a-z]{2} \d{2},\d{4} \d{2}:\d{2}(AM|PM))");
   EXPECT_TRUE(std::regex_match(lines[0], stamp)) << lines[0];

@@ -58,6 +58,17 @@ std::string ReadFileBytes(const std::string& path) {
   return out.str();
 }
 
+std::string ReadTextFile(const std::string& path) {
+  std::string bytes = ReadFileBytes(path);
+  std::string out;
+  out.reserve(bytes.size());
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+    out += bytes[i];
+  }
+  return out;
+}
+
 bool WriteFileBytes(const std::string& path, const std::string& bytes) {
   std::wstring wide = ChangeUtf8ToWideStr(path.c_str());
   CreateFolder(wide.c_str());

@@ -38,6 +38,8 @@ struct ProcessRun {
 ProcessRun RunProcess(const std::string& commandLine, DWORD timeoutMs = 120000);
 
 std::string ReadFileBytes(const std::string& path);
+// The file's text with CR LF line ends turned into LF.
+std::string ReadTextFile(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
 void MakeDirs(const std::string& path);
