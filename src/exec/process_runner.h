@@ -1,0 +1,17 @@
+// Runs programs as hidden children with a time-out in minutes.
+#pragma once
+
+#include <string>
+
+// Runs the command line (its first token names the program) in the working
+// folder (null: the current one). Time-out 0 does not wait. Returns the
+// child's exit code, 258 when it was terminated at the time-out, or the
+// system's error code; `remarks` receives GetErrorMessageText of the result.
+int executeFileEx(const char* workingFolder, const char* commandLine, std::string* remarks, int timeoutMinutes,
+                  int show);
+// executeFileEx between entry and exit banners.
+int executeFileName(const char* workingFolder, const char* commandLine, std::string* remarks, int timeoutMinutes,
+                    int show);
+// executeFileName with 0, 1508, 1641 and 3010 turned into 0.
+int executeFileNormalized(const char* workingFolder, const char* commandLine, std::string* remarks,
+                          int timeoutMinutes, int show);

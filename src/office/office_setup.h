@@ -1,0 +1,39 @@
+// configure.xml, the setup command lines and the language-pack check.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Writes "<package folder>\configure.xml" for the source (the package folder
+// itself when usePackageFolder is non-zero). 1 when written, 0 otherwise.
+int WriteOfficeConfiguration(const std::string& source, int usePackageFolder);
+// 1 when direct download from Microsoft's content network is on, else 0.
+int IsOfficeDirectDownloadEnabled();
+// "https://<server>:<port>/store/office/<patch id>".
+std::string GetStoreSourceUrl(const std::string& server, const std::string& port);
+// "\\<flat name>\office\<patch id>" for the management or distribution server.
+std::string GetSharePath();
+// Unpacks the installer package into the package folder (10 minutes).
+// 0 on success (1508, 1641, 3010 count as success), else the run's result.
+int ExtractOfficeSetup();
+// Runs setup /configure from the package folder (230 minutes), results as above.
+int RunOfficeSetupConfigure();
+// 1 when every installed language is selected in the settings; otherwise 0
+// and `remark` holds "Configure Language Pack: " and the missing languages.
+int CheckLanguagePack(std::string* remark);
+
+// --- pure, exposed for tests ---
+struct OfficeConfigurationInput {
+  bool directDownload = false;
+  std::string channel;
+  std::string clientEdition;
+  std::string source;
+  std::string version;
+  std::string productId;
+  std::vector<std::string> languages;
+  std::vector<std::string> excludedApps;
+  bool forceAppShutdown = false;
+};
+// The configuration text with "\n" line ends (the text-mode write makes them
+// CR LF) and no line end after the last line. Values are XML-escaped.
+std::string BuildOfficeConfigurationText(const OfficeConfigurationInput& input);

@@ -1,0 +1,28 @@
+// What the deployment knows about Office: the server's settings document, the
+// installed Office, and the saved update channels. One process-wide record.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct OfficeState {
+  // From the settings document.
+  std::vector<int> optedLanguageIds;
+  std::map<int, std::string> languageTable;
+  std::vector<int> optedProofingIds;
+  std::map<int, std::string> proofingTable;
+  std::vector<std::string> selectedLanguageCodes;  // lower-case, in opted order
+  int HowToInstall = 3;
+  // From the installed Office.
+  std::vector<std::string> installedLanguages;
+  // Update channels saved at start and restored at the end, one per view.
+  bool savedUpdateChannelPresent = false;
+  std::string savedUpdateChannel;  // 64-bit view
+  bool savedUpdateChannelX86Present = false;
+  std::string savedUpdateChannelX86;  // 32-bit view
+  // Set by the deployment when the user agreed to close running applications.
+  bool closeApplications = false;
+};
+
+OfficeState& OfficeCtx();
