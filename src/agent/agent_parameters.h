@@ -6,6 +6,10 @@
 struct AgentParameters {
   // Agent installation folder; ends with a path separator.
   std::string RZAgentInstallDir;
+  // Local computer name, from the operating system.
+  std::string gv_localComputerName;
+  // "yes" (any case) when a distribution server serves this agent.
+  std::string EnableDistributionServer;
 };
 
 // The process-wide record.
