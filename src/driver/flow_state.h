@@ -1,0 +1,33 @@
+// The state one deployment run carries from stage to stage.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+struct FlowState {
+  int resultCode = 0;          // starts as the extraction's result
+  bool flowSucceeded = false;  // an installation flow succeeded
+  bool promptAccepted = false; // the user agreed to close applications
+  bool directDownload = false; // setup fetches from Microsoft's content network
+  int phaseStartTime = 0;      // seconds clock when source selection began
+  DWORD proceedOldFlowDirectly = 0;
+};
+
+FlowState& Flow();
+
+// Registry keys of the deployment (HKEY_LOCAL_MACHINE).
+extern const char kPatchKey[];
+extern const char kOfficePatchKey[];
+extern const char kServerKey[];
+extern const char kClickToRunKey[];
+// "<Office patch key>\<file-name number>": the prompt state of this deployment.
+std::string DeploymentKeyPath();
+
+// The server addresses to try, in order: sorted byte-wise (stable), with
+// adjacent duplicates removed. Empty entries stay (they sort first) and are
+// skipped by the caller.
+std::vector<std::string> BuildServerAddressList(std::vector<std::string> values);
+// Whether a setup result ends the attempts over the server addresses.
+bool EndsServerAttempts(int result);
