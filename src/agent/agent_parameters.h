@@ -1,20 +1,228 @@
 // The agent's settings, read once at start-up into one process-wide record.
+//
+// Every later module reads the record and not the agent's keys. Text fields
+// are UTF-8. A value that may be missing from the registry is an
+// std::optional: empty optional means "not there", which is different from a
+// value that is present but empty.
 #pragma once
 
+#include <windows.h>
+
+#include <functional>
+#include <optional>
 #include <string>
 
+using OptionalText = std::optional<std::string>;
+
+// The management server, from the server key.
+struct ServerEndpoint {
+  std::string RZServerName;
+  OptionalText RZServerInstalledTime;
+  OptionalText RZServerFlatName;
+  OptionalText RZServerIPAddress;
+  OptionalText NotificationServerIP;
+  // Two characters or fewer count as missing.
+  OptionalText RZServerSecIPAddress;
+  OptionalText RZLastAccessName;
+  int RZServerPort = 0;
+  OptionalText NotificationServerPort;
+  // Plain port plus 363 when the registry has none.
+  int RZServerSecurePort = 0;
+  std::string RZServerProtocol = "http";
+  // The port requests use: plain for "http", secure otherwise.
+  int serverPort = 0;
+};
+
+// A distribution server (DS) standing in for the management server in a
+// branch office. Only read when EnableDistributionServer is "yes"; otherwise
+// the protocol and port follow the management server.
+struct DistributionEndpoint {
+  std::string DistributionServerName;
+  OptionalText DistributionServerFlatName;
+  OptionalText DistributionLastAccessName;
+  int DistributionServerPort = 0;
+  int DistributionServerSecurePort = 0;
+  // May hold several addresses separated by commas.
+  OptionalText DistributionServerIPAddress;
+  // Three characters or fewer count as missing.
+  OptionalText DistributionServerSecIPAddress;
+  std::string DistributionServerProtocol = "http";
+  int dsServerPort = 0;
+  std::string closedNetwork = "false";
+  int closedNetworkFlag = 0;
+};
+
 struct AgentParameters {
+  // Registry paths, under HKEY_LOCAL_MACHINE, kept here so every module uses
+  // the same text.
+  std::string agentKey = "Software\\Varnholt\\Plexmoor\\RZAgent";
+  std::string serverKey = "Software\\Varnholt\\Plexmoor\\RZAgent\\ServerInfo";
+  std::string metadataKey = "Software\\Varnholt\\Plexmoor\\RZAgent\\metadataVersions";
+  std::string certificatesKey = "Software\\Varnholt\\Plexmoor\\RZAgent\\Certificates";
+  std::string systemKey = "Software\\Varnholt\\Plexmoor\\RZAgent\\SystemDetails";
+  std::string featuresKey = "Software\\Varnholt\\Plexmoor\\RZAgent\\AgentFeatures";
+  std::string ifModifiedKey;  // set by start-up
+  std::string settingsKey = "Software\\Varnholt\\Plexmoor\\RZAgent\\Settings";
+
+  ServerEndpoint server;
+  DistributionEndpoint ds;
+
   // Agent installation folder; ends with a path separator.
   std::string RZAgentInstallDir;
-  // Local computer name, from the operating system.
-  std::string gv_localComputerName;
+  std::string AgentServiceName;
+  std::string MSPName;
+  std::string CustomerId;
+  std::string RZProductCode = "RZEE";
+  OptionalText RemoteOfficeName;
+  OptionalText RemoteOfficeID;
+  DWORD HTTPRequestTimeout = 60000;     // milliseconds
+  DWORD HTTPConnectionTimeout = 30000;  // milliseconds
+  // Kilobytes per second; 0 means unlimited, at most 8192.
+  unsigned DataTransferRate_KBps = 1024;
+  int dsRouteEnabled = 0;
+  std::string RZAgentVersion;
+  std::string CustomerName;
+  DWORD DirectDownloadEnabled = 0;
+  OptionalText InstallSource;
+  OptionalText InstallMode;  // "2" silent, "5" manual
+  DWORD BlockCrashedConfig = 0;
+  DWORD ShutdownBlocked = 0;
+  int EnableChecksum = 1;
+  // "yes" (any case) when requests go through the agent proxy; "NO" otherwise.
+  std::string ProxyEnabled = "NO";
+  DWORD isFailOverDSEnabled = 0;
+  // Set when the request dispatcher switches fail-over off for this run.
+  bool failOverSwitchedOff = false;
   // "yes" (any case) when a distribution server serves this agent.
   std::string EnableDistributionServer;
+  DWORD ImagedComputer = 0;
+  DWORD FIPSModeEnabled = 0;
+  int gv_compressionEnabled = 0;
+  DWORD ServerRootCertificateInstalled = 0;
+  DWORD DSRootCertificateInstalled = 0;
+  // 1: server certificates must validate. The download handlers may switch
+  // it off for the rest of the process.
+  int strictCertificateMode = 0;
+  OptionalText RZAgentResourceID;
+
+  // Proxy, read only while ProxyEnabled is "yes".
+  std::string ProxyUserName;
+  std::string ProxyPassword;  // decoded
+  std::string ProxyServerName;  // "host:port"
+  std::string ProxyByPass = "<local>";
+  int IsAutoProxyDetectionEnabled = 0;
+
+  // Local machine, from the operating system. Address, MAC, mask and logon
+  // server may stay empty (under Wine, or with no network).
+  std::string gv_localComputerName;
+  std::string localIPAddress;
+  std::string localMACAddress;
+  std::string localSubnetMask;
+  std::string logonServer;
+  // The machine's DNS domain, else its workgroup or NetBIOS domain; lower case.
+  std::string clientNamespace;
+
+  // "client-data/<customer id>/domains/<namespace>", lower case.
+  std::string gv_clientDataPath;
+  std::string tempFolder;
+  std::string clientAuthDllPath;
+
+  bool isWow64 = false;
+  using Wow64RedirectionFn = BOOL(WINAPI*)(PVOID*);
+  using Wow64RevertFn = BOOL(WINAPI*)(PVOID);
+  Wow64RedirectionFn Wow64DisableWow64FsRedirection = nullptr;
+  Wow64RevertFn Wow64RevertWow64FsRedirection = nullptr;
+
+  std::wstring userAgent = L"KQHostAgent";
 };
 
 // The process-wide record.
 AgentParameters& AgentParams();
+// Puts the record back to its initial state (a fresh start-up in tests).
+void ResetAgentParameters();
 
-// Fills the record from the agent's registry keys. 0 on success, 13 when a
-// required value is missing.
+// Fills the record from the agent's keys: 0 on success, 13 when a required
+// value is missing, 10047 on an imaged computer (after the dump is logged).
+// Writes back the repaired values: DataTransferRate_KBps, EnableDSRoute,
+// DistributionLastAccessName and DistributionServerProtocol.
 int InitializeAgentParameters();
+
+// The group readers start-up runs; each returns 0 or 13.
+int InitializeServerDetailsFromRegistry();
+int InitializeDSServerDetailsFromRegistry();
+int InitializeLocalMachineDetails();
+int InitializeAgentDetails();
+int InitializeAgentDetailsEx();
+
+// Sets the wide user agent of every request from UTF-8 text.
+void SetUserAgent(const char* userAgent);
+
+// Windows family from GetVersionExA: see OsFamilyFromVersion.
+unsigned GetOsFamily();
+int isVistaAndAbove();
+int isWin7AndAbove();
+int isWin7orWin8();
+
+// Picks the first reachable address of a comma-separated DS address list by
+// probing each with a get-data request. Needs the request engine; not built
+// yet.
+std::string validateDSIPAddress(const std::string& addressList);
+
+// Writers for the request dispatcher when it changes routes: each updates the
+// record and writes the registry value as text. Return the registry result.
+LONG UpdateRZLastAccessName(const std::string& name);
+LONG UpdateDistributionServerIPAddress(const std::string& address);
+LONG UpdateDistributionLastAccessName(const std::string& name);
+// Also keeps the DWORD IsDSEnabled in the server key in step while fail-over
+// is on: 1 for anything but "no", deleted for "no".
+LONG UpdateEnableDistributionServer(const std::string& value);
+
+// The request engine calls NotifyProxyDetailsChanged when it learns that the
+// proxy details changed; start-up registers the hook that asks the agent
+// service to restart its on-demand process.
+void RegisterProxyChangeHook(std::function<void()> hook);
+void NotifyProxyDetailsChanged();
+
+// Sends a user-defined control code to the service named `serviceName`
+// through the service control manager. 0 on success, else the system error.
+DWORD SendAgentServiceMessage(const std::string& serviceName, DWORD controlCode);
+// The agent's control code: restart the on-demand process.
+const DWORD kRestartOnDemandServiceMessage = 147;
+
+// ProxyPassword is stored as the Base64 text (CryptoAPI's plain Base64, no
+// header) of the UTF-8 password. Empty on malformed input.
+std::string DecodeProxyPassword(const std::string& stored);
+std::string EncodeProxyPassword(const std::string& password);
+
+// --- pure pieces, exposed for tests ---
+// A text value shorter than 4 characters, or missing, is "http".
+std::string ProtocolOrHttp(const OptionalText& value);
+// Plain port when the protocol is "http" (any case), else the secure port.
+int EffectivePort(const std::string& protocol, int plainPort, int securePort);
+// Secure port from its value, or plain port plus 363 when missing.
+int SecurePortOr363(const OptionalText& value, int plainPort);
+// A secondary address this short or shorter counts as missing.
+OptionalText DropShortAddress(const OptionalText& value, size_t maxIgnoredLength);
+
+struct TransferRateDecision {
+  unsigned rate = 0;
+  bool writeBack = false;  // write "%u" of rate to the registry
+};
+TransferRateDecision DecideTransferRate(const OptionalText& value);
+
+struct ClosedNetworkDecision {
+  bool closed = false;
+  const char* message = nullptr;  // info line to log
+};
+ClosedNetworkDecision DecideClosedNetwork(const OptionalText& isDSRouteEnabled, const OptionalText& isDSOnlyRouteEnabled,
+                                          const OptionalText& agentRouteEnabled);
+
+// Whether the DS last access name must be replaced by the DS address: it is
+// present and matches (any case) none of the DS address, name, flat name and
+// secondary address.
+bool DSLastAccessNeedsRepair(const DistributionEndpoint& ds);
+
+// 0 5.0, 1 5.x, 2 6.0, 3 6.1, 4 6.2, 5 6.3, 6 10.0, 7 anything newer or
+// unknown; all ones when the platform is not NT or the major version is 4 or
+// below.
+unsigned OsFamilyFromVersion(DWORD platformId, DWORD major, DWORD minor);

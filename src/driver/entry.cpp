@@ -4,6 +4,7 @@
 #include "driver/deployment_flow.h"
 #include "driver/run_options.h"
 #include "log/agent_log.h"
+#include "prompt/localized_texts.h"
 
 namespace {
 
@@ -13,13 +14,18 @@ const int kGeneralFailure = 13;
 
 int RunOfficeInstaller() {
   InitializeAgentLog("rzprereqhandler.log");
+  // The table picks the system's locale now; its texts come after the agent
+  // parameters.
+  LocalizedPromptTexts& promptTexts = PromptTexts();
   LogInfo("OfficeInstaller_N : 3.0\n");
 
+  // 10047 (an imaged computer) ends the run like a missing value.
   if (InitializeAgentParameters() != 0) {
     LogError("Failed to initialize agent params.\n");
     CloseAgentLog();
     return kGeneralFailure;
   }
+  promptTexts.LoadPromptTexts();
 
   RunOptions& options = RunOpts();
   ParseCommandLine(SplitProcessCommandLine(), AgentParams().RZAgentInstallDir, &options);

@@ -117,10 +117,62 @@ void ClearAgentRegistry() {
   }
 }
 
+namespace {
+std::string AgentSubkey(const std::string& subkey) {
+  std::string key = "Software\\Varnholt\\Plexmoor\\RZAgent";
+  if (!subkey.empty()) key += "\\" + subkey;
+  return key;
+}
+}  // namespace
+
+void SeedAgentValue(const std::string& subkey, const std::string& name, const std::string& data, DWORD type) {
+  writeValue(HKEY_LOCAL_MACHINE, AgentSubkey(subkey).c_str(), name.c_str(), data.c_str(), type);
+}
+
+void RemoveAgentValue(const std::string& subkey, const std::string& name) {
+  deleteValue(HKEY_LOCAL_MACHINE, AgentSubkey(subkey).c_str(), name.c_str());
+}
+
+bool ReadAgentText(const std::string& subkey, const std::string& name, std::string* out) {
+  return ReadRegSZ(HKEY_LOCAL_MACHINE, AgentSubkey(subkey).c_str(), name.c_str(), out) == ERROR_SUCCESS;
+}
+
 void SeedMinimalAgent(const std::string& installDir, DWORD logLevel) {
-  const char* agentKey = "Software\\Varnholt\\Plexmoor\\RZAgent";
-  writeValue(HKEY_LOCAL_MACHINE, agentKey, "RZAgentInstallDir", installDir.c_str(), REG_SZ);
-  writeValue(HKEY_LOCAL_MACHINE, agentKey, "RZAgentLogLevel", std::to_string(logLevel).c_str(), REG_DWORD);
+  struct Seed {
+    const char* subkey;
+    const char* name;
+    const char* data;
+    DWORD type;
+  };
+  const Seed seeds[] = {
+      {"", "RZAgentLogLevel", nullptr, REG_DWORD},
+      {"", "AgentServiceName", "PlexmoorAgentService", REG_SZ},
+      {"", "MSPName", "Test MSP", REG_SZ},
+      {"", "CustomerId", "CUST01", REG_SZ},
+      {"", "CustomerName", "Test Customer", REG_SZ},
+      {"", "RZAgentVersion", "10.4.2", REG_SZ},
+      {"", "EnableDistributionServer", "no", REG_SZ},
+      {"", "EnableDSRoute", "no", REG_SZ},
+      {"", "ProxyEnabled", "no", REG_SZ},
+      {"", "DataTransferRate_KBps", "0", REG_SZ},
+      {"", "EnableChecksum", "yes", REG_SZ},
+      {"", "InstallSource", "server", REG_SZ},
+      {"", "InstallMode", "2", REG_SZ},
+      {"ServerInfo", "RZServerName", "127.0.0.1", REG_SZ},
+      {"ServerInfo", "RZServerFlatName", "127.0.0.1", REG_SZ},
+      {"ServerInfo", "RZServerIPAddress", "127.0.0.1", REG_SZ},
+      {"ServerInfo", "RZLastAccessName", "127.0.0.1", REG_SZ},
+      {"ServerInfo", "RZServerPort", "8020", REG_SZ},
+      {"ServerInfo", "RZServerSecurePort", "8383", REG_SZ},
+      {"ServerInfo", "RZServerProtocol", "https", REG_SZ},
+      {"ServerInfo", "RZProductCode", "RZEE", REG_SZ},
+      {"SystemDetails", "RZAgentResourceID", "101", REG_SZ},
+  };
+  SeedAgentValue("", "RZAgentInstallDir", installDir);
+  for (const Seed& seed : seeds) {
+    std::string data = seed.data ? seed.data : std::to_string(logLevel);
+    SeedAgentValue(seed.subkey, seed.name, data, seed.type);
+  }
 }
 
 }  // namespace testing_support

@@ -58,7 +58,18 @@ class ScopedTestKey {
 // Removes the agent's keys (both views) so a test starts from nothing.
 void ClearAgentRegistry();
 // Seeds the smallest agent registry with which the program starts: the
-// installation folder (must end with "\") and the log level.
+// installation folder (must end with "\"), the log level, and every value
+// start-up requires, with the management server on 127.0.0.1 (https, ports
+// 8020/8383) and no distribution server or proxy.
 void SeedMinimalAgent(const std::string& installDir, DWORD logLevel = 4);
+// Writes one value under the agent key, or under its subkey `subkey`
+// ("ServerInfo", "Certificates", ...; empty for the agent key itself).
+// `data` follows the registry layer's writeValue rules (decimal for DWORDs).
+void SeedAgentValue(const std::string& subkey, const std::string& name, const std::string& data,
+                    DWORD type = REG_SZ);
+// Removes one such value.
+void RemoveAgentValue(const std::string& subkey, const std::string& name);
+// Reads one such text value back; nothing when it is missing.
+bool ReadAgentText(const std::string& subkey, const std::string& name, std::string* out);
 
 }  // namespace testing_support

@@ -1,0 +1,35 @@
+// Helpers shared by the start-up readers of the agent parameters; not for
+// use outside src/agent.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "agent/agent_parameters.h"
+
+namespace agent_reading {
+
+// The text value, or nothing when it cannot be read.
+OptionalText ReadText(const std::string& key, const char* name);
+// As ReadText, logging one error line naming the reader when it is missing.
+OptionalText ReadLoggedText(const char* reader, const std::string& key, const char* name);
+// The DWORD value, or `fallback` when it cannot be read.
+DWORD ReadDword(const std::string& key, const char* name, DWORD fallback);
+
+// "(null)" for a missing text, as the dump shows it.
+const char* Show(const OptionalText& text);
+
+// Makes sure the user's key container of the base provider holds a signature
+// and an exchange key, creating what is missing. True when it does.
+bool EnsureCryptoKeyContainer();
+
+// Reads the proxy group (ProxyEnabled must be "yes"): 0, or 13 when the
+// proxy server name is missing.
+int ReadProxyDetails(AgentParameters& params);
+
+// Start-up's proxy-change hook: logs and asks the agent service to restart
+// its on-demand process.
+void OnProxyDetailsChanged();
+
+}  // namespace agent_reading
