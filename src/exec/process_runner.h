@@ -15,3 +15,12 @@ int executeFileName(const char* workingFolder, const char* commandLine, std::str
 // executeFileName with 0, 1508, 1641 and 3010 turned into 0.
 int executeFileNormalized(const char* workingFolder, const char* commandLine, std::string* remarks,
                           int timeoutMinutes, int show);
+
+// The result executeFileNormalized reports for a raw result: 0, 1508, 1641
+// and 3010 become 0, everything else passes through (pure).
+int NormalizeSetupResult(int result);
+
+// executeFileEx with the time-out in milliseconds (0: do not wait), so a
+// time-out can be exercised without waiting whole minutes.
+int executeFileExWithTimeoutMs(const char* workingFolder, const char* commandLine, std::string* remarks,
+                               unsigned long timeoutMs, int show);

@@ -1,0 +1,254 @@
+#include "exec/process_runner.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "exec/error_text.h"
+#include "log/agent_log.h"
+#include "util/handles.h"
+
+namespace {
+
+const DWORD kCurrentFolderBufferChars = 4096;
+// After a kill we wait this long for the tree to be really gone, so the next
+// attempt does not meet a dying setup still holding its files.
+const DWORD kTerminationSettleMs = 10000;
+
+void SetRemarks(std::string* remarks, long code) {
+  std::string text = GetErrorMessageText(code);
+  if (remarks) *remarks = text;
+}
+
+// A job object holds the child and everything it starts, so a child killed
+// at its time-out takes its whole tree with it. The job is not kill-on-close:
+// a child that ends normally (or is not waited for) leaves its own children
+// running, as setup programs expect. Breakaway stays allowed so a child that
+// starts helpers outside its job (needed before Windows 8, where jobs do not
+// nest) still can.
+UniqueHandleNull CreateChildJob() {
+  UniqueHandleNull job(CreateJobObjectW(nullptr, nullptr));
+  if (!job) return job;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+  ZeroMemory(&limits, sizeof(limits));
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+  if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
+    job.reset();
+  }
+  return job;
+}
+
+// Waits (bounded) until the job has no process left.
+void WaitForEmptyJob(HANDLE job, DWORD budgetMs) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info;
+    ZeroMemory(&info, sizeof(info));
+    if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &info, sizeof(info), nullptr)) return;
+    if (info.ActiveProcesses == 0) return;
+    if (GetTickCount() - start >= budgetMs) return;
+    Sleep(20);
+  }
+}
+
+// Ends the child at its time-out: the whole job when the child is in one,
+// else the child alone. Returns 0 or the system's error code.
+DWORD TerminateChild(HANDLE job, HANDLE process) {
+  if (job) {
+    if (TerminateJobObject(job, 0)) {
+      WaitForSingleObject(process, kTerminationSettleMs);
+      WaitForEmptyJob(job, kTerminationSettleMs);
+      return 0;
+    }
+    LogError("executeFileEx : Terminating the job of the process failed with error code : %lu \n", GetLastError());
+  }
+  if (!TerminateProcess(process, 0)) {
+    DWORD error = GetLastError();
+    return error ? error : ERROR_GEN_FAILURE;
+  }
+  WaitForSingleObject(process, kTerminationSettleMs);
+  return 0;
+}
+
+DWORD LastErrorOr(DWORD fallback) {
+  DWORD error = GetLastError();
+  return error ? error : fallback;
+}
+
+int RunChild(const char* workingFolder, const char* commandLine, std::string* remarks, DWORD timeoutMs,
+             int timeoutMinutesForLog, int show) {
+  LogDebug("@@@@@@@@ Inside executeFileEx Method @@@@@@@@ \n");
+  char savedFolder[kCurrentFolderBufferChars];
+  savedFolder[0] = '\0';
+  bool folderChanged = false;
+  const bool hasCommandLine = commandLine && *commandLine;
+
+  if (workingFolder) {
+    DWORD length = GetCurrentDirectoryA(kCurrentFolderBufferChars, savedFolder);
+    if (length == 0) {
+      DWORD error = LastErrorOr(ERROR_GEN_FAILURE);
+      LogError("executeFileEx: Failed to get the CurrentWorkingDirectory \n");
+      LogErrorCode(static_cast<long>(error));
+      SetRemarks(remarks, static_cast<long>(error));
+      return static_cast<int>(error);
+    }
+    if (length > kCurrentFolderBufferChars) {
+      LogError("executeFileEx : CurrentWorkingDirectory Buffer overflow. Need to allocate the length for %d chars \n",
+               static_cast<int>(length));
+      SetRemarks(remarks, static_cast<long>(length));
+      return static_cast<int>(length);
+    }
+  }
+  if (!hasCommandLine) {
+    // Nothing to run is a caller error, never a success.
+    LogError("executeFileEx : No command line given, nothing is run \n");
+    SetRemarks(remarks, ERROR_INVALID_PARAMETER);
+    return ERROR_INVALID_PARAMETER;
+  }
+  if (workingFolder) {
+    LogInfo("executeFileEx : Current Working Directory : %s \n", savedFolder);
+    LogInfo("executeFileEx : Executing Application Source : %s \n", commandLine);
+    LogInfo("executeFileEx : Set Working Directory : %s \n", workingFolder);
+    if (!SetCurrentDirectoryA(workingFolder)) {
+      DWORD error = LastErrorOr(ERROR_PATH_NOT_FOUND);
+      LogError("executeFileEx : Failed to set the WorkingDirectory %s \n ", workingFolder);
+      LogErrorCode(static_cast<long>(error));
+      SetRemarks(remarks, static_cast<long>(error));
+      return static_cast<int>(error);
+    }
+    folderChanged = true;
+  }
+
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof(startup));
+  startup.cb = sizeof(startup);
+  if (show) {
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+  }
+  UniqueHandleNull job = CreateChildJob();
+  if (!job) {
+    LogError("executeFileEx : No job object for the process (%lu); at a time-out only the process itself is stopped \n",
+             GetLastError());
+  }
+  std::string mutableLine = commandLine;
+  UniqueProcessInfo process;
+  // Started suspended so it is inside the job before it can start anything.
+  DWORD flags = CREATE_NO_WINDOW | CREATE_DEFAULT_ERROR_MODE | (job ? CREATE_SUSPENDED : 0);
+  int result = 0;
+  if (!CreateProcessA(nullptr, &mutableLine[0], nullptr, nullptr, FALSE, flags, nullptr, workingFolder, &startup,
+                      process.put())) {
+    result = static_cast<int>(LastErrorOr(ERROR_GEN_FAILURE));
+    LogInfo("executeFileEx : Failed to Create the Process for the application \n");
+    SetRemarks(remarks, result);
+  } else {
+    const HANDLE child = process.get().hProcess;
+    if (job) {
+      if (!AssignProcessToJobObject(job.get(), child)) {
+        // Happens when we run inside a job that does not allow nesting or
+        // breakaway (before Windows 8): the run goes on without the tree kill.
+        LogError("executeFileEx : The process could not be placed in a job (%lu); at a time-out only the process "
+                 "itself is stopped \n",
+                 GetLastError());
+        job.reset();
+      }
+      if (ResumeThread(process.get().hThread) == static_cast<DWORD>(-1)) {
+        result = static_cast<int>(LastErrorOr(ERROR_GEN_FAILURE));
+        LogError("executeFileEx : The process could not be resumed, error code : %d \n", result);
+        TerminateProcess(child, 0);
+      }
+    }
+    if (result != 0) {
+      SetRemarks(remarks, result);
+    } else {
+      LogInfo("execute : Process successfully created for application %s \n", commandLine);
+      if (timeoutMs == 0) {
+        SetRemarks(remarks, 0);
+      } else {
+        DWORD wait = WaitForSingleObject(child, timeoutMs);
+        if (wait == WAIT_OBJECT_0) {
+          DWORD exitCode = 0;
+          if (GetExitCodeProcess(child, &exitCode)) {
+            result = static_cast<int>(exitCode);
+            SetRemarks(remarks, result);
+            LogInfo("executeFileEx : Exit code for the application : %d \n", result);
+          } else {
+            result = static_cast<int>(LastErrorOr(ERROR_GEN_FAILURE));
+            LogInfo("executeFileEx : Unable to find the exit code for the application and the error code is : %d \n",
+                    result);
+            SetRemarks(remarks, result);
+          }
+        } else if (wait == WAIT_TIMEOUT) {
+          result = WAIT_TIMEOUT;
+          LogInfo("executeFileEx : Terminating the Process for application %s as time is exceeded %d Minutes \n",
+                  commandLine, timeoutMinutesForLog);
+          SetRemarks(remarks, result);
+          DWORD terminateError = TerminateChild(job.get(), child);
+          if (terminateError == 0) {
+            LogInfo("executeFileEx : The process has been successfully terminated ..! \n");
+          } else {
+            LogError("executeFileEx : The process termination is failed with error code : %d \n",
+                     static_cast<int>(terminateError));
+          }
+        } else {
+          result = static_cast<int>(LastErrorOr(ERROR_GEN_FAILURE));
+          LogError("executeFileEx : WaitForSingleObject Failed with error code %d \n", result);
+          SetRemarks(remarks, result);
+        }
+      }
+    }
+  }
+
+  process.reset();
+  if (folderChanged) SetCurrentDirectoryA(savedFolder);
+  LogInfo("executeFileEx : Remarks from the CreateProcess is %s for the executable %s \n",
+          remarks ? remarks->c_str() : "", commandLine);
+  LogDebug("@@@@@@@@ End Of executeFileEx Method @@@@@@@@ \n");
+  return result;
+}
+
+// Minutes to milliseconds without wrapping: a huge or negative time-out
+// becomes the longest finite wait rather than a short one.
+DWORD MinutesToMs(int minutes) {
+  if (minutes == 0) return 0;
+  unsigned long long ms = static_cast<unsigned long long>(static_cast<unsigned>(minutes)) * 60000ULL;
+  if (minutes < 0 || ms >= INFINITE) return INFINITE - 1;
+  return static_cast<DWORD>(ms);
+}
+
+}  // namespace
+
+int executeFileEx(const char* workingFolder, const char* commandLine, std::string* remarks, int timeoutMinutes,
+                  int show) {
+  return RunChild(workingFolder, commandLine, remarks, MinutesToMs(timeoutMinutes), timeoutMinutes, show);
+}
+
+int executeFileExWithTimeoutMs(const char* workingFolder, const char* commandLine, std::string* remarks,
+                               unsigned long timeoutMs, int show) {
+  return RunChild(workingFolder, commandLine, remarks, timeoutMs, static_cast<int>(timeoutMs / 60000), show);
+}
+
+int executeFileName(const char* workingFolder, const char* commandLine, std::string* remarks, int timeoutMinutes,
+                    int show) {
+  LogDebug("@@@@@@@@ Inside execute Method @@@@@@@@ \n");
+  int result = executeFileEx(workingFolder, commandLine, remarks, timeoutMinutes, show);
+  LogDebug("@@@@@@@@ End Of execute Method @@@@@@@@ \n");
+  return result;
+}
+
+int NormalizeSetupResult(int result) {
+  switch (result) {
+    case 0:
+    case 1508:  // changes take effect after a browser restart
+    case 1641:  // a restart was started
+    case 3010:  // a restart is needed
+      return 0;
+    default:
+      return result;
+  }
+}
+
+int executeFileNormalized(const char* workingFolder, const char* commandLine, std::string* remarks,
+                          int timeoutMinutes, int show) {
+  return NormalizeSetupResult(executeFileName(workingFolder, commandLine, remarks, timeoutMinutes, show));
+}
