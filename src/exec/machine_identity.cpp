@@ -1,0 +1,193 @@
+#include "exec/machine_identity.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <wbemidl.h>
+
+#include "log/agent_log.h"
+#include "util/text.h"
+
+namespace {
+
+// Releases one COM interface.
+template <typename T>
+class ComRef {
+ public:
+  ComRef() = default;
+  ~ComRef() { reset(); }
+  ComRef(const ComRef&) = delete;
+  ComRef& operator=(const ComRef&) = delete;
+  T* get() const { return ptr_; }
+  T* operator->() const { return ptr_; }
+  T** put() {
+    reset();
+    return &ptr_;
+  }
+  void reset() {
+    if (ptr_) ptr_->Release();
+    ptr_ = nullptr;
+  }
+
+ private:
+  T* ptr_ = nullptr;
+};
+
+class Bstr {
+ public:
+  explicit Bstr(const wchar_t* text) : value_(SysAllocString(text)) {}
+  ~Bstr() { SysFreeString(value_); }
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  BSTR get() const { return value_; }
+
+ private:
+  BSTR value_;
+};
+
+class Variant {
+ public:
+  Variant() { VariantInit(&value_); }
+  ~Variant() { VariantClear(&value_); }
+  Variant(const Variant&) = delete;
+  Variant& operator=(const Variant&) = delete;
+  VARIANT* get() { return &value_; }
+
+ private:
+  VARIANT value_;
+};
+
+// COM for this thread for the length of one query. A thread that already
+// lives in a single-threaded apartment keeps it: the query works there too,
+// and tearing down the caller's apartment would break the caller.
+class ComScope {
+ public:
+  ComScope() : hr_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+  ~ComScope() {
+    if (SUCCEEDED(hr_)) CoUninitialize();
+  }
+  ComScope(const ComScope&) = delete;
+  ComScope& operator=(const ComScope&) = delete;
+  HRESULT result() const { return hr_ == RPC_E_CHANGED_MODE ? S_OK : hr_; }
+
+ private:
+  HRESULT hr_;
+};
+
+const size_t kMaxValueChars = 259;
+
+const wchar_t* const kServiceTagSources[][2] = {
+    {L"SELECT * FROM Win32_ComputerSystemProduct", L"IdentifyingNumber"},
+    {L"SELECT * FROM Win32_Bios", L"SerialNumber"},
+    {L"SELECT * FROM Win32_SystemEnclosure", L"SerialNumber"},
+    {L"SELECT * FROM Win32_BaseBoard", L"SerialNumber"},
+};
+
+}  // namespace
+
+long GetValuesUsingWMIQuery(std::optional<std::wstring>* value, const wchar_t* query, const wchar_t* property) {
+  ComScope com;
+  HRESULT hr = com.result();
+  if (FAILED(hr)) {
+    LogError("GetValuesUsingWMIQuery : Failed to initialize COM library. Error code = 0x%x \n",
+             static_cast<unsigned>(hr));
+    return hr;
+  }
+  {
+    ComRef<IWbemLocator> locator;
+    hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                          reinterpret_cast<void**>(locator.put()));
+    if (FAILED(hr)) {
+      LogError("GetValuesUsingWMIQuery : Failed to create IWbemLocator object. Err code = 0x%x \n",
+               static_cast<unsigned>(hr));
+      return hr;
+    }
+    ComRef<IWbemServices> services;
+    Bstr ns(L"root\\cimv2");
+    hr = locator->ConnectServer(ns.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, services.put());
+    if (FAILED(hr)) {
+      LogError("GetValuesUsingWMIQuery :Could not connect. Error code = 0x%x \n", static_cast<unsigned>(hr));
+      return hr;
+    }
+    LogInfo("GetValuesUsingWMIQuery : Connected to ROOT\\CIMV2 WMI namespace \n");
+    hr = CoSetProxyBlanket(services.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
+                           RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+    if (FAILED(hr)) {
+      LogError("GetValuesUsingWMIQuery :Could not set proxy blanket. Error code = 0x%x \n", static_cast<unsigned>(hr));
+      return hr;
+    }
+    ComRef<IEnumWbemClassObject> objects;
+    Bstr language(L"WQL");
+    Bstr queryText(query ? query : L"");
+    hr = services->ExecQuery(language.get(), queryText.get(), WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
+                             nullptr, objects.put());
+    if (FAILED(hr)) {
+      LogError("GetValuesUsingWMIQuery : Query for the required wmi class is failed . Error code = 0x%x \n",
+               static_cast<unsigned>(hr));
+      return hr;
+    }
+    hr = S_OK;
+    for (;;) {
+      ComRef<IWbemClassObject> object;
+      ULONG returned = 0;
+      HRESULT next = objects->Next(WBEM_INFINITE, 1, object.put(), &returned);
+      if (FAILED(next)) {
+        hr = next;
+        break;
+      }
+      if (returned == 0) break;
+      Variant property_value;
+      HRESULT got = object->Get(property ? property : L"", 0, property_value.get(), nullptr, nullptr);
+      if (SUCCEEDED(got)) got = VariantChangeType(property_value.get(), property_value.get(), 0, VT_BSTR);
+      if (FAILED(got)) {
+        // A missing property or a null value gives no text for this object.
+        if (!value || !*value) hr = got;
+        continue;
+      }
+      std::wstring text = property_value.get()->bstrVal ? property_value.get()->bstrVal : L"";
+      if (text.size() > kMaxValueChars) text.resize(kMaxValueChars);
+      LogInfo("GetValuesUsingWMIQuery : The required Value is given by : %S \n", text.c_str());
+      if (value) *value = text;
+      hr = S_OK;
+    }
+    LogDebug("GetValuesUsingWMIQuery : Going to clean the allocated resources .\n");
+  }
+  return hr;
+}
+
+long GetLocalMachineUUID(std::string* uuid) {
+  std::optional<std::wstring> value;
+  long code = GetValuesUsingWMIQuery(&value, L"SELECT * FROM Win32_ComputerSystemProduct", L"UUID");
+  std::string text = value ? ChangeWideToUtf8Str(value->c_str()) : std::string();
+  LogInfo("GetLocalMachineUUID : The local Machine UUID is given by %s \n", text.c_str());
+  if (uuid) *uuid = text;
+  return code;
+}
+
+ServiceTagChoice ChooseServiceTag(const std::vector<WmiQueryOutcome>& outcomes) {
+  ServiceTagChoice choice;
+  for (size_t i = 0; i < outcomes.size(); ++i) {
+    choice.code = outcomes[i].code;
+    if (outcomes[i].value && !outcomes[i].value->empty()) {
+      choice.value = *outcomes[i].value;
+      choice.source = static_cast<int>(i);
+      return choice;
+    }
+  }
+  return choice;
+}
+
+long GetLocalMachineServiceTag(std::string* serviceTag) {
+  std::vector<WmiQueryOutcome> outcomes;
+  for (const auto& source : kServiceTagSources) {
+    WmiQueryOutcome outcome;
+    outcome.code = GetValuesUsingWMIQuery(&outcome.value, source[0], source[1]);
+    outcomes.push_back(outcome);
+    if (outcome.value && !outcome.value->empty()) break;
+  }
+  ServiceTagChoice choice = ChooseServiceTag(outcomes);
+  std::string text = ChangeWideToUtf8Str(choice.value.c_str());
+  LogInfo("GetLocalMachineServiceTag : The local Machine Service Tag is given by %s \n", text.c_str());
+  if (serviceTag) *serviceTag = text;
+  return choice.code;
+}
