@@ -1,0 +1,379 @@
+// Agent start-up: the pure rules as tables, then the real start-up over a
+// seeded agent registry, checking the record, the repaired registry values
+// and the log.
+#include "agent/agent_parameters.h"
+
+#include <gtest/gtest.h>
+
+#include "agent/registry.h"
+#include "log/agent_log.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+OptionalText T(const char* text) { return std::string(text); }
+const OptionalText kMissing = std::nullopt;
+
+}  // namespace
+
+TEST(AgentRules, ProtocolAndPorts) {
+  struct Case {
+    OptionalText protocol;
+    OptionalText securePort;
+    int plainPort;
+    const char* expectedProtocol;
+    int expectedSecure;
+    int expectedEffective;
+  };
+  const Case cases[] = {
+      {T("https"), kMissing, 8020, "https", 8383, 8383},
+      {T("http"), kMissing, 8020, "http", 8383, 8020},
+      {T("HTTP"), T("9443"), 8020, "HTTP", 9443, 8020},
+      {T("ftp"), T("9443"), 8020, "http", 9443, 8020},  // three characters
+      {T(""), kMissing, 80, "http", 443, 80},
+      {kMissing, kMissing, 8020, "http", 8383, 8020},
+      {T("HTTPS"), T("abc"), 8020, "HTTPS", 0, 0},
+  };
+  for (const Case& c : cases) {
+    std::string protocol = ProtocolOrHttp(c.protocol);
+    int secure = SecurePortOr363(c.securePort, c.plainPort);
+    EXPECT_EQ(protocol, c.expectedProtocol);
+    EXPECT_EQ(secure, c.expectedSecure) << protocol;
+    EXPECT_EQ(EffectivePort(protocol, c.plainPort, secure), c.expectedEffective) << protocol;
+  }
+}
+
+TEST(AgentRules, ShortSecondaryAddressesCountAsMissing) {
+  EXPECT_EQ(DropShortAddress(T("1.2"), 2), T("1.2"));  // management server: 3 characters stay
+  EXPECT_EQ(DropShortAddress(T("12"), 2), kMissing);
+  EXPECT_EQ(DropShortAddress(T("1.2"), 3), kMissing);  // distribution server: 3 characters go
+  EXPECT_EQ(DropShortAddress(T("1.23"), 3), T("1.23"));
+  EXPECT_EQ(DropShortAddress(kMissing, 3), kMissing);
+}
+
+TEST(AgentRules, TransferRate) {
+  struct Case {
+    OptionalText value;
+    unsigned rate;
+    bool writeBack;
+  };
+  const Case cases[] = {
+      {T("512"), 512, false},  {T("8192"), 8192, false}, {T("8193"), 0, true}, {T("9000"), 0, true},
+      {T("-5"), 0, true},      {T(""), 0, true},         {kMissing, 0, true},  {T("0"), 0, false},
+      {T("abc"), 0, false},
+  };
+  for (const Case& c : cases) {
+    TransferRateDecision d = DecideTransferRate(c.value);
+    EXPECT_EQ(d.rate, c.rate) << c.value.value_or("(missing)");
+    EXPECT_EQ(d.writeBack, c.writeBack) << c.value.value_or("(missing)");
+  }
+}
+
+TEST(AgentRules, ClosedNetwork) {
+  struct Case {
+    OptionalText dsRoute, dsOnly, agentRoute;
+    bool closed;
+    const char* messageStart;
+  };
+  const Case cases[] = {
+      {T("True"), kMissing, kMissing, true, "IsDSRouteEnabled key set as true"},
+      {T("false"), T("TRUE"), kMissing, false, "IsDSOnlyRouteEnabled key set as true and AGENT_ROUTE_ENABLED key set as false"},
+      {kMissing, T("true"), T("TRUE"), true, "IsDSOnlyRouteEnabled key set as true and AGENT_ROUTE_ENABLED key set as true"},
+      {kMissing, T("true"), T("no"), false, "IsDSOnlyRouteEnabled key set as true and AGENT_ROUTE_ENABLED key set as false"},
+      {kMissing, kMissing, T("true"), false, "The Closed Network was disabled"},
+      {kMissing, kMissing, kMissing, false, "The Closed Network was disabled"},
+  };
+  for (const Case& c : cases) {
+    ClosedNetworkDecision d = DecideClosedNetwork(c.dsRoute, c.dsOnly, c.agentRoute);
+    EXPECT_EQ(d.closed, c.closed) << c.messageStart;
+    EXPECT_EQ(std::string(d.message).rfind(c.messageStart, 0), 0u) << d.message;
+  }
+}
+
+TEST(AgentRules, DSLastAccessRepair) {
+  DistributionEndpoint ds;
+  ds.DistributionServerName = "ds01.corp.local";
+  ds.DistributionServerFlatName = "DS01";
+  ds.DistributionServerIPAddress = "10.0.0.5";
+  ds.DistributionServerSecIPAddress = "192.168.7.5";
+  struct Case {
+    OptionalText last;
+    bool repair;
+  };
+  const Case cases[] = {{T("ds01"), false},        {T("DS01.CORP.LOCAL"), false}, {T("10.0.0.5"), false},
+                        {T("192.168.7.5"), false}, {T("10.9.9.9"), true},         {kMissing, false},
+                        {T(""), true}};
+  for (const Case& c : cases) {
+    ds.DistributionLastAccessName = c.last;
+    EXPECT_EQ(DSLastAccessNeedsRepair(ds), c.repair) << c.last.value_or("(missing)");
+  }
+}
+
+TEST(AgentRules, OsFamily) {
+  struct Case {
+    DWORD platform, major, minor;
+    unsigned family;
+  };
+  const Case cases[] = {
+      {2, 5, 0, 0}, {2, 5, 1, 1}, {2, 5, 2, 1}, {2, 6, 0, 2},  {2, 6, 1, 3},          {2, 6, 2, 4},
+      {2, 6, 3, 5}, {2, 10, 0, 6}, {2, 6, 4, 7}, {2, 10, 1, 7}, {2, 11, 0, 7},        {2, 7, 0, 7},
+      {2, 4, 0, 0xFFFFFFFFu},     {1, 6, 1, 0xFFFFFFFFu},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(OsFamilyFromVersion(c.platform, c.major, c.minor), c.family) << c.major << "." << c.minor;
+  }
+}
+
+TEST(ProxyPassword, EncodingRoundTrips) {
+  for (const char* password : {"s3cret", "pässwörd with blanks", "x", "ab=="}) {
+    std::string stored = EncodeProxyPassword(password);
+    EXPECT_NE(stored, password);
+    EXPECT_EQ(DecodeProxyPassword(stored), password);
+  }
+  EXPECT_EQ(EncodeProxyPassword("s3cret"), "czNjcmV0");
+  EXPECT_EQ(DecodeProxyPassword("***not base64***"), "");
+  EXPECT_EQ(DecodeProxyPassword(""), "");
+}
+
+TEST(AgentService, MessageToAMissingServiceReportsTheError) {
+  EXPECT_EQ(SendAgentServiceMessage("NoSuchPlexmoorService", kRestartOnDemandServiceMessage),
+            static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+  EXPECT_EQ(SendAgentServiceMessage("", kRestartOnDemandServiceMessage), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+namespace {
+
+class AgentStartup : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ClearAgentRegistry();
+    SeedMinimalAgent(agent_.path() + "\\");
+    ResetAgentParameters();
+    ASSERT_EQ(OpenAgentLog("startup.log", (agent_.path() + "\\logs").c_str(), 2), 0);
+  }
+  void TearDown() override {
+    CloseAgentLog();
+    ResetAgentParameters();
+    ClearAgentRegistry();
+  }
+  int Start() {
+    ResetAgentParameters();
+    return InitializeAgentParameters();
+  }
+  std::string Log() const { return ReadTextFile(agent_ / "logs\\startup.log"); }
+  std::string Stored(const std::string& subkey, const std::string& name) {
+    std::string value = "(missing)";
+    ReadAgentText(subkey, name, &value);
+    return value;
+  }
+  void EnableDS() {
+    SeedAgentValue("", "EnableDistributionServer", "YES");
+    SeedAgentValue("ServerInfo", "DistributionServerName", "ds01.corp.local");
+    SeedAgentValue("ServerInfo", "DistributionServerFlatName", "DS01");
+    SeedAgentValue("ServerInfo", "DistributionServerIPAddress", "10.0.0.5");
+    SeedAgentValue("ServerInfo", "DistributionServerPort", "8020");
+  }
+
+  TempDir agent_{"agent_startup"};
+};
+
+}  // namespace
+
+TEST_F(AgentStartup, SeededAgentFillsTheRecordWithDefaults) {
+  RemoveAgentValue("", "EnableDSRoute");
+  RemoveAgentValue("", "DataTransferRate_KBps");
+  RemoveAgentValue("", "EnableChecksum");
+  ASSERT_EQ(Start(), 0);
+  const AgentParameters& p = AgentParams();
+  EXPECT_EQ(p.server.RZServerName, "127.0.0.1");
+  EXPECT_EQ(p.server.serverPort, 8383);
+  EXPECT_EQ(p.ds.DistributionServerProtocol, "https");  // DS off: follows the server
+  EXPECT_EQ(p.ds.dsServerPort, 8383);
+  EXPECT_EQ(p.HTTPRequestTimeout, 60000u);
+  EXPECT_EQ(p.HTTPConnectionTimeout, 30000u);
+  EXPECT_EQ(p.EnableChecksum, 1);
+  EXPECT_EQ(p.DataTransferRate_KBps, 0u);
+  EXPECT_EQ(p.dsRouteEnabled, 0);
+  EXPECT_EQ(p.ProxyEnabled, "no");
+  EXPECT_EQ(p.strictCertificateMode, 0);
+  EXPECT_EQ(p.RZAgentResourceID, T("101"));
+  EXPECT_FALSE(p.RemoteOfficeName.has_value());
+  EXPECT_EQ(p.userAgent, L"Plexmoor Agent");
+  EXPECT_EQ(p.clientAuthDllPath, agent_.path() + "\\bin\\ClientAuthHandler.dll");
+  // Wine still yields a computer name and a name space (its workgroup).
+  EXPECT_FALSE(p.gv_localComputerName.empty());
+  ASSERT_FALSE(p.clientNamespace.empty());
+  EXPECT_EQ(p.gv_clientDataPath, "client-data/cust01/domains/" + p.clientNamespace);
+  // Repaired in the registry for the agent's other programs.
+  EXPECT_EQ(Stored("", "EnableDSRoute"), "no");
+  EXPECT_EQ(Stored("", "DataTransferRate_KBps"), "0");
+  EXPECT_NE(Log().find("Plexmoor Server Port                -> 8383 \n"), std::string::npos);
+  EXPECT_NE(Log().find("Computer is not an imaged one"), std::string::npos);
+}
+
+TEST_F(AgentStartup, MissingRequiredValueEndsWith13) {
+  struct Case {
+    const char* subkey;
+    const char* name;
+    bool ds;
+  };
+  const Case cases[] = {
+      {"ServerInfo", "RZServerName", false},       {"ServerInfo", "RZServerPort", false},
+      {"", "EnableDistributionServer", false},     {"", "AgentServiceName", false},
+      {"", "MSPName", false},                      {"", "CustomerId", false},
+      {"ServerInfo", "RZProductCode", false},      {"", "RZAgentVersion", false},
+      {"", "CustomerName", false},                 {"ServerInfo", "DistributionServerName", true},
+      {"ServerInfo", "DistributionServerPort", true},
+  };
+  for (const Case& c : cases) {
+    ClearAgentRegistry();
+    SeedMinimalAgent(agent_.path() + "\\");
+    if (c.ds) EnableDS();
+    RemoveAgentValue(c.subkey, c.name);
+    EXPECT_EQ(Start(), 13) << c.name;
+  }
+  ClearAgentRegistry();
+  SeedMinimalAgent(agent_.path() + "\\");
+  SeedAgentValue("", "CustomerId", "");
+  EXPECT_EQ(Start(), 13) << "empty CustomerId";
+  EXPECT_NE(Log().find("GetCustomerId: error while retrieving customerid\n"), std::string::npos);
+}
+
+TEST_F(AgentStartup, SecurePortAndProtocolRules) {
+  RemoveAgentValue("ServerInfo", "RZServerSecurePort");
+  ASSERT_EQ(Start(), 0);
+  EXPECT_EQ(AgentParams().server.RZServerSecurePort, 8383);
+  EXPECT_EQ(AgentParams().server.serverPort, 8383);
+
+  SeedAgentValue("ServerInfo", "RZServerProtocol", "ftp");
+  ASSERT_EQ(Start(), 0);
+  EXPECT_EQ(AgentParams().server.RZServerProtocol, "http");
+  EXPECT_EQ(AgentParams().server.serverPort, 8020);
+}
+
+TEST_F(AgentStartup, TransferRateIsLimitedAndWrittenBack) {
+  struct Case {
+    const char* stored;
+    unsigned rate;
+    const char* after;
+  };
+  const Case cases[] = {{"9000", 0, "0"}, {"-5", 0, "0"}, {"8192", 8192, "8192"}, {"", 0, "0"}};
+  for (const Case& c : cases) {
+    SeedAgentValue("", "DataTransferRate_KBps", c.stored);
+    ASSERT_EQ(Start(), 0) << c.stored;
+    EXPECT_EQ(AgentParams().DataTransferRate_KBps, c.rate) << c.stored;
+    EXPECT_EQ(Stored("", "DataTransferRate_KBps"), c.after) << c.stored;
+  }
+}
+
+TEST_F(AgentStartup, DistributionServerRules) {
+  EnableDS();
+  SeedAgentValue("", "IsDSOnlyRouteEnabled", "TRUE");
+  SeedAgentValue("ServerInfo", "DistributionServerProtocol", "http");
+  SeedAgentValue("ServerInfo", "DistributionLastAccessName", "ds01");  // the flat name in another case
+  SeedAgentValue("ServerInfo", "DistributionServerSecIPAddress", "1.2");
+  SeedAgentValue("ServerInfo", "RZServerSecIPAddress", "1.2");
+  ASSERT_EQ(Start(), 0);
+  const AgentParameters& p = AgentParams();
+  EXPECT_EQ(p.ds.closedNetwork, "false");
+  EXPECT_EQ(p.ds.closedNetworkFlag, 0);
+  EXPECT_NE(Log().find("IsDSOnlyRouteEnabled key set as true and AGENT_ROUTE_ENABLED key set as false"),
+            std::string::npos);
+  EXPECT_EQ(p.ds.DistributionLastAccessName, T("ds01"));
+  EXPECT_EQ(Stored("ServerInfo", "DistributionLastAccessName"), "ds01");
+  EXPECT_FALSE(p.ds.DistributionServerSecIPAddress.has_value());
+  EXPECT_EQ(p.server.RZServerSecIPAddress, T("1.2"));
+  // The DS speaks the management server's protocol, in the registry too.
+  EXPECT_EQ(p.ds.DistributionServerProtocol, "https");
+  EXPECT_EQ(Stored("ServerInfo", "DistributionServerProtocol"), "https");
+  EXPECT_EQ(p.ds.dsServerPort, 8383);
+  EXPECT_NE(Log().find("RZ Distribution Server  Port      \t\t\t-> 8383 \n"), std::string::npos);
+
+  // A last access name that names no address of the DS is repaired.
+  SeedAgentValue("ServerInfo", "DistributionLastAccessName", "10.9.9.9");
+  ASSERT_EQ(Start(), 0);
+  EXPECT_EQ(AgentParams().ds.DistributionLastAccessName, T("10.0.0.5"));
+  EXPECT_EQ(Stored("ServerInfo", "DistributionLastAccessName"), "10.0.0.5");
+}
+
+TEST_F(AgentStartup, DSRouteReplacesTheServerAndDropsTheProxy) {
+  EnableDS();
+  SeedAgentValue("", "EnableDSRoute", "True");
+  SeedAgentValue("ServerInfo", "DistributionLastAccessName", "10.0.0.5");
+  ASSERT_EQ(Start(), 0);
+  const AgentParameters& p = AgentParams();
+  EXPECT_EQ(p.server.RZServerName, "ds01.corp.local");
+  EXPECT_EQ(p.server.RZServerFlatName, T("ds01.corp.local"));
+  EXPECT_EQ(p.server.RZServerIPAddress, T("10.0.0.5"));
+  EXPECT_EQ(p.server.RZLastAccessName, T("10.0.0.5"));
+  EXPECT_EQ(p.ProxyEnabled, "NO");
+  std::string log = Log();
+  // The dump still shows the management server; the route line follows it.
+  EXPECT_LT(log.find("Plexmoor Server Name                -> 127.0.0.1 \n"),
+            log.find("Enable Distribution Server Route                       -> 1 \n"));
+}
+
+TEST_F(AgentStartup, ProxyGroup) {
+  SeedAgentValue("", "ProxyEnabled", "Yes");
+  SeedAgentValue("", "ProxyServerName", "proxy.corp.local:3128");
+  SeedAgentValue("", "ProxyUserName", "svc-proxy");
+  SeedAgentValue("", "ProxyPassword", EncodeProxyPassword("s3cret!"));
+  SeedAgentValue("", "ProxyByPass", "<local>");
+  SeedAgentValue("", "IsAutoProxyDetectionEnabled", "TRUE");
+  ASSERT_EQ(Start(), 0);
+  EXPECT_EQ(AgentParams().ProxyPassword, "s3cret!");
+  EXPECT_EQ(AgentParams().ProxyByPass, "");
+  EXPECT_EQ(AgentParams().IsAutoProxyDetectionEnabled, 1);
+  EXPECT_NE(Log().find("Cryptographic client Ok\r\n"), std::string::npos);
+  EXPECT_NE(Log().find("Proxy Server Name -> proxy.corp.local:3128 \n"), std::string::npos);
+  EXPECT_EQ(Log().find("s3cret!"), std::string::npos);
+
+  SeedAgentValue("ServerInfo", "ConnectWithoutProxy", "YES");
+  ASSERT_EQ(Start(), 0);
+  EXPECT_EQ(AgentParams().ProxyEnabled, "NO");
+  EXPECT_EQ(AgentParams().ProxyServerName, "");
+
+  RemoveAgentValue("ServerInfo", "ConnectWithoutProxy");
+  RemoveAgentValue("", "ProxyServerName");
+  EXPECT_EQ(Start(), 13);
+}
+
+TEST_F(AgentStartup, ImagedComputerAnswers10047AfterTheDump) {
+  SeedAgentValue("", "ImagedComputer", "1", REG_DWORD);
+  EXPECT_EQ(Start(), 10047);
+  std::string log = Log();
+  size_t dump = log.find("Local Computer Name                       -> ");
+  size_t imaged = log.find("InitializeAgentParameters : Computer is detected as imaged One .. \n");
+  ASSERT_NE(dump, std::string::npos);
+  ASSERT_NE(imaged, std::string::npos);
+  EXPECT_LT(dump, imaged);
+}
+
+TEST_F(AgentStartup, RouteWritersKeepFailOverStateInStep) {
+  SeedAgentValue("", "isFailOverDSEnabled", "1", REG_DWORD);
+  ASSERT_EQ(Start(), 0);
+  DWORD isDSEnabled = 0;
+  EXPECT_EQ(UpdateEnableDistributionServer("yes"), 0);
+  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, AgentParams().serverKey.c_str(), "IsDSEnabled", &isDSEnabled), 0);
+  EXPECT_EQ(isDSEnabled, 1u);
+  EXPECT_EQ(Stored("", "EnableDistributionServer"), "yes");
+  EXPECT_EQ(UpdateEnableDistributionServer("No"), 0);
+  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, AgentParams().serverKey.c_str(), "IsDSEnabled", &isDSEnabled), 2);
+  EXPECT_EQ(AgentParams().EnableDistributionServer, "No");
+
+  EXPECT_EQ(UpdateDistributionLastAccessName("10.1.1.1"), 0);
+  EXPECT_EQ(Stored("ServerInfo", "DistributionLastAccessName"), "10.1.1.1");
+  EXPECT_EQ(AgentParams().ds.DistributionLastAccessName, T("10.1.1.1"));
+}
+
+TEST_F(AgentStartup, ProxyChangeHookAsksTheAgentService) {
+  ASSERT_EQ(Start(), 0);
+  NotifyProxyDetailsChanged();
+  std::string log = Log();
+  EXPECT_NE(log.find("AgentSendRequest: Restarting ondemand exe since Proxy connection details changed \n"),
+            std::string::npos);
+  EXPECT_NE(log.find("PlexmoorAgentService"), std::string::npos);  // the outcome names the service
+  RegisterProxyChangeHook(nullptr);
+}
