@@ -24,3 +24,8 @@ const InstallationStart& GetInstallationStart();
 // --- pure, exposed for tests ---
 // The tracking key for the process's WOW64 state.
 std::string TrackingKeyPath(bool wow64);
+// "<install dir>\data\custom-patch-remarks.json" ("%s%s%s"; the install
+// folder ends with a separator, so the separator before "data" is doubled).
+std::string CustomPatchRemarksPath(const std::string& installDir);
+// The installation start date text, "%04d%02d%02d".
+std::string InstallationDateText(const SYSTEMTIME& local);

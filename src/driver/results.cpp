@@ -1,0 +1,86 @@
+#include "driver/results.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+#include "agent/agent_parameters.h"
+#include "agent/registry.h"
+#include "driver/rz_json.h"
+#include "log/agent_log.h"
+#include "util/clock.h"
+
+namespace {
+
+InstallationStart g_installationStart;
+
+// Looked up at run time: the function is missing on the oldest systems, and
+// there the process is simply not under WOW64.
+bool ProcessRunsUnderWow64() {
+  using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  if (!kernel) return false;
+  auto isWow64Process =
+      reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")));
+  BOOL wow64 = FALSE;
+  if (!isWow64Process || !isWow64Process(GetCurrentProcess(), &wow64)) return false;
+  return wow64 != FALSE;
+}
+
+}  // namespace
+
+std::string CustomPatchRemarksPath(const std::string& installDir) {
+  // The install folder already ends with a separator; the doubled one
+  // before "data" is what the agent has always used and is harmless.
+  return installDir + "\\data\\" + "custom-patch-remarks.json";
+}
+
+int WriteCustomPatchRemarks(const std::string& remark) {
+  if (remark.empty()) {
+    LogError("%s : Trying to write empty custom remarks.\n", "WriteCustomPatchRemarks");
+    return 0;
+  }
+  std::string path = CustomPatchRemarksPath(AgentParams().RZAgentInstallDir);
+  Json::Value root(Json::objectValue);
+  root["custom_remarks"] = remark;
+  CRZJson json;
+  if (json.WriteJSONDO(path, root) != 0) {
+    LogError("%s : Failed to write CustomPatchRemarks : %s\n", "WriteCustomPatchRemarks", remark.c_str());
+    return 0;
+  }
+  return 1;
+}
+
+std::string TrackingKeyPath(bool wow64) {
+  const char* agentKey =
+      wow64 ? "SOFTWARE\\Wow6432Node\\Varnholt\\Plexmoor\\RZAgent" : "SOFTWARE\\Varnholt\\Plexmoor\\RZAgent";
+  return std::string(agentKey) + "\\" + "KQTracking";
+}
+
+void RecordTrackingValues(int flow) {
+  std::string key = TrackingKeyPath(ProcessRunsUnderWow64());
+  // Write failures are logged by the registry layer; the deployment goes on.
+  char text[16];
+  snprintf(text, sizeof(text), "%d", flow);
+  writeValue(HKEY_LOCAL_MACHINE, key.c_str(), "OfficeInstallFlow", text, REG_DWORD);
+  snprintf(text, sizeof(text), "%d", GetTimeInSeconds());
+  writeValue(HKEY_LOCAL_MACHINE, key.c_str(), "LastKQDataModifiedTime", text, REG_DWORD);
+}
+
+std::string InstallationDateText(const SYSTEMTIME& local) {
+  char text[16];
+  snprintf(text, sizeof(text), "%04d%02d%02d", local.wYear, local.wMonth, local.wDay);
+  return text;
+}
+
+void RecordInstallationStart() {
+  SYSTEMTIME local;
+  GetLocalTime(&local);
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  g_installationStart.date = InstallationDateText(local);
+  g_installationStart.fileTime = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  LogInfo("Installation Start time: %d is set \n", GetTimeInSeconds());
+}
+
+const InstallationStart& GetInstallationStart() { return g_installationStart; }
