@@ -1,0 +1,204 @@
+#include "driver/results.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "agent/agent_parameters.h"
+#include "agent/registry.h"
+#include "driver/rz_json.h"
+#include "log/agent_log.h"
+#include "support/test_support.h"
+#include "util/clock.h"
+#include "util/handles.h"
+#include "util/text.h"
+
+using namespace testing_support;
+
+namespace {
+
+const char kAgentKey[] = "Software\\Varnholt\\Plexmoor\\RZAgent";
+
+std::vector<std::string> FileNames(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW found;
+  UniqueFind search(FindFirstFileW(ChangeUtf8ToWideStr((folder + "\\*").c_str()).c_str(), &found));
+  if (!search) return names;
+  do {
+    std::string name = ChangeWideToUtf8Str(found.cFileName);
+    if (name != "." && name != "..") names.push_back(name);
+  } while (FindNextFileW(search.get(), &found));
+  return names;
+}
+
+// An agent folder with its data folder, set as the process's install folder.
+class RemarkFile : public ::testing::Test {
+ protected:
+  RemarkFile() : dir_("remark_file") {
+    MakeDirs(dir_ / "data");
+    AgentParams().RZAgentInstallDir = dir_.path() + "\\";
+  }
+  ~RemarkFile() override { AgentParams().RZAgentInstallDir.clear(); }
+  std::string Path() const { return dir_ / "data\\custom-patch-remarks.json"; }
+
+  TempDir dir_;
+};
+
+}  // namespace
+
+TEST_F(RemarkFile, ExactBytesWithCrLfAndTabIndentation) {
+  EXPECT_EQ(CustomPatchRemarksPath(AgentParams().RZAgentInstallDir), dir_.path() + "\\\\data\\custom-patch-remarks.json");
+  ASSERT_EQ(WriteCustomPatchRemarks("abc"), 1);
+  EXPECT_EQ(ReadFileBytes(Path()), "{\r\n\t\"custom_remarks\" : \"abc\"\r\n}\r\n");
+}
+
+TEST_F(RemarkFile, RewriteKeepsOnlyTheLatestAndLeavesNoTemporaryFile) {
+  ASSERT_EQ(WriteCustomPatchRemarks("Office updates postponed by users, and a much longer first remark text"), 1);
+  ASSERT_EQ(WriteCustomPatchRemarks("Configure Language Pack: fr-fr"), 1);
+  EXPECT_EQ(ReadFileBytes(Path()), "{\r\n\t\"custom_remarks\" : \"Configure Language Pack: fr-fr\"\r\n}\r\n");
+  EXPECT_EQ(FileNames(dir_ / "data"), std::vector<std::string>{"custom-patch-remarks.json"});
+}
+
+TEST_F(RemarkFile, QuotesAndBackslashesAreEscapedAndReadBackUnchanged) {
+  const std::string remark = "Failed to download \"C:\\pkg\\a b.cab\" with error code : 5\n";
+  ASSERT_EQ(WriteCustomPatchRemarks(remark), 1);
+  EXPECT_EQ(ReadFileBytes(Path()),
+            "{\r\n\t\"custom_remarks\" : \"Failed to download \\\"C:\\\\pkg\\\\a b.cab\\\" with error code : 5\\n\"\r\n}"
+            "\r\n");
+  Json::Value read;
+  ASSERT_EQ(CRZJson().LoadJSONDO(Path(), &read), 0);
+  EXPECT_EQ(read["custom_remarks"].asString(), remark);
+}
+
+TEST_F(RemarkFile, EmptyRemarkLeavesTheFileAlone) {
+  ASSERT_EQ(WriteCustomPatchRemarks("kept"), 1);
+  std::string before = ReadFileBytes(Path());
+  EXPECT_EQ(WriteCustomPatchRemarks(""), 0);
+  EXPECT_EQ(ReadFileBytes(Path()), before);
+}
+
+TEST_F(RemarkFile, ReplacedEvenWhileAReaderHoldsTheOldFile) {
+  ASSERT_EQ(WriteCustomPatchRemarks("old"), 1);
+  // A reader that shares read and write but not delete blocks the rename;
+  // the new remark must arrive anyway.
+  UniqueFile reader(CreateFileW(ChangeUtf8ToWideStr(Path().c_str()).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(reader);
+  EXPECT_EQ(WriteCustomPatchRemarks("new"), 1);
+  reader.reset();
+  EXPECT_EQ(ReadFileBytes(Path()), "{\r\n\t\"custom_remarks\" : \"new\"\r\n}\r\n");
+  EXPECT_EQ(FileNames(dir_ / "data").size(), 1u);
+}
+
+TEST_F(RemarkFile, MissingDataFolderIsAFailureAndCreatesNothing) {
+  TempDir bare("remark_no_data");
+  AgentParams().RZAgentInstallDir = bare.path() + "\\";
+  EXPECT_EQ(WriteCustomPatchRemarks("abc"), 0);
+  EXPECT_TRUE(FileNames(bare.path()).empty());
+}
+
+TEST(RZJson, LoadResultCodes) {
+  TempDir dir("rzjson_load");
+  using namespace std::string_literals;
+  struct Case {
+    const char* name;
+    bool exists;
+    std::string bytes;
+    int expected;
+  };
+  const Case cases[] = {
+      {"missing.json", false, "", 2},
+      {"empty.json", true, "", 2},
+      {"leading_zero.json", true, "\0{\"a\": 1}"s, 2},
+      {"broken.json", true, "{ \"a\": ", 13},
+      {"not_json.json", true, "custom remarks", 13},
+      {"commented.json", true, "// list\n{\"a\": 1 /* one */}\0junk"s, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string path = dir / c.name;
+    if (c.exists) {
+      ASSERT_TRUE(WriteFileBytes(path, c.bytes));
+    }
+    Json::Value value("untouched");
+    EXPECT_EQ(CRZJson().LoadJSONDO(path, &value), c.expected);
+    if (c.expected == 0) {
+      EXPECT_EQ(value["a"].asInt(), 1);
+    } else {
+      EXPECT_EQ(value.asString(), "untouched");
+    }
+  }
+}
+
+TEST(RZJson, WriteFailureKeepsTheOldFile) {
+  TempDir dir("rzjson_write");
+  std::string path = dir / "doc.json";
+  Json::Value value(Json::objectValue);
+  value["n"] = 1;
+  ASSERT_EQ(CRZJson().WriteJSONDO(path, value), 0);
+  std::string before = ReadFileBytes(path);
+  // A file in a missing folder cannot be written: 13, and nothing else changes.
+  EXPECT_EQ(CRZJson().WriteJSONDO(dir / "missing\\doc.json", value), 13);
+  EXPECT_EQ(ReadFileBytes(path), before);
+  EXPECT_EQ(FileNames(dir.path()), std::vector<std::string>{"doc.json"});
+}
+
+TEST(Tracking, KeyPathFollowsTheWow64State) {
+  EXPECT_EQ(TrackingKeyPath(true), "SOFTWARE\\Wow6432Node\\Varnholt\\Plexmoor\\RZAgent\\KQTracking");
+  EXPECT_EQ(TrackingKeyPath(false), "SOFTWARE\\Varnholt\\Plexmoor\\RZAgent\\KQTracking");
+}
+
+TEST(Tracking, FlowAndTimeAreWrittenAsDwordsInOrder) {
+  ClearAgentRegistry();
+  TempDir dir("tracking_log");
+  writeValue(HKEY_LOCAL_MACHINE, kAgentKey, "RZAgentLogLevel", "4", REG_DWORD);
+  ASSERT_EQ(OpenAgentLog("tracking.log", dir.path().c_str(), 2), 0);
+  int before = GetTimeInSeconds();
+  RecordTrackingValues(2);
+  int after = GetTimeInSeconds();
+  CloseAgentLog();
+
+  // The test build is a native process, so it is not under WOW64.
+  std::string key = TrackingKeyPath(false);
+  DWORD flow = 0;
+  DWORD time = 0;
+  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, key.c_str(), "OfficeInstallFlow", &flow), ERROR_SUCCESS);
+  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, key.c_str(), "LastKQDataModifiedTime", &time), ERROR_SUCCESS);
+  EXPECT_EQ(flow, 2u);
+  EXPECT_GE(static_cast<int>(time), before);
+  EXPECT_LE(static_cast<int>(time), after);
+  DWORD type = 0;
+  UniqueHKey opened;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, opened.put()), 0);
+  ASSERT_EQ(RegQueryValueExA(opened.get(), "LastKQDataModifiedTime", nullptr, &type, nullptr, nullptr), 0);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+
+  std::string log = ReadFileBytes(dir / "tracking.log");
+  size_t flowAt = log.find("Value Name: OfficeInstallFlow");
+  size_t timeAt = log.find("Value Name: LastKQDataModifiedTime");
+  ASSERT_NE(flowAt, std::string::npos);
+  ASSERT_NE(timeAt, std::string::npos);
+  EXPECT_LT(flowAt, timeAt);
+  ClearAgentRegistry();
+}
+
+TEST(InstallationStart, DateAndFileTimeOfTheAttempt) {
+  SYSTEMTIME may10 = {};
+  may10.wYear = 2024;
+  may10.wMonth = 5;
+  may10.wDay = 10;
+  EXPECT_EQ(InstallationDateText(may10), "20240510");
+
+  FILETIME beforeTime;
+  GetSystemTimeAsFileTime(&beforeTime);
+  RecordInstallationStart();
+  FILETIME afterTime;
+  GetSystemTimeAsFileTime(&afterTime);
+  SYSTEMTIME local;
+  GetLocalTime(&local);
+  auto value = [](const FILETIME& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+  EXPECT_GE(GetInstallationStart().fileTime, value(beforeTime));
+  EXPECT_LE(GetInstallationStart().fileTime, value(afterTime));
+  EXPECT_EQ(GetInstallationStart().date, InstallationDateText(local));
+}
