@@ -4,13 +4,32 @@
 #include <string>
 #include <vector>
 
-// Installed cultures without proofing cultures, sorted and distinct.
+// Office keeps its Click-to-Run values here, under HKEY_LOCAL_MACHINE.
+extern const char kClickToRunConfigurationKey[];
+extern const char kClickToRunInventoryKey[];
+
+// Installed cultures without proofing cultures, sorted and distinct. Each of
+// "OfficeCulture" and "ClientCulture" is read in the 64-bit view, then in the
+// 32-bit view when the first gives nothing.
 std::vector<std::string> GetInstalledLanguages();
 // The first product release id (the second when the first is the Access
 // runtime); empty when none is installed.
 std::string GetProductReleaseId();
-// The applications excluded from the installed Office, in stored order.
+// The applications excluded from the installed Office, in stored order, from
+// the first value whose name contains "excludedapps" (any case). Empty when
+// there is none or the key cannot be opened (logged).
 std::vector<std::string> GetExcludedApps();
 // Saves "UpdateChannel" of both views; ResetUpdateChannels writes them back.
+// A value that was empty or missing at start is reported and left as it is
+// now: the reset only rewrites, it never deletes.
 void ReadUpdateChannels();
 void ResetUpdateChannels();
+
+// --- pure pieces, exposed for tests ---
+// The non-empty pieces of `text` between any of the `separators`.
+std::vector<std::string> SplitPieces(const std::string& text, const char* separators);
+// Both culture lists merged: proofing cultures dropped, byte-wise sorted,
+// duplicates (same letter case) listed once.
+std::vector<std::string> MergeInstalledCultures(const std::string& officeCulture, const std::string& clientCulture);
+// The product to configure from a "ProductReleaseIds" text.
+std::string PickProductReleaseId(const std::string& productReleaseIds);

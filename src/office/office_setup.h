@@ -22,7 +22,20 @@ int RunOfficeSetupConfigure();
 // and `remark` holds "Configure Language Pack: " and the missing languages.
 int CheckLanguagePack(std::string* remark);
 
+// "<package folder>\configure.xml".
+std::string OfficeConfigurationPath();
+
 // --- pure, exposed for tests ---
+// The text with & < > " ' replaced by their XML entities, so setup reads back
+// exactly the intended attribute value.
+std::string EscapeXmlAttribute(const std::string& text);
+// CheckLanguagePack over plain lists: `selectedCodes` are already lower case.
+int CheckLanguagePackFor(const std::vector<std::string>& installed, const std::vector<std::string>& selectedCodes,
+                         std::string* remark);
+// "\"<installer>\" /extract:\"<folder>\" /quiet /norestart"
+std::string ExtractCommandLine(const std::string& installerPath, const std::string& packageFolder);
+// "\"<folder>\setup.exe\" /configure \"<configuration>\""
+std::string ConfigureCommandLine(const std::string& packageFolder, const std::string& configurationPath);
 struct OfficeConfigurationInput {
   bool directDownload = false;
   std::string channel;

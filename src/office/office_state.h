@@ -26,3 +26,5 @@ struct OfficeState {
 };
 
 OfficeState& OfficeCtx();
+// Puts the record back to its initial state (a fresh start-up in tests).
+void ResetOfficeState();

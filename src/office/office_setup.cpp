@@ -1,0 +1,233 @@
+#include "office/office_setup.h"
+
+#include <windows.h>
+#include <share.h>
+
+#include <cstdio>
+
+#include "agent/agent_parameters.h"
+#include "agent/registry.h"
+#include "driver/run_options.h"
+#include "exec/process_runner.h"
+#include "log/agent_log.h"
+#include "office/installed_office.h"
+#include "office/office_state.h"
+#include "util/text.h"
+
+namespace {
+
+const char kAgentKey[] = "Software\\Varnholt\\Plexmoor\\RZAgent";
+const char kOfficePatchKey[] = "SOFTWARE\\Varnholt\\Plexmoor\\RZAgent\\Patch\\OfficePatchData";
+const char kServerKey[] = "SOFTWARE\\Varnholt\\Plexmoor\\RZAgent\\ServerInfo";
+
+const int kExtractTimeoutMinutes = 10;
+const int kConfigureTimeoutMinutes = 230;
+
+// A DWORD flag; a missing value, or one of another type, is off.
+bool ReadFlag(const char* subkey, const char* valueName) {
+  DWORD value = 0;
+  return ReadViewDword(subkey, valueName, &value, 0) == ERROR_SUCCESS && value != 0;
+}
+
+bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Writes the text through a text-mode stream, so every "\n" lands as CR LF.
+// 0 on success, else the system's error (never 0 for a failure).
+DWORD WriteTextFile(const std::wstring& path, const std::string& text) {
+  FILE* file = _wfsopen(path.c_str(), L"w", _SH_DENYNO);
+  if (!file) {
+    DWORD error = GetLastError();
+    return error ? error : ERROR_OPEN_FAILED;
+  }
+  size_t written = fwrite(text.data(), 1, text.size(), file);
+  bool complete = written == text.size() && fflush(file) == 0;
+  DWORD error = complete ? 0 : GetLastError();
+  if (fclose(file) != 0 && complete) {
+    complete = false;
+    error = GetLastError();
+  }
+  if (complete) return 0;
+  return error ? error : ERROR_WRITE_FAULT;
+}
+
+}  // namespace
+
+std::string EscapeXmlAttribute(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&apos;"; break;
+      default: out += c; break;
+    }
+  }
+  return out;
+}
+
+std::string BuildOfficeConfigurationText(const OfficeConfigurationInput& input) {
+  const std::string channel = EscapeXmlAttribute(input.channel);
+  const std::string edition = EscapeXmlAttribute(input.clientEdition);
+  const std::string source = EscapeXmlAttribute(input.source);
+  const std::string version = EscapeXmlAttribute(input.version);
+
+  std::string text = "<Configuration>\n";
+  if (input.directDownload) {
+    // Setup fetches from Microsoft's content network; no source is named.
+    text += "<Add Channel=\"" + channel + "\" OfficeClientEdition=\"" + edition + "\" Version=\"" + version + "\">\n";
+  } else {
+    text += "<Add Channel=\"" + channel + "\" OfficeClientEdition=\"" + edition + "\" SourcePath=\"" + source +
+            "\" Version=\"" + version + "\">\n";
+  }
+  text += "<Product ID=\"" + EscapeXmlAttribute(input.productId) + "\">\n";
+  for (const std::string& language : input.languages) {
+    text += "<Language ID=\"" + EscapeXmlAttribute(language) + "\"/>\n";
+  }
+  for (const std::string& app : input.excludedApps) {
+    text += "<ExcludeApp ID=\"" + EscapeXmlAttribute(app) + "\"/>\n";
+  }
+  text += "</Product>\n</Add>\n";
+  if (input.directDownload) {
+    text += "<Updates Enabled=\"FALSE\" Version=\"" + version + "\"/>\n";
+  } else {
+    text += "<Updates Enabled=\"FALSE\" UpdatePath=\"" + source + "\" Version=\"" + version + "\"/>\n";
+  }
+  text += "<Display AcceptEULA=\"TRUE\" Level=\"None\"/>\n";
+  // "%temp%" is for setup to expand.
+  text += "<Logging Name=\"OfficeSetup.txt\" Path=\"%temp%\"/>\n";
+  text += std::string("<Property Name=\"FORCEAPPSHUTDOWN\" Value=\"") + (input.forceAppShutdown ? "TRUE" : "FALSE") +
+          "\"/>\n";
+  text += "</Configuration>";
+  return text;
+}
+
+std::string OfficeConfigurationPath() { return PackageFolder() + "\\configure.xml"; }
+
+int WriteOfficeConfiguration(const std::string& source, int usePackageFolder) {
+  const OfficeState& state = OfficeCtx();
+  const std::string chosenSource = usePackageFolder ? PackageFolder() : source;
+  if (chosenSource.empty()) {
+    LogError("Failed to get source path.\n");
+    return 0;
+  }
+  if (state.installedLanguages.empty()) {
+    LogError("Failed to get office languages.\n");
+    return 0;
+  }
+  OfficeConfigurationInput input;
+  input.directDownload = IsOfficeDirectDownloadEnabled() != 0;
+  LogInfo("DirectDownloadEnabled : %s\n", input.directDownload ? "TRUE" : "FALSE");
+  input.excludedApps = GetExcludedApps();
+
+  const std::string path = OfficeConfigurationPath();
+  const std::wstring widePath = ChangeUtf8ToWideStr(path.c_str());
+  // Every attempt starts from a fresh file; an earlier one never survives.
+  if (PathExists(widePath)) DeleteFileW(widePath.c_str());
+
+  const RunOptions& options = RunOpts();
+  input.channel = options.channel;
+  input.clientEdition = options.clientEdition;
+  input.source = chosenSource;
+  input.version = options.version;
+  input.productId = GetProductReleaseId();
+  if (input.productId.empty()) input.productId = options.productReleaseId;
+  input.languages = state.installedLanguages;
+  input.forceAppShutdown = state.HowToInstall == 1 || state.closeApplications;
+  const std::string text = BuildOfficeConfigurationText(input);
+
+  if (PathExists(widePath)) DeleteFileW(widePath.c_str());
+  DWORD error = WriteTextFile(widePath, text);
+  if (error != 0) {
+    // Half a file must not be picked up by a later setup run.
+    DeleteFileW(widePath.c_str());
+    LogError("Failed to open : %s with error code : %d\n", path.c_str(), static_cast<int>(error));
+    return 0;
+  }
+  LogInfo("\n\n%s\n\n", text.c_str());
+  return 1;
+}
+
+int IsOfficeDirectDownloadEnabled() {
+  if (ReadFlag(kAgentKey, "LastDirectDownloadState")) return 1;
+  bool enabled = ReadFlag(kOfficePatchKey, "OfficeDirectDownload");
+  LogInfo("Office Direct Download Enabled :  %s\n", enabled ? "TRUE" : "FALSE");
+  return enabled ? 1 : 0;
+}
+
+std::string GetStoreSourceUrl(const std::string& server, const std::string& port) {
+  return "https://" + server + ":" + port + "/store/office/" + std::to_string(RunOpts().patchId);
+}
+
+std::string GetSharePath() {
+  // Read now rather than from the start-up record: the request dispatcher
+  // may have switched servers during the run.
+  const char* valueName =
+      EqualsNoCase(AgentParams().EnableDistributionServer, "yes") ? "DistributionServerFlatName" : "RZServerFlatName";
+  std::string flatName;
+  ReadViewString(kServerKey, valueName, &flatName, 0);
+  return "\\\\" + flatName + "\\office\\" + std::to_string(RunOpts().patchId);
+}
+
+std::string ExtractCommandLine(const std::string& installerPath, const std::string& packageFolder) {
+  return "\"" + installerPath + "\" /extract:\"" + packageFolder + "\" /quiet /norestart";
+}
+
+std::string ConfigureCommandLine(const std::string& packageFolder, const std::string& configurationPath) {
+  return "\"" + packageFolder + "\\setup.exe\" /configure \"" + configurationPath + "\"";
+}
+
+int ExtractOfficeSetup() {
+  // The package folder comes from the UTF-8 install folder; the runner starts
+  // programs through the ANSI functions.
+  const std::string folder = ChangeUTF8ToAnsiStr(PackageFolder().c_str());
+  const std::string commandLine = ExtractCommandLine(RunOpts().installerPath, folder);
+  std::string remarks;
+  return executeFileNormalized(nullptr, commandLine.c_str(), &remarks, kExtractTimeoutMinutes, 0);
+}
+
+int RunOfficeSetupConfigure() {
+  const std::string folder = ChangeUTF8ToAnsiStr(PackageFolder().c_str());
+  const std::string commandLine = ConfigureCommandLine(folder, folder + "\\configure.xml");
+  std::string remarks;
+  return executeFileNormalized(nullptr, commandLine.c_str(), &remarks, kConfigureTimeoutMinutes, 0);
+}
+
+int CheckLanguagePackFor(const std::vector<std::string>& installed, const std::vector<std::string>& selectedCodes,
+                         std::string* remark) {
+  std::string text = "Configure Language Pack: ";
+  if (installed.empty()) {
+    if (remark) remark->clear();
+    return 1;
+  }
+  bool failed = false;
+  for (const std::string& culture : installed) {
+    const std::string lower = ToLowerAscii(culture);
+    bool selected = false;
+    for (const std::string& code : selectedCodes) {
+      if (code == lower) {
+        selected = true;
+        break;
+      }
+    }
+    if (!selected) {
+      text += culture + ", ";
+      failed = true;
+    }
+  }
+  if (!failed) {
+    if (remark) remark->clear();
+    return 1;
+  }
+  size_t end = text.find_last_not_of(", ");
+  text.erase(end == std::string::npos ? 0 : end + 1);
+  if (remark) *remark = text;
+  return 0;
+}
+
+int CheckLanguagePack(std::string* remark) {
+  const OfficeState& state = OfficeCtx();
+  return CheckLanguagePackFor(state.installedLanguages, state.selectedLanguageCodes, remark);
+}
