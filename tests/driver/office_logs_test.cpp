@@ -224,20 +224,6 @@ TEST_F(OfficeLogCollectionTest, NoMatchLogsOneErrorAndCreatesNothing) {
   EXPECT_FALSE(FileExists(collection_.destinationFolder));
 }
 
-TEST_F(OfficeLogCollectionTest, AFailedCopyIsLoggedAndTheNextFileIsTried) {
-  // The destination's parent is missing, so the one-level folder creation
-  // and every copy fail.
-  collection_.destinationFolder = dir_ / "missing\\logs\\731";
-  WriteLog(source() + "\\PC7-20240510-1015.log", L"Attempt", collection_.startFileTime + kSecond);
-  WriteLog(source() + "\\PC7-20240510-1016.log", L"Attempt", collection_.startFileTime + kSecond);
-  AgentLogCapture log(dir_ / "log");
-  CollectOfficeLogsWith(collection_);
-  std::string agentLog = log.Text();
-  EXPECT_NE(agentLog.find("Copying PC7-20240510-1015.log failed with ErrorCode: "), std::string::npos) << agentLog;
-  EXPECT_NE(agentLog.find("Copying PC7-20240510-1016.log failed with ErrorCode: "), std::string::npos) << agentLog;
-  EXPECT_EQ(agentLog.find("Parsing started"), std::string::npos);
-}
-
 // The product's own entry point against the prefix's real C:\Windows\Temp.
 TEST(OfficeLogCollectionReal, CollectsFromTheWindowsTempFolder) {
   TempDir agent("office_logs_real");

