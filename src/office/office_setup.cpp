@@ -32,9 +32,11 @@ bool ReadFlag(const char* subkey, const char* valueName) {
 bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // Writes the text through a text-mode stream, so every "\n" lands as CR LF.
-// 0 on success, else the system's error (never 0 for a failure).
-DWORD WriteTextFile(const std::wstring& path, const std::string& text) {
+// 0 on success, else the system's error (never 0 for a failure); `opened`
+// tells a file that could not be created from one that could not be filled.
+DWORD WriteTextFile(const std::wstring& path, const std::string& text, bool* opened) {
   FILE* file = _wfsopen(path.c_str(), L"w", _SH_DENYNO);
+  *opened = file != nullptr;
   if (!file) {
     DWORD error = GetLastError();
     return error ? error : ERROR_OPEN_FAILED;
@@ -108,6 +110,13 @@ std::string OfficeConfigurationPath() { return PackageFolder() + "\\configure.xm
 
 int WriteOfficeConfiguration(const std::string& source, int usePackageFolder) {
   const OfficeState& state = OfficeCtx();
+  const std::string path = OfficeConfigurationPath();
+  const std::wstring widePath = ChangeUtf8ToWideStr(path.c_str());
+  // Every attempt starts from a fresh file, even one that is refused below:
+  // the flows run setup whatever this returns, and setup must then fail for
+  // want of a configuration rather than install from an earlier attempt's.
+  if (PathExists(widePath)) DeleteFileW(widePath.c_str());
+
   const std::string chosenSource = usePackageFolder ? PackageFolder() : source;
   if (chosenSource.empty()) {
     LogError("Failed to get source path.\n");
@@ -122,11 +131,6 @@ int WriteOfficeConfiguration(const std::string& source, int usePackageFolder) {
   LogInfo("DirectDownloadEnabled : %s\n", input.directDownload ? "TRUE" : "FALSE");
   input.excludedApps = GetExcludedApps();
 
-  const std::string path = OfficeConfigurationPath();
-  const std::wstring widePath = ChangeUtf8ToWideStr(path.c_str());
-  // Every attempt starts from a fresh file; an earlier one never survives.
-  if (PathExists(widePath)) DeleteFileW(widePath.c_str());
-
   const RunOptions& options = RunOpts();
   input.channel = options.channel;
   input.clientEdition = options.clientEdition;
@@ -139,11 +143,17 @@ int WriteOfficeConfiguration(const std::string& source, int usePackageFolder) {
   const std::string text = BuildOfficeConfigurationText(input);
 
   if (PathExists(widePath)) DeleteFileW(widePath.c_str());
-  DWORD error = WriteTextFile(widePath, text);
-  if (error != 0) {
-    // Half a file must not be picked up by a later setup run.
-    DeleteFileW(widePath.c_str());
+  bool opened = false;
+  DWORD error = WriteTextFile(widePath, text, &opened);
+  if (!opened) {
     LogError("Failed to open : %s with error code : %d\n", path.c_str(), static_cast<int>(error));
+    return 0;
+  }
+  if (error != 0) {
+    // A short write (a full disk) is no configuration: setup must not get
+    // half of one.
+    DeleteFileW(widePath.c_str());
+    LogError("Failed to write : %s with error code : %d\n", path.c_str(), static_cast<int>(error));
     return 0;
   }
   LogInfo("\n\n%s\n\n", text.c_str());

@@ -1,0 +1,302 @@
+// configure.xml on disk, the direct-download switch, the source builders and
+// real setup runs through the Office deployment tool stand-in.
+#include "office/office_setup.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "agent/agent_parameters.h"
+#include "agent/registry.h"
+#include "driver/run_options.h"
+#include "exec/file_helpers.h"
+#include "office/installed_office.h"
+#include "office/office_state.h"
+#include "support/test_support.h"
+#include "util/handles.h"
+#include "util/text.h"
+
+namespace {
+
+using testing_support::FileExists;
+using testing_support::ReadFileBytes;
+using testing_support::TempDir;
+using testing_support::WriteFileBytes;
+
+const char kOfficePatchKey[] = "SOFTWARE\\Varnholt\\Plexmoor\\RZAgent\\Patch\\OfficePatchData";
+
+class OfficeSetupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing_support::ClearAgentRegistry();
+    ResetOfficeState();
+    savedParams_ = AgentParams();
+    savedOptions_ = RunOpts();
+    AgentParams().RZAgentInstallDir = dir_.path() + "\\";
+    RunOptions& options = RunOpts();
+    options = RunOptions();
+    options.patchId = 731;
+    options.channel = "MonthlyEnterprise";
+    options.clientEdition = "64";
+    options.version = "16.0.17328.20184";
+    options.productReleaseId = "O365ProPlusRetail";
+    options.installerPath = dir_.path() + "\\\\patches\\731-setup.exe";
+    testing_support::MakeDirs(PackageFolder());
+    OfficeCtx().installedLanguages = {"en-us", "fr-fr"};
+  }
+  void TearDown() override {
+    testing_support::ClearAgentRegistry();
+    ResetOfficeState();
+    AgentParams() = savedParams_;
+    RunOpts() = savedOptions_;
+  }
+
+  std::string ConfigurationBytes() { return ReadFileBytes(OfficeConfigurationPath()); }
+
+  TempDir dir_{"office_setup"};
+  AgentParameters savedParams_;
+  RunOptions savedOptions_;
+};
+
+TEST_F(OfficeSetupTest, PackageFolderAndPaths) {
+  EXPECT_EQ(PackageFolder(), dir_.path() + "\\patches\\office\\731");
+  EXPECT_EQ(OfficeConfigurationPath(), dir_.path() + "\\patches\\office\\731\\configure.xml");
+  EXPECT_EQ(GetStoreSourceUrl("srv.example", "8383"), "https://srv.example:8383/store/office/731");
+}
+
+TEST_F(OfficeSetupTest, ConfigurationWithSourceIsByteExact) {
+  writeValueEx(HKEY_LOCAL_MACHINE, kClickToRunConfigurationKey, "ProductReleaseIds",
+               "AccessRuntimeRetail,O365BusinessRetail", REG_SZ, 1);
+  writeValueEx(HKEY_LOCAL_MACHINE, kClickToRunConfigurationKey, "O365BusinessRetail.ExcludedApps", "groove,lync",
+               REG_SZ, 1);
+  // A longer file from an earlier attempt must leave no tail behind.
+  ASSERT_TRUE(WriteFileBytes(OfficeConfigurationPath(), std::string(4000, 'x')));
+
+  ASSERT_EQ(WriteOfficeConfiguration("\\\\srv\\office&co\\\"731\"", 0), 1);
+  EXPECT_EQ(ConfigurationBytes(),
+            "<Configuration>\r\n"
+            "<Add Channel=\"MonthlyEnterprise\" OfficeClientEdition=\"64\" "
+            "SourcePath=\"\\\\srv\\office&amp;co\\&quot;731&quot;\" Version=\"16.0.17328.20184\">\r\n"
+            "<Product ID=\"O365BusinessRetail\">\r\n"
+            "<Language ID=\"en-us\"/>\r\n"
+            "<Language ID=\"fr-fr\"/>\r\n"
+            "<ExcludeApp ID=\"groove\"/>\r\n"
+            "<ExcludeApp ID=\"lync\"/>\r\n"
+            "</Product>\r\n</Add>\r\n"
+            "<Updates Enabled=\"FALSE\" UpdatePath=\"\\\\srv\\office&amp;co\\&quot;731&quot;\" "
+            "Version=\"16.0.17328.20184\"/>\r\n"
+            "<Display AcceptEULA=\"TRUE\" Level=\"None\"/>\r\n"
+            "<Logging Name=\"OfficeSetup.txt\" Path=\"%temp%\"/>\r\n"
+            "<Property Name=\"FORCEAPPSHUTDOWN\" Value=\"FALSE\"/>\r\n"
+            "</Configuration>");
+}
+
+TEST_F(OfficeSetupTest, DirectDownloadConfigurationIsByteExact) {
+  // The agent's state wins even when the Office patch value says no; no
+  // installed product falls back to the command line's.
+  testing_support::SeedAgentValue("", "LastDirectDownloadState", "1", REG_DWORD);
+  testing_support::SeedAgentValue("Patch\\OfficePatchData", "OfficeDirectDownload", "0", REG_DWORD);
+  OfficeCtx().HowToInstall = 1;
+  ASSERT_EQ(WriteOfficeConfiguration("https://srv:8383/store/office/731", 0), 1);
+  EXPECT_EQ(ConfigurationBytes(),
+            "<Configuration>\r\n"
+            "<Add Channel=\"MonthlyEnterprise\" OfficeClientEdition=\"64\" Version=\"16.0.17328.20184\">\r\n"
+            "<Product ID=\"O365ProPlusRetail\">\r\n"
+            "<Language ID=\"en-us\"/>\r\n"
+            "<Language ID=\"fr-fr\"/>\r\n"
+            "</Product>\r\n</Add>\r\n"
+            "<Updates Enabled=\"FALSE\" Version=\"16.0.17328.20184\"/>\r\n"
+            "<Display AcceptEULA=\"TRUE\" Level=\"None\"/>\r\n"
+            "<Logging Name=\"OfficeSetup.txt\" Path=\"%temp%\"/>\r\n"
+            "<Property Name=\"FORCEAPPSHUTDOWN\" Value=\"TRUE\"/>\r\n"
+            "</Configuration>");
+}
+
+TEST_F(OfficeSetupTest, ForceShutdownFollowsModeAndConsent) {
+  struct Case {
+    int howToInstall;
+    bool closeApplications;
+    const char* value;
+  };
+  const Case cases[] = {{3, false, "FALSE"}, {3, true, "TRUE"}, {1, false, "TRUE"}, {2, false, "FALSE"},
+                        {2, true, "TRUE"},   {5, false, "FALSE"}};
+  for (const Case& c : cases) {
+    OfficeCtx().HowToInstall = c.howToInstall;
+    OfficeCtx().closeApplications = c.closeApplications;
+    ASSERT_EQ(WriteOfficeConfiguration("src", 0), 1);
+    const std::string line = std::string("<Property Name=\"FORCEAPPSHUTDOWN\" Value=\"") + c.value + "\"/>\r\n";
+    EXPECT_NE(ConfigurationBytes().find(line), std::string::npos) << c.howToInstall << " " << c.closeApplications;
+  }
+}
+
+TEST_F(OfficeSetupTest, PackageFolderAsSourceIgnoresTheGivenText) {
+  ASSERT_EQ(WriteOfficeConfiguration("ignored", 1), 1);
+  const std::string bytes = ConfigurationBytes();
+  EXPECT_NE(bytes.find("SourcePath=\"" + PackageFolder() + "\""), std::string::npos);
+  EXPECT_NE(bytes.find("UpdatePath=\"" + PackageFolder() + "\""), std::string::npos);
+  EXPECT_EQ(bytes.find("ignored"), std::string::npos);
+}
+
+TEST_F(OfficeSetupTest, RefusedConfigurationLeavesNoEarlierFileBehind) {
+  ASSERT_EQ(WriteOfficeConfiguration("first", 0), 1);
+  EXPECT_EQ(WriteOfficeConfiguration("", 0), 0);
+  EXPECT_FALSE(FileExists(OfficeConfigurationPath()));
+
+  ASSERT_EQ(WriteOfficeConfiguration("first", 0), 1);
+  OfficeCtx().installedLanguages.clear();
+  EXPECT_EQ(WriteOfficeConfiguration("second", 0), 0);
+  EXPECT_FALSE(FileExists(OfficeConfigurationPath()));
+}
+
+TEST_F(OfficeSetupTest, MissingPackageFolderIsAFailure) {
+  DeleteFolderTree(ChangeUtf8ToWideStr(PackageFolder().c_str()));
+  EXPECT_EQ(WriteOfficeConfiguration("src", 0), 0);
+  EXPECT_FALSE(FileExists(OfficeConfigurationPath()));
+}
+
+TEST_F(OfficeSetupTest, DirectDownloadSwitch) {
+  struct Case {
+    const char* last;    // LastDirectDownloadState, nullptr: missing
+    const char* office;  // OfficeDirectDownload, nullptr: missing
+    DWORD type;
+    int expected;
+  };
+  const Case cases[] = {
+      {nullptr, nullptr, REG_DWORD, 0}, {"1", "0", REG_DWORD, 1},     {"0", "1", REG_DWORD, 1},
+      {nullptr, "1", REG_DWORD, 1},     {"0", "0", REG_DWORD, 0},     {"7", nullptr, REG_DWORD, 1},
+      {"0", nullptr, REG_DWORD, 0},
+      // A text "0" is no DWORD: its bytes must not read as a non-zero flag.
+      {"0", "0", REG_SZ, 0},
+  };
+  for (const Case& c : cases) {
+    testing_support::ClearAgentRegistry();
+    if (c.last) testing_support::SeedAgentValue("", "LastDirectDownloadState", c.last, c.type);
+    if (c.office) testing_support::SeedAgentValue("Patch\\OfficePatchData", "OfficeDirectDownload", c.office, c.type);
+    EXPECT_EQ(IsOfficeDirectDownloadEnabled(), c.expected)
+        << (c.last ? c.last : "-") << " " << (c.office ? c.office : "-") << " type " << c.type;
+  }
+}
+
+TEST_F(OfficeSetupTest, SharePathFromTheServerInUseReadNow) {
+  testing_support::SeedAgentValue("ServerInfo", "RZServerFlatName", "RZSRV");
+  testing_support::SeedAgentValue("ServerInfo", "DistributionServerFlatName", "DSSRV");
+  AgentParams().EnableDistributionServer = "no";
+  EXPECT_EQ(GetSharePath(), "\\\\RZSRV\\office\\731");
+  AgentParams().EnableDistributionServer = "YES";
+  EXPECT_EQ(GetSharePath(), "\\\\DSSRV\\office\\731");
+  // A changed registry value counts at once; the record is not consulted.
+  testing_support::SeedAgentValue("ServerInfo", "DistributionServerFlatName", "DSSRV2");
+  EXPECT_EQ(GetSharePath(), "\\\\DSSRV2\\office\\731");
+}
+
+TEST_F(OfficeSetupTest, LanguagePackCheckAgainstTheSettings) {
+  OfficeCtx().selectedLanguageCodes = {"en-us"};
+  std::string remark;
+  EXPECT_EQ(CheckLanguagePack(&remark), 0);
+  EXPECT_EQ(remark, "Configure Language Pack: fr-fr");
+  OfficeCtx().selectedLanguageCodes = {"en-us", "fr-fr"};
+  EXPECT_EQ(CheckLanguagePack(&remark), 1);
+  EXPECT_EQ(remark, "");
+}
+
+// --- real setup runs through the stand-in ---
+
+class SetupRunTest : public OfficeSetupTest {
+ protected:
+  void SetUp() override {
+    OfficeSetupTest::SetUp();
+    GetSystemTimeAsFileTime(&start_);
+    wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = {0};
+    DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
+    GetComputerNameW(computer, &length);
+    computer_ = ChangeWideToUtf8Str(computer);
+    ASSERT_TRUE(CopyFileA(testing_support::BinPath("setup_standin.exe").c_str(), RunOpts().installerPath.c_str(),
+                          FALSE));
+  }
+  void TearDown() override {
+    for (const std::string& path : NewSetupLogs()) DeleteFileA(path.c_str());
+    OfficeSetupTest::TearDown();
+  }
+
+  void Script(const std::string& folder, const std::string& text) {
+    ASSERT_TRUE(WriteFileBytes(folder + "\\setup_standin.txt", text));
+  }
+  std::string InstallerFolder() { return dir_.path() + "\\patches"; }
+
+  // Setup logs of this computer written since the test began.
+  std::vector<std::string> NewSetupLogs() {
+    std::vector<std::string> found;
+    WIN32_FIND_DATAA data;
+    UniqueFind find(FindFirstFileA(("C:\\Windows\\Temp\\" + computer_ + "-*.log").c_str(), &data));
+    if (!find) return found;
+    do {
+      if (CompareFileTime(&data.ftLastWriteTime, &start_) >= 0) {
+        found.push_back(std::string("C:\\Windows\\Temp\\") + data.cFileName);
+      }
+    } while (FindNextFileA(find.get(), &data));
+    return found;
+  }
+
+  FILETIME start_{};
+  std::string computer_;
+};
+
+TEST_F(SetupRunTest, ExtractThenConfigureWithExactCommandLines) {
+  Script(InstallerFolder(), "configure_exit=3010\n");
+  ASSERT_EQ(ExtractOfficeSetup(), 0);
+  const std::string folder = PackageFolder();
+  EXPECT_TRUE(FileExists(folder + "\\setup.exe"));
+  EXPECT_EQ(ReadFileBytes(InstallerFolder() + "\\setup_standin.calls.txt"),
+            "\"" + RunOpts().installerPath + "\" /extract:\"" + folder + "\" /quiet /norestart\r\n");
+
+  ASSERT_EQ(WriteOfficeConfiguration("\\\\srv\\office\\731", 0), 1);
+  // 3010 (restart needed) is a success.
+  EXPECT_EQ(RunOfficeSetupConfigure(), 0);
+  EXPECT_EQ(ReadFileBytes(folder + "\\setup_standin.calls.txt"),
+            "\"" + folder + "\\setup.exe\" /configure \"" + folder + "\\configure.xml\"\r\n");
+  // Setup got exactly the bytes that were written.
+  EXPECT_EQ(ReadFileBytes(folder + "\\configure.received.xml"), ConfigurationBytes());
+
+  std::vector<std::string> logs = NewSetupLogs();
+  ASSERT_EQ(logs.size(), 1u);
+  const std::string log = ReadFileBytes(logs[0]);
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log.substr(0, 2), std::string("\xFF\xFE", 2));
+  std::wstring text(reinterpret_cast<const wchar_t*>(log.data() + 2), (log.size() - 2) / 2);
+  EXPECT_NE(text.find(L"\"Attempt\": 1, \"ErrorCode\": 3010, "), std::wstring::npos);
+  EXPECT_NE(text.find(L"\"SourcePath\": \"\\\\\\\\srv\\\\office\\\\731\", "), std::wstring::npos);
+}
+
+TEST_F(SetupRunTest, SetupFailuresPassThrough) {
+  Script(InstallerFolder(), "configure_exit=17002\nconfigure_delay_ms=200\n");
+  ASSERT_EQ(ExtractOfficeSetup(), 0);
+  ASSERT_EQ(WriteOfficeConfiguration("https://srv:8383/store/office/731", 0), 1);
+  EXPECT_EQ(RunOfficeSetupConfigure(), 17002);
+  Script(PackageFolder(), "configure_exit=1641\n");
+  EXPECT_EQ(RunOfficeSetupConfigure(), 0);
+  Script(PackageFolder(), "configure_exit=17006\nwrite_log=0\n");
+  EXPECT_EQ(RunOfficeSetupConfigure(), 17006);
+}
+
+TEST_F(SetupRunTest, ExtractionResults) {
+  const struct {
+    const char* script;
+    int expected;
+  } cases[] = {{"extract_exit=17006\n", 17006}, {"extract_exit=1508\n", 0}, {"extract_exit=3010\n", 0},
+               {"extract_exit=1\n", 1}};
+  for (const auto& c : cases) {
+    Script(InstallerFolder(), c.script);
+    EXPECT_EQ(ExtractOfficeSetup(), c.expected) << c.script;
+  }
+}
+
+TEST_F(SetupRunTest, MissingProgramsAreFailures) {
+  DeleteFileA(RunOpts().installerPath.c_str());
+  EXPECT_EQ(ExtractOfficeSetup(), ERROR_FILE_NOT_FOUND);
+  // No extracted setup.exe in the package folder.
+  ASSERT_EQ(WriteOfficeConfiguration("src", 0), 1);
+  EXPECT_EQ(RunOfficeSetupConfigure(), ERROR_FILE_NOT_FOUND);
+}
+
+}  // namespace
