@@ -1,21 +1,180 @@
 #include "driver/deployment_flow.h"
 
+#include <algorithm>
+
+#include "agent/agent_parameters.h"
+#include "agent/registry.h"
+#include "driver/flow_state.h"
+#include "driver/office_logs.h"
+#include "driver/results.h"
 #include "driver/run_options.h"
+#include "exec/file_helpers.h"
 #include "log/agent_log.h"
+#include "office/ctr_settings.h"
+#include "office/installed_office.h"
+#include "office/office_setup.h"
+#include "office/office_state.h"
+#include "util/clock.h"
+#include "util/text.h"
+
+const char kPatchKey[] = "SOFTWARE\\Varnholt\\Plexmoor\\RZAgent\\Patch";
+const char kOfficePatchKey[] = "SOFTWARE\\Varnholt\\Plexmoor\\RZAgent\\Patch\\OfficePatchData";
+const char kServerKey[] = "SOFTWARE\\Varnholt\\Plexmoor\\RZAgent\\ServerInfo";
+const char kClickToRunKey[] = "SOFTWARE\\Microsoft\\Office\\ClickToRun\\Configuration";
 
 namespace {
+
 const int kGeneralFailure = 13;
-// Exit code of a valid command line while the deployment is not built.
-const int kNotBuiltYet = 120;  // ERROR_CALL_NOT_IMPLEMENTED
+const int kLanguageNotSelected = 15050;
+const int kBlockedByUser = 20001;
+const int kSetupAppsInUse = 17006;
+
+// Reads a text value of the server key in the program's own view; empty when missing.
+std::string ServerValue(const char* name) {
+  std::string value;
+  if (ReadViewString(kServerKey, name, &value, 0) != ERROR_SUCCESS) value.clear();
+  return value;
+}
+
+// The running-applications stage (prompting is not built yet): lets the
+// deployment go on. Returns false with an exit code when the run must end.
+bool RunningApplicationsStage(FlowState* /*state*/, int* /*exitCode*/) {
+  LogInfo("RunningApplicationsStage : Running application checks are not built yet, continuing.\n");
+  return true;
+}
+
+// The fallback stage (package-file list and network share are not built
+// yet): returns to finishing with the result unchanged.
+void FallbackStage(FlowState* /*state*/) {
+  LogInfo("FallbackStage : Package-file list and network share installation are not built yet.\n");
+}
+
+// The completion prompt rule runs here once prompting exists.
+void CompletionRule(const FlowState& /*state*/) {}
+
+// Tries every server address with setup until one succeeds or a result
+// ends the attempts. Returns false when no address was usable.
+bool RunNewFlow(FlowState* state) {
+  bool useDistributionServer = EqualsNoCase(AgentParams().EnableDistributionServer, "yes");
+  std::string port = ServerValue(useDistributionServer ? "DistributionServerSecurePort" : "RZServerSecurePort");
+  std::vector<std::string> addresses =
+      useDistributionServer
+          ? BuildServerAddressList({ServerValue("DistributionServerName"), ServerValue("DistributionServerFlatName"),
+                                    ServerValue("DistributionServerIPAddress"),
+                                    ServerValue("DistributionServerSecIPAddress")})
+          : BuildServerAddressList({ServerValue("RZServerName"), ServerValue("RZServerFlatName"),
+                                    ServerValue("RZServerIPAddress"), ServerValue("RZServerSecIPAddress")});
+  bool attempted = false;
+  for (const std::string& address : addresses) {
+    if (address.empty() || port.empty()) continue;
+    attempted = true;
+    WriteOfficeConfiguration(GetStoreSourceUrl(address, port), 0);
+    RecordInstallationStart();
+    state->resultCode = RunOfficeSetupConfigure();
+    if (state->resultCode == 0) break;
+    LogError("Office installation failed with error code : %d\n", state->resultCode);
+    CollectOfficeLogs();
+    if (EndsServerAttempts(state->resultCode)) break;
+  }
+  return attempted;
+}
+
 }  // namespace
 
+FlowState& Flow() {
+  static FlowState state;
+  return state;
+}
+
+std::string DeploymentKeyPath() { return std::string(kOfficePatchKey) + "\\" + std::to_string(FileNameNumber()); }
+
+std::vector<std::string> BuildServerAddressList(std::vector<std::string> values) {
+  std::stable_sort(values.begin(), values.end());
+  values.erase(std::unique(values.begin(), values.end()), values.end());
+  return values;
+}
+
+bool EndsServerAttempts(int result) {
+  return result == 258 || result == 404 || result == 3010 || result == 17002 || result == kSetupAppsInUse;
+}
+
 int RunDeploymentFlow() {
-  if (!ValidateRunOptions(RunOpts())) {
+  FlowState& state = Flow();
+  OfficeState& office = OfficeCtx();
+  const RunOptions& options = RunOpts();
+
+  // Preparation.
+  LogCtrSettingsDocument();
+  ReadCtrSettingsLanguages();
+  office.installedLanguages = GetInstalledLanguages();
+  ReadUpdateChannels();
+
+  std::string remark;
+  if (!CheckLanguagePack(&remark)) {
+    LogInfo("The Language Pack is not selected in the CTR Settings\n");
+    WriteCustomPatchRemarks(remark);
+    CloseAgentLog();
+    return kLanguageNotSelected;
+  }
+  if (!ValidateRunOptions(options)) {
     LogError("Invalid arguments.\n");
     CloseAgentLog();
     return kGeneralFailure;
   }
-  LogError("RunDeploymentFlow : The deployment flow is not built yet.\n");
+  const std::string packageFolder = PackageFolder();
+  const std::wstring widePackageFolder = ChangeUtf8ToWideStr(packageFolder.c_str());
+  CreateFolderTree(widePackageFolder);
+  if (!IsFileExist(options.installerPath.c_str())) {
+    LogError("File not found : %s\n", options.installerPath.c_str());
+    CloseAgentLog();
+    return ERROR_FILE_NOT_FOUND;
+  }
+  state.resultCode = ExtractOfficeSetup();
+  if (state.resultCode != 0) {
+    LogError("Failed to extract office setup.\n");
+    CloseAgentLog();
+    return state.resultCode;
+  }
+  ReadHowToInstall();
+
+  int stageExit = 0;
+  if (!RunningApplicationsStage(&state, &stageExit)) return stageExit;
+
+  // Source selection and the new flow.
+  state.phaseStartTime = GetTimeInSeconds();
+  state.directDownload = IsOfficeDirectDownloadEnabled() != 0;
+  if (state.directDownload) LogInfo("Direct download enabled. Cannot proceed with old flow.\n");
+  state.proceedOldFlowDirectly = 0;
+  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, kOfficePatchKey, "ProceedOldFlowDirectly", &state.proceedOldFlowDirectly);
+
+  if (!(state.proceedOldFlowDirectly == 1 && !state.directDownload)) {
+    bool attempted = RunNewFlow(&state);
+    if (state.resultCode == kSetupAppsInUse) state.resultCode = kBlockedByUser;
+    if (!attempted) {
+      // Without a usable server address nothing was installed: that is no
+      // success, whatever the extraction left in the result.
+      LogError("No server address is available for the Office installation.\n");
+      state.resultCode = ERROR_NOT_FOUND;
+    } else if ((state.resultCode == 0 || state.resultCode == 3010) && state.proceedOldFlowDirectly == 0) {
+      LogInfo("Installation succeeded. No need for old flow.\n");
+      state.flowSucceeded = true;
+      RecordTrackingValues(1);
+      LogInfo("KQTracking is Processed and added value for New Flow Success: 1\n");
+      deleteRegistryKey(HKEY_LOCAL_MACHINE, DeploymentKeyPath().c_str());
+    }
+  }
+
+  FallbackStage(&state);
+
+  // Finishing.
+  deleteValueEx(HKEY_LOCAL_MACHINE, kClickToRunKey, "UpdateURL", 1);
+  deleteValue(HKEY_LOCAL_MACHINE, kClickToRunKey, "UpdateURL");
+  LogInfo("Exit Code : %d\n", state.resultCode);
+  CompletionRule(state);
+  if ((state.resultCode == 0 || state.resultCode == 3010) && IsDirectory(widePackageFolder)) {
+    DeleteFolderTree(widePackageFolder);
+  }
+  ResetUpdateChannels();
   CloseAgentLog();
-  return kNotBuiltYet;
+  return state.resultCode;
 }

@@ -30,13 +30,14 @@ class CommandLineFlow : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(CommandLineFlow, ValidLineReachesTheDeploymentPlaceholder) {
+TEST_F(CommandLineFlow, ValidLineReachesTheDeployment) {
+  // No installer package is there, so the deployment ends with 2.
   DWORD code = Run("-pid 12 -ch C1 -oce E1 -in pkg.exe -prid P1 -v 1.0");
-  EXPECT_EQ(code, 120u);
+  EXPECT_EQ(code, 2u);
   EXPECT_TRUE(Logged("[INFO] OfficeInstaller_N : 3.0\n"));
   EXPECT_TRUE(Logged("Office Source PatchID : 12\n"));
   EXPECT_TRUE(Logged("Office Installer name : " + agent_.path() + "\\\\patches\\pkg.exe\n"));
-  EXPECT_TRUE(Logged("not built yet"));
+  EXPECT_TRUE(Logged("File not found : "));
   EXPECT_FALSE(Logged("Invalid arguments."));
   EXPECT_TRUE(Logged("Log close time: "));
 }
@@ -71,7 +72,7 @@ TEST_F(CommandLineFlow, TrailingVersionOptionLogsAnEmptyValue) {
 }
 
 TEST_F(CommandLineFlow, QuotedArgumentsFollowTheSystemSplitter) {
-  EXPECT_EQ(Run("-pid 12 -ch \"Current Channel\" -oce E1 -in \"my pkg.exe\" -prid P1 -v 1.0"), 120u);
+  EXPECT_EQ(Run("-pid 12 -ch \"Current Channel\" -oce E1 -in \"my pkg.exe\" -prid P1 -v 1.0"), 2u);
   EXPECT_TRUE(Logged("Office Channel : Current Channel\n"));
   EXPECT_TRUE(Logged("\\patches\\my pkg.exe\n"));
 }
