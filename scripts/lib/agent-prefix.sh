@@ -64,6 +64,7 @@ seed_office() {
   reg64 "$c2r" /v UpdateChannel /t REG_SZ /d "http://officecdn.microsoft.com/pr/492350f6-3a01-4f97-b9c0-c7c6ddf67d60"
   reg64 "$c2r" /v UpdateURL /t REG_SZ /d "https://127.0.0.1:8443/store/office/12"
   reg32 "$c2r" /v UpdateChannel /t REG_SZ /d "http://officecdn.microsoft.com/pr/492350f6-3a01-4f97-b9c0-c7c6ddf67d60"
+  reg32 "$c2r" /v UpdateURL /t REG_SZ /d "https://127.0.0.1:8443/store/office/12"
 }
 
 # write_settings <agent dir> <how_to_install> <culture>...: the server's settings document.
