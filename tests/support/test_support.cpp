@@ -20,7 +20,10 @@ std::string ZPath(const std::string& unixPath) {
   return out;
 }
 
-TempDir::TempDir(const std::string& name) : path_(ZPath(TEST_WORK_DIR) + "\\" + name) {
+// The process id keeps apart the cases of one test program that CTest runs
+// side by side (each case is its own process).
+TempDir::TempDir(const std::string& name)
+    : path_(ZPath(TEST_WORK_DIR) + "\\" + name + "-" + std::to_string(GetCurrentProcessId())) {
   std::wstring wide = ChangeUtf8ToWideStr(path_.c_str());
   DeleteFolderTree(wide);
   CreateFolderTree(wide);

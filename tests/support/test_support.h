@@ -11,8 +11,8 @@ namespace testing_support {
 // "Z:\..." for a Linux path (Wine maps / to drive Z:).
 std::string ZPath(const std::string& unixPath);
 
-// A fresh folder under the build tree's test work area, emptied on creation
-// and removed on destruction. path() is a Windows path ending without "\".
+// A fresh folder under the build tree's test work area, private to this
+// process, emptied on creation and removed on destruction. path() is a Windows path ending without "\".
 class TempDir {
  public:
   explicit TempDir(const std::string& name);
