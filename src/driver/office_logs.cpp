@@ -130,13 +130,7 @@ std::string Utf16LineToUtf8(const std::wstring& line, bool* hadInvalid) {
     }
   }
   if (hadInvalid) *hadInvalid = invalid;
-  if (clean.empty()) return std::string();
-  int size = WideCharToMultiByte(CP_UTF8, 0, clean.data(), static_cast<int>(clean.size()), nullptr, 0, nullptr,
-                                 nullptr);
-  if (size <= 0) return std::string();
-  std::string out(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, clean.data(), static_cast<int>(clean.size()), &out[0], size, nullptr, nullptr);
-  return out;
+  return ChangeWideToUtf8Str(clean);
 }
 
 std::string OfficeLogLineMessage(const std::string& line) {

@@ -19,8 +19,7 @@ std::wstring ToWide(UINT codePage, const char* text) {
   return out;
 }
 
-std::string FromWide(UINT codePage, const wchar_t* text) {
-  int length = static_cast<int>(wcslen(text));
+std::string FromWide(UINT codePage, const wchar_t* text, int length) {
   if (length == 0) return std::string();
   int needed = WideCharToMultiByte(codePage, 0, text, length, nullptr, 0, nullptr, nullptr);
   if (needed <= 0) return std::string();
@@ -53,7 +52,7 @@ std::string ChangeAnsiToUTF8Str(const char* ansi) {
     return std::string();
   }
   std::wstring wide = ToWide(CP_ACP, ansi);
-  return FromWide(CP_UTF8, wide.c_str());
+  return FromWide(CP_UTF8, wide.c_str(), static_cast<int>(wide.size()));
 }
 
 std::string ChangeWideToUtf8Str(const wchar_t* wide) {
@@ -61,7 +60,11 @@ std::string ChangeWideToUtf8Str(const wchar_t* wide) {
     LogError("ChangeWideToUtf8Str: wideString is empty! \n");
     return std::string();
   }
-  return FromWide(CP_UTF8, wide);
+  return FromWide(CP_UTF8, wide, static_cast<int>(wcslen(wide)));
+}
+
+std::string ChangeWideToUtf8Str(const std::wstring& wide) {
+  return FromWide(CP_UTF8, wide.c_str(), static_cast<int>(wide.size()));
 }
 
 std::string ChangeUTF8ToAnsiStr(const char* utf8) {
@@ -70,7 +73,7 @@ std::string ChangeUTF8ToAnsiStr(const char* utf8) {
     return std::string();
   }
   std::wstring wide = ToWide(CP_UTF8, utf8);
-  return FromWide(CP_ACP, wide.c_str());
+  return FromWide(CP_ACP, wide.c_str(), static_cast<int>(wide.size()));
 }
 
 std::string ChangeWideToAnsiStr(const wchar_t* wide) {
@@ -78,7 +81,7 @@ std::string ChangeWideToAnsiStr(const wchar_t* wide) {
     LogError("ChangeWideToAnsiStr: wideString is empty! \n");
     return std::string();
   }
-  return FromWide(CP_ACP, wide);
+  return FromWide(CP_ACP, wide, static_cast<int>(wcslen(wide)));
 }
 
 std::wstring ChangeAnsiToWideStr(const char* ansi) {

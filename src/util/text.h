@@ -11,6 +11,8 @@ std::wstring ChangeUtf8ToWideStr(const char* utf8);
 std::wstring ChangeToWideStr(const char* utf8);
 std::string ChangeAnsiToUTF8Str(const char* ansi);
 std::string ChangeWideToUtf8Str(const wchar_t* wide);
+// Converts the whole text, embedded null characters included.
+std::string ChangeWideToUtf8Str(const std::wstring& wide);
 std::string ChangeUTF8ToAnsiStr(const char* utf8);
 std::string ChangeWideToAnsiStr(const wchar_t* wide);
 std::wstring ChangeAnsiToWideStr(const char* ansi);

@@ -2,30 +2,16 @@
 // exit code and the agent log it leaves.
 #include <gtest/gtest.h>
 
-#include "support/test_support.h"
+#include "support/agent_program_test.h"
 
 using namespace testing_support;
 
 namespace {
 
-class CommandLineFlow : public ::testing::Test {
+class CommandLineFlow : public AgentProgramTest {
  protected:
-  void SetUp() override {
-    ClearAgentRegistry();
-    SeedMinimalAgent(agent_.path() + "\\");
-  }
-  void TearDown() override { ClearAgentRegistry(); }
-
-  DWORD Run(const std::string& args) {
-    ProcessRun run = RunProcess("\"" + BinPath("OfficeInstaller.exe") + "\" " + args);
-    EXPECT_TRUE(run.started);
-    EXPECT_FALSE(run.timedOut);
-    return run.exitCode;
-  }
-  std::string Log() const { return ReadTextFile(agent_ / "logs\\rzprereqhandler.log"); }
+  CommandLineFlow() : AgentProgramTest("cmdline_agent") {}
   bool Logged(const std::string& text) const { return Log().find(text) != std::string::npos; }
-
-  TempDir agent_{"cmdline_agent"};
 };
 
 }  // namespace

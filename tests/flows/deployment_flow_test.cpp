@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "agent/registry.h"
-#include "support/test_support.h"
+#include "support/agent_program_test.h"
 #include "util/text.h"
 
 using namespace testing_support;
@@ -26,11 +26,12 @@ size_t Count(const std::string& text, const std::string& what) {
   return n;
 }
 
-class DeploymentFlow : public ::testing::Test {
+class DeploymentFlow : public AgentProgramTest {
  protected:
+  DeploymentFlow() : AgentProgramTest("deploy_agent") { program_ = agent_ / kProgram; }
+
   void SetUp() override {
-    ClearAgentRegistry();
-    SeedMinimalAgent(agent_.path() + "\\");
+    AgentProgramTest::SetUp();
     MakeDirs(agent_ / "data");
     ASSERT_TRUE(CopyFileA(BinPath("OfficeInstaller.exe").c_str(), (agent_ / kProgram).c_str(), FALSE));
     WriteSettings({"en-us"});
@@ -39,8 +40,6 @@ class DeploymentFlow : public ::testing::Test {
     // Prompt state of an earlier run of this deployment.
     writeValue(HKEY_LOCAL_MACHINE, (std::string(kOfficePatchKey) + "\\731").c_str(), "FirstPromptTime", "100", REG_SZ);
   }
-  void TearDown() override { ClearAgentRegistry(); }
-
   void WriteSettings(const std::vector<std::string>& selected) {
     std::string xml = "<?xml version=\"1.0\"?>\n<office-ctr-settings>\n";
     int id = 1;
@@ -69,14 +68,8 @@ class DeploymentFlow : public ::testing::Test {
     WriteFileBytes(agent_ / "patches\\setup_standin.txt", script + "\nrecord_dir=" + record_.path() + "\n");
   }
 
-  DWORD Run(const std::string& args = kArgs) {
-    ProcessRun run = RunProcess("\"" + (agent_ / kProgram) + "\" " + args, 300000);
-    EXPECT_TRUE(run.started);
-    EXPECT_FALSE(run.timedOut);
-    return run.exitCode;
-  }
+  DWORD Run(const std::string& args = kArgs) { return AgentProgramTest::Run(args, 300000); }
 
-  std::string Log() const { return ReadTextFile(agent_ / "logs\\rzprereqhandler.log"); }
   std::string Calls() const { return ReadTextFile(record_ / "setup_standin.calls.txt"); }
   std::string Received(int n) const { return ReadFileBytes(record_ / ("configure.received." + std::to_string(n) + ".xml")); }
   std::string PackageFolder() const { return agent_ / "patches\\office\\12"; }
@@ -92,7 +85,6 @@ class DeploymentFlow : public ::testing::Test {
     return ReadViewString(kC2rKey, "UpdateURL", &value, is64) == 0;
   }
 
-  TempDir agent_{"deploy_agent"};
   TempDir record_{"deploy_record"};
 };
 

@@ -2,30 +2,16 @@
 // steps in the log, the parameter dump, and the refusals that end it with 13.
 #include <gtest/gtest.h>
 
-#include "support/test_support.h"
+#include "support/agent_program_test.h"
 
 using namespace testing_support;
 
 namespace {
 
-class StartupFlow : public ::testing::Test {
+class StartupFlow : public AgentProgramTest {
  protected:
-  void SetUp() override {
-    ClearAgentRegistry();
-    SeedMinimalAgent(agent_.path() + "\\");
-  }
-  void TearDown() override { ClearAgentRegistry(); }
-
-  DWORD Run(const std::string& args) {
-    ProcessRun run = RunProcess("\"" + BinPath("OfficeInstaller.exe") + "\" " + args);
-    EXPECT_TRUE(run.started);
-    EXPECT_FALSE(run.timedOut);
-    return run.exitCode;
-  }
-  std::string Log() const { return ReadTextFile(agent_ / "logs\\rzprereqhandler.log"); }
+  StartupFlow() : AgentProgramTest("startup_agent") {}
   size_t At(const std::string& text) const { return Log().find(text); }
-
-  TempDir agent_{"startup_agent"};
 };
 
 const char kValidLine[] = "-pid 12 -ch C1 -oce E1 -in pkg.exe -prid P1 -v 1.0";
