@@ -8,34 +8,43 @@
 #include "agent/registry.h"
 #include "log/agent_log.h"
 #include "util/handles.h"
+#include "util/raw_registry.h"
+#include "util/registry_paths.h"
 #include "util/text.h"
 
 using agent_reading::ReadDword;
+using agent_reading::ReadInstallFolder;
 using agent_reading::ReadLoggedText;
 using agent_reading::ReadText;
 using agent_reading::Show;
 
 namespace agent_reading {
 
-OptionalText ReadText(const std::string& key, const char* name) {
+OptionalText ReadText(const char* key, const char* name) {
   std::string value;
-  if (ReadRegSZ(HKEY_LOCAL_MACHINE, key.c_str(), name, &value) != ERROR_SUCCESS) return std::nullopt;
+  if (ReadRegSZ(HKEY_LOCAL_MACHINE, key, name, &value) != ERROR_SUCCESS) return std::nullopt;
   return value;
 }
 
-OptionalText ReadLoggedText(const char* reader, const std::string& key, const char* name) {
+OptionalText ReadLoggedText(const char* reader, const char* key, const char* name) {
   OptionalText value = ReadText(key, name);
   if (!value) LogError("%s : Unable to read %s from registry \n", reader, name);
   return value;
 }
 
-DWORD ReadDword(const std::string& key, const char* name, DWORD fallback) {
+DWORD ReadDword(const char* key, const char* name, DWORD fallback) {
   DWORD value = fallback;
-  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, key.c_str(), name, &value) != ERROR_SUCCESS) return fallback;
+  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, key, name, &value) != ERROR_SUCCESS) return fallback;
   return value;
 }
 
 const char* Show(const OptionalText& text) { return text ? text->c_str() : "(null)"; }
+
+OptionalText ReadInstallFolder() {
+  RawRegistryValue value;
+  if (ReadRawRegistryValue(reg_path::kAgent, "RZAgentInstallDir", &value) != ERROR_SUCCESS) return std::nullopt;
+  return FolderFromRegistryValue(value);
+}
 
 }  // namespace agent_reading
 
@@ -89,7 +98,7 @@ void ReadResourceId(AgentParameters& params) {
     LogInfo("rzResourceId_Mutex created successfully\n");
   }
 
-  params.RZAgentResourceID = ReadText(params.systemKey, "RZAgentResourceID");
+  params.RZAgentResourceID = ReadText(reg_path::kSystemDetails, "RZAgentResourceID");
   if (!params.RZAgentResourceID || params.RZAgentResourceID->empty()) {
     params.RZAgentResourceID.reset();
     LogInfo("GetResourceID : Unable to get the RZ Agent Resource ID from Registry , So trying to get the same from "
@@ -108,9 +117,9 @@ void ReadResourceId(AgentParameters& params) {
 }
 
 void ApplyClosedNetworkRule(AgentParameters& params) {
-  ClosedNetworkDecision decision = DecideClosedNetwork(ReadText(params.agentKey, "IsDSRouteEnabled"),
-                                                       ReadText(params.agentKey, "IsDSOnlyRouteEnabled"),
-                                                       ReadText(params.agentKey, "AGENT_ROUTE_ENABLED"));
+  ClosedNetworkDecision decision = DecideClosedNetwork(ReadText(reg_path::kAgent, "IsDSRouteEnabled"),
+                                                       ReadText(reg_path::kAgent, "IsDSOnlyRouteEnabled"),
+                                                       ReadText(reg_path::kAgent, "AGENT_ROUTE_ENABLED"));
   params.ds.closedNetwork = decision.closed ? "true" : "false";
   params.ds.closedNetworkFlag = decision.closed ? 1 : 0;
   LogInfo("%s", decision.message);
@@ -167,6 +176,14 @@ void PrintParameterDump(const AgentParameters& p) {
     LogInfo("Remote Office ID                          -> %s \n", Show(p.RemoteOfficeID));
     LogInfo(kStars);
   }
+  // The proxy group is read only while the proxy is on.
+  if (IsYes(p.ProxyEnabled)) {
+    LogInfo("*********************************************************** \n");
+    LogInfo("Proxy Server Name -> %s \n", p.ProxyServerName.c_str());
+    LogInfo("Proxy UserName    -> %s \n", p.ProxyUserName.c_str());
+    LogInfo("Proxy ByPass List -> %s \n", p.ProxyByPass.c_str());
+    LogInfo("*********************************************************** \n");
+  }
 }
 
 // Requests go to the DS as if it were the management server.
@@ -195,7 +212,7 @@ int InitializeServerDetailsFromRegistry() {
   LogInfo("InitializeServerDetailsFromRegistry : Test AFW !!! \n");
   AgentParameters& params = AgentParams();
   ServerEndpoint& s = params.server;
-  const std::string& key = params.serverKey;
+  const char* key = reg_path::kServerInfo;
 
   OptionalText name = ReadLoggedText(reader, key, "RZServerName");
   if (!name) return 13;
@@ -221,7 +238,7 @@ int InitializeDSServerDetailsFromRegistry() {
   LogInfo("InitializeDSServerDetailsFromRegistry : Reading reporting server regsirty entries\n");
   AgentParameters& params = AgentParams();
   DistributionEndpoint& d = params.ds;
-  const std::string& key = params.serverKey;
+  const char* key = reg_path::kServerInfo;
 
   OptionalText name = ReadLoggedText(reader, key, "DistributionServerName");
   if (!name) return 13;
@@ -246,14 +263,14 @@ int InitializeDSServerDetailsFromRegistry() {
             "address... Assiging DS primary address as last access address \n",
             d.DistributionLastAccessName->c_str());
     if (d.DistributionServerIPAddress) {
-      writeValue(HKEY_LOCAL_MACHINE, key.c_str(), "DistributionLastAccessName",
+      writeValue(HKEY_LOCAL_MACHINE, key, "DistributionLastAccessName",
                  d.DistributionServerIPAddress->c_str(), REG_SZ);
     }
     d.DistributionLastAccessName = ReadText(key, "DistributionLastAccessName");
   }
 
   // The DS always speaks the management server's protocol.
-  writeValue(HKEY_LOCAL_MACHINE, key.c_str(), "DistributionServerProtocol", params.server.RZServerProtocol.c_str(),
+  writeValue(HKEY_LOCAL_MACHINE, key, "DistributionServerProtocol", params.server.RZServerProtocol.c_str(),
              REG_SZ);
   d.DistributionServerProtocol = ProtocolOrHttp(ReadText(key, "DistributionServerProtocol"));
   d.dsServerPort = EffectivePort(d.DistributionServerProtocol, d.DistributionServerPort,
@@ -265,7 +282,7 @@ int InitializeAgentDetailsEx() {
   const char* reader = "InitializeAgentDetailsEx";
   LogDebug(" @@@@@@@@@@@@@ Inside InitializeAgentDetailsEx_AFW @@@@@@@@@@@@@ \n");
   AgentParameters& params = AgentParams();
-  const std::string& key = params.agentKey;
+  const char* key = reg_path::kAgent;
 
   OptionalText serviceName = ReadLoggedText(reader, key, "AgentServiceName");
   if (!serviceName) return 13;
@@ -279,14 +296,17 @@ int InitializeAgentDetailsEx() {
     return 13;
   }
   params.CustomerId = *customerId;
-  OptionalText productCode = ReadText(params.serverKey, "RZProductCode");
+  OptionalText productCode = ReadText(reg_path::kServerInfo, "RZProductCode");
   if (!productCode) {
     LogError("%s : Unable to read gv_rzProductCode from registry \n", reader);
     return 13;
   }
   params.RZProductCode = *productCode;
-  OptionalText installDir = ReadLoggedText(reader, key, "RZAgentInstallDir");
-  if (!installDir || installDir->empty()) return 13;
+  OptionalText installDir = ReadInstallFolder();
+  if (!installDir) {
+    LogError("%s : Unable to read %s from registry \n", reader, "RZAgentInstallDir");
+    return 13;
+  }
   params.RZAgentInstallDir = *installDir;
 
   params.RemoteOfficeName = ReadLoggedText(reader, key, "RemoteOfficeName");
@@ -300,12 +320,12 @@ int InitializeAgentDetailsEx() {
     // Keep the stored value in the range the agent's other programs accept.
     char text[16];
     snprintf(text, sizeof(text), "%u", rate.rate);
-    writeValue(HKEY_LOCAL_MACHINE, key.c_str(), "DataTransferRate_KBps", text, REG_SZ);
+    writeValue(HKEY_LOCAL_MACHINE, key, "DataTransferRate_KBps", text, REG_SZ);
   }
 
   OptionalText dsRoute = ReadText(key, "EnableDSRoute");
   if (!dsRoute) {
-    writeValue(HKEY_LOCAL_MACHINE, key.c_str(), "EnableDSRoute", "no", REG_SZ);
+    writeValue(HKEY_LOCAL_MACHINE, key, "EnableDSRoute", "no", REG_SZ);
     params.dsRouteEnabled = 0;
   } else {
     params.dsRouteEnabled = EqualsNoCase(*dsRoute, "yes") || EqualsNoCase(*dsRoute, "true") ? 1 : 0;
@@ -321,11 +341,11 @@ int InitializeAgentDetailsEx() {
 int InitializeAgentDetails() {
   const char* reader = "InitializeAgentDetails";
   AgentParameters& params = AgentParams();
-  const std::string& key = params.agentKey;
+  const char* key = reg_path::kAgent;
   SetUserAgent("Plexmoor Agent");
-  // The rest is still read and logged when a required value above is
-  // missing, but start-up must not go on with a half-filled record.
-  int result = InitializeAgentDetailsEx();
+  // A value the agent group misses is logged there and leaves its field at
+  // the default; only the two below end start-up.
+  InitializeAgentDetailsEx();
 
   OptionalText version = ReadLoggedText(reader, key, "RZAgentVersion");
   if (!version) return 13;
@@ -344,7 +364,7 @@ int InitializeAgentDetails() {
   LogInfo("InitializeAgentDetails : BlockedShutdown value : %d \n", static_cast<int>(params.ShutdownBlocked));
   OptionalText checksum = ReadText(key, "EnableChecksum");
   params.EnableChecksum = !checksum || EqualsNoCase(*checksum, "yes") ? 1 : 0;
-  return result == 0 ? 0 : 13;
+  return 0;
 }
 
 int InitializeAgentParameters() {
@@ -352,22 +372,19 @@ int InitializeAgentParameters() {
   AgentParameters& params = AgentParams();
   DetermineWow64(params);
 
-  if (params.RZAgentInstallDir.empty()) {
-    params.RZAgentInstallDir = ReadText(params.agentKey, "RZAgentInstallDir").value_or("");
-  }
-  params.ifModifiedKey = params.agentKey + "\\IfModifiedSince";
+  if (params.RZAgentInstallDir.empty()) params.RZAgentInstallDir = ReadInstallFolder().value_or("");
   params.tempFolder = TempFolder();
 
   params.clientAuthDllPath = params.RZAgentInstallDir + "bin\\" + "ClientAuthHandler.dll";
   LogInfo("InitializeClientAuthDllPath : Clientauthhandler path ==> %s\n", params.clientAuthDllPath.c_str());
 
-  OptionalText strict = ReadText(params.certificatesKey, "sc_value");
+  OptionalText strict = ReadText(reg_path::kCertificates, "sc_value");
   params.strictCertificateMode = strict && *strict == "1" ? 1 : 0;
-  params.ServerRootCertificateInstalled = ReadDword(params.certificatesKey, "ServerRootCertificateInstalled", 0);
-  params.DSRootCertificateInstalled = ReadDword(params.certificatesKey, "DSRootCertificateInstalled", 0);
+  params.ServerRootCertificateInstalled = ReadDword(reg_path::kCertificates, "ServerRootCertificateInstalled", 0);
+  params.DSRootCertificateInstalled = ReadDword(reg_path::kCertificates, "DSRootCertificateInstalled", 0);
 
-  OptionalText installDir = ReadText(params.agentKey, "RZAgentInstallDir");
-  if (!installDir || installDir->empty()) {
+  OptionalText installDir = ReadInstallFolder();
+  if (!installDir) {
     LogError("InitializeAgentDetails : Error occured while retrieving the local computer name !!! \n");
     return 13;
   }
@@ -378,10 +395,10 @@ int InitializeAgentParameters() {
     return 13;
   }
 
-  params.isFailOverDSEnabled = ReadDword(params.agentKey, "isFailOverDSEnabled", 0);
+  params.isFailOverDSEnabled = ReadDword(reg_path::kAgent, "isFailOverDSEnabled", 0);
   if (params.isFailOverDSEnabled == 1) LogInfo("InitializeAgentParameters: FailOverDS Enabled..\n");
 
-  OptionalText dsEnabled = ReadText(params.agentKey, "EnableDistributionServer");
+  OptionalText dsEnabled = ReadText(reg_path::kAgent, "EnableDistributionServer");
   if (!dsEnabled) {
     LogError("InitializeAgentParameters : Error while fetching Master Agent entry from registry! \n");
     return 13;
@@ -400,11 +417,11 @@ int InitializeAgentParameters() {
     return 13;
   }
 
-  params.ProxyEnabled = ReadText(params.agentKey, "ProxyEnabled").value_or("NO");
+  params.ProxyEnabled = ReadText(reg_path::kAgent, "ProxyEnabled").value_or("NO");
   if (IsYes(params.ProxyEnabled)) {
     // The transport writes ConnectWithoutProxy once it found that the server
     // is only reachable directly.
-    if (IsYes(ReadText(params.serverKey, "ConnectWithoutProxy").value_or("no"))) params.ProxyEnabled = "NO";
+    if (IsYes(ReadText(reg_path::kServerInfo, "ConnectWithoutProxy").value_or("no"))) params.ProxyEnabled = "NO";
   }
   int proxyResult = IsYes(params.ProxyEnabled) ? agent_reading::ReadProxyDetails(params) : 0;
   if (proxyResult != 0 || InitializeAgentDetails() != 0) {
@@ -418,7 +435,7 @@ int InitializeAgentParameters() {
 
   if (IsYes(params.EnableDistributionServer) && params.dsRouteEnabled == 1) ApplyDSRoute(params);
 
-  params.ImagedComputer = ReadDword(params.agentKey, "ImagedComputer", 0);
+  params.ImagedComputer = ReadDword(reg_path::kAgent, "ImagedComputer", 0);
   if (params.ImagedComputer == 1) {
     LogInfo("InitializeAgentParameters : Computer is detected as imaged One .. \n");
     return 10047;
@@ -426,15 +443,15 @@ int InitializeAgentParameters() {
   LogInfo("InitializeAgentParameters : Computer is not an imaged one .. \n");
 
   DWORD fips = 0;
-  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, params.agentKey.c_str(), "FIPSModeEnabled", &fips) != ERROR_SUCCESS) {
+  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kAgent, "FIPSModeEnabled", &fips) != ERROR_SUCCESS) {
     fips = 0;
-    LogInfo("InitializeAgentParameters :Failed to read FIPSModeEnabled Reg key..\n");
+    LogError("InitializeAgentParameters :Failed to read FIPSModeEnabled Reg key..\n");
   }
   params.FIPSModeEnabled = fips;
   if (fips == 1) LogInfo("InitializeAgentParameters : FIPS mode enabled.\n");
 
   DWORD compression = 0;
-  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, params.featuresKey.c_str(), "CompressionEnable", &compression) !=
+  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kAgentFeatures, "CompressionEnable", &compression) !=
       ERROR_SUCCESS) {
     params.gv_compressionEnabled = 0;
     LogInfo("gv_compressionEnabled is set as false (default)\n");
@@ -446,7 +463,7 @@ int InitializeAgentParameters() {
     LogInfo("gv_compressionEnabled is set as false\n");
   }
 
-  OptionalText closedHint = ReadText(params.agentKey, "IsDSRouteEnabled");
+  OptionalText closedHint = ReadText(reg_path::kAgent, "IsDSRouteEnabled");
   if (closedHint) {
     if (EqualsNoCase(*closedHint, "true")) {
       LogInfo("IsDSRouteEnabled :true, Server is present in a closed network\n");
@@ -462,32 +479,32 @@ int InitializeAgentParameters() {
 LONG UpdateRZLastAccessName(const std::string& name) {
   AgentParameters& params = AgentParams();
   params.server.RZLastAccessName = name;
-  return writeValue(HKEY_LOCAL_MACHINE, params.serverKey.c_str(), "RZLastAccessName", name.c_str(), REG_SZ);
+  return writeValue(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "RZLastAccessName", name.c_str(), REG_SZ);
 }
 
 LONG UpdateDistributionServerIPAddress(const std::string& address) {
   AgentParameters& params = AgentParams();
   params.ds.DistributionServerIPAddress = address;
-  return writeValue(HKEY_LOCAL_MACHINE, params.serverKey.c_str(), "DistributionServerIPAddress", address.c_str(),
+  return writeValue(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "DistributionServerIPAddress", address.c_str(),
                     REG_SZ);
 }
 
 LONG UpdateDistributionLastAccessName(const std::string& name) {
   AgentParameters& params = AgentParams();
   params.ds.DistributionLastAccessName = name;
-  return writeValue(HKEY_LOCAL_MACHINE, params.serverKey.c_str(), "DistributionLastAccessName", name.c_str(),
+  return writeValue(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "DistributionLastAccessName", name.c_str(),
                     REG_SZ);
 }
 
 LONG UpdateEnableDistributionServer(const std::string& value) {
   AgentParameters& params = AgentParams();
   params.EnableDistributionServer = value;
-  LONG rc = writeValue(HKEY_LOCAL_MACHINE, params.agentKey.c_str(), "EnableDistributionServer", value.c_str(), REG_SZ);
+  LONG rc = writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "EnableDistributionServer", value.c_str(), REG_SZ);
   if (params.isFailOverDSEnabled == 1 && !params.failOverSwitchedOff) {
     if (EqualsNoCase(value, "no")) {
-      deleteValue(HKEY_LOCAL_MACHINE, params.serverKey.c_str(), "IsDSEnabled");
+      deleteValue(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "IsDSEnabled");
     } else {
-      writeValue(HKEY_LOCAL_MACHINE, params.serverKey.c_str(), "IsDSEnabled", "1", REG_DWORD);
+      writeValue(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "IsDSEnabled", "1", REG_DWORD);
     }
   }
   return rc;

@@ -53,17 +53,6 @@ struct DistributionEndpoint {
 };
 
 struct AgentParameters {
-  // Registry paths, under HKEY_LOCAL_MACHINE, kept here so every module uses
-  // the same text.
-  std::string agentKey = "Software\\Varnholt\\Plexmoor\\RZAgent";
-  std::string serverKey = "Software\\Varnholt\\Plexmoor\\RZAgent\\ServerInfo";
-  std::string metadataKey = "Software\\Varnholt\\Plexmoor\\RZAgent\\metadataVersions";
-  std::string certificatesKey = "Software\\Varnholt\\Plexmoor\\RZAgent\\Certificates";
-  std::string systemKey = "Software\\Varnholt\\Plexmoor\\RZAgent\\SystemDetails";
-  std::string featuresKey = "Software\\Varnholt\\Plexmoor\\RZAgent\\AgentFeatures";
-  std::string ifModifiedKey;  // set by start-up
-  std::string settingsKey = "Software\\Varnholt\\Plexmoor\\RZAgent\\Settings";
-
   ServerEndpoint server;
   DistributionEndpoint ds;
 

@@ -12,21 +12,10 @@
 #include "agent/registry.h"
 #include "log/agent_log.h"
 #include "util/handles.h"
+#include "util/registry_paths.h"
 #include "util/text.h"
 
 namespace {
-
-struct ServiceHandleTraits {
-  static SC_HANDLE Empty() { return nullptr; }
-  static void Close(SC_HANDLE h) { CloseServiceHandle(h); }
-};
-using UniqueServiceHandle = UniqueHandle<SC_HANDLE, ServiceHandleTraits>;
-
-struct CryptKeyTraits {
-  static HCRYPTKEY Empty() { return 0; }
-  static void Close(HCRYPTKEY h) { CryptDestroyKey(h); }
-};
-using UniqueCryptKey = UniqueHandle<HCRYPTKEY, CryptKeyTraits>;
 
 std::mutex g_hookMutex;
 std::function<void()> g_proxyChangeHook;
@@ -58,36 +47,27 @@ int ReadProxyDetails(AgentParameters& params) {
   const char* reader = "InitializeProxyDetails";
   EnsureCryptoKeyContainer();
 
-  OptionalText server = ReadLoggedText(reader, params.agentKey, "ProxyServerName");
-  if (!server || server->empty()) return 13;  // a proxy without an address cannot carry a request
-  params.ProxyServerName = *server;
-  params.ProxyUserName = ReadLoggedText(reader, params.agentKey, "ProxyUserName").value_or("");
+  params.ProxyServerName = ReadLoggedText(reader, reg_path::kAgent, "ProxyServerName").value_or("");
+  params.ProxyUserName = ReadLoggedText(reader, reg_path::kAgent, "ProxyUserName").value_or("");
 
   // ProxyPassword holds the Base64 text of the UTF-8 password (see
   // DecodeProxyPassword); the record keeps the decoded password.
-  OptionalText stored = ReadText(params.agentKey, "ProxyPassword");
+  OptionalText stored = ReadText(reg_path::kAgent, "ProxyPassword");
   params.ProxyPassword.clear();
   if (stored && !stored->empty()) {
     params.ProxyPassword = DecodeProxyPassword(*stored);
     if (params.ProxyPassword.empty()) LogError("%s : The stored proxy password cannot be decoded \n", reader);
   }
 
-  OptionalText bypass = ReadText(params.agentKey, "ProxyByPass");
+  OptionalText bypass = ReadText(reg_path::kAgent, "ProxyByPass");
   if (bypass) params.ProxyByPass = *bypass;
   // The agent writes "<local>" when the administrator gave no bypass list;
   // requests then get an empty list.
   if (params.ProxyByPass == "<local>") params.ProxyByPass.clear();
 
-  OptionalText autoDetect = ReadLoggedText(reader, params.agentKey, "IsAutoProxyDetectionEnabled");
+  OptionalText autoDetect = ReadLoggedText(reader, reg_path::kAgent, "IsAutoProxyDetectionEnabled");
   params.IsAutoProxyDetectionEnabled = autoDetect && EqualsNoCase(*autoDetect, "true") ? 1 : 0;
 
-  if (EqualsNoCase(params.ProxyEnabled, "yes")) {
-    LogInfo("*********************************************************** \n");
-    LogInfo("Proxy Server Name -> %s \n", params.ProxyServerName.c_str());
-    LogInfo("Proxy UserName    -> %s \n", params.ProxyUserName.c_str());
-    LogInfo("Proxy ByPass List -> %s \n", params.ProxyByPass.c_str());
-    LogInfo("*********************************************************** \n");
-  }
   return 0;
 }
 

@@ -11,11 +11,15 @@
 namespace agent_reading {
 
 // The text value, or nothing when it cannot be read.
-OptionalText ReadText(const std::string& key, const char* name);
+OptionalText ReadText(const char* key, const char* name);
 // As ReadText, logging one error line naming the reader when it is missing.
-OptionalText ReadLoggedText(const char* reader, const std::string& key, const char* name);
+OptionalText ReadLoggedText(const char* reader, const char* key, const char* name);
 // The DWORD value, or `fallback` when it cannot be read.
-DWORD ReadDword(const std::string& key, const char* name, DWORD fallback);
+DWORD ReadDword(const char* key, const char* name, DWORD fallback);
+
+// The agent's installation folder, ending with a separator: text values
+// only, an empty one counting as missing.
+OptionalText ReadInstallFolder();
 
 // "(null)" for a missing text, as the dump shows it.
 const char* Show(const OptionalText& text);
@@ -24,8 +28,8 @@ const char* Show(const OptionalText& text);
 // and an exchange key, creating what is missing. True when it does.
 bool EnsureCryptoKeyContainer();
 
-// Reads the proxy group (ProxyEnabled must be "yes"): 0, or 13 when the
-// proxy server name is missing.
+// Reads the proxy group (ProxyEnabled must be "yes"). Always 0: a missing
+// value is logged and left empty.
 int ReadProxyDetails(AgentParameters& params);
 
 // Start-up's proxy-change hook: logs and asks the agent service to restart

@@ -12,6 +12,7 @@
 
 #include "agent/agent_parameters.h"
 #include "log/agent_log.h"
+#include "util/handles.h"
 #include "util/text.h"
 
 namespace {
@@ -115,11 +116,10 @@ struct JoinInfo {
 
 JoinInfo QueryJoinInfo() {
   JoinInfo info;
-  LPWSTR name = nullptr;
-  if (NetGetJoinInformation(nullptr, &name, &info.status) == NERR_Success && name) {
-    info.name = name;
+  NetApiBuffer name;
+  if (NetGetJoinInformation(nullptr, name.PutAs<wchar_t>(), &info.status) == NERR_Success && name) {
+    info.name = name.As<wchar_t>();
   }
-  if (name) NetApiBufferFree(name);
   return info;
 }
 
@@ -127,10 +127,12 @@ JoinInfo QueryJoinInfo() {
 // logon server of its session, if any.
 std::string FindLogonServer(const JoinInfo& join) {
   if (join.status == NetSetupDomainName) {
-    PDOMAIN_CONTROLLER_INFOW info = nullptr;
-    if (DsGetDcNameW(nullptr, nullptr, nullptr, nullptr, DS_RETURN_FLAT_NAME, &info) == ERROR_SUCCESS && info) {
-      std::wstring dc = info->DomainControllerName ? info->DomainControllerName : L"";
-      NetApiBufferFree(info);
+    NetApiBuffer info;
+    if (DsGetDcNameW(nullptr, nullptr, nullptr, nullptr, DS_RETURN_FLAT_NAME, info.PutAs<DOMAIN_CONTROLLER_INFOW>()) ==
+            ERROR_SUCCESS &&
+        info) {
+      const wchar_t* controller = info.As<DOMAIN_CONTROLLER_INFOW>()->DomainControllerName;
+      std::wstring dc = controller ? controller : L"";
       while (!dc.empty() && dc[0] == L'\\') dc.erase(0, 1);
       if (!dc.empty()) return ChangeWideToUtf8Str(dc.c_str());
     }
@@ -150,13 +152,12 @@ std::wstring FindNamespace(const JoinInfo& join) {
   std::wstring dnsDomain = ComputerNameEx(ComputerNameDnsDomain);
   if (!dnsDomain.empty()) return dnsDomain;
   if (!join.name.empty()) return join.name;
-  LPBYTE raw = nullptr;
+  NetApiBuffer raw;
   std::wstring group;
-  if (NetWkstaGetInfo(nullptr, 100, &raw) == NERR_Success && raw) {
-    const WKSTA_INFO_100* info = reinterpret_cast<const WKSTA_INFO_100*>(raw);
+  if (NetWkstaGetInfo(nullptr, 100, raw.PutAs<BYTE>()) == NERR_Success && raw) {
+    const WKSTA_INFO_100* info = raw.As<WKSTA_INFO_100>();
     if (info->wki100_langroup) group = info->wki100_langroup;
   }
-  if (raw) NetApiBufferFree(raw);
   return group;
 }
 

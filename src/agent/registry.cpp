@@ -7,9 +7,9 @@
 #include <cstring>
 #include <cwchar>
 
-#include "exec/error_text.h"
 #include "log/agent_log.h"
 #include "util/handles.h"
+#include "util/message_text.h"
 #include "util/text.h"
 
 namespace {
@@ -34,9 +34,9 @@ void AppendScalar(std::vector<BYTE>& bytes, T value) {
   bytes.insert(bytes.end(), begin, begin + sizeof(T));
 }
 
-struct WriteNames {
-  const char* op;  // "writeValue" or "writeValueEx"
-};
+// The deleters describe a failure by the thread's last error, as the agent's
+// other tools do, not by the result code they return.
+void LogLastErrorText() { LogError(" Error Message: %s\n", GetErrorMessageTextQuiet(static_cast<long>(GetLastError())).c_str()); }
 
 LONG WriteValueImpl(HKEY root, const char* subkey, const char* valueName, const char* data, DWORD type, bool ex,
                     int is64, bool quiet) {
@@ -163,7 +163,7 @@ LONG DeleteValueImpl(HKEY root, const char* subkey, const char* valueName, REGSA
   LONG rc = RegOpenKeyExA(root, subkey, 0, KEY_ALL_ACCESS | view, key.put());
   if (rc != ERROR_SUCCESS) {
     LogError("%s:  %s Key not found!: %ld  \n", op, subkey ? subkey : "", rc);
-    LogError(" Error Message: %s\n", GetErrorMessageTextQuiet(rc).c_str());
+    LogLastErrorText();
     return rc;
   }
   LogInfo("%s:  Key found ...!: %ld\n", op, rc);
@@ -172,7 +172,7 @@ LONG DeleteValueImpl(HKEY root, const char* subkey, const char* valueName, REGSA
     LogInfo("%s:  Delete value %s success! \n", op, name);
   } else {
     LogError("%s:  Delete value %s failure! \n", op, name);
-    LogError(" Error Message: %s\n", GetErrorMessageTextQuiet(rc).c_str());
+    LogLastErrorText();
   }
   return rc;
 }
@@ -294,7 +294,7 @@ LONG deleteValue(HKEY root, const wchar_t* subkey, const wchar_t* valueName) {
   LONG rc = RegOpenKeyExW(root, subkey, 0, KEY_ALL_ACCESS | kDefaultView, key.put());
   if (rc != ERROR_SUCCESS) {
     LogError("deleteValue:  %S Key not found!: %ld  \n", subkey ? subkey : L"", rc);
-    LogError(" Error Message: %s\n", GetErrorMessageTextQuiet(rc).c_str());
+    LogLastErrorText();
     return rc;
   }
   LogInfo("deleteValue:  Key found ...!: %ld\n", rc);
@@ -303,7 +303,7 @@ LONG deleteValue(HKEY root, const wchar_t* subkey, const wchar_t* valueName) {
     LogInfo("deleteValue:  Delete value %S success! \n", name);
   } else {
     LogError("deleteValue:  Delete value %S failure! \n", name);
-    LogError(" Error Message: %s\n", GetErrorMessageTextQuiet(rc).c_str());
+    LogLastErrorText();
   }
   return rc;
 }
@@ -396,7 +396,8 @@ LONG ReadRegSZEx(HKEY root, const char* subkey, const char* valueName, std::stri
     LogError("ReadRegSZEx: Error while reading DWORD value %s! %ld \n", valueName ? valueName : "", rc);
     return rc;
   }
-  if (out) *out = std::string(buffer.data());
+  // The stored bytes as they are: a multi-string keeps every element.
+  if (out) out->assign(buffer.data(), size);
   return rc;
 }
 
@@ -417,7 +418,7 @@ LONG ReadRegSZEx(HKEY root, const wchar_t* subkey, const wchar_t* valueName, std
     LogError("ReadRegSZEx: Error while reading DWORD value! %ld \n", rc);
     return rc;
   }
-  if (out) *out = std::wstring(reinterpret_cast<const wchar_t*>(buffer.data()));
+  if (out) out->assign(reinterpret_cast<const wchar_t*>(buffer.data()), size / sizeof(wchar_t));
   return rc;
 }
 
@@ -439,8 +440,8 @@ int DeleteRegistryKeyTree(HKEY root, const char* subkey) {
 }
 
 LONG ReadViewDword(const char* subkey, const char* valueName, DWORD* out, int is64) {
-  std::wstring wideSubkey = ChangeAnsiToWideStr(subkey ? subkey : "");
-  std::wstring wideName = ChangeAnsiToWideStr(valueName ? valueName : "");
+  std::wstring wideSubkey = ChangeUtf8ToWideStr(subkey ? subkey : "");
+  std::wstring wideName = ChangeUtf8ToWideStr(valueName ? valueName : "");
   UniqueHKey key;
   LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, wideSubkey.c_str(), 0,
                           KEY_READ | (is64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY), key.put());
@@ -449,6 +450,8 @@ LONG ReadViewDword(const char* subkey, const char* valueName, DWORD* out, int is
   DWORD value = 0;
   DWORD size = sizeof(value);
   rc = RegQueryValueExW(key.get(), wideName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+  // A value of another type is refused the same way whatever its length.
+  if (rc == ERROR_MORE_DATA && type != REG_DWORD) return ERROR_INVALID_DATA;
   if (rc != ERROR_SUCCESS) return rc;
   if (out) *out = value;
   return type == REG_DWORD ? ERROR_SUCCESS : ERROR_INVALID_DATA;
@@ -463,8 +466,8 @@ LONG CheckViewStringData(DWORD type, const BYTE* data, DWORD size) {
 }
 
 LONG ReadViewString(const char* subkey, const char* valueName, std::string* out, int is64) {
-  std::wstring wideSubkey = ChangeAnsiToWideStr(subkey ? subkey : "");
-  std::wstring wideName = ChangeAnsiToWideStr(valueName ? valueName : "");
+  std::wstring wideSubkey = ChangeUtf8ToWideStr(subkey ? subkey : "");
+  std::wstring wideName = ChangeUtf8ToWideStr(valueName ? valueName : "");
   UniqueHKey key;
   LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, wideSubkey.c_str(), 0,
                           KEY_READ | (is64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY), key.put());
@@ -477,6 +480,6 @@ LONG ReadViewString(const char* subkey, const char* valueName, std::string* out,
   if (rc != ERROR_SUCCESS) return rc;
   rc = CheckViewStringData(type, reinterpret_cast<const BYTE*>(buffer.data()), size);
   if (rc != ERROR_SUCCESS) return rc;
-  if (out) *out = ChangeWideToAnsiStr(buffer.data());
+  if (out) *out = ChangeWideToUtf8Str(buffer.data());
   return ERROR_SUCCESS;
 }

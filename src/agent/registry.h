@@ -32,17 +32,18 @@ LONG ReadDwordRegistryData(HKEY root, const char* subkey, const char* valueName,
 LONG ReadDwordRegistryDataEx(HKEY root, const char* subkey, const char* valueName, DWORD* out, int is64);
 // String through the wide functions, returned as UTF-8. Out is cleared first.
 LONG ReadRegSZ(HKEY root, const char* subkey, const char* valueName, std::string* out);
-// String through the ANSI functions, raw bytes up to the first zero.
+// String through the ANSI functions: the stored bytes as they are, nulls
+// included (a REG_MULTI_SZ keeps every element).
 LONG ReadRegSZEx(HKEY root, const char* subkey, const char* valueName, std::string* out, int is64);
-// String through the wide functions, raw UTF-16 up to the first zero.
+// String through the wide functions: the stored UTF-16 units as they are.
 LONG ReadRegSZEx(HKEY root, const wchar_t* subkey, const wchar_t* valueName, std::wstring* out);
 // Deletes a key by removing its subkeys depth-first. 1 on success, 0 on failure.
 int DeleteRegistryKeyTree(HKEY root, const char* subkey);
-// HKEY_LOCAL_MACHINE in an explicit view. 13 for a value of another type
-// (ReadViewDword still stores up to 4 bytes then).
+// HKEY_LOCAL_MACHINE in an explicit view. 13 for a value of any other type
+// (a short one is still stored, up to 4 bytes).
 LONG ReadViewDword(const char* subkey, const char* valueName, DWORD* out, int is64);
 // REG_SZ or REG_EXPAND_SZ only, well formed, at most 2048 UTF-16 units;
-// converted to the ANSI code page. 13 for a bad type or malformed data.
+// returned as UTF-8. 13 for a bad type or malformed data.
 LONG ReadViewString(const char* subkey, const char* valueName, std::string* out, int is64);
 
 // --- pure pieces, exposed for tests ---

@@ -7,20 +7,17 @@
 #include "driver/flow_state.h"
 #include "driver/office_logs.h"
 #include "driver/results.h"
-#include "driver/run_options.h"
+#include "options/run_options.h"
 #include "exec/file_helpers.h"
 #include "log/agent_log.h"
 #include "office/ctr_settings.h"
 #include "office/installed_office.h"
 #include "office/office_setup.h"
 #include "office/office_state.h"
-#include "util/clock.h"
+#include "log/seconds_clock.h"
 #include "util/text.h"
+#include "util/registry_paths.h"
 
-const char kPatchKey[] = "SOFTWARE\\Varnholt\\Plexmoor\\RZAgent\\Patch";
-const char kOfficePatchKey[] = "SOFTWARE\\Varnholt\\Plexmoor\\RZAgent\\Patch\\OfficePatchData";
-const char kServerKey[] = "SOFTWARE\\Varnholt\\Plexmoor\\RZAgent\\ServerInfo";
-const char kClickToRunKey[] = "SOFTWARE\\Microsoft\\Office\\ClickToRun\\Configuration";
 
 namespace {
 
@@ -32,7 +29,7 @@ const int kSetupAppsInUse = 17006;
 // Reads a text value of the server key in the program's own view; empty when missing.
 std::string ServerValue(const char* name) {
   std::string value;
-  if (ReadViewString(kServerKey, name, &value, 0) != ERROR_SUCCESS) value.clear();
+  if (ReadViewString(reg_path::kServerInfo, name, &value, 0) != ERROR_SUCCESS) value.clear();
   return value;
 }
 
@@ -86,7 +83,7 @@ FlowState& Flow() {
   return state;
 }
 
-std::string DeploymentKeyPath() { return std::string(kOfficePatchKey) + "\\" + std::to_string(FileNameNumber()); }
+std::string DeploymentKeyPath() { return std::string(reg_path::kOfficePatchData) + "\\" + std::to_string(FileNameNumber()); }
 
 std::vector<std::string> BuildServerAddressList(std::vector<std::string> values) {
   std::stable_sort(values.begin(), values.end());
@@ -113,12 +110,10 @@ int RunDeploymentFlow() {
   if (!CheckLanguagePack(&remark)) {
     LogInfo("The Language Pack is not selected in the CTR Settings\n");
     WriteCustomPatchRemarks(remark);
-    CloseAgentLog();
     return kLanguageNotSelected;
   }
   if (!ValidateRunOptions(options)) {
     LogError("Invalid arguments.\n");
-    CloseAgentLog();
     return kGeneralFailure;
   }
   const std::string packageFolder = PackageFolder();
@@ -126,13 +121,11 @@ int RunDeploymentFlow() {
   CreateFolderTree(widePackageFolder);
   if (!IsFileExist(options.installerPath.c_str())) {
     LogError("File not found : %s\n", options.installerPath.c_str());
-    CloseAgentLog();
     return ERROR_FILE_NOT_FOUND;
   }
   state.resultCode = ExtractOfficeSetup();
   if (state.resultCode != 0) {
     LogError("Failed to extract office setup.\n");
-    CloseAgentLog();
     return state.resultCode;
   }
   ReadHowToInstall();
@@ -145,7 +138,7 @@ int RunDeploymentFlow() {
   state.directDownload = IsOfficeDirectDownloadEnabled() != 0;
   if (state.directDownload) LogInfo("Direct download enabled. Cannot proceed with old flow.\n");
   state.proceedOldFlowDirectly = 0;
-  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, kOfficePatchKey, "ProceedOldFlowDirectly", &state.proceedOldFlowDirectly);
+  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "ProceedOldFlowDirectly", &state.proceedOldFlowDirectly);
 
   if (!(state.proceedOldFlowDirectly == 1 && !state.directDownload)) {
     bool attempted = RunNewFlow(&state);
@@ -167,14 +160,13 @@ int RunDeploymentFlow() {
   FallbackStage(&state);
 
   // Finishing.
-  deleteValueEx(HKEY_LOCAL_MACHINE, kClickToRunKey, "UpdateURL", 1);
-  deleteValue(HKEY_LOCAL_MACHINE, kClickToRunKey, "UpdateURL");
+  deleteValueEx(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "UpdateURL", 1);
+  deleteValue(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "UpdateURL");
   LogInfo("Exit Code : %d\n", state.resultCode);
   CompletionRule(state);
   if ((state.resultCode == 0 || state.resultCode == 3010) && IsDirectory(widePackageFolder)) {
     DeleteFolderTree(widePackageFolder);
   }
   ResetUpdateChannels();
-  CloseAgentLog();
   return state.resultCode;
 }

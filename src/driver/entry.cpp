@@ -1,19 +1,27 @@
 #include "driver/entry.h"
 
+#include <exception>
+
 #include "agent/agent_parameters.h"
 #include "driver/deployment_flow.h"
-#include "driver/run_options.h"
 #include "log/agent_log.h"
+#include "options/run_options.h"
 #include "prompt/localized_texts.h"
 
 namespace {
 
 const int kGeneralFailure = 13;
 
-}  // namespace
+// Closes the agent log however the run ends, a thrown failure included.
+// Closing a log that is already closed does nothing.
+struct AgentLogCloser {
+  AgentLogCloser() = default;
+  AgentLogCloser(const AgentLogCloser&) = delete;
+  AgentLogCloser& operator=(const AgentLogCloser&) = delete;
+  ~AgentLogCloser() { CloseAgentLog(); }
+};
 
-int RunOfficeInstaller() {
-  InitializeAgentLog("rzprereqhandler.log");
+int RunWithOpenLog() {
   // The table picks the system's locale now; its texts come after the agent
   // parameters.
   LocalizedPromptTexts& promptTexts = PromptTexts();
@@ -22,7 +30,6 @@ int RunOfficeInstaller() {
   // 10047 (an imaged computer) ends the run like a missing value.
   if (InitializeAgentParameters() != 0) {
     LogError("Failed to initialize agent params.\n");
-    CloseAgentLog();
     return kGeneralFailure;
   }
   promptTexts.LoadPromptTexts();
@@ -37,8 +44,22 @@ int RunOfficeInstaller() {
               options.debugLanguage.c_str());
     }
     LogError("******************************Debug Finished***************************\n");
-    CloseAgentLog();
     return kGeneralFailure;
   }
   return RunDeploymentFlow();
+}
+
+}  // namespace
+
+int RunOfficeInstaller() {
+  AgentLogCloser closeLog;
+  try {
+    InitializeAgentLog("rzprereqhandler.log");
+    return RunWithOpenLog();
+  } catch (const std::exception& failure) {
+    LogError("OfficeInstaller : The run ended on an unexpected failure : %s\n", failure.what());
+  } catch (...) {
+    LogError("OfficeInstaller : The run ended on an unexpected failure.\n");
+  }
+  return kGeneralFailure;
 }

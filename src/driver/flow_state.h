@@ -17,11 +17,6 @@ struct FlowState {
 
 FlowState& Flow();
 
-// Registry keys of the deployment (HKEY_LOCAL_MACHINE).
-extern const char kPatchKey[];
-extern const char kOfficePatchKey[];
-extern const char kServerKey[];
-extern const char kClickToRunKey[];
 // "<Office patch key>\<file-name number>": the prompt state of this deployment.
 std::string DeploymentKeyPath();
 

@@ -6,7 +6,7 @@
 
 #include "agent/agent_parameters.h"
 #include "driver/results.h"
-#include "driver/run_options.h"
+#include "options/run_options.h"
 #include "log/agent_log.h"
 #include "util/handles.h"
 #include "util/text.h"

@@ -8,24 +8,12 @@
 #include "agent/registry.h"
 #include "driver/rz_json.h"
 #include "log/agent_log.h"
-#include "util/clock.h"
+#include "log/seconds_clock.h"
+#include "util/registry_paths.h"
 
 namespace {
 
 InstallationStart g_installationStart;
-
-// Looked up at run time: the function is missing on the oldest systems, and
-// there the process is simply not under WOW64.
-bool ProcessRunsUnderWow64() {
-  using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
-  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  if (!kernel) return false;
-  auto isWow64Process =
-      reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")));
-  BOOL wow64 = FALSE;
-  if (!isWow64Process || !isWow64Process(GetCurrentProcess(), &wow64)) return false;
-  return wow64 != FALSE;
-}
 
 }  // namespace
 
@@ -51,14 +39,10 @@ int WriteCustomPatchRemarks(const std::string& remark) {
   return 1;
 }
 
-std::string TrackingKeyPath(bool wow64) {
-  const char* agentKey =
-      wow64 ? "SOFTWARE\\Wow6432Node\\Varnholt\\Plexmoor\\RZAgent" : "SOFTWARE\\Varnholt\\Plexmoor\\RZAgent";
-  return std::string(agentKey) + "\\" + "KQTracking";
-}
+std::string TrackingKeyPath(bool wow64) { return wow64 ? reg_path::kTrackingWow64 : reg_path::kTracking; }
 
 void RecordTrackingValues(int flow) {
-  std::string key = TrackingKeyPath(ProcessRunsUnderWow64());
+  std::string key = TrackingKeyPath(AgentParams().isWow64);
   // Write failures are logged by the registry layer; the deployment goes on.
   char text[16];
   snprintf(text, sizeof(text), "%d", flow);

@@ -1,28 +1,14 @@
 #include "driver/rz_json.h"
 
 #include <windows.h>
-#include <share.h>
 
 #include <cstdio>
 #include <sstream>
 
 #include "log/agent_log.h"
+#include "util/files.h"
 #include "util/handles.h"
 #include "util/text.h"
-
-namespace {
-
-// Writes the text through a text-mode stream, so every line break becomes
-// CR LF on disk. True only when every byte reached the file.
-bool WriteTextFile(const std::wstring& path, const std::string& text) {
-  FILE* file = _wfsopen(path.c_str(), L"w", _SH_DENYNO);
-  if (!file) return false;
-  bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
-  if (fclose(file) != 0) written = false;
-  return written;
-}
-
-}  // namespace
 
 int CRZJson::WriteJSONDO(const std::string& path, const Json::Value& value) {
   LogDebug("@@@ Inside CRZJson::WriteJSONDO\n");
@@ -38,7 +24,7 @@ int CRZJson::WriteJSONDO(const std::string& path, const Json::Value& value) {
     // The temporary file sits beside the target so the final move stays on
     // one volume and is a plain rename.
     tempPath = widePath + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
-    if (!WriteTextFile(tempPath, out.str())) {
+    if (WriteTextFile(tempPath, out.str()) != 0) {
       DeleteFileW(tempPath.c_str());
       LogError("JSON Failed to create  actual file.\n");
       return 13;

@@ -9,7 +9,8 @@
 
 int IsFileExist(const char* path) {
   if (!path) return 0;
-  UniqueFile file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+  std::wstring widePath = ChangeUtf8ToWideStr(path);
+  UniqueFile file(CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                               nullptr));
   if (!file) {
     DWORD error = GetLastError();
@@ -33,8 +34,8 @@ int IsFileExist(const char* path) {
 int CheckFileExists(const char* path) {
   LogDebug("FileName to search -> %s \n", path ? path : "");
   if (!path) return 2;
-  WIN32_FIND_DATAA data;
-  UniqueFind find(FindFirstFileA(path, &data));
+  WIN32_FIND_DATAW data;
+  UniqueFind find(FindFirstFileW(ChangeUtf8ToWideStr(path).c_str(), &data));
   if (!find) {
     LogError("CheckFileExists -> Invalid File Handle. %lu \n", GetLastError());
     return 2;
@@ -89,44 +90,4 @@ int CreateFolder(const wchar_t* path) {
   LogDebug("CreateFolder function returns Error code %d \n", result);
   if (result != 0) LogErrorCode(result);
   return result;
-}
-
-int CreateFolderTree(const std::wstring& folder) {
-  if (folder.empty()) return ERROR_INVALID_PARAMETER;
-  if (IsDirectory(folder)) return 0;
-  int rc = SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-  if (rc == ERROR_SUCCESS || rc == ERROR_ALREADY_EXISTS || rc == ERROR_FILE_EXISTS) return IsDirectory(folder) ? 0 : rc;
-  return rc;
-}
-
-bool IsDirectory(const std::wstring& path) {
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-int DeleteFolderTree(const std::wstring& folder) {
-  if (!IsDirectory(folder)) return 0;
-  WIN32_FIND_DATAW data;
-  std::wstring pattern = folder + L"\\*";
-  {
-    UniqueFind find(FindFirstFileW(pattern.c_str(), &data));
-    if (find) {
-      do {
-        std::wstring name = data.cFileName;
-        if (name == L"." || name == L"..") continue;
-        std::wstring child = folder + L"\\" + name;
-        // A reparse point is removed as a link; never followed out of the tree.
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-          DeleteFolderTree(child);
-        } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          RemoveDirectoryW(child.c_str());
-        } else {
-          SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-          DeleteFileW(child.c_str());
-        }
-      } while (FindNextFileW(find.get(), &data));
-    }
-  }
-  if (!RemoveDirectoryW(folder.c_str())) return static_cast<int>(GetLastError());
-  return 0;
 }

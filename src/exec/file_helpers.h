@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "util/files.h"
+
 // 1 when the file opens for reading and is not empty, else 0.
 int IsFileExist(const char* path);
 // 0 when a directory search finds the path, 2 when it does not.
@@ -13,9 +15,3 @@ int CheckFileExists(const wchar_t* path);
 // 0 on success (also when it exists), 13 for a null path, 183 when the parent
 // is only a drive, otherwise the system's error code.
 int CreateFolder(const wchar_t* path);
-// Creates the folder itself with all its parents; 0 when it exists afterwards.
-int CreateFolderTree(const std::wstring& folder);
-// Whether the path names an existing folder.
-bool IsDirectory(const std::wstring& path);
-// Deletes a folder with everything inside; 0 on success or when absent.
-int DeleteFolderTree(const std::wstring& folder);

@@ -6,69 +6,27 @@
 #include <wbemidl.h>
 
 #include "log/agent_log.h"
+#include "util/handles.h"
 #include "util/text.h"
 
 namespace {
 
-// Releases one COM interface.
-template <typename T>
-class ComRef {
- public:
-  ComRef() = default;
-  ~ComRef() { reset(); }
-  ComRef(const ComRef&) = delete;
-  ComRef& operator=(const ComRef&) = delete;
-  T* get() const { return ptr_; }
-  T* operator->() const { return ptr_; }
-  T** put() {
-    reset();
-    return &ptr_;
-  }
-  void reset() {
-    if (ptr_) ptr_->Release();
-    ptr_ = nullptr;
-  }
-
- private:
-  T* ptr_ = nullptr;
-};
-
-class Bstr {
- public:
-  explicit Bstr(const wchar_t* text) : value_(SysAllocString(text)) {}
-  ~Bstr() { SysFreeString(value_); }
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  BSTR get() const { return value_; }
-
- private:
-  BSTR value_;
-};
-
-class Variant {
- public:
-  Variant() { VariantInit(&value_); }
-  ~Variant() { VariantClear(&value_); }
-  Variant(const Variant&) = delete;
-  Variant& operator=(const Variant&) = delete;
-  VARIANT* get() { return &value_; }
-
- private:
-  VARIANT value_;
-};
-
-// COM for this thread for the length of one query. A thread that already
-// lives in a single-threaded apartment keeps it: the query works there too,
-// and tearing down the caller's apartment would break the caller.
+// COM in the multithreaded apartment for the length of one query. An
+// initialisation the calling thread already holds is released first, so the
+// query can always enter the multithreaded apartment, whatever the caller set
+// up before.
 class ComScope {
  public:
-  ComScope() : hr_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+  ComScope() {
+    CoUninitialize();
+    hr_ = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  }
   ~ComScope() {
     if (SUCCEEDED(hr_)) CoUninitialize();
   }
   ComScope(const ComScope&) = delete;
   ComScope& operator=(const ComScope&) = delete;
-  HRESULT result() const { return hr_ == RPC_E_CHANGED_MODE ? S_OK : hr_; }
+  HRESULT result() const { return hr_; }
 
  private:
   HRESULT hr_;
@@ -94,7 +52,7 @@ long GetValuesUsingWMIQuery(std::optional<std::wstring>* value, const wchar_t* q
     return hr;
   }
   {
-    ComRef<IWbemLocator> locator;
+    ComPtr<IWbemLocator> locator;
     hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
                           reinterpret_cast<void**>(locator.put()));
     if (FAILED(hr)) {
@@ -102,8 +60,8 @@ long GetValuesUsingWMIQuery(std::optional<std::wstring>* value, const wchar_t* q
                static_cast<unsigned>(hr));
       return hr;
     }
-    ComRef<IWbemServices> services;
-    Bstr ns(L"root\\cimv2");
+    ComPtr<IWbemServices> services;
+    UniqueBstr ns(SysAllocString(L"root\\cimv2"));
     hr = locator->ConnectServer(ns.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, services.put());
     if (FAILED(hr)) {
       LogError("GetValuesUsingWMIQuery :Could not connect. Error code = 0x%x \n", static_cast<unsigned>(hr));
@@ -116,9 +74,9 @@ long GetValuesUsingWMIQuery(std::optional<std::wstring>* value, const wchar_t* q
       LogError("GetValuesUsingWMIQuery :Could not set proxy blanket. Error code = 0x%x \n", static_cast<unsigned>(hr));
       return hr;
     }
-    ComRef<IEnumWbemClassObject> objects;
-    Bstr language(L"WQL");
-    Bstr queryText(query ? query : L"");
+    ComPtr<IEnumWbemClassObject> objects;
+    UniqueBstr language(SysAllocString(L"WQL"));
+    UniqueBstr queryText(SysAllocString(query ? query : L""));
     hr = services->ExecQuery(language.get(), queryText.get(), WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
                              nullptr, objects.put());
     if (FAILED(hr)) {
@@ -128,7 +86,7 @@ long GetValuesUsingWMIQuery(std::optional<std::wstring>* value, const wchar_t* q
     }
     hr = S_OK;
     for (;;) {
-      ComRef<IWbemClassObject> object;
+      ComPtr<IWbemClassObject> object;
       ULONG returned = 0;
       HRESULT next = objects->Next(WBEM_INFINITE, 1, object.put(), &returned);
       if (FAILED(next)) {
@@ -136,11 +94,16 @@ long GetValuesUsingWMIQuery(std::optional<std::wstring>* value, const wchar_t* q
         break;
       }
       if (returned == 0) break;
-      Variant property_value;
-      HRESULT got = object->Get(property ? property : L"", 0, property_value.get(), nullptr, nullptr);
+      UniqueVariant property_value;
+      HRESULT got = object->Get(property ? property : L"", 0, property_value.put(), nullptr, nullptr);
+      if (SUCCEEDED(got) && (property_value.get()->vt == VT_NULL || property_value.get()->vt == VT_EMPTY)) {
+        // The object answered, without a value: a success with no text.
+        hr = S_OK;
+        continue;
+      }
       if (SUCCEEDED(got)) got = VariantChangeType(property_value.get(), property_value.get(), 0, VT_BSTR);
       if (FAILED(got)) {
-        // A missing property or a null value gives no text for this object.
+        // A missing property gives no text for this object.
         if (!value || !*value) hr = got;
         continue;
       }

@@ -9,8 +9,10 @@
 // Runs a WQL query in root\cimv2 and reads `property` of every object it
 // returns; the last object's value wins, cut to 259 characters. Returns 0 or
 // the failing COM/WMI code (an HRESULT). `value` is set only when an object
-// gave a value: a query without objects returns 0 and leaves it alone.
-// Any thread may call; COM is set up and torn down inside the call.
+// gave a value: a query without objects, or whose objects hold a null
+// property, returns 0 and leaves it alone.
+// Any thread may call. The call releases one COM initialisation the thread
+// holds, enters the multithreaded apartment and leaves it again at the end.
 long GetValuesUsingWMIQuery(std::optional<std::wstring>* value, const wchar_t* query, const wchar_t* property);
 
 // The system UUID as UTF-8; empty when WMI gave none. Returns the query code.

@@ -7,6 +7,7 @@
 #include "exec/error_text.h"
 #include "log/agent_log.h"
 #include "util/handles.h"
+#include "util/text.h"
 
 namespace {
 
@@ -75,132 +76,149 @@ DWORD LastErrorOr(DWORD fallback) {
   return error ? error : fallback;
 }
 
-int RunChild(const char* workingFolder, const char* commandLine, std::string* remarks, DWORD timeoutMs,
-             int timeoutMinutesForLog, int show) {
-  LogDebug("@@@@@@@@ Inside executeFileEx Method @@@@@@@@ \n");
-  char savedFolder[kCurrentFolderBufferChars];
-  savedFolder[0] = '\0';
-  bool folderChanged = false;
-  const bool hasCommandLine = commandLine && *commandLine;
+// Remembers the current folder so the run can put it back. 0 or the error.
+int SaveCurrentFolder(std::wstring* saved, std::string* remarks) {
+  wchar_t buffer[kCurrentFolderBufferChars];
+  DWORD length = GetCurrentDirectoryW(kCurrentFolderBufferChars, buffer);
+  if (length == 0) {
+    DWORD error = LastErrorOr(ERROR_GEN_FAILURE);
+    LogError("executeFileEx: Failed to get the CurrentWorkingDirectory \n");
+    LogErrorCode(static_cast<long>(error));
+    SetRemarks(remarks, static_cast<long>(error));
+    return static_cast<int>(error);
+  }
+  if (length > kCurrentFolderBufferChars) {
+    LogError("executeFileEx : CurrentWorkingDirectory Buffer overflow. Need to allocate the length for %d chars \n",
+             static_cast<int>(length));
+    SetRemarks(remarks, static_cast<long>(length));
+    return static_cast<int>(length);
+  }
+  saved->assign(buffer, length);
+  return 0;
+}
 
-  if (workingFolder) {
-    DWORD length = GetCurrentDirectoryA(kCurrentFolderBufferChars, savedFolder);
-    if (length == 0) {
-      DWORD error = LastErrorOr(ERROR_GEN_FAILURE);
-      LogError("executeFileEx: Failed to get the CurrentWorkingDirectory \n");
-      LogErrorCode(static_cast<long>(error));
-      SetRemarks(remarks, static_cast<long>(error));
-      return static_cast<int>(error);
-    }
-    if (length > kCurrentFolderBufferChars) {
-      LogError("executeFileEx : CurrentWorkingDirectory Buffer overflow. Need to allocate the length for %d chars \n",
-               static_cast<int>(length));
-      SetRemarks(remarks, static_cast<long>(length));
-      return static_cast<int>(length);
-    }
-  }
-  if (!hasCommandLine) {
-    // Nothing to run is a caller error, never a success.
-    LogError("executeFileEx : No command line given, nothing is run \n");
-    SetRemarks(remarks, ERROR_INVALID_PARAMETER);
-    return ERROR_INVALID_PARAMETER;
-  }
-  if (workingFolder) {
-    LogInfo("executeFileEx : Current Working Directory : %s \n", savedFolder);
-    LogInfo("executeFileEx : Executing Application Source : %s \n", commandLine);
-    LogInfo("executeFileEx : Set Working Directory : %s \n", workingFolder);
-    if (!SetCurrentDirectoryA(workingFolder)) {
-      DWORD error = LastErrorOr(ERROR_PATH_NOT_FOUND);
-      LogError("executeFileEx : Failed to set the WorkingDirectory %s \n ", workingFolder);
-      LogErrorCode(static_cast<long>(error));
-      SetRemarks(remarks, static_cast<long>(error));
-      return static_cast<int>(error);
-    }
-    folderChanged = true;
-  }
+// Makes the working folder current. 0 or the error.
+int EnterWorkingFolder(const char* workingFolder, const std::wstring& savedFolder, const char* commandLine,
+                       std::string* remarks) {
+  LogInfo("executeFileEx : Current Working Directory : %s \n", ChangeWideToUtf8Str(savedFolder).c_str());
+  LogInfo("executeFileEx : Executing Application Source : %s \n", commandLine);
+  LogInfo("executeFileEx : Set Working Directory : %s \n", workingFolder);
+  if (SetCurrentDirectoryW(ChangeUtf8ToWideStr(workingFolder).c_str())) return 0;
+  DWORD error = LastErrorOr(ERROR_PATH_NOT_FOUND);
+  LogError("executeFileEx : Failed to set the WorkingDirectory %s \n ", workingFolder);
+  LogErrorCode(static_cast<long>(error));
+  SetRemarks(remarks, static_cast<long>(error));
+  return static_cast<int>(error);
+}
 
-  STARTUPINFOA startup;
+// Starts the child hidden and, when a job exists, inside it before it can
+// start anything itself. 0 or the error; `job` is dropped when the child
+// cannot join it.
+int StartChild(const char* workingFolder, const char* commandLine, int show, UniqueHandleNull* job,
+               UniqueProcessInfo* process) {
+  STARTUPINFOW startup;
   ZeroMemory(&startup, sizeof(startup));
   startup.cb = sizeof(startup);
   if (show) {
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNORMAL;
   }
+  std::wstring mutableLine = ChangeUtf8ToWideStr(commandLine);
+  std::wstring folder = workingFolder ? ChangeUtf8ToWideStr(workingFolder) : std::wstring();
+  DWORD flags = CREATE_NO_WINDOW | CREATE_DEFAULT_ERROR_MODE | CREATE_UNICODE_ENVIRONMENT |
+                (*job ? CREATE_SUSPENDED : 0);
+  if (!CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, FALSE, flags, nullptr,
+                      workingFolder ? folder.c_str() : nullptr, &startup, process->put())) {
+    int error = static_cast<int>(LastErrorOr(ERROR_GEN_FAILURE));
+    LogInfo("executeFileEx : Failed to Create the Process for the application \n");
+    return error;
+  }
+  if (!*job) return 0;
+  if (!AssignProcessToJobObject(job->get(), process->get().hProcess)) {
+    // Happens when we run inside a job that does not allow nesting or
+    // breakaway (before Windows 8): the run goes on without the tree kill.
+    LogError("executeFileEx : The process could not be placed in a job (%lu); at a time-out only the process "
+             "itself is stopped \n",
+             GetLastError());
+    job->reset();
+  }
+  if (ResumeThread(process->get().hThread) == static_cast<DWORD>(-1)) {
+    int error = static_cast<int>(LastErrorOr(ERROR_GEN_FAILURE));
+    LogError("executeFileEx : The process could not be resumed, error code : %d \n", error);
+    TerminateProcess(process->get().hProcess, 0);
+    return error;
+  }
+  return 0;
+}
+
+// Waits for the child; at the time-out its tree is stopped and the result
+// is 258. Otherwise the child's exit code, or the error of the wait.
+int WaitForChild(HANDLE job, HANDLE child, DWORD timeoutMs, int timeoutMinutesForLog, const char* commandLine) {
+  DWORD wait = WaitForSingleObject(child, timeoutMs);
+  if (wait == WAIT_OBJECT_0) {
+    DWORD exitCode = 0;
+    if (GetExitCodeProcess(child, &exitCode)) {
+      LogInfo("executeFileEx : Exit code for the application : %d \n", static_cast<int>(exitCode));
+      return static_cast<int>(exitCode);
+    }
+    int error = static_cast<int>(LastErrorOr(ERROR_GEN_FAILURE));
+    LogInfo("executeFileEx : Unable to find the exit code for the application and the error code is : %d \n", error);
+    return error;
+  }
+  if (wait == WAIT_TIMEOUT) {
+    LogInfo("executeFileEx : Terminating the Process for application %s as time is exceeded %d Minutes \n",
+            commandLine, timeoutMinutesForLog);
+    DWORD terminateError = TerminateChild(job, child);
+    if (terminateError == 0) {
+      LogInfo("executeFileEx : The process has been successfully terminated ..! \n");
+    } else {
+      LogError("executeFileEx : The process termination is failed with error code : %d \n",
+               static_cast<int>(terminateError));
+    }
+    return WAIT_TIMEOUT;
+  }
+  int error = static_cast<int>(LastErrorOr(ERROR_GEN_FAILURE));
+  LogError("executeFileEx : WaitForSingleObject Failed with error code %d \n", error);
+  return error;
+}
+
+// One run: folder, start, wait, folder back. Texts are UTF-8 and reach the
+// system through the wide functions, so any path works.
+int RunChild(const char* workingFolder, const char* commandLine, std::string* remarks, DWORD timeoutMs,
+             int timeoutMinutesForLog, int show) {
+  LogDebug("@@@@@@@@ Inside executeFileEx Method @@@@@@@@ \n");
+  std::wstring savedFolder;
+  if (workingFolder) {
+    int error = SaveCurrentFolder(&savedFolder, remarks);
+    if (error != 0) return error;
+  }
+  if (!commandLine || !*commandLine) {
+    // Nothing to run is a caller error, never a success.
+    LogError("executeFileEx : No command line given, nothing is run \n");
+    SetRemarks(remarks, ERROR_INVALID_PARAMETER);
+    return ERROR_INVALID_PARAMETER;
+  }
+  if (workingFolder) {
+    int error = EnterWorkingFolder(workingFolder, savedFolder, commandLine, remarks);
+    if (error != 0) return error;
+  }
+
   UniqueHandleNull job = CreateChildJob();
   if (!job) {
     LogError("executeFileEx : No job object for the process (%lu); at a time-out only the process itself is stopped \n",
              GetLastError());
   }
-  std::string mutableLine = commandLine;
   UniqueProcessInfo process;
-  // Started suspended so it is inside the job before it can start anything.
-  DWORD flags = CREATE_NO_WINDOW | CREATE_DEFAULT_ERROR_MODE | (job ? CREATE_SUSPENDED : 0);
-  int result = 0;
-  if (!CreateProcessA(nullptr, &mutableLine[0], nullptr, nullptr, FALSE, flags, nullptr, workingFolder, &startup,
-                      process.put())) {
-    result = static_cast<int>(LastErrorOr(ERROR_GEN_FAILURE));
-    LogInfo("executeFileEx : Failed to Create the Process for the application \n");
-    SetRemarks(remarks, result);
-  } else {
-    const HANDLE child = process.get().hProcess;
-    if (job) {
-      if (!AssignProcessToJobObject(job.get(), child)) {
-        // Happens when we run inside a job that does not allow nesting or
-        // breakaway (before Windows 8): the run goes on without the tree kill.
-        LogError("executeFileEx : The process could not be placed in a job (%lu); at a time-out only the process "
-                 "itself is stopped \n",
-                 GetLastError());
-        job.reset();
-      }
-      if (ResumeThread(process.get().hThread) == static_cast<DWORD>(-1)) {
-        result = static_cast<int>(LastErrorOr(ERROR_GEN_FAILURE));
-        LogError("executeFileEx : The process could not be resumed, error code : %d \n", result);
-        TerminateProcess(child, 0);
-      }
-    }
-    if (result != 0) {
-      SetRemarks(remarks, result);
-    } else {
-      LogInfo("execute : Process successfully created for application %s \n", commandLine);
-      if (timeoutMs == 0) {
-        SetRemarks(remarks, 0);
-      } else {
-        DWORD wait = WaitForSingleObject(child, timeoutMs);
-        if (wait == WAIT_OBJECT_0) {
-          DWORD exitCode = 0;
-          if (GetExitCodeProcess(child, &exitCode)) {
-            result = static_cast<int>(exitCode);
-            SetRemarks(remarks, result);
-            LogInfo("executeFileEx : Exit code for the application : %d \n", result);
-          } else {
-            result = static_cast<int>(LastErrorOr(ERROR_GEN_FAILURE));
-            LogInfo("executeFileEx : Unable to find the exit code for the application and the error code is : %d \n",
-                    result);
-            SetRemarks(remarks, result);
-          }
-        } else if (wait == WAIT_TIMEOUT) {
-          result = WAIT_TIMEOUT;
-          LogInfo("executeFileEx : Terminating the Process for application %s as time is exceeded %d Minutes \n",
-                  commandLine, timeoutMinutesForLog);
-          SetRemarks(remarks, result);
-          DWORD terminateError = TerminateChild(job.get(), child);
-          if (terminateError == 0) {
-            LogInfo("executeFileEx : The process has been successfully terminated ..! \n");
-          } else {
-            LogError("executeFileEx : The process termination is failed with error code : %d \n",
-                     static_cast<int>(terminateError));
-          }
-        } else {
-          result = static_cast<int>(LastErrorOr(ERROR_GEN_FAILURE));
-          LogError("executeFileEx : WaitForSingleObject Failed with error code %d \n", result);
-          SetRemarks(remarks, result);
-        }
-      }
+  int result = StartChild(workingFolder, commandLine, show, &job, &process);
+  if (result == 0) {
+    LogInfo("execute : Process successfully created for application %s \n", commandLine);
+    if (timeoutMs != 0) {
+      result = WaitForChild(job.get(), process.get().hProcess, timeoutMs, timeoutMinutesForLog, commandLine);
     }
   }
-
+  SetRemarks(remarks, result);
   process.reset();
-  if (folderChanged) SetCurrentDirectoryA(savedFolder);
+  if (workingFolder) SetCurrentDirectoryW(savedFolder.c_str());
   LogInfo("executeFileEx : Remarks from the CreateProcess is %s for the executable %s \n",
           remarks ? remarks->c_str() : "", commandLine);
   LogDebug("@@@@@@@@ End Of executeFileEx Method @@@@@@@@ \n");

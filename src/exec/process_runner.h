@@ -4,7 +4,7 @@
 #include <string>
 
 // Runs the command line (its first token names the program) in the working
-// folder (null: the current one). Time-out 0 does not wait. Returns the
+// folder (null: the current one). Both are UTF-8. Time-out 0 does not wait. Returns the
 // child's exit code, 258 when it was terminated at the time-out, or the
 // system's error code; `remarks` receives GetErrorMessageText of the result.
 int executeFileEx(const char* workingFolder, const char* commandLine, std::string* remarks, int timeoutMinutes,

@@ -1,31 +1,32 @@
 #include "log/agent_log.h"
 
-#include <share.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
 
-#include "agent/agent_parameters.h"
-#include "agent/registry.h"
-#include "exec/file_helpers.h"
-#include "exec/error_text.h"
 #include "log/log_rotation.h"
+#include "util/files.h"
 #include "util/handles.h"
+#include "util/message_text.h"
+#include "util/raw_registry.h"
+#include "util/registry_paths.h"
 #include "util/text.h"
 
 namespace {
 
-const char kAgentKey[] = "Software\\Varnholt\\Plexmoor\\RZAgent";
 
 struct LogState {
+  // The agent's installation folder, ending with a separator; read once.
+  std::string installDir;
   std::string fileName;
   std::string folder;
   std::string fullPath;
   BYTE level = 2;
-  std::atomic<FILE*> file{nullptr};
+  // Opened for appending only: every write lands at the current end of the
+  // file, so whole lines of two processes never overwrite each other.
+  std::atomic<HANDLE> file{nullptr};
   int* lockObject = nullptr;
 };
 
@@ -70,22 +71,38 @@ std::string FormatMessageV(const char* format, va_list args) {
   return out;
 }
 
+// The log has always been a text-mode file: every line feed lands as CR LF.
+std::string ToTextMode(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + 16);
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+// One line, head included, in one write: the system appends it whole.
+// A failed write is ignored, as the log has nowhere to report it.
+void AppendToLog(const std::string& line) {
+  HANDLE file = g_log.file.load();
+  if (!file || line.empty()) return;
+  DWORD written = 0;
+  WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
 void WriteLine(int threshold, const char* tag, const char* format, va_list args) {
   if (!g_log.file.load()) return;
   if (!LogLevelAdmits(g_log.level, threshold)) return;
   int* lockObject = g_log.lockObject;
   if (!lockObject) return;
+  // Formatted before the lock is taken: nothing that could log again runs
+  // while the lock is held.
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  std::string line = ToTextMode(FormatLogHead(now, GetCurrentThreadId(), tag) + FormatMessageV(format, args));
   AcquireAddressLock(lockObject);
-  FILE* file = g_log.file.load();
-  if (file) {
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    std::string head = FormatLogHead(now, GetCurrentThreadId(), tag);
-    fputs(head.c_str(), file);
-    std::string message = FormatMessageV(format, args);
-    fputs(message.c_str(), file);
-    fflush(file);
-  }
+  AppendToLog(line);
   ReleaseAddressLock(lockObject);
 }
 
@@ -98,15 +115,38 @@ std::string TimeStampText(const SYSTEMTIME& now) {
 
 // The open and close lines pass at every level, with the INFO tag.
 void WriteMarkerLine(const char* what) {
-  FILE* file = g_log.file.load();
-  if (!file || !g_log.lockObject) return;
-  AcquireAddressLock(g_log.lockObject);
+  if (!g_log.file.load() || !g_log.lockObject) return;
   SYSTEMTIME now;
   GetLocalTime(&now);
-  std::string head = FormatLogHead(now, GetCurrentThreadId(), "[INFO]");
-  fprintf(file, "%s%s: %s\n", head.c_str(), what, TimeStampText(now).c_str());
-  fflush(file);
+  std::string line = FormatLogHead(now, GetCurrentThreadId(), "[INFO]") + what + ": " + TimeStampText(now) + "\r\n";
+  AcquireAddressLock(g_log.lockObject);
+  AppendToLog(line);
   ReleaseAddressLock(g_log.lockObject);
+}
+
+// The text helpers below the log report a caller's bad input here.
+void ReportTextError(const char* message) { LogError("%s", message); }
+
+// Opens the log file for appending, shared with every other writer and
+// reader; mode 2 empties it first.
+HANDLE OpenLogFile(const std::wstring& path, int mode) {
+  if (mode == 2) {
+    UniqueFile truncate(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  }
+  HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  return file == INVALID_HANDLE_VALUE ? nullptr : file;
+}
+
+// One open-append-close of the error log, so an entry is on disk at once.
+void AppendErrorLogLine(const std::wstring& path, const std::string& line) {
+  UniqueFile file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return;
+  DWORD written = 0;
+  WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
 }  // namespace
@@ -159,16 +199,16 @@ void ReleaseAddressLock(const void* address) {
 }
 
 int InitializeAgentLog(const char* fileName) {
-  AgentParameters& params = AgentParams();
-  if (params.RZAgentInstallDir.empty()) {
-    std::string dir;
-    LONG rc = ReadRegSZ(HKEY_LOCAL_MACHINE, kAgentKey, "RZAgentInstallDir", &dir);
+  if (g_log.installDir.empty()) {
+    RawRegistryValue value;
+    LONG rc = ReadRawRegistryValue(reg_path::kAgent, "RZAgentInstallDir", &value);
     if (rc != ERROR_SUCCESS) return static_cast<int>(rc);
-    if (dir.empty()) return ERROR_FILE_NOT_FOUND;
-    params.RZAgentInstallDir = dir;
+    std::optional<std::string> folder = FolderFromRegistryValue(value);
+    if (!folder) return ERROR_FILE_NOT_FOUND;
+    g_log.installDir = *folder;
   }
   LogRotationSettings rotation;
-  rotation.folder = params.RZAgentInstallDir + "logs";
+  rotation.folder = g_log.installDir + "logs";
   rotation.fileName = fileName ? fileName : "";
   rotation.generations = 5;
   rotation.thresholdBytes = 2000000;
@@ -179,6 +219,8 @@ int InitializeAgentLog(const char* fileName) {
   return 0;
 }
 
+const std::string& AgentLogInstallDir() { return g_log.installDir; }
+
 int OpenAgentLog(const char* fileName, const char* folder, int mode) {
   if (g_log.file.load()) {
     LogTrace("gv_logFilePtr already Set\n");
@@ -187,18 +229,21 @@ int OpenAgentLog(const char* fileName, const char* folder, int mode) {
   if (!fileName || !*fileName || !folder || !*folder) return 13;
   TableMutex();
   if (!g_log.lockObject) g_log.lockObject = new int(0);
-  DWORD level = 2;
-  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, kAgentKey, "RZAgentLogLevel", &level) != ERROR_SUCCESS) level = 2;
-  g_log.level = static_cast<BYTE>(level & 0xFF);
+  RawRegistryValue levelValue;
+  std::optional<DWORD> level;
+  if (ReadRawRegistryValue(reg_path::kAgent, "RZAgentLogLevel", &levelValue) == ERROR_SUCCESS) {
+    level = DwordFromRegistryValue(levelValue);
+  }
+  g_log.level = static_cast<BYTE>(level.value_or(2) & 0xFF);
   g_log.fileName = fileName;
   g_log.folder = folder;
   g_log.fullPath = g_log.folder + "/" + g_log.fileName;
 
-  std::wstring wideFolder = ChangeUtf8ToWideStr(folder);
-  CreateFolderTree(wideFolder);
-  FILE* file = _fsopen(g_log.fullPath.c_str(), mode == 2 ? "w" : "a+", _SH_DENYNO);
+  CreateFolderTree(ChangeUtf8ToWideStr(folder));
+  HANDLE file = OpenLogFile(ChangeUtf8ToWideStr(g_log.fullPath.c_str()), mode);
   if (!file) return 13;
   g_log.file.store(file);
+  SetTextErrorReporter(ReportTextError);
   WriteMarkerLine("Log open time");
   return 0;
 }
@@ -207,10 +252,11 @@ int CloseAgentLog() {
   StopLogRotation();
   if (g_log.file.load()) {
     WriteMarkerLine("Log close time");
+    SetTextErrorReporter(nullptr);
     int* lockObject = g_log.lockObject;
     AcquireAddressLock(lockObject);
-    FILE* file = g_log.file.exchange(nullptr);
-    fclose(file);
+    HANDLE file = g_log.file.exchange(nullptr);
+    CloseHandle(file);
     ReleaseAddressLock(lockObject);
   }
   g_log.fileName.clear();
@@ -251,17 +297,25 @@ void LogTrace(const char* format, ...) {
   va_end(args);
 }
 
-void LogErrorCode(long code) { GetErrorMessageText(code); }
+void LogErrorCode(long code) {
+  std::string text = GetErrorMessageTextQuiet(code);
+  if (code != 0) {
+    LogError("Error Code : %ld , Error Message : %s \n", code, text.c_str());
+  } else {
+    LogInfo("Message : %s \n", text.c_str());
+  }
+}
 
 void WriteErrorLog(const char* text) {
   LogDebug("Writing Buffer in to Error Log.\n");
   try {
-    std::string path = AgentParams().RZAgentInstallDir + "logs\\rzerror.log";
-    std::wstring widePath = ChangeUtf8ToWideStr(path.c_str());
+    if (g_log.installDir.empty()) return;
+    const std::wstring folder = ChangeUtf8ToWideStr((g_log.installDir + "logs").c_str());
+    const std::wstring widePath = folder + L"\\rzerror.log";
     WIN32_FILE_ATTRIBUTE_DATA info;
     bool exists = GetFileAttributesExW(widePath.c_str(), GetFileExInfoStandard, &info) != 0;
     if (!exists || (info.nFileSizeHigh == 0 && info.nFileSizeLow == 0)) {
-      CreateFolder(widePath.c_str());
+      CreateFolderTree(folder);
       UniqueFile created(CreateFileW(widePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
       if (!created) LogErrorCode(static_cast<long>(GetLastError()));
@@ -269,16 +323,8 @@ void WriteErrorLog(const char* text) {
     SYSTEMTIME now;
     GetLocalTime(&now);
     std::string stamp = FormatErrorLogTime(now);
-    FILE* file = _wfsopen(widePath.c_str(), L"a", _SH_DENYNO);
-    if (file) {
-      fprintf(file, "%s\n", stamp.c_str());
-      fclose(file);
-    }
-    file = _wfsopen(widePath.c_str(), L"a", _SH_DENYNO);
-    if (file) {
-      fprintf(file, "%s\n", text ? text : "");
-      fclose(file);
-    }
+    AppendErrorLogLine(widePath, ToTextMode(stamp + "\n"));
+    AppendErrorLogLine(widePath, ToTextMode(std::string(text ? text : "") + "\n"));
   } catch (...) {
     LogError("Exception occurred while Writing Error Log.");
   }

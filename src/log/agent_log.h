@@ -14,12 +14,17 @@
 
 // Reads RZAgentInstallDir (once), arms log rotation and opens the log in
 // "<install dir>logs". Returns 0, or the registry error when the folder is
-// unknown (the log then stays closed).
+// unknown (the log then stays closed). Only text values name the folder;
+// an empty one, or one of another type, counts as missing (2).
 int InitializeAgentLog(const char* fileName);
+// The installation folder InitializeAgentLog read, ending with a separator;
+// empty when it could not be read.
+const std::string& AgentLogInstallDir();
 // 0 on success, 13 on any failure. Mode 2 truncates, anything else appends.
 // A second call while open only traces "gv_logFilePtr already Set".
 int OpenAgentLog(const char* fileName, const char* folder, int mode);
-// Stops rotation, writes the close line and closes the file. Always 0.
+// Stops rotation, writes the close line and closes the file. Always 0; a
+// second call finds the log closed and does nothing more.
 int CloseAgentLog();
 
 void LogInfo(const char* format, ...) AGENT_LOG_FORMAT(1, 2);
@@ -32,7 +37,7 @@ void LogTrace(const char* format, ...) AGENT_LOG_FORMAT(1, 2);
 void LogErrorCode(long code);
 
 // Appends a two-line entry (time stamp, then the text verbatim) to
-// "<install dir>logs\rzerror.log".
+// "<install dir>logs\rzerror.log". Nothing while the folder is unknown.
 void WriteErrorLog(const char* text);
 
 // Full path of the open log file; empty while closed.

@@ -10,6 +10,7 @@
 #include "agent/agent_parameters.h"
 #include "log/agent_log.h"
 #include "office/office_state.h"
+#include "util/handles.h"
 #include "util/text.h"
 
 namespace {
@@ -48,7 +49,7 @@ std::string CtrSettingsPath() {
 
 void LogCtrSettingsDocument() {
   const std::string path = CtrSettingsPath();
-  FILE* file = _wfopen(ChangeUtf8ToWideStr(path.c_str()).c_str(), L"r");
+  UniqueStdioFile file(_wfopen(ChangeUtf8ToWideStr(path.c_str()).c_str(), L"r"));
   if (!file) {
     DWORD error = GetLastError();
     LogInfo("Office Ctr Xml not found.\n");
@@ -58,7 +59,7 @@ void LogCtrSettingsDocument() {
   std::string text;
   std::string line;
   char chunk[1024];
-  while (fgets(chunk, sizeof(chunk), file)) {
+  while (fgets(chunk, sizeof(chunk), file.get())) {
     line += chunk;
     if (!line.empty() && line.back() == '\n') {
       line.pop_back();
@@ -69,7 +70,6 @@ void LogCtrSettingsDocument() {
   if (!line.empty()) text += line + "\n";
   LogInfo("************************Office Ctr Xml****************************\n%s", text.c_str());
   LogInfo("******************************************************************\n");
-  fclose(file);
 }
 
 void ReadCtrSettingsLanguages() {
@@ -106,7 +106,7 @@ void ReadCtrSettingsLanguages() {
   for (int id : state.optedLanguageIds) {
     LogInfo("OptedLanguagesInCtrSettings - %d \n", id);
     // An id the table lacks gets an empty entry, and so an empty code.
-    state.selectedLanguageCodes.push_back(ToLowerAscii(state.languageTable[id]));
+    state.selectedLanguageCodes.push_back(ToLowerText(state.languageTable[id]));
   }
   for (int id : state.optedProofingIds) LogInfo("OptedProofingLanguagesInCtrSettings - %d \n", id);
 }

@@ -9,14 +9,13 @@
 #include "office/office_state.h"
 #include "util/handles.h"
 #include "util/text.h"
+#include "util/registry_paths.h"
 
-const char kClickToRunConfigurationKey[] = "SOFTWARE\\Microsoft\\Office\\ClickToRun\\Configuration";
-const char kClickToRunInventoryKey[] = "SOFTWARE\\Microsoft\\Office\\ClickToRun\\Inventory\\Office\\16.0";
 
 namespace {
 
 bool ContainsNoCase(const std::string& text, const char* needle) {
-  return ToLowerAscii(text).find(ToLowerAscii(needle)) != std::string::npos;
+  return ToLowerText(text).find(ToLowerText(needle)) != std::string::npos;
 }
 
 // Office may be 64-bit or 32-bit; its own view is asked first.
@@ -40,7 +39,7 @@ std::string ReadOpenKeyText(HKEY key, const wchar_t* valueName) {
   if (CheckViewStringData(type, reinterpret_cast<const BYTE*>(buffer.data()), size) != ERROR_SUCCESS) {
     return std::string();
   }
-  return ChangeWideToAnsiStr(buffer.data());
+  return ChangeWideToUtf8Str(buffer.data());
 }
 
 }  // namespace
@@ -77,8 +76,8 @@ std::string PickProductReleaseId(const std::string& productReleaseIds) {
 }
 
 std::vector<std::string> GetInstalledLanguages() {
-  std::string officeCulture = ReadOfficeText(kClickToRunInventoryKey, "OfficeCulture");
-  std::string clientCulture = ReadOfficeText(kClickToRunConfigurationKey, "ClientCulture");
+  std::string officeCulture = ReadOfficeText(reg_path::kClickToRunInventory, "OfficeCulture");
+  std::string clientCulture = ReadOfficeText(reg_path::kClickToRunConfiguration, "ClientCulture");
   if (officeCulture.empty() && clientCulture.empty()) return {};
   std::vector<std::string> cultures = MergeInstalledCultures(officeCulture, clientCulture);
   for (const std::string& culture : cultures) LogInfo("Office Installed Language: %s\n", culture.c_str());
@@ -86,18 +85,18 @@ std::vector<std::string> GetInstalledLanguages() {
 }
 
 std::string GetProductReleaseId() {
-  return PickProductReleaseId(ReadOfficeText(kClickToRunConfigurationKey, "ProductReleaseIds"));
+  return PickProductReleaseId(ReadOfficeText(reg_path::kClickToRunConfiguration, "ProductReleaseIds"));
 }
 
 std::vector<std::string> GetExcludedApps() {
-  const std::wstring subkey = ChangeAnsiToWideStr(kClickToRunConfigurationKey);
+  const std::wstring subkey = ChangeUtf8ToWideStr(reg_path::kClickToRunConfiguration);
   UniqueHKey key;
   LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, key.put());
   if (rc != ERROR_SUCCESS) {
     rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, key.put());
   }
   if (rc != ERROR_SUCCESS) {
-    LogError("Failed to open %s with error code : %ld\n", kClickToRunConfigurationKey, rc);
+    LogError("Failed to open %s with error code : %ld\n", reg_path::kClickToRunConfiguration, rc);
     return {};
   }
   for (DWORD index = 0;; ++index) {
@@ -106,7 +105,7 @@ std::vector<std::string> GetExcludedApps() {
     if (RegEnumValueW(key.get(), index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
       break;
     }
-    if (!ContainsNoCase(ChangeWideToAnsiStr(name), "excludedapps")) continue;
+    if (!ContainsNoCase(ChangeWideToUtf8Str(name), "excludedapps")) continue;
     // Only the first matching value counts; the rest are never read.
     return SplitPieces(ReadOpenKeyText(key.get(), name), ",=\"");
   }
@@ -115,11 +114,11 @@ std::vector<std::string> GetExcludedApps() {
 
 void ReadUpdateChannels() {
   OfficeState& state = OfficeCtx();
-  LONG rc = ReadRegSZEx(HKEY_LOCAL_MACHINE, kClickToRunConfigurationKey, "UpdateChannel", &state.savedUpdateChannel, 1);
+  LONG rc = ReadRegSZEx(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "UpdateChannel", &state.savedUpdateChannel, 1);
   state.savedUpdateChannelPresent = rc == ERROR_SUCCESS;
   LogInfo("Error Code : %d UpdateChannel : %s\n", static_cast<int>(rc), state.savedUpdateChannel.c_str());
 
-  rc = ReadRegSZEx(HKEY_LOCAL_MACHINE, kClickToRunConfigurationKey, "UpdateChannel", &state.savedUpdateChannelX86, 0);
+  rc = ReadRegSZEx(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "UpdateChannel", &state.savedUpdateChannelX86, 0);
   state.savedUpdateChannelX86Present = rc == ERROR_SUCCESS;
   LogInfo("Error Code : %ld UpdateChannelx86 : %s\n", rc, state.savedUpdateChannelX86.c_str());
 }
@@ -131,7 +130,7 @@ namespace {
 // come back altered.
 LONG WriteUpdateChannel(const std::string& ansiText, int is64) {
   std::string utf8 = ChangeAnsiToUTF8Str(ansiText.c_str());
-  return writeValueEx(HKEY_LOCAL_MACHINE, kClickToRunConfigurationKey, "UpdateChannel", utf8.c_str(), REG_SZ, is64);
+  return writeValueEx(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "UpdateChannel", utf8.c_str(), REG_SZ, is64);
 }
 
 }  // namespace

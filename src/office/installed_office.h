@@ -4,10 +4,6 @@
 #include <string>
 #include <vector>
 
-// Office keeps its Click-to-Run values here, under HKEY_LOCAL_MACHINE.
-extern const char kClickToRunConfigurationKey[];
-extern const char kClickToRunInventoryKey[];
-
 // Installed cultures without proofing cultures, sorted and distinct. Each of
 // "OfficeCulture" and "ClientCulture" is read in the 64-bit view, then in the
 // 32-bit view when the first gives nothing.

@@ -1,24 +1,22 @@
 #include "office/office_setup.h"
 
 #include <windows.h>
-#include <share.h>
 
 #include <cstdio>
 
 #include "agent/agent_parameters.h"
 #include "agent/registry.h"
-#include "driver/run_options.h"
+#include "options/run_options.h"
 #include "exec/process_runner.h"
 #include "log/agent_log.h"
 #include "office/installed_office.h"
 #include "office/office_state.h"
 #include "util/text.h"
+#include "util/files.h"
+#include "util/registry_paths.h"
 
 namespace {
 
-const char kAgentKey[] = "Software\\Varnholt\\Plexmoor\\RZAgent";
-const char kOfficePatchKey[] = "SOFTWARE\\Varnholt\\Plexmoor\\RZAgent\\Patch\\OfficePatchData";
-const char kServerKey[] = "SOFTWARE\\Varnholt\\Plexmoor\\RZAgent\\ServerInfo";
 
 const int kExtractTimeoutMinutes = 10;
 const int kConfigureTimeoutMinutes = 230;
@@ -30,27 +28,6 @@ bool ReadFlag(const char* subkey, const char* valueName) {
 }
 
 bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// Writes the text through a text-mode stream, so every "\n" lands as CR LF.
-// 0 on success, else the system's error (never 0 for a failure); `opened`
-// tells a file that could not be created from one that could not be filled.
-DWORD WriteTextFile(const std::wstring& path, const std::string& text, bool* opened) {
-  FILE* file = _wfsopen(path.c_str(), L"w", _SH_DENYNO);
-  *opened = file != nullptr;
-  if (!file) {
-    DWORD error = GetLastError();
-    return error ? error : ERROR_OPEN_FAILED;
-  }
-  size_t written = fwrite(text.data(), 1, text.size(), file);
-  bool complete = written == text.size() && fflush(file) == 0;
-  DWORD error = complete ? 0 : GetLastError();
-  if (fclose(file) != 0 && complete) {
-    complete = false;
-    error = GetLastError();
-  }
-  if (complete) return 0;
-  return error ? error : ERROR_WRITE_FAULT;
-}
 
 }  // namespace
 
@@ -161,8 +138,8 @@ int WriteOfficeConfiguration(const std::string& source, int usePackageFolder) {
 }
 
 int IsOfficeDirectDownloadEnabled() {
-  if (ReadFlag(kAgentKey, "LastDirectDownloadState")) return 1;
-  bool enabled = ReadFlag(kOfficePatchKey, "OfficeDirectDownload");
+  if (ReadFlag(reg_path::kAgent, "LastDirectDownloadState")) return 1;
+  bool enabled = ReadFlag(reg_path::kOfficePatchData, "OfficeDirectDownload");
   LogInfo("Office Direct Download Enabled :  %s\n", enabled ? "TRUE" : "FALSE");
   return enabled ? 1 : 0;
 }
@@ -177,7 +154,7 @@ std::string GetSharePath() {
   const char* valueName =
       EqualsNoCase(AgentParams().EnableDistributionServer, "yes") ? "DistributionServerFlatName" : "RZServerFlatName";
   std::string flatName;
-  ReadViewString(kServerKey, valueName, &flatName, 0);
+  ReadViewString(reg_path::kServerInfo, valueName, &flatName, 0);
   return "\\\\" + flatName + "\\office\\" + std::to_string(RunOpts().patchId);
 }
 
@@ -190,16 +167,14 @@ std::string ConfigureCommandLine(const std::string& packageFolder, const std::st
 }
 
 int ExtractOfficeSetup() {
-  // The package folder comes from the UTF-8 install folder; the runner starts
-  // programs through the ANSI functions.
-  const std::string folder = ChangeUTF8ToAnsiStr(PackageFolder().c_str());
+  const std::string folder = PackageFolder();
   const std::string commandLine = ExtractCommandLine(RunOpts().installerPath, folder);
   std::string remarks;
   return executeFileNormalized(nullptr, commandLine.c_str(), &remarks, kExtractTimeoutMinutes, 0);
 }
 
 int RunOfficeSetupConfigure() {
-  const std::string folder = ChangeUTF8ToAnsiStr(PackageFolder().c_str());
+  const std::string folder = PackageFolder();
   const std::string commandLine = ConfigureCommandLine(folder, folder + "\\configure.xml");
   std::string remarks;
   return executeFileNormalized(nullptr, commandLine.c_str(), &remarks, kConfigureTimeoutMinutes, 0);
@@ -214,7 +189,7 @@ int CheckLanguagePackFor(const std::vector<std::string>& installed, const std::v
   }
   bool failed = false;
   for (const std::string& culture : installed) {
-    const std::string lower = ToLowerAscii(culture);
+    const std::string lower = ToLowerText(culture);
     bool selected = false;
     for (const std::string& code : selectedCodes) {
       if (code == lower) {

@@ -2,12 +2,18 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
-#include "log/agent_log.h"
-
 namespace {
+
+std::atomic<TextErrorReporter> g_reporter{nullptr};
+
+void Report(const char* message) {
+  TextErrorReporter reporter = g_reporter.load();
+  if (reporter) reporter(message);
+}
 
 std::wstring ToWide(UINT codePage, const char* text) {
   int length = static_cast<int>(strlen(text));
@@ -30,9 +36,11 @@ std::string FromWide(UINT codePage, const wchar_t* text, int length) {
 
 }  // namespace
 
+TextErrorReporter SetTextErrorReporter(TextErrorReporter reporter) { return g_reporter.exchange(reporter); }
+
 std::wstring ChangeUtf8ToWideStr(const char* utf8) {
   if (!utf8) {
-    LogError("ChangeUtf8ToWideStr: utf8 is empty! \n");
+    Report("ChangeUtf8ToWideStr: utf8 is empty! \n");
     return std::wstring();
   }
   return ToWide(CP_UTF8, utf8);
@@ -40,7 +48,7 @@ std::wstring ChangeUtf8ToWideStr(const char* utf8) {
 
 std::wstring ChangeToWideStr(const char* utf8) {
   if (!utf8) {
-    LogError("ChangeToWideStr: AnsiString is empty! \n");
+    Report("ChangeToWideStr: AnsiString is empty! \n");
     return std::wstring();
   }
   return ToWide(CP_UTF8, utf8);
@@ -48,7 +56,7 @@ std::wstring ChangeToWideStr(const char* utf8) {
 
 std::string ChangeAnsiToUTF8Str(const char* ansi) {
   if (!ansi) {
-    LogError("ChangeAnsiToUTF8Str: ansiString is empty! \n");
+    Report("ChangeAnsiToUTF8Str: ansiString is empty! \n");
     return std::string();
   }
   std::wstring wide = ToWide(CP_ACP, ansi);
@@ -57,7 +65,7 @@ std::string ChangeAnsiToUTF8Str(const char* ansi) {
 
 std::string ChangeWideToUtf8Str(const wchar_t* wide) {
   if (!wide) {
-    LogError("ChangeWideToUtf8Str: wideString is empty! \n");
+    Report("ChangeWideToUtf8Str: wideString is empty! \n");
     return std::string();
   }
   return FromWide(CP_UTF8, wide, static_cast<int>(wcslen(wide)));
@@ -69,7 +77,7 @@ std::string ChangeWideToUtf8Str(const std::wstring& wide) {
 
 std::string ChangeUTF8ToAnsiStr(const char* utf8) {
   if (!utf8) {
-    LogError("ChangeUTF8ToAnsiStr: utf8 is empty! \n");
+    Report("ChangeUTF8ToAnsiStr: utf8 is empty! \n");
     return std::string();
   }
   std::wstring wide = ToWide(CP_UTF8, utf8);
@@ -78,7 +86,7 @@ std::string ChangeUTF8ToAnsiStr(const char* utf8) {
 
 std::string ChangeWideToAnsiStr(const wchar_t* wide) {
   if (!wide) {
-    LogError("ChangeWideToAnsiStr: wideString is empty! \n");
+    Report("ChangeWideToAnsiStr: wideString is empty! \n");
     return std::string();
   }
   return FromWide(CP_ACP, wide, static_cast<int>(wcslen(wide)));
@@ -86,7 +94,7 @@ std::string ChangeWideToAnsiStr(const wchar_t* wide) {
 
 std::wstring ChangeAnsiToWideStr(const char* ansi) {
   if (!ansi) {
-    LogError("ChangeAnsiToWideStr: AnsiString is empty! \n");
+    Report("ChangeAnsiToWideStr: AnsiString is empty! \n");
     return std::wstring();
   }
   return ToWide(CP_ACP, ansi);
@@ -103,4 +111,26 @@ std::string ToLowerAscii(std::string text) {
   return text;
 }
 
+std::string ToLowerText(const std::string& utf8) {
+  std::wstring wide = ToWide(CP_UTF8, utf8.c_str());
+  if (!wide.empty()) CharLowerBuffW(&wide[0], static_cast<DWORD>(wide.size()));
+  return FromWide(CP_UTF8, wide.c_str(), static_cast<int>(wide.size()));
+}
+
 int AtoiLike(const char* text) { return text ? atoi(text) : 0; }
+
+int AtoiOrZero(const char* text) {
+  if (!text) return 0;
+  const char* p = text;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+  bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  long long value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    value = value * 10 + (*p - '0');
+    if (value > 2147483648LL) return 0;
+  }
+  if (negative) value = -value;
+  if (value > 2147483647LL || value < -2147483647LL - 1) return 0;
+  return static_cast<int>(value);
+}

@@ -8,6 +8,7 @@
 #include "agent/registry.h"
 #include "log/agent_log.h"
 #include "support/test_support.h"
+#include "util/registry_paths.h"
 
 using namespace testing_support;
 
@@ -213,32 +214,62 @@ TEST_F(AgentStartup, SeededAgentFillsTheRecordWithDefaults) {
   EXPECT_NE(Log().find("Computer is not an imaged one"), std::string::npos);
 }
 
-TEST_F(AgentStartup, MissingRequiredValueEndsWith13) {
+TEST_F(AgentStartup, OnlyTheFatalValuesEndStartUp) {
   struct Case {
     const char* subkey;
     const char* name;
     bool ds;
+    int result;
   };
+  // The agent group's own values (service, MSP, customer, product code) are
+  // logged when missing but start-up goes on with their defaults.
   const Case cases[] = {
-      {"ServerInfo", "RZServerName", false},       {"ServerInfo", "RZServerPort", false},
-      {"", "EnableDistributionServer", false},     {"", "AgentServiceName", false},
-      {"", "MSPName", false},                      {"", "CustomerId", false},
-      {"ServerInfo", "RZProductCode", false},      {"", "RZAgentVersion", false},
-      {"", "CustomerName", false},                 {"ServerInfo", "DistributionServerName", true},
-      {"ServerInfo", "DistributionServerPort", true},
+      {"ServerInfo", "RZServerName", false, 13},   {"ServerInfo", "RZServerPort", false, 13},
+      {"", "EnableDistributionServer", false, 13}, {"", "AgentServiceName", false, 0},
+      {"", "MSPName", false, 0},                   {"", "CustomerId", false, 0},
+      {"ServerInfo", "RZProductCode", false, 0},   {"", "RZAgentVersion", false, 13},
+      {"", "CustomerName", false, 13},             {"ServerInfo", "DistributionServerName", true, 13},
+      {"ServerInfo", "DistributionServerPort", true, 13}, {"", "RZAgentInstallDir", false, 13},
   };
   for (const Case& c : cases) {
     ClearAgentRegistry();
     SeedMinimalAgent(agent_.path() + "\\");
     if (c.ds) EnableDS();
     RemoveAgentValue(c.subkey, c.name);
-    EXPECT_EQ(Start(), 13) << c.name;
+    EXPECT_EQ(Start(), c.result) << c.name;
   }
   ClearAgentRegistry();
   SeedMinimalAgent(agent_.path() + "\\");
   SeedAgentValue("", "CustomerId", "");
-  EXPECT_EQ(Start(), 13) << "empty CustomerId";
+  EXPECT_EQ(Start(), 0) << "empty CustomerId";
   EXPECT_NE(Log().find("GetCustomerId: error while retrieving customerid\n"), std::string::npos);
+}
+
+TEST_F(AgentStartup, InstallFolderMustBeText) {
+  struct Case {
+    const char* what;
+    std::string data;
+    DWORD type;
+    int result;
+    std::string folder;
+  };
+  const std::string dir = agent_.path();
+  const Case cases[] = {
+      {"text with separator", dir + "\\", REG_SZ, 0, dir + "\\"},
+      {"separator added", dir, REG_SZ, 0, dir + "\\"},
+      {"expandable text", dir + "\\", REG_EXPAND_SZ, 0, dir + "\\"},
+      {"empty", "--", REG_SZ, 13, ""},
+      {"binary reading like a drive", "Z:\\", REG_BINARY, 13, ""},
+  };
+  for (const Case& c : cases) {
+    ClearAgentRegistry();
+    SeedMinimalAgent(dir + "\\");
+    SeedAgentValue("", "RZAgentInstallDir", c.data, c.type);
+    EXPECT_EQ(Start(), c.result) << c.what;
+    if (c.result == 0) {
+      EXPECT_EQ(AgentParams().RZAgentInstallDir, c.folder) << c.what;
+    }
+  }
 }
 
 TEST_F(AgentStartup, SecurePortAndProtocolRules) {
@@ -335,9 +366,17 @@ TEST_F(AgentStartup, ProxyGroup) {
   EXPECT_EQ(AgentParams().ProxyEnabled, "NO");
   EXPECT_EQ(AgentParams().ProxyServerName, "");
 
+  // A proxy without a name is not fatal; the dump carries the proxy block
+  // after the record's own lines.
   RemoveAgentValue("ServerInfo", "ConnectWithoutProxy");
   RemoveAgentValue("", "ProxyServerName");
-  EXPECT_EQ(Start(), 13);
+  EXPECT_EQ(Start(), 0);
+  std::string log = Log();
+  size_t dump = log.rfind("Server Security Certificate Installed");
+  size_t block = log.rfind("Proxy Server Name ->  \n");
+  ASSERT_NE(dump, std::string::npos);
+  ASSERT_NE(block, std::string::npos);
+  EXPECT_LT(dump, block);
 }
 
 TEST_F(AgentStartup, ImagedComputerAnswers10047AfterTheDump) {
@@ -356,11 +395,11 @@ TEST_F(AgentStartup, RouteWritersKeepFailOverStateInStep) {
   ASSERT_EQ(Start(), 0);
   DWORD isDSEnabled = 0;
   EXPECT_EQ(UpdateEnableDistributionServer("yes"), 0);
-  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, AgentParams().serverKey.c_str(), "IsDSEnabled", &isDSEnabled), 0);
+  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "IsDSEnabled", &isDSEnabled), 0);
   EXPECT_EQ(isDSEnabled, 1u);
   EXPECT_EQ(Stored("", "EnableDistributionServer"), "yes");
   EXPECT_EQ(UpdateEnableDistributionServer("No"), 0);
-  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, AgentParams().serverKey.c_str(), "IsDSEnabled", &isDSEnabled), 2);
+  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "IsDSEnabled", &isDSEnabled), 2);
   EXPECT_EQ(AgentParams().EnableDistributionServer, "No");
 
   EXPECT_EQ(UpdateDistributionLastAccessName("10.1.1.1"), 0);

@@ -54,7 +54,11 @@ TEST(RegistryViews, PlainAndExCallsStayInTheirOwnView) {
   EXPECT_EQ(ReadRegSZ(HKEY_LOCAL_MACHINE, key.path().c_str(), "Name", &text), 0);
   EXPECT_EQ(text, "in32");
   EXPECT_EQ(ReadRegSZEx(HKEY_LOCAL_MACHINE, key.path().c_str(), "Name", &text, 1), 0);
-  EXPECT_EQ(text, "in64");
+  EXPECT_EQ(text, std::string("in64\0", 5));  // the stored bytes, terminator included
+  // A multi-string comes back whole, not cut at its first element.
+  ASSERT_EQ(writeValueEx(HKEY_LOCAL_MACHINE, key.path().c_str(), "Multi", "a;bc", REG_MULTI_SZ, 1), 0);
+  EXPECT_EQ(ReadRegSZEx(HKEY_LOCAL_MACHINE, key.path().c_str(), "Multi", &text, 1), 0);
+  EXPECT_EQ(text, std::string("a\0bc\0\0", 6));
 
   // A value only in the 64-bit view is invisible to the plain readers.
   ASSERT_EQ(writeValueEx(HKEY_LOCAL_MACHINE, key.path().c_str(), "Only64", "7", REG_DWORD, 1), 0);
@@ -162,6 +166,7 @@ TEST(RegistryReaders, ViewStringRefusesMalformedData) {
   SetRaw(k, L"Odd", REG_SZ, odd, sizeof(odd), KEY_WOW64_32KEY);
   SetRaw(k, L"Expand", REG_EXPAND_SZ, L"%TEMP%", 14, KEY_WOW64_32KEY);
   SetRaw(k, L"Str", REG_SZ, L"5", 4, KEY_WOW64_32KEY);
+  SetRaw(k, L"LongStr", REG_SZ, L"12345", 12, KEY_WOW64_32KEY);
 
   std::string text = "keep";
   EXPECT_EQ(ReadViewString(k.c_str(), "Dword", &text, 0), 13);
@@ -176,6 +181,8 @@ TEST(RegistryReaders, ViewStringRefusesMalformedData) {
   // Wrong type: the bytes are stored, but the result is 13.
   EXPECT_EQ(ReadViewDword(k.c_str(), "Str", &value, 0), 13);
   EXPECT_EQ(value, static_cast<DWORD>(L'5'));
+  // Longer than a DWORD: still the type's refusal, not "more data".
+  EXPECT_EQ(ReadViewDword(k.c_str(), "LongStr", &value, 0), 13);
 }
 
 TEST(RegistryReaders, ViewStringDataRules) {

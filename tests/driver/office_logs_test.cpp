@@ -7,7 +7,7 @@
 
 #include "agent/agent_parameters.h"
 #include "driver/results.h"
-#include "driver/run_options.h"
+#include "options/run_options.h"
 #include "log/agent_log.h"
 #include "support/test_support.h"
 #include "util/text.h"

@@ -10,15 +10,15 @@
 #include "driver/rz_json.h"
 #include "log/agent_log.h"
 #include "support/test_support.h"
-#include "util/clock.h"
+#include "log/seconds_clock.h"
 #include "util/handles.h"
 #include "util/text.h"
+#include "util/registry_paths.h"
 
 using namespace testing_support;
 
 namespace {
 
-const char kAgentKey[] = "Software\\Varnholt\\Plexmoor\\RZAgent";
 
 std::vector<std::string> FileNames(const std::string& folder) {
   std::vector<std::string> names;
@@ -137,7 +137,7 @@ TEST(Tracking, KeyPathFollowsTheWow64StateAndTheStartDateIsYyyymmdd) {
 TEST(Tracking, FlowAndTimeAreWrittenAsDwordsInOrder) {
   ClearAgentRegistry();
   TempDir dir("tracking_log");
-  writeValue(HKEY_LOCAL_MACHINE, kAgentKey, "RZAgentLogLevel", "4", REG_DWORD);
+  writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "RZAgentLogLevel", "4", REG_DWORD);
   ASSERT_EQ(OpenAgentLog("tracking.log", dir.path().c_str(), 2), 0);
   int before = GetTimeInSeconds();
   RecordTrackingValues(2);

@@ -6,14 +6,12 @@
 #include "agent/registry.h"
 #include "support/agent_program_test.h"
 #include "util/text.h"
+#include "util/registry_paths.h"
 
 using namespace testing_support;
 
 namespace {
 
-const char kC2rKey[] = "SOFTWARE\\Microsoft\\Office\\ClickToRun\\Configuration";
-const char kOfficePatchKey[] = "SOFTWARE\\Varnholt\\Plexmoor\\RZAgent\\Patch\\OfficePatchData";
-const char kTrackingKey[] = "SOFTWARE\\Varnholt\\Plexmoor\\RZAgent\\KQTracking";
 const char kChannel[] = "http://officecdn.microsoft.com/pr/492350f6-3a01-4f97-b9c0-c7c6ddf67d60";
 // The program copy is named like the agent names it: the number before the
 // first "-" names the deployment key and the Office log folder.
@@ -38,7 +36,7 @@ class DeploymentFlow : public AgentProgramTest {
     SeedOffice("en-us");
     PlaceInstaller("");
     // Prompt state of an earlier run of this deployment.
-    writeValue(HKEY_LOCAL_MACHINE, (std::string(kOfficePatchKey) + "\\731").c_str(), "FirstPromptTime", "100", REG_SZ);
+    writeValue(HKEY_LOCAL_MACHINE, (std::string(reg_path::kOfficePatchData) + "\\731").c_str(), "FirstPromptTime", "100", REG_SZ);
   }
   void WriteSettings(const std::vector<std::string>& selected) {
     std::string xml = "<?xml version=\"1.0\"?>\n<office-ctr-settings>\n";
@@ -53,12 +51,12 @@ class DeploymentFlow : public AgentProgramTest {
   }
 
   void SeedOffice(const std::string& cultures) {
-    writeValueEx(HKEY_LOCAL_MACHINE, kC2rKey, "ClientCulture", cultures.c_str(), REG_SZ, 1);
-    writeValueEx(HKEY_LOCAL_MACHINE, kC2rKey, "ProductReleaseIds", "O365ProPlusRetail", REG_SZ, 1);
-    writeValueEx(HKEY_LOCAL_MACHINE, kC2rKey, "UpdateChannel", kChannel, REG_SZ, 1);
-    writeValueEx(HKEY_LOCAL_MACHINE, kC2rKey, "UpdateURL", "https://old/store", REG_SZ, 1);
-    writeValue(HKEY_LOCAL_MACHINE, kC2rKey, "UpdateChannel", kChannel, REG_SZ);
-    writeValue(HKEY_LOCAL_MACHINE, kC2rKey, "UpdateURL", "https://old/store", REG_SZ);
+    writeValueEx(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "ClientCulture", cultures.c_str(), REG_SZ, 1);
+    writeValueEx(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "ProductReleaseIds", "O365ProPlusRetail", REG_SZ, 1);
+    writeValueEx(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "UpdateChannel", kChannel, REG_SZ, 1);
+    writeValueEx(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "UpdateURL", "https://old/store", REG_SZ, 1);
+    writeValue(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "UpdateChannel", kChannel, REG_SZ);
+    writeValue(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "UpdateURL", "https://old/store", REG_SZ);
   }
 
   // The installer package is the setup stand-in with its script beside it.
@@ -75,14 +73,14 @@ class DeploymentFlow : public AgentProgramTest {
   std::string PackageFolder() const { return agent_ / "patches\\office\\12"; }
   bool DeploymentKeyExists() const {
     std::string value;
-    return ReadViewString((std::string(kOfficePatchKey) + "\\731").c_str(), "FirstPromptTime", &value, 0) == 0;
+    return ReadViewString((std::string(reg_path::kOfficePatchData) + "\\731").c_str(), "FirstPromptTime", &value, 0) == 0;
   }
   bool TrackingFlow(DWORD* flow) const {
-    return ReadDwordRegistryData(HKEY_LOCAL_MACHINE, kTrackingKey, "OfficeInstallFlow", flow) == 0;
+    return ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kTracking, "OfficeInstallFlow", flow) == 0;
   }
   bool UpdateUrlPresent(int is64) const {
     std::string value;
-    return ReadViewString(kC2rKey, "UpdateURL", &value, is64) == 0;
+    return ReadViewString(reg_path::kClickToRunConfiguration, "UpdateURL", &value, is64) == 0;
   }
 
   TempDir record_{"deploy_record"};
@@ -118,16 +116,16 @@ TEST_F(DeploymentFlow, SuccessThroughTheFirstAddressCleansUpAndTracks) {
   EXPECT_TRUE(TrackingFlow(&flow));
   EXPECT_EQ(flow, 1u);
   DWORD when = 0;
-  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, kTrackingKey, "LastKQDataModifiedTime", &when), 0);
+  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kTracking, "LastKQDataModifiedTime", &when), 0);
   EXPECT_GT(when, 1700000000u);
   EXPECT_FALSE(DeploymentKeyExists());
   EXPECT_FALSE(FileExists(PackageFolder()));
   EXPECT_FALSE(UpdateUrlPresent(0));
   EXPECT_FALSE(UpdateUrlPresent(1));
   std::string channel;
-  EXPECT_EQ(ReadViewString(kC2rKey, "UpdateChannel", &channel, 1), 0);
+  EXPECT_EQ(ReadViewString(reg_path::kClickToRunConfiguration, "UpdateChannel", &channel, 1), 0);
   EXPECT_EQ(channel, kChannel);
-  EXPECT_EQ(ReadViewString(kC2rKey, "UpdateChannel", &channel, 0), 0);
+  EXPECT_EQ(ReadViewString(reg_path::kClickToRunConfiguration, "UpdateChannel", &channel, 0), 0);
   EXPECT_EQ(channel, kChannel);
   EXPECT_FALSE(FileExists(agent_ / "data\\custom-patch-remarks.json"));
   std::string log = Log();
@@ -184,7 +182,7 @@ TEST_F(DeploymentFlow, AppsInUseBecomes20001) {
 }
 
 TEST_F(DeploymentFlow, ProceedOldFlowDirectlySkipsTheServerStore) {
-  writeValue(HKEY_LOCAL_MACHINE, kOfficePatchKey, "ProceedOldFlowDirectly", "1", REG_DWORD);
+  writeValue(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "ProceedOldFlowDirectly", "1", REG_DWORD);
   Run();
   EXPECT_EQ(Count(Calls(), "/configure"), 0u);
   EXPECT_EQ(Count(Calls(), "/extract:"), 1u);

@@ -10,13 +10,13 @@
 #include "agent/agent_parameters.h"
 #include "agent/registry.h"
 #include "support/test_support.h"
+#include "util/registry_paths.h"
 
 using testing_support::ReadTextFile;
 using testing_support::TempDir;
 
 namespace {
 
-const char kAgentKey[] = "Software\\Varnholt\\Plexmoor\\RZAgent";
 
 class AgentLogTest : public ::testing::Test {
  protected:
@@ -29,7 +29,7 @@ class AgentLogTest : public ::testing::Test {
   // Opens the log at the given registry level, writes one line per level,
   // closes it and returns the file.
   std::string WriteAllLevels(const TempDir& dir, const char* level) {
-    if (level) writeValue(HKEY_LOCAL_MACHINE, kAgentKey, "RZAgentLogLevel", level, REG_DWORD);
+    if (level) writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "RZAgentLogLevel", level, REG_DWORD);
     EXPECT_EQ(OpenAgentLog("levels.log", dir.path().c_str(), 1), 0);
     LogInfo("info line\n");
     LogError("error line\n");
@@ -62,7 +62,7 @@ TEST_F(AgentLogTest, LevelFilterUsesTheLowEightBits) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.level ? c.level : "missing");
     TempDir dir("log_levels");
-    if (!c.level) deleteValue(HKEY_LOCAL_MACHINE, kAgentKey, "RZAgentLogLevel");
+    if (!c.level) deleteValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "RZAgentLogLevel");
     std::string text = WriteAllLevels(dir, c.level);
     EXPECT_NE(text.find("Log open time: "), std::string::npos);
     EXPECT_NE(text.find("Log close time: "), std::string::npos);
@@ -75,7 +75,7 @@ TEST_F(AgentLogTest, LevelFilterUsesTheLowEightBits) {
 
 TEST_F(AgentLogTest, LineHeadFormat) {
   TempDir dir("log_head");
-  writeValue(HKEY_LOCAL_MACHINE, kAgentKey, "RZAgentLogLevel", "2", REG_DWORD);
+  writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "RZAgentLogLevel", "2", REG_DWORD);
   ASSERT_EQ(OpenAgentLog("head.log", dir.path().c_str(), 1), 0);
   LogInfo("value %d and %S\n", 42, L"wide");
   LogInfo("no line end ");
@@ -94,7 +94,7 @@ TEST_F(AgentLogTest, LineHeadFormat) {
 
 TEST_F(AgentLogTest, OpeningTwiceKeepsTheFirstFile) {
   TempDir dir("log_twice");
-  writeValue(HKEY_LOCAL_MACHINE, kAgentKey, "RZAgentLogLevel", "4", REG_DWORD);
+  writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "RZAgentLogLevel", "4", REG_DWORD);
   ASSERT_EQ(OpenAgentLog("first.log", dir.path().c_str(), 1), 0);
   EXPECT_EQ(OpenAgentLog("second.log", dir.path().c_str(), 1), 0);
   CloseAgentLog();
@@ -161,7 +161,11 @@ TEST(ErrorLogTime, TrueTwelveHourDial) {
 
 TEST_F(AgentLogTest, ErrorLogAppendsTwoLinesPerEntryEvenToAnEmptyFile) {
   TempDir dir("log_errorlog");
-  AgentParams().RZAgentInstallDir = dir.path() + "\\";
+  // The folder comes from the registry value, read when the log starts; its
+  // missing separator is added.
+  testing_support::SeedAgentValue("", "RZAgentInstallDir", dir.path());
+  ASSERT_EQ(InitializeAgentLog("rzprereqhandler.log"), 0);
+  EXPECT_EQ(AgentLogInstallDir(), dir.path() + "\\");
   testing_support::WriteFileBytes(dir / "logs\\rzerror.log", "");
   WriteErrorLog("\tResume Download failed with error code : 5 and total failed count value = 1\n");
   WriteErrorLog("100% literal %s %d");
@@ -173,5 +177,4 @@ TEST_F(AgentLogTest, ErrorLogAppendsTwoLinesPerEntryEvenToAnEmptyFile) {
   EXPECT_EQ(lines[2], "");
   EXPECT_TRUE(std::regex_match(lines[3], stamp));
   EXPECT_EQ(lines[4], "100% literal %s %d");
-  AgentParams().RZAgentInstallDir.clear();
 }

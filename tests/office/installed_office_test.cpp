@@ -9,6 +9,7 @@
 #include "agent/registry.h"
 #include "office/office_state.h"
 #include "support/test_support.h"
+#include "util/registry_paths.h"
 
 namespace {
 
@@ -18,12 +19,12 @@ const int k32 = 0;
 void Put(const char* key, const char* name, const char* data, int is64) {
   ASSERT_EQ(writeValueEx(HKEY_LOCAL_MACHINE, key, name, data, REG_SZ, is64), ERROR_SUCCESS);
 }
-void PutConfig(const char* name, const char* data, int is64) { Put(kClickToRunConfigurationKey, name, data, is64); }
+void PutConfig(const char* name, const char* data, int is64) { Put(reg_path::kClickToRunConfiguration, name, data, is64); }
 
 // The value as it stands now in one view; "<missing>" when absent.
 std::string Current(const char* name, int is64) {
   std::string text;
-  if (ReadViewString(kClickToRunConfigurationKey, name, &text, is64) != ERROR_SUCCESS) return "<missing>";
+  if (ReadViewString(reg_path::kClickToRunConfiguration, name, &text, is64) != ERROR_SUCCESS) return "<missing>";
   return text;
 }
 
@@ -41,15 +42,15 @@ class InstalledOfficeTest : public ::testing::Test {
 
 TEST_F(InstalledOfficeTest, LanguagesMergedSortedWithoutProofing) {
   PutConfig("ClientCulture", "en-us,fr-fr", k64);
-  Put(kClickToRunInventoryKey, "OfficeCulture", "fr-fr,de-de,de-de.proof", k64);
+  Put(reg_path::kClickToRunInventory, "OfficeCulture", "fr-fr,de-de,de-de.proof", k64);
   // The 32-bit view is not asked while the 64-bit one has values.
   PutConfig("ClientCulture", "ja-jp", k32);
-  Put(kClickToRunInventoryKey, "OfficeCulture", "ko-kr", k32);
+  Put(reg_path::kClickToRunInventory, "OfficeCulture", "ko-kr", k32);
   EXPECT_EQ(GetInstalledLanguages(), (std::vector<std::string>{"de-de", "en-us", "fr-fr"}));
 }
 
 TEST_F(InstalledOfficeTest, LanguagesFallBackToThe32BitViewPerValue) {
-  Put(kClickToRunInventoryKey, "OfficeCulture", "fr-fr", k64);
+  Put(reg_path::kClickToRunInventory, "OfficeCulture", "fr-fr", k64);
   PutConfig("ClientCulture", "", k64);  // present but empty counts as nothing
   PutConfig("ClientCulture", "en-us", k32);
   ASSERT_EQ(Current("ClientCulture", k64), "");  // the views really are apart

@@ -9,12 +9,13 @@
 
 #include "agent/agent_parameters.h"
 #include "agent/registry.h"
-#include "driver/run_options.h"
+#include "options/run_options.h"
 #include "office/installed_office.h"
 #include "office/office_state.h"
 #include "support/test_support.h"
 #include "util/handles.h"
 #include "util/text.h"
+#include "util/registry_paths.h"
 
 namespace {
 
@@ -57,9 +58,9 @@ class OfficeSetupTest : public ::testing::Test {
 };
 
 TEST_F(OfficeSetupTest, ConfigurationWithSourceIsByteExact) {
-  writeValueEx(HKEY_LOCAL_MACHINE, kClickToRunConfigurationKey, "ProductReleaseIds",
+  writeValueEx(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "ProductReleaseIds",
                "AccessRuntimeRetail,O365BusinessRetail", REG_SZ, 1);
-  writeValueEx(HKEY_LOCAL_MACHINE, kClickToRunConfigurationKey, "O365BusinessRetail.ExcludedApps", "groove,lync",
+  writeValueEx(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "O365BusinessRetail.ExcludedApps", "groove,lync",
                REG_SZ, 1);
   // A longer file from an earlier attempt must leave no tail behind.
   ASSERT_TRUE(WriteFileBytes(OfficeConfigurationPath(), std::string(4000, 'x')));

@@ -1,4 +1,4 @@
-#include "driver/run_options.h"
+#include "options/run_options.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -8,6 +8,8 @@
 
 #include "agent/agent_parameters.h"
 #include "log/agent_log.h"
+#include "util/files.h"
+#include "util/handles.h"
 #include "util/text.h"
 
 RunOptions& RunOpts() {
@@ -23,7 +25,10 @@ void ParseCommandLine(const std::vector<std::string>& args, const std::string& i
   while (i < count) {
     const char* arg = args[i].c_str();
     if (_stricmp(arg, "-pid") == 0) {
-      options->patchId = atoi(valueAt(i + 1).c_str());
+      // A number beyond the 32-bit range would otherwise wrap onto another
+      // package; such an id, like a non-positive one, becomes 0 (invalid).
+      options->patchId = AtoiOrZero(valueAt(i + 1).c_str());
+      if (options->patchId < 1) options->patchId = 0;
       LogInfo("Office Source PatchID : %d\n", options->patchId);
       i += 2;
     } else if (_stricmp(arg, "-ch") == 0) {
@@ -35,7 +40,8 @@ void ParseCommandLine(const std::vector<std::string>& args, const std::string& i
       LogInfo("Office Client Edition : %s\n", options->clientEdition.c_str());
       i += 2;
     } else if (_stricmp(arg, "-in") == 0) {
-      options->installerPath = installDir + "\\patches\\" + valueAt(i + 1);
+      options->installerName = valueAt(i + 1);
+      options->installerPath = installDir + "\\patches\\" + options->installerName;
       LogInfo("Office Installer name : %s\n", options->installerPath.c_str());
       i += 2;
     } else if (_stricmp(arg, "-prid") == 0) {
@@ -79,16 +85,18 @@ void ParseCommandLine(const std::vector<std::string>& args, const std::string& i
 std::vector<std::string> SplitProcessCommandLine() {
   std::vector<std::string> args;
   int count = 0;
-  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+  LocalBuffer argv(CommandLineToArgvW(GetCommandLineW(), &count));
   if (!argv) return args;
-  for (int i = 0; i < count; ++i) args.push_back(ChangeWideToAnsiStr(argv[i]));
-  LocalFree(argv);
+  // Taken as wide text and kept as UTF-8, so an argument outside the ANSI
+  // code page (a package named in another script) arrives intact.
+  for (int i = 0; i < count; ++i) args.push_back(ChangeWideToUtf8Str(argv.As<wchar_t*>()[i]));
   return args;
 }
 
 bool ValidateRunOptions(const RunOptions& options) {
-  return options.patchId != 0 && !options.channel.empty() && !options.clientEdition.empty() &&
-         !options.installerPath.empty() && !options.productReleaseId.empty() && !options.version.empty();
+  return options.patchId > 0 && !options.channel.empty() && !options.clientEdition.empty() &&
+         !options.installerPath.empty() && !options.productReleaseId.empty() && !options.version.empty() &&
+         IsContainedRelativePath(options.installerName);
 }
 
 int FileNameNumberFromPath(const std::string& modulePath) {
@@ -99,14 +107,14 @@ int FileNameNumberFromPath(const std::string& modulePath) {
   size_t cut = path.find_last_of('\\');
   std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
   name = name.substr(0, name.find('-'));
-  return atoi(name.c_str());
+  return AtoiOrZero(name.c_str());
 }
 
 int FileNameNumber() {
   static const int number = [] {
-    char path[MAX_PATH * 4] = {0};
-    GetModuleFileNameA(nullptr, path, sizeof(path) - 1);
-    return FileNameNumberFromPath(path);
+    wchar_t path[MAX_PATH * 4] = {0};
+    GetModuleFileNameW(nullptr, path, MAX_PATH * 4 - 1);
+    return FileNameNumberFromPath(ChangeWideToUtf8Str(path));
   }();
   return number;
 }

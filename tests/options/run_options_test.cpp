@@ -1,4 +1,4 @@
-#include "driver/run_options.h"
+#include "options/run_options.h"
 
 #include <gtest/gtest.h>
 
