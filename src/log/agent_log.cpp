@@ -329,3 +329,14 @@ void WriteErrorLog(const char* text) {
     LogError("Exception occurred while Writing Error Log.");
   }
 }
+
+void RunHoldingLogLock(const std::function<void()>& action) {
+  int* lockObject = g_log.lockObject;
+  if (!lockObject) {
+    action();
+    return;
+  }
+  AcquireAddressLock(lockObject);
+  action();
+  ReleaseAddressLock(lockObject);
+}

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 #if defined(__GNUC__)
@@ -56,3 +57,10 @@ bool LogLevelAdmits(DWORD registryLevel, int threshold);
 // addresses guarded by one process mutex, with a growing back-off.
 void AcquireAddressLock(const void* address);
 void ReleaseAddressLock(const void* address);
+
+// Runs `action` while holding the log lock, so no line is written to the log
+// file meanwhile (rotation copies and empties the live file this way). The
+// action must not log and must not throw: the lock is not re-entrant. Without
+// a lock object (the log was never opened) nobody can be writing, and the
+// action runs unlocked.
+void RunHoldingLogLock(const std::function<void()>& action);
