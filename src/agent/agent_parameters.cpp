@@ -75,10 +75,10 @@ void DetermineWow64(AgentParameters& params) {
 }
 
 std::string TempFolder() {
-  char buffer[255] = "";
-  DWORD length = GetEnvironmentVariableA("TEMP", buffer, sizeof(buffer));
-  if (length == 0 || length >= sizeof(buffer)) return std::string();
-  return std::string(buffer, length);
+  wchar_t buffer[255] = L"";
+  DWORD length = GetEnvironmentVariableW(L"TEMP", buffer, 255);
+  if (length == 0 || length >= 255) return std::string();
+  return ChangeWideToUtf8Str(std::wstring(buffer, length));
 }
 
 // The agent's resource id is written by several of its programs; the named

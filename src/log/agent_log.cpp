@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <cwchar>
 #include <vector>
 
 #include "log/log_rotation.h"
@@ -27,6 +28,9 @@ struct LogState {
   // Opened for appending only: every write lands at the current end of the
   // file, so whole lines of two processes never overwrite each other.
   std::atomic<HANDLE> file{nullptr};
+  // Named after the file: every process writing this log takes it around
+  // each line (see AppendToLog).
+  UniqueHandleNull appendMutex;
   int* lockObject = nullptr;
 };
 
@@ -84,11 +88,36 @@ std::string ToTextMode(const std::string& text) {
 
 // One line, head included, in one write: the system appends it whole.
 // A failed write is ignored, as the log has nowhere to report it.
+//
+// Windows appends a write on an append-only handle whole, but not every file
+// system does (Wine, some network redirectors emulate it with a seek to the
+// end), so the processes that share the log also take a mutex named after
+// it. The wait is bounded: a writer that died holding it leaves it
+// abandoned, which counts as taken, and a hung one costs a line its
+// protection, never the run.
 void AppendToLog(const std::string& line) {
   HANDLE file = g_log.file.load();
   if (!file || line.empty()) return;
+  HANDLE mutex = g_log.appendMutex.get();
+  DWORD wait = mutex ? WaitForSingleObject(mutex, 2000) : WAIT_FAILED;
   DWORD written = 0;
   WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) ReleaseMutex(mutex);
+}
+
+// A name for the cross-process append mutex: the same for every process
+// that opens the same file, whatever the letter case of its path.
+std::wstring AppendMutexName(const std::wstring& path) {
+  std::wstring lower = path;
+  if (!lower.empty()) CharLowerBuffW(&lower[0], static_cast<DWORD>(lower.size()));
+  unsigned long long hash = 14695981039346656037ULL;  // FNV-1a
+  for (wchar_t c : lower) {
+    hash ^= static_cast<unsigned long long>(c);
+    hash *= 1099511628211ULL;
+  }
+  wchar_t name[64];
+  swprintf(name, 64, L"rzprereqhandler_log_%016llx", hash);
+  return name;
 }
 
 void WriteLine(int threshold, const char* tag, const char* format, va_list args) {
@@ -240,8 +269,10 @@ int OpenAgentLog(const char* fileName, const char* folder, int mode) {
   g_log.fullPath = g_log.folder + "/" + g_log.fileName;
 
   CreateFolderTree(ChangeUtf8ToWideStr(folder));
-  HANDLE file = OpenLogFile(ChangeUtf8ToWideStr(g_log.fullPath.c_str()), mode);
+  const std::wstring widePath = ChangeUtf8ToWideStr(g_log.fullPath.c_str());
+  HANDLE file = OpenLogFile(widePath, mode);
   if (!file) return 13;
+  g_log.appendMutex.reset(CreateMutexW(nullptr, FALSE, AppendMutexName(widePath).c_str()));
   g_log.file.store(file);
   SetTextErrorReporter(ReportTextError);
   WriteMarkerLine("Log open time");
@@ -257,6 +288,7 @@ int CloseAgentLog() {
     AcquireAddressLock(lockObject);
     HANDLE file = g_log.file.exchange(nullptr);
     CloseHandle(file);
+    g_log.appendMutex.reset();
     ReleaseAddressLock(lockObject);
   }
   g_log.fileName.clear();

@@ -32,16 +32,31 @@ bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str
 }  // namespace
 
 std::string EscapeXmlAttribute(const std::string& text) {
+  // Letters outside ASCII go in as character references, so the file stays
+  // plain ASCII and well formed whatever encoding setup assumes for it.
+  const std::wstring wide = ChangeUtf8ToWideStr(text.c_str());
   std::string out;
   out.reserve(text.size());
-  for (char c : text) {
+  for (size_t i = 0; i < wide.size(); ++i) {
+    unsigned long c = wide[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (wide[++i] - 0xDC00);
+    }
     switch (c) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
       case '"': out += "&quot;"; break;
       case '\'': out += "&apos;"; break;
-      default: out += c; break;
+      default:
+        if (c < 0x80) {
+          out += static_cast<char>(c);
+        } else {
+          char reference[16];
+          snprintf(reference, sizeof(reference), "&#x%lX;", c);
+          out += reference;
+        }
+        break;
     }
   }
   return out;

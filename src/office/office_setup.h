@@ -26,8 +26,9 @@ int CheckLanguagePack(std::string* remark);
 std::string OfficeConfigurationPath();
 
 // --- pure, exposed for tests ---
-// The text with & < > " ' replaced by their XML entities, so setup reads back
-// exactly the intended attribute value.
+// The UTF-8 text with & < > " ' replaced by their XML entities and every
+// letter outside ASCII by a character reference, so setup reads back exactly
+// the intended attribute value.
 std::string EscapeXmlAttribute(const std::string& text);
 // CheckLanguagePack over plain lists: `selectedCodes` are already lower case.
 int CheckLanguagePackFor(const std::vector<std::string>& installed, const std::vector<std::string>& selectedCodes,

@@ -68,3 +68,12 @@ TEST_F(CommandLineFlow, MissingInstallFolderEndsWithThirteen) {
   EXPECT_EQ(Run("-pid 12 -ch C1 -oce E1 -in pkg.exe -prid P1 -v 1.0"), 13u);
   EXPECT_FALSE(FileExists(agent_ / "logs\\rzprereqhandler.log"));
 }
+
+TEST_F(CommandLineFlow, InstallFolderOfAnotherTypeWritesNothing) {
+  // Binary data that reads like the folder as text: taken as text, the log
+  // and the package folders would land there.
+  SeedAgentValue("", "RZAgentInstallDir", agent_.path() + "\\", REG_BINARY);
+  EXPECT_EQ(Run("-pid 12 -ch C1 -oce E1 -in pkg.exe -prid P1 -v 1.0"), 13u);
+  EXPECT_FALSE(FileExists(agent_ / "logs"));
+  EXPECT_FALSE(FileExists(agent_ / "patches"));
+}

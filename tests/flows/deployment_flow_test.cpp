@@ -26,12 +26,15 @@ size_t Count(const std::string& text, const std::string& what) {
 
 class DeploymentFlow : public AgentProgramTest {
  protected:
-  DeploymentFlow() : AgentProgramTest("deploy_agent") { program_ = agent_ / kProgram; }
+  explicit DeploymentFlow(const std::string& folder = "deploy_agent", const std::string& installer = "office-12.exe")
+      : AgentProgramTest(folder), installer_(installer) {
+    program_ = agent_ / kProgram;
+  }
 
   void SetUp() override {
     AgentProgramTest::SetUp();
     MakeDirs(agent_ / "data");
-    ASSERT_TRUE(CopyFileA(BinPath("OfficeInstaller.exe").c_str(), (agent_ / kProgram).c_str(), FALSE));
+    ASSERT_TRUE(CopyFileUtf8(BinPath("OfficeInstaller.exe"), agent_ / kProgram));
     WriteSettings({"en-us"});
     SeedOffice("en-us");
     PlaceInstaller("");
@@ -62,7 +65,7 @@ class DeploymentFlow : public AgentProgramTest {
   // The installer package is the setup stand-in with its script beside it.
   void PlaceInstaller(const std::string& script) {
     MakeDirs(agent_ / "patches");
-    ASSERT_TRUE(CopyFileA(BinPath("setup_standin.exe").c_str(), (agent_ / "patches\\office-12.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileUtf8(BinPath("setup_standin.exe"), agent_ / ("patches\\" + installer_)));
     WriteFileBytes(agent_ / "patches\\setup_standin.txt", script + "\nrecord_dir=" + record_.path() + "\n");
   }
 
@@ -83,7 +86,15 @@ class DeploymentFlow : public AgentProgramTest {
     return ReadViewString(reg_path::kClickToRunConfiguration, "UpdateURL", &value, is64) == 0;
   }
 
+  std::string installer_;
   TempDir record_{"deploy_record"};
+};
+
+// An agent folder and a package whose names are outside ASCII (and, for the
+// package, outside any ANSI code page).
+class NonAsciiDeployment : public DeploymentFlow {
+ protected:
+  NonAsciiDeployment() : DeploymentFlow("Gr\xC3\xBC\xC3\x9F" "e", "\xE9\x80\x9A\xE9\x81\x93.exe") {}
 };
 
 }  // namespace
@@ -243,4 +254,30 @@ TEST_F(DeploymentFlow, InvalidCommandLineStillReadsTheSettingsFirst) {
   EXPECT_NE(log.find("Office Installed Language: en-us\n"), std::string::npos);
   EXPECT_NE(log.find("Invalid arguments.\n"), std::string::npos);
   EXPECT_EQ(Calls(), "");
+}
+
+TEST_F(NonAsciiDeployment, WholeDeploymentKeepsEveryPathIntact) {
+  EXPECT_EQ(Run("-pid 12 -ch Current -oce 64 -in " + installer_ + " -prid O365ProPlusRetail -v 16.0.17928.20114"), 0u);
+  std::string calls = Calls();
+  EXPECT_EQ(Count(calls, "/extract:\"" + PackageFolder() + "\" /quiet /norestart"), 1u) << calls;
+  EXPECT_EQ(Count(calls, "/configure \"" + PackageFolder() + "\\configure.xml\""), 1u) << calls;
+  DWORD flow = 0;
+  EXPECT_TRUE(TrackingFlow(&flow));
+  // The log is where the agent looks for it, and names the package as given.
+  std::string log = Log();
+  EXPECT_NE(log.find("Office Installer name : " + agent_.path() + "\\\\patches\\" + installer_ + "\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("Exit Code : 0\n"), std::string::npos);
+}
+
+TEST_F(DeploymentFlow, InstallerNameOutsidePatchesIsRefusedBeforeAnythingRuns) {
+  // A real program one level above patches: it must never be started.
+  ASSERT_TRUE(CopyFileUtf8(BinPath("setup_standin.exe"), agent_ / "outside.exe"));
+  WriteFileBytes(agent_ / "setup_standin.txt", "record_dir=" + record_.path() + "\n");
+  EXPECT_EQ(Run("-pid 12 -ch Current -oce 64 -in ..\\outside.exe -prid O365ProPlusRetail -v 1.0"), 13u);
+  EXPECT_EQ(Run("-pid 4294967297 -ch Current -oce 64 -in office-12.exe -prid O365ProPlusRetail -v 1.0"), 13u);
+  EXPECT_EQ(Calls(), "");
+  EXPECT_FALSE(FileExists(agent_ / "patches\\office\\1"));
+  EXPECT_NE(Log().find("Invalid arguments.\n"), std::string::npos);
 }

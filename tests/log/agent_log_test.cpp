@@ -178,3 +178,26 @@ TEST_F(AgentLogTest, ErrorLogAppendsTwoLinesPerEntryEvenToAnEmptyFile) {
   EXPECT_TRUE(std::regex_match(lines[3], stamp));
   EXPECT_EQ(lines[4], "100% literal %s %d");
 }
+
+TEST_F(AgentLogTest, TwoProcessesAppendingNeverCutALine) {
+  TempDir dir("log_two_writers");
+  const int kLines = 3000;
+  std::vector<std::thread> writers;
+  for (const char* tag : {"alpha", "omega"}) {
+    writers.emplace_back([&dir, tag] {
+      testing_support::ProcessRun run = testing_support::RunProcess(
+          "\"" + testing_support::BinPath("log_append_child.exe") + "\" \"" + dir.path() + "\" " + tag + " " +
+          std::to_string(kLines));
+      EXPECT_EQ(run.exitCode, 0u) << tag;
+    });
+  }
+  for (std::thread& writer : writers) writer.join();
+
+  const std::regex whole(R"(\[ [0-9: -]+ \] \[ \d+ \] \[INFO\] ((alpha|omega) line \d{5} with a body .*\.|Log (open|close) time: .*))");
+  int counted = 0;
+  for (const std::string& line : Lines(ReadTextFile(dir / "shared.log"))) {
+    ASSERT_TRUE(std::regex_match(line, whole)) << line;
+    if (line.find(" line ") != std::string::npos) ++counted;
+  }
+  EXPECT_EQ(counted, 2 * kLines);
+}

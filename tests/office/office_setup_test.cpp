@@ -178,8 +178,7 @@ class SetupRunTest : public OfficeSetupTest {
     DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
     GetComputerNameW(computer, &length);
     computer_ = ChangeWideToUtf8Str(computer);
-    ASSERT_TRUE(CopyFileA(testing_support::BinPath("setup_standin.exe").c_str(), RunOpts().installerPath.c_str(),
-                          FALSE));
+    ASSERT_TRUE(testing_support::CopyFileUtf8(testing_support::BinPath("setup_standin.exe"), RunOpts().installerPath));
   }
   void TearDown() override {
     for (const std::string& path : NewSetupLogs()) DeleteFileA(path.c_str());

@@ -23,6 +23,9 @@ TEST(CheckLanguagePackTest, Table) {
       {{}, {}, 1, ""},
       // The remark keeps the installed letter case; comparison is on lower case.
       {{"EN-US", "De-DE"}, {"en-us"}, 0, "Configure Language Pack: De-DE"},
+      // Letters outside ASCII are lowered too and reach the remark intact.
+      {{"xx-\xC3\x89\xC3\x89"}, {"xx-\xC3\xA9\xC3\xA9"}, 1, ""},
+      {{"xx-\xC3\x89\xC3\x89"}, {"en-us"}, 0, "Configure Language Pack: xx-\xC3\x89\xC3\x89"},
   };
   for (const auto& c : cases) {
     std::string remark = "stale";

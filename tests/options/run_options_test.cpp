@@ -85,11 +85,41 @@ TEST(CommandLine, ValidationNeedsEveryField) {
   }
 }
 
+TEST(CommandLine, PatchIdsAndInstallerNamesThatCannotBeTrusted) {
+  struct Case {
+    const char* pid;
+    const char* installer;
+    bool valid;
+  } cases[] = {
+      {"2147483647", "pkg.exe", true},
+      {"1", "sub\\pkg.exe", true},
+      {"1", "\xE9\x80\x9A\xE9\x81\x93.exe", true},
+      {"4294967297", "pkg.exe", false},  // would wrap onto package 1
+      {"2147483648", "pkg.exe", false},
+      {"-5", "pkg.exe", false},
+      {"0", "pkg.exe", false},
+      {"1", "..\\..\\outside.exe", false},
+      {"1", "sub/../../outside.exe", false},
+      {"1", "C:\\outside.exe", false},
+      {"1", "C:outside.exe", false},
+      {"1", "\\\\server\\share\\x.exe", false},
+      {"1", "/outside.exe", false},
+      {"1", "pkg.exe:stream", false},
+      {"1", "sub\\.. \\x.exe", false},
+  };
+  for (const Case& c : cases) {
+    RunOptions o = Parse({"-pid", c.pid, "-ch", "C1", "-oce", "E1", "-in", c.installer, "-prid", "P1", "-v", "1.0"});
+    EXPECT_EQ(ValidateRunOptions(o), c.valid) << c.pid << " " << c.installer;
+  }
+}
+
 TEST(DerivedValues, FileNameNumber) {
   EXPECT_EQ(FileNameNumberFromPath("C:\\agent\\bin\\731-setup.exe"), 731);
   EXPECT_EQ(FileNameNumberFromPath("C:/agent/bin/42-x-y.exe"), 42);
   EXPECT_EQ(FileNameNumberFromPath("C:\\dir-9\\OfficeInstaller.exe"), 0);
   EXPECT_EQ(FileNameNumberFromPath("88.exe"), 88);
+  EXPECT_EQ(FileNameNumberFromPath("C:\\agent\\4294967297-setup.exe"), 0);  // does not fit
+
 }
 
 TEST(DerivedValues, PackageFolderIsNormalised) {

@@ -35,12 +35,12 @@ std::string BinPath(const std::string& exeName) { return ZPath(TEST_BIN_DIR) + "
 
 ProcessRun RunProcess(const std::string& commandLine, DWORD timeoutMs) {
   ProcessRun run;
-  STARTUPINFOA si;
+  STARTUPINFOW si;
   ZeroMemory(&si, sizeof(si));
   si.cb = sizeof(si);
   UniqueProcessInfo pi;
-  std::string mutableLine = commandLine;
-  if (!CreateProcessA(nullptr, &mutableLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
+  std::wstring mutableLine = ChangeUtf8ToWideStr(commandLine.c_str());
+  if (!CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
                       pi.put())) {
     return run;
   }
@@ -78,6 +78,10 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(wide.c_str(), std::ios::binary | std::ios::trunc);
   out << bytes;
   return static_cast<bool>(out);
+}
+
+bool CopyFileUtf8(const std::string& from, const std::string& to) {
+  return CopyFileW(ChangeUtf8ToWideStr(from.c_str()).c_str(), ChangeUtf8ToWideStr(to.c_str()).c_str(), FALSE) != 0;
 }
 
 bool FileExists(const std::string& path) {

@@ -34,7 +34,8 @@ struct ProcessRun {
   bool started = false;
   bool timedOut = false;
 };
-// Starts the command line, waits at most timeoutMs and reports the exit code.
+// Starts the command line (UTF-8), waits at most timeoutMs and reports the
+// exit code.
 ProcessRun RunProcess(const std::string& commandLine, DWORD timeoutMs = 120000);
 
 std::string ReadFileBytes(const std::string& path);
@@ -42,6 +43,8 @@ std::string ReadFileBytes(const std::string& path);
 std::string ReadTextFile(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
+// Copies a file, replacing the target; paths are UTF-8.
+bool CopyFileUtf8(const std::string& from, const std::string& to);
 void MakeDirs(const std::string& path);
 
 // A registry key under HKLM, in the 32-bit view, deleted before and after.

@@ -10,7 +10,19 @@ TEST(TextConversion, RoundTripsUtf8ThroughUtf16) {
   EXPECT_EQ(ChangeWideToUtf8Str(wide.c_str()), utf8);
 }
 
+namespace {
+std::string g_reported;
+void Capture(const char* message) { g_reported += message; }
+}  // namespace
+
 TEST(TextConversion, EmptyAndNullInputGiveEmptyResults) {
+  // Null input is reported through the installed reporter, empty input is not.
+  TextErrorReporter previous = SetTextErrorReporter(Capture);
+  EXPECT_EQ(ChangeUtf8ToWideStr(""), L"");
+  EXPECT_EQ(g_reported, "");
+  EXPECT_EQ(ChangeAnsiToUTF8Str(nullptr), "");
+  EXPECT_EQ(g_reported, "ChangeAnsiToUTF8Str: ansiString is empty! \n");
+  SetTextErrorReporter(previous);
   EXPECT_EQ(ChangeUtf8ToWideStr(""), L"");
   EXPECT_EQ(ChangeUtf8ToWideStr(nullptr), L"");
   EXPECT_EQ(ChangeToWideStr(nullptr), L"");
