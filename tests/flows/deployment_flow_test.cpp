@@ -213,6 +213,24 @@ TEST_F(DeploymentFlow, InstalledLanguageNotSelectedStopsWith15050AndARemark) {
   EXPECT_NE(Log().find("The Language Pack is not selected in the CTR Settings\n"), std::string::npos);
 }
 
+TEST_F(DeploymentFlow, NoConfigurationWrittenRunsNoSetupAndIsNoSuccess) {
+  // No installed language: the language check passes, the writer refuses.
+  SeedOffice("");
+  SeedAgentValue("ServerInfo", "RZServerSecIPAddress", "10.0.0.7");
+  EXPECT_EQ(Run(), 13u);
+  EXPECT_EQ(Count(Calls(), "/extract:"), 1u);
+  EXPECT_EQ(Count(Calls(), "/configure"), 0u);
+  DWORD flow = 0;
+  EXPECT_FALSE(TrackingFlow(&flow));
+  EXPECT_TRUE(DeploymentKeyExists());
+  std::string log = Log();
+  // Each address is tried and fails the same way.
+  EXPECT_EQ(Count(log, "Failed to get office languages.\n"), 2u) << log;
+  EXPECT_EQ(Count(log, "Office installation failed with error code : 13\n"), 2u) << log;
+  EXPECT_EQ(log.find("Installation succeeded"), std::string::npos);
+  EXPECT_NE(log.find("Exit Code : 13\n"), std::string::npos);
+}
+
 TEST_F(DeploymentFlow, EmptyInstallerEndsWith2) {
   WriteFileBytes(agent_ / "patches\\office-12.exe", "");
   EXPECT_EQ(Run(), 2u);
