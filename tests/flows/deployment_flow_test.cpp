@@ -124,11 +124,6 @@ TEST_F(DeploymentFlow, SuccessThroughTheFirstAddressCleansUpAndTracks) {
   EXPECT_FALSE(FileExists(PackageFolder()));
   EXPECT_FALSE(UpdateUrlPresent(0));
   EXPECT_FALSE(UpdateUrlPresent(1));
-  std::string channel;
-  EXPECT_EQ(ReadViewString(kC2rKey, "UpdateChannel", &channel, 1), 0);
-  EXPECT_EQ(channel, kChannel);
-  EXPECT_EQ(ReadViewString(kC2rKey, "UpdateChannel", &channel, 0), 0);
-  EXPECT_EQ(channel, kChannel);
   EXPECT_FALSE(FileExists(agent_ / "data\\custom-patch-remarks.json"));
   std::string log = Log();
   EXPECT_NE(log.find("Installation succeeded. No need for old flow.\n"), std::string::npos);
@@ -174,6 +169,33 @@ TEST_F(DeploymentFlow, AFailingAddressMovesOnToTheNext) {
   EXPECT_NE(Received(2).find("https://127.0.0.1:8383/"), std::string::npos);
   DWORD flow = 0;
   EXPECT_TRUE(TrackingFlow(&flow));
+}
+
+TEST_F(DeploymentFlow, UpdateChannelsComeBackAsTheyWereWhateverTheOutcome) {
+  const RawRegistryValue missing;
+  const RawRegistryValue number{true, REG_DWORD, std::string("\x02\x00\x00\x00", 4)};
+  const RawRegistryValue texts{true, REG_MULTI_SZ, WideBytes(std::wstring(L"first\0second\0\0", 15))};
+  const RawRegistryValue text{true, REG_SZ, WideBytes(std::wstring(L"http://cdn/32") + L'\0')};
+  const struct {
+    const char* what;
+    const char* script;  // setup changes the channel in both views
+    RawRegistryValue at64;
+    RawRegistryValue at32;
+  } cases[] = {
+      {"success: a number, several texts", "update_channel=http://changed", number, texts},
+      {"failure: missing, a text", "update_channel=http://changed\nconfigure_exit=17002", missing, text},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PlaceInstaller(c.script);
+    PutRawValue(kC2rKey, L"UpdateChannel", c.at64, 1);
+    PutRawValue(kC2rKey, L"UpdateChannel", c.at32, 0);
+    const size_t runsBefore = Count(Calls(), "/configure");
+    Run();
+    ASSERT_EQ(Count(Calls(), "/configure"), runsBefore + 1);  // setup ran and changed them
+    EXPECT_EQ(GetRawValue(kC2rKey, L"UpdateChannel", 1), c.at64);
+    EXPECT_EQ(GetRawValue(kC2rKey, L"UpdateChannel", 0), c.at32);
+  }
 }
 
 TEST_F(DeploymentFlow, AppsInUseBecomes20001) {
