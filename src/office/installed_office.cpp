@@ -159,8 +159,8 @@ LONG RestoreChannelValue(const SavedRegistryValue& saved, int is64) {
                               KEY_SET_VALUE | ViewOf(is64), nullptr, key.put(), nullptr);
     if (rc != ERROR_SUCCESS) return rc;
     const BYTE none = 0;
-    return RegSetValueExW(key.get(), kUpdateChannelName, 0, saved.type, saved.bytes.empty() ? &none : saved.bytes.data(),
-                          static_cast<DWORD>(saved.bytes.size()));
+    const BYTE* data = saved.bytes.empty() ? &none : saved.bytes.data();
+    return RegSetValueExW(key.get(), kUpdateChannelName, 0, saved.type, data, static_cast<DWORD>(saved.bytes.size()));
   }
   // Missing at start: whatever setup left there goes; no key or no value is
   // already as it was.
