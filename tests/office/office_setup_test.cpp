@@ -64,18 +64,20 @@ TEST_F(OfficeSetupTest, ConfigurationWithSourceIsByteExact) {
   // A longer file from an earlier attempt must leave no tail behind.
   ASSERT_TRUE(WriteFileBytes(OfficeConfigurationPath(), std::string(4000, 'x')));
 
-  ASSERT_EQ(WriteOfficeConfiguration("\\\\srv\\office&co\\\"731\"", 0), 0);
+  // Every markup character of an attribute value is escaped.
+  ASSERT_EQ(WriteOfficeConfiguration("\\\\srv\\office&co\\\"731\"<'x'>", 0), 0);
   EXPECT_EQ(ConfigurationBytes(),
             "<Configuration>\r\n"
             "<Add Channel=\"MonthlyEnterprise\" OfficeClientEdition=\"64\" "
-            "SourcePath=\"\\\\srv\\office&amp;co\\&quot;731&quot;\" Version=\"16.0.17328.20184\">\r\n"
+            "SourcePath=\"\\\\srv\\office&amp;co\\&quot;731&quot;&lt;&apos;x&apos;&gt;\" "
+            "Version=\"16.0.17328.20184\">\r\n"
             "<Product ID=\"O365BusinessRetail\">\r\n"
             "<Language ID=\"en-us\"/>\r\n"
             "<Language ID=\"fr-fr\"/>\r\n"
             "<ExcludeApp ID=\"groove\"/>\r\n"
             "<ExcludeApp ID=\"lync\"/>\r\n"
             "</Product>\r\n</Add>\r\n"
-            "<Updates Enabled=\"FALSE\" UpdatePath=\"\\\\srv\\office&amp;co\\&quot;731&quot;\" "
+            "<Updates Enabled=\"FALSE\" UpdatePath=\"\\\\srv\\office&amp;co\\&quot;731&quot;&lt;&apos;x&apos;&gt;\" "
             "Version=\"16.0.17328.20184\"/>\r\n"
             "<Display AcceptEULA=\"TRUE\" Level=\"None\"/>\r\n"
             "<Logging Name=\"OfficeSetup.txt\" Path=\"%temp%\"/>\r\n"
