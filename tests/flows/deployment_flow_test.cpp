@@ -160,6 +160,25 @@ TEST_F(DeploymentFlow, FirstAddressAnswering17002EndsTheAttempts) {
   EXPECT_NE(log.find("Exit Code : 17002\n"), std::string::npos);
 }
 
+TEST_F(DeploymentFlow, SetupResultsThatEndTheAttemptsOverTwoAddresses) {
+  SeedAgentValue("ServerInfo", "RZServerSecIPAddress", "10.0.0.7");
+  const struct {
+    int setupExit;
+    size_t setupRuns;
+    DWORD exitCode;
+  } cases[] = {
+      {258, 1, 258}, {404, 1, 404}, {3010, 1, 0}, {17002, 1, 17002}, {17006, 1, 20001},
+      {1603, 2, 1603},  // any other failure tries the next address
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.setupExit);
+    PlaceInstaller("configure_exit=" + std::to_string(c.setupExit));
+    const size_t runsBefore = Count(Calls(), "/configure");
+    EXPECT_EQ(Run(), c.exitCode);
+    EXPECT_EQ(Count(Calls(), "/configure") - runsBefore, c.setupRuns);
+  }
+}
+
 TEST_F(DeploymentFlow, AFailingAddressMovesOnToTheNext) {
   SeedAgentValue("ServerInfo", "RZServerSecIPAddress", "10.0.0.7");
   PlaceInstaller("configure_exits=1603,0");
