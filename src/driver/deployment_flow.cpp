@@ -65,12 +65,19 @@ bool RunNewFlow(FlowState* state) {
   for (const std::string& address : addresses) {
     if (address.empty() || port.empty()) continue;
     attempted = true;
-    WriteOfficeConfiguration(GetStoreSourceUrl(address, port), 0);
-    RecordInstallationStart();
-    state->resultCode = RunOfficeSetupConfigure();
-    if (state->resultCode == 0) break;
+    // Without its configuration setup would have nothing sound to install
+    // from: a failed write ends the attempt as a failed setup would.
+    state->resultCode = WriteOfficeConfiguration(GetStoreSourceUrl(address, port), 0);
+    bool setupRan = false;
+    if (state->resultCode == 0) {
+      RecordInstallationStart();
+      state->resultCode = RunOfficeSetupConfigure();
+      if (state->resultCode == 0) break;
+      setupRan = true;
+    }
     LogError("Office installation failed with error code : %d\n", state->resultCode);
-    CollectOfficeLogs();
+    // Only a setup run leaves Office logs of this attempt.
+    if (setupRan) CollectOfficeLogs();
     if (EndsServerAttempts(state->resultCode)) break;
   }
   return attempted;

@@ -2,7 +2,8 @@
 #pragma once
 
 // Copies this attempt's Office setup logs from C:\Windows\Temp into
-// "<agent>\logs\<file-name number>" and logs their error entries.
+// "<agent>\logs\<file-name number>" and logs their error entries. Never
+// throws: what goes wrong is logged, and the deployment goes on.
 void CollectOfficeLogs();
 
 #include <windows.h>
@@ -19,6 +20,11 @@ struct OfficeLogCollection {
   std::string destinationFolder;  // "<agent>\logs\<file-name number>"
 };
 void CollectOfficeLogsWith(const OfficeLogCollection& collection);
+// Logs the error entries of one copied Office log (UTF-16LE), at most 1,000,
+// then one line with the number left out. Reads through a fixed block and
+// keeps at most 64 Ki characters of a line, so memory stays bounded whatever
+// the file's size.
+void ParseOfficeLog(const std::string& copyPath);
 
 // --- pure, exposed for tests ---
 // "<folder>\<computer>-<yyyymmdd>-*.log"

@@ -24,10 +24,16 @@ bool IsPlainFile(const std::string& path) {
 
 // Loads the document with the library's default options. A document that
 // does not parse is emptied: pugixml keeps whatever it read before the error,
-// and half a settings file must not count as a valid one.
-bool LoadSettings(const std::string& path, pugi::xml_document* document) {
+// and half a settings file must not count as a valid one. With `logFailure`
+// the failure is logged with the parser's own words and where it stopped, so
+// a broken download is seen as such rather than as a run without languages.
+bool LoadSettings(const std::string& path, pugi::xml_document* document, bool logFailure) {
   pugi::xml_parse_result result = document->load_file(ChangeUtf8ToWideStr(path.c_str()).c_str());
   if (!result) {
+    if (logFailure) {
+      LogError("ReadCtrSettingsLanguages : Failed to parse %s : %s at offset %ld\n", path.c_str(),
+               result.description(), static_cast<long>(result.offset));
+    }
     document->reset();
     return false;
   }
@@ -83,7 +89,7 @@ void ReadCtrSettingsLanguages() {
   const std::string path = CtrSettingsPath();
   if (!IsPlainFile(path)) return;
   pugi::xml_document document;
-  if (!LoadSettings(path, &document)) return;
+  if (!LoadSettings(path, &document, true)) return;
 
   pugi::xml_node root = document.child(kRootName);
   for (pugi::xml_node node = root.first_child(); node; node = node.next_sibling()) {
@@ -116,7 +122,8 @@ void ReadHowToInstall() {
   const std::string path = CtrSettingsPath();
   if (!IsPlainFile(path)) return;
   pugi::xml_document document;
-  LoadSettings(path, &document);
+  // The start-up read of the languages has already named a broken document.
+  LoadSettings(path, &document, false);
 
   pugi::xml_node settings = document.child(kRootName).child("O365CTRSettings");
   if (!settings) {

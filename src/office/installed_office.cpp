@@ -2,14 +2,16 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <set>
 
 #include "agent/registry.h"
 #include "log/agent_log.h"
 #include "office/office_state.h"
 #include "util/handles.h"
-#include "util/text.h"
+#include "util/raw_registry.h"
 #include "util/registry_paths.h"
+#include "util/text.h"
 
 
 namespace {
@@ -112,50 +114,107 @@ std::vector<std::string> GetExcludedApps() {
   return {};
 }
 
-void ReadUpdateChannels() {
-  OfficeState& state = OfficeCtx();
-  LONG rc = ReadRegSZEx(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "UpdateChannel", &state.savedUpdateChannel, 1);
-  state.savedUpdateChannelPresent = rc == ERROR_SUCCESS;
-  LogInfo("Error Code : %d UpdateChannel : %s\n", static_cast<int>(rc), state.savedUpdateChannel.c_str());
-
-  rc = ReadRegSZEx(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "UpdateChannel", &state.savedUpdateChannelX86, 0);
-  state.savedUpdateChannelX86Present = rc == ERROR_SUCCESS;
-  LogInfo("Error Code : %ld UpdateChannelx86 : %s\n", rc, state.savedUpdateChannelX86.c_str());
-}
-
 namespace {
 
-// The channels were read as raw ANSI bytes and the writer takes UTF-8, so the
-// text is converted on the way back; otherwise a channel outside ASCII would
-// come back altered.
-LONG WriteUpdateChannel(const std::string& ansiText, int is64) {
-  std::string utf8 = ChangeAnsiToUTF8Str(ansiText.c_str());
-  return writeValueEx(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "UpdateChannel", utf8.c_str(), REG_SZ, is64);
+const wchar_t kUpdateChannelName[] = L"UpdateChannel";
+
+REGSAM ViewOf(int is64) { return is64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY; }
+
+// "UpdateChannel" of one view exactly as stored. Setup may write it in any
+// type (a text, a number, several texts), and what it finds at the end must
+// be what was there before, so nothing is converted on the way. Returns the
+// read's status; `saved` says "missing" unless it is 0.
+LONG ReadChannelValue(int is64, SavedRegistryValue* saved) {
+  *saved = SavedRegistryValue();
+  RawRegistryValue value;
+  LONG rc = ReadRawRegistryValue(reg_path::kClickToRunConfiguration, "UpdateChannel", &value, ViewOf(is64));
+  if (rc != ERROR_SUCCESS) return rc;
+  saved->present = true;
+  saved->type = value.type;
+  saved->bytes = std::move(value.data);
+  return ERROR_SUCCESS;
+}
+
+// Puts "UpdateChannel" of one view back as it was saved.
+LONG RestoreChannelValue(const SavedRegistryValue& saved, int is64) {
+  const std::wstring subkey = ChangeUtf8ToWideStr(reg_path::kClickToRunConfiguration);
+  UniqueHKey key;
+  if (saved.present) {
+    // Setup may have removed the key itself.
+    LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_SET_VALUE | ViewOf(is64), nullptr, key.put(), nullptr);
+    if (rc != ERROR_SUCCESS) return rc;
+    const BYTE none = 0;
+    const BYTE* data = saved.bytes.empty() ? &none : saved.bytes.data();
+    return RegSetValueExW(key.get(), kUpdateChannelName, 0, saved.type, data, static_cast<DWORD>(saved.bytes.size()));
+  }
+  // Missing at start: whatever setup left there goes; no key or no value is
+  // already as it was.
+  LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, KEY_SET_VALUE | ViewOf(is64), key.put());
+  if (rc == ERROR_SUCCESS) rc = RegDeleteValueW(key.get(), kUpdateChannelName);
+  return rc == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : rc;
+}
+
+// The value as a line of the agent log: texts as UTF-8, several texts
+// joined by ";", a number in decimal, anything else by its size and type.
+std::string ChannelText(const SavedRegistryValue& saved) {
+  if (!saved.present) return std::string();
+  const size_t units = saved.bytes.size() / sizeof(wchar_t);
+  std::wstring wide(units, L'\0');
+  if (units > 0) memcpy(&wide[0], saved.bytes.data(), units * sizeof(wchar_t));
+  switch (saved.type) {
+    case REG_SZ:
+    case REG_EXPAND_SZ:
+      return ChangeWideToUtf8Str(wide.c_str());
+    case REG_MULTI_SZ: {
+      std::string text;
+      for (size_t at = 0; at < wide.size() && wide[at] != L'\0';) {
+        size_t end = wide.find(L'\0', at);
+        if (end == std::wstring::npos) end = wide.size();
+        if (!text.empty()) text += ";";
+        text += ChangeWideToUtf8Str(wide.substr(at, end - at));
+        at = end + 1;
+      }
+      return text;
+    }
+    case REG_DWORD:
+      if (saved.bytes.size() == sizeof(DWORD)) {
+        DWORD number = 0;
+        memcpy(&number, saved.bytes.data(), sizeof(number));
+        return std::to_string(number);
+      }
+      break;
+    default:
+      break;
+  }
+  return "(" + std::to_string(saved.bytes.size()) + " bytes of type " + std::to_string(saved.type) + ")";
+}
+
+// Restores one view and logs the outcome under the view's own name.
+void ResetUpdateChannel(const SavedRegistryValue& saved, int is64, const char* name) {
+  LONG rc = RestoreChannelValue(saved, is64);
+  if (rc != ERROR_SUCCESS) {
+    LogError("Failed to reset %s with error code : %ld\n", name, rc);
+  } else if (saved.present) {
+    LogInfo("%s reset to %s\n", name, ChannelText(saved).c_str());
+  } else {
+    LogInfo("%s was missing at start and is left missing.\n", name);
+  }
 }
 
 }  // namespace
 
+void ReadUpdateChannels() {
+  OfficeState& state = OfficeCtx();
+  LONG rc = ReadChannelValue(1, &state.savedUpdateChannel);
+  LogInfo("Error Code : %d UpdateChannel : %s\n", static_cast<int>(rc), ChannelText(state.savedUpdateChannel).c_str());
+
+  rc = ReadChannelValue(0, &state.savedUpdateChannelX86);
+  LogInfo("Error Code : %ld UpdateChannelx86 : %s\n", rc, ChannelText(state.savedUpdateChannelX86).c_str());
+}
+
 void ResetUpdateChannels() {
   const OfficeState& state = OfficeCtx();
-  if (state.savedUpdateChannel.empty()) {
-    LogError("UpdateChannel is empty. Cannot be reset.\n");
-  } else {
-    LONG rc = WriteUpdateChannel(state.savedUpdateChannel, 1);
-    if (rc != ERROR_SUCCESS) {
-      LogError("Failed to reset UpdateChannel with error code : %ld\n", rc);
-    } else {
-      LogInfo("UpdateChannel reset to %s\n", state.savedUpdateChannel.c_str());
-    }
-  }
-
-  if (state.savedUpdateChannelX86.empty()) {
-    LogError("UpdateChannelx86 is empty. Cannot be reset.\n");
-    return;
-  }
-  LONG rc = WriteUpdateChannel(state.savedUpdateChannelX86, 0);
-  if (rc != ERROR_SUCCESS) {
-    LogError("Failed to reset UpdateChannelx86 with error code : %ld\n", rc);
-  } else {
-    LogInfo("UpdateChannelx86 reset to %s\n", state.savedUpdateChannelX86.c_str());
-  }
+  ResetUpdateChannel(state.savedUpdateChannel, 1, "UpdateChannel");
+  ResetUpdateChannel(state.savedUpdateChannelX86, 0, "UpdateChannelx86");
 }

@@ -15,9 +15,10 @@ std::string GetProductReleaseId();
 // the first value whose name contains "excludedapps" (any case). Empty when
 // there is none or the key cannot be opened (logged).
 std::vector<std::string> GetExcludedApps();
-// Saves "UpdateChannel" of both views; ResetUpdateChannels writes them back.
-// A value that was empty or missing at start is reported and left as it is
-// now: the reset only rewrites, it never deletes.
+// Saves "UpdateChannel" of both views as stored: its type and raw bytes, or
+// that it is missing. ResetUpdateChannels puts each view back as it was: the
+// same type and bytes, or, for a value missing at start, no value at all.
+// Failures are logged; the run goes on.
 void ReadUpdateChannels();
 void ResetUpdateChannels();
 

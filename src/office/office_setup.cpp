@@ -18,6 +18,7 @@
 namespace {
 
 
+const int kGeneralFailure = 13;
 const int kExtractTimeoutMinutes = 10;
 const int kConfigureTimeoutMinutes = 230;
 
@@ -104,19 +105,18 @@ int WriteOfficeConfiguration(const std::string& source, int usePackageFolder) {
   const OfficeState& state = OfficeCtx();
   const std::string path = OfficeConfigurationPath();
   const std::wstring widePath = ChangeUtf8ToWideStr(path.c_str());
-  // Every attempt starts from a fresh file, even one that is refused below:
-  // the flows run setup whatever this returns, and setup must then fail for
-  // want of a configuration rather than install from an earlier attempt's.
+  // Every attempt starts from a fresh file, even one that is refused below,
+  // so no earlier attempt's configuration is ever left for setup to read.
   if (PathExists(widePath)) DeleteFileW(widePath.c_str());
 
   const std::string chosenSource = usePackageFolder ? PackageFolder() : source;
   if (chosenSource.empty()) {
     LogError("Failed to get source path.\n");
-    return 0;
+    return kGeneralFailure;
   }
   if (state.installedLanguages.empty()) {
     LogError("Failed to get office languages.\n");
-    return 0;
+    return kGeneralFailure;
   }
   OfficeConfigurationInput input;
   input.directDownload = IsOfficeDirectDownloadEnabled() != 0;
@@ -139,17 +139,17 @@ int WriteOfficeConfiguration(const std::string& source, int usePackageFolder) {
   DWORD error = WriteTextFile(widePath, text, &opened);
   if (!opened) {
     LogError("Failed to open : %s with error code : %d\n", path.c_str(), static_cast<int>(error));
-    return 0;
+    return static_cast<int>(error);
   }
   if (error != 0) {
     // A short write (a full disk) is no configuration: setup must not get
     // half of one.
     DeleteFileW(widePath.c_str());
     LogError("Failed to write : %s with error code : %d\n", path.c_str(), static_cast<int>(error));
-    return 0;
+    return static_cast<int>(error);
   }
   LogInfo("\n\n%s\n\n", text.c_str());
-  return 1;
+  return 0;
 }
 
 int IsOfficeDirectDownloadEnabled() {

@@ -5,7 +5,9 @@
 #include <vector>
 
 // Writes "<package folder>\configure.xml" for the source (the package folder
-// itself when usePackageFolder is non-zero). 1 when written, 0 otherwise.
+// itself when usePackageFolder is non-zero). 0 when written; otherwise the
+// failure, and no configuration file is left: 13 without a source or without
+// installed languages, or the system error of the failed create or write.
 int WriteOfficeConfiguration(const std::string& source, int usePackageFolder);
 // 1 when direct download from Microsoft's content network is on, else 0.
 int IsOfficeDirectDownloadEnabled();

@@ -2,9 +2,19 @@
 // installed Office, and the saved update channels. One process-wide record.
 #pragma once
 
+#include <windows.h>
+
 #include <map>
 #include <string>
 #include <vector>
+
+// A registry value as it was found: its type and raw bytes, or that there
+// was none.
+struct SavedRegistryValue {
+  bool present = false;
+  DWORD type = REG_NONE;
+  std::vector<BYTE> bytes;
+};
 
 struct OfficeState {
   // From the settings document.
@@ -17,10 +27,8 @@ struct OfficeState {
   // From the installed Office.
   std::vector<std::string> installedLanguages;
   // Update channels saved at start and restored at the end, one per view.
-  bool savedUpdateChannelPresent = false;
-  std::string savedUpdateChannel;  // 64-bit view
-  bool savedUpdateChannelX86Present = false;
-  std::string savedUpdateChannelX86;  // 32-bit view
+  SavedRegistryValue savedUpdateChannel;     // 64-bit view
+  SavedRegistryValue savedUpdateChannelX86;  // 32-bit view
   // Set by the deployment when the user agreed to close running applications.
   bool closeApplications = false;
 };

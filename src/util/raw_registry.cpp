@@ -5,10 +5,10 @@
 #include "util/handles.h"
 #include "util/text.h"
 
-LONG ReadRawRegistryValue(const char* subkey, const char* valueName, RawRegistryValue* out) {
+LONG ReadRawRegistryValue(const char* subkey, const char* valueName, RawRegistryValue* out, REGSAM view) {
   UniqueHKey key;
   LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, ChangeUtf8ToWideStr(subkey ? subkey : "").c_str(), 0,
-                          KEY_QUERY_VALUE | KEY_WOW64_32KEY, key.put());
+                          KEY_QUERY_VALUE | view, key.put());
   if (rc != ERROR_SUCCESS) return rc;
   const std::wstring name = ChangeUtf8ToWideStr(valueName ? valueName : "");
   RawRegistryValue value;

@@ -14,10 +14,12 @@ struct RawRegistryValue {
   std::vector<BYTE> data;
 };
 
-// Reads a value of HKEY_LOCAL_MACHINE in the 32-bit view (the agent's own
-// keys; see the registry layer). Names are UTF-8. 0, or the system's error;
-// `out` is untouched on failure.
-LONG ReadRawRegistryValue(const char* subkey, const char* valueName, RawRegistryValue* out);
+// Reads a value of HKEY_LOCAL_MACHINE, its type and bytes as stored, in the
+// given view (the agent's own keys live in the 32-bit view; see the registry
+// layer). Names are UTF-8. 0, or the system's error; `out` is untouched on
+// failure.
+LONG ReadRawRegistryValue(const char* subkey, const char* valueName, RawRegistryValue* out,
+                          REGSAM view = KEY_WOW64_32KEY);
 
 // --- pure rules on what was read ---
 // A folder named by a registry value: REG_SZ or REG_EXPAND_SZ text, up to its

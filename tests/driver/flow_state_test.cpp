@@ -16,8 +16,3 @@ TEST(ServerAddressList, SortedStableAndWithoutAdjacentDuplicates) {
   };
   for (const Case& c : cases) EXPECT_EQ(BuildServerAddressList(c.in), c.out);
 }
-
-TEST(ServerAddressList, ResultsThatEndTheAttempts) {
-  for (int code : {258, 404, 3010, 17002, 17006}) EXPECT_TRUE(EndsServerAttempts(code)) << code;
-  for (int code : {0, 1, 2, 5, 17001, 17003, 20001, 1168}) EXPECT_FALSE(EndsServerAttempts(code)) << code;
-}

@@ -1,6 +1,7 @@
 #include "driver/office_logs.h"
 
 #include <gtest/gtest.h>
+#include <psapi.h>
 
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "options/run_options.h"
 #include "log/agent_log.h"
 #include "support/test_support.h"
+#include "util/handles.h"
 #include "util/text.h"
 
 using namespace testing_support;
@@ -65,6 +67,12 @@ class AgentLogCapture {
  private:
   std::string folder_;
 };
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
 
 // Positions of the needles in order; fails when one is missing or out of order.
 void ExpectInOrder(const std::string& text, const std::vector<std::string>& needles) {
@@ -202,6 +210,31 @@ TEST_F(OfficeLogCollectionTest, CopiesOnlyThisAttemptsLogsAndLogsTheirErrors) {
   EXPECT_EQ(agentLog.find("Error Code: 3,"), std::string::npos);
 }
 
+TEST_F(OfficeLogCollectionTest, AtMostAThousandEntriesPerFileThenTheNumberLeftOut) {
+  // One file just over the cap, one exactly at it: the count starts afresh
+  // for every file.
+  std::wstring over;
+  std::wstring at;
+  for (int i = 1; i <= 1001; ++i) {
+    over += L"Attempt {\"ErrorCode\": A" + std::to_wstring(i) + L", x}\r\nno entry here\r\n";
+    if (i <= 1000) at += L"Attempt {\"ErrorCode\": B" + std::to_wstring(i) + L", x}\r\n";
+  }
+  WriteLog(source() + "\\PC7-20240510-1015.log", over, collection_.startFileTime + kSecond);
+  WriteLog(source() + "\\PC7-20240510-1016.log", at, collection_.startFileTime + kSecond);
+
+  AgentLogCapture log(dir_ / "log");
+  CollectOfficeLogsWith(collection_);
+  std::string agentLog = log.Text();
+
+  EXPECT_EQ(Count(agentLog, "Error Code: A"), 1000u);
+  EXPECT_EQ(Count(agentLog, "Error Code: B"), 1000u);
+  ExpectInOrder(agentLog, {"Error Code: A1000, \n",
+                           "ParseOfficeLog : 1 more error entries of " + copy("PC7-20240510-1015.log") +
+                               " were left out of this log.\n",
+                           "************** Parsing ended for log file " + copy("PC7-20240510-1015.log")});
+  EXPECT_EQ(Count(agentLog, "were left out"), 1u) << "a file at the cap leaves nothing out";
+}
+
 TEST_F(OfficeLogCollectionTest, ASecondCollectionOverwritesTheEarlierCopies) {
   const std::string name = "PC7-20240510-1015.log";
   WriteLog(source() + "\\" + name, L"Attempt {\"ErrorCode\": 17002, x\r\n", collection_.startFileTime + kSecond);
@@ -222,6 +255,46 @@ TEST_F(OfficeLogCollectionTest, NoMatchLogsOneErrorAndCreatesNothing) {
   EXPECT_NE(agentLog.find("Error finding files in directory and exited with error: 2 \n"), std::string::npos)
       << agentLog;
   EXPECT_FALSE(FileExists(collection_.destinationFolder));
+}
+
+SIZE_T PeakWorkingSet() {
+  PROCESS_MEMORY_COUNTERS counters = {};
+  counters.cb = sizeof(counters);
+  EXPECT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters)));
+  return counters.PeakWorkingSetSize;
+}
+
+// A 384 MiB log, mostly a hole of zero bytes, which is one enormous line:
+// the 32-bit product has no room for such a file, or such a line, in memory.
+TEST(OfficeLogParse, AHugeLogWithAHugeLineIsReadInBoundedMemory) {
+  TempDir dir("office_logs_huge");
+  const std::string path = dir / "office_log_huge.log";
+  const LONGLONG kSize = 384LL * 1024 * 1024;
+  const std::string head = Utf16LeFile(L"Attempt {\"ErrorCode\": 17001, x}\r\n");
+  // Without the byte-order mark: this text continues the file.
+  const std::string tail = Utf16LeFile(L"\nAttempt {\"ErrorCode\": 17002, x}\r\n").substr(2);
+  {
+    UniqueFile file(CreateFileW(ChangeUtf8ToWideStr(path.c_str()).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file.get(), head.data(), static_cast<DWORD>(head.size()), &written, nullptr));
+    LARGE_INTEGER at;
+    at.QuadPart = kSize - static_cast<LONGLONG>(tail.size());
+    ASSERT_TRUE(SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(WriteFile(file.get(), tail.data(), static_cast<DWORD>(tail.size()), &written, nullptr));
+  }
+
+  const SIZE_T peakBefore = PeakWorkingSet();
+  AgentLogCapture log(dir / "log");
+  ParseOfficeLog(path);
+  std::string agentLog = log.Text();
+  const SIZE_T peakAfter = PeakWorkingSet();
+
+  // The entry behind the enormous line is still found.
+  ExpectInOrder(agentLog, {"Error Code: 17001, \n", "Error Code: 17002, \n",
+                           "************** Parsing ended for log file " + path});
+  EXPECT_LT(peakAfter - peakBefore, static_cast<SIZE_T>(32 * 1024 * 1024));
 }
 
 // The product's own entry point against the prefix's real C:\Windows\Temp.

@@ -133,11 +133,6 @@ TEST_F(DeploymentFlow, SuccessThroughTheFirstAddressCleansUpAndTracks) {
   EXPECT_FALSE(FileExists(PackageFolder()));
   EXPECT_FALSE(UpdateUrlPresent(0));
   EXPECT_FALSE(UpdateUrlPresent(1));
-  std::string channel;
-  EXPECT_EQ(ReadViewString(reg_path::kClickToRunConfiguration, "UpdateChannel", &channel, 1), 0);
-  EXPECT_EQ(channel, kChannel);
-  EXPECT_EQ(ReadViewString(reg_path::kClickToRunConfiguration, "UpdateChannel", &channel, 0), 0);
-  EXPECT_EQ(channel, kChannel);
   EXPECT_FALSE(FileExists(agent_ / "data\\custom-patch-remarks.json"));
   std::string log = Log();
   EXPECT_NE(log.find("Installation succeeded. No need for old flow.\n"), std::string::npos);
@@ -174,6 +169,25 @@ TEST_F(DeploymentFlow, FirstAddressAnswering17002EndsTheAttempts) {
   EXPECT_NE(log.find("Exit Code : 17002\n"), std::string::npos);
 }
 
+TEST_F(DeploymentFlow, SetupResultsThatEndTheAttemptsOverTwoAddresses) {
+  SeedAgentValue("ServerInfo", "RZServerSecIPAddress", "10.0.0.7");
+  const struct {
+    int setupExit;
+    size_t setupRuns;
+    DWORD exitCode;
+  } cases[] = {
+      {258, 1, 258}, {404, 1, 404}, {3010, 1, 0}, {17002, 1, 17002}, {17006, 1, 20001},
+      {1603, 2, 1603},  // any other failure tries the next address
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.setupExit);
+    PlaceInstaller("configure_exit=" + std::to_string(c.setupExit));
+    const size_t runsBefore = Count(Calls(), "/configure");
+    EXPECT_EQ(Run(), c.exitCode);
+    EXPECT_EQ(Count(Calls(), "/configure") - runsBefore, c.setupRuns);
+  }
+}
+
 TEST_F(DeploymentFlow, AFailingAddressMovesOnToTheNext) {
   SeedAgentValue("ServerInfo", "RZServerSecIPAddress", "10.0.0.7");
   PlaceInstaller("configure_exits=1603,0");
@@ -183,6 +197,33 @@ TEST_F(DeploymentFlow, AFailingAddressMovesOnToTheNext) {
   EXPECT_NE(Received(2).find("https://127.0.0.1:8383/"), std::string::npos);
   DWORD flow = 0;
   EXPECT_TRUE(TrackingFlow(&flow));
+}
+
+TEST_F(DeploymentFlow, UpdateChannelsComeBackAsTheyWereWhateverTheOutcome) {
+  const RawRegistryValue missing;
+  const RawRegistryValue number{true, REG_DWORD, std::string("\x02\x00\x00\x00", 4)};
+  const RawRegistryValue texts{true, REG_MULTI_SZ, WideBytes(std::wstring(L"first\0second\0\0", 15))};
+  const RawRegistryValue text{true, REG_SZ, WideBytes(std::wstring(L"http://cdn/32") + L'\0')};
+  const struct {
+    const char* what;
+    const char* script;  // setup changes the channel in both views
+    RawRegistryValue at64;
+    RawRegistryValue at32;
+  } cases[] = {
+      {"success: a number, several texts", "update_channel=http://changed", number, texts},
+      {"failure: missing, a text", "update_channel=http://changed\nconfigure_exit=17002", missing, text},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PlaceInstaller(c.script);
+    PutRawValue(reg_path::kClickToRunConfiguration, L"UpdateChannel", c.at64, 1);
+    PutRawValue(reg_path::kClickToRunConfiguration, L"UpdateChannel", c.at32, 0);
+    const size_t runsBefore = Count(Calls(), "/configure");
+    Run();
+    ASSERT_EQ(Count(Calls(), "/configure"), runsBefore + 1);  // setup ran and changed them
+    EXPECT_EQ(GetRawValue(reg_path::kClickToRunConfiguration, L"UpdateChannel", 1), c.at64);
+    EXPECT_EQ(GetRawValue(reg_path::kClickToRunConfiguration, L"UpdateChannel", 0), c.at32);
+  }
 }
 
 TEST_F(DeploymentFlow, AppsInUseBecomes20001) {
@@ -220,6 +261,24 @@ TEST_F(DeploymentFlow, InstalledLanguageNotSelectedStopsWith15050AndARemark) {
   EXPECT_EQ(ReadFileBytes(agent_ / "data\\custom-patch-remarks.json"),
             "{\r\n\t\"custom_remarks\" : \"Configure Language Pack: fr-fr\"\r\n}\r\n");
   EXPECT_NE(Log().find("The Language Pack is not selected in the CTR Settings\n"), std::string::npos);
+}
+
+TEST_F(DeploymentFlow, NoConfigurationWrittenRunsNoSetupAndIsNoSuccess) {
+  // No installed language: the language check passes, the writer refuses.
+  SeedOffice("");
+  SeedAgentValue("ServerInfo", "RZServerSecIPAddress", "10.0.0.7");
+  EXPECT_EQ(Run(), 13u);
+  EXPECT_EQ(Count(Calls(), "/extract:"), 1u);
+  EXPECT_EQ(Count(Calls(), "/configure"), 0u);
+  DWORD flow = 0;
+  EXPECT_FALSE(TrackingFlow(&flow));
+  EXPECT_TRUE(DeploymentKeyExists());
+  std::string log = Log();
+  // Each address is tried and fails the same way.
+  EXPECT_EQ(Count(log, "Failed to get office languages.\n"), 2u) << log;
+  EXPECT_EQ(Count(log, "Office installation failed with error code : 13\n"), 2u) << log;
+  EXPECT_EQ(log.find("Installation succeeded"), std::string::npos);
+  EXPECT_NE(log.find("Exit Code : 13\n"), std::string::npos);
 }
 
 TEST_F(DeploymentFlow, EmptyInstallerEndsWith2) {

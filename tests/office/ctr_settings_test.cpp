@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "agent/agent_parameters.h"
+#include "log/agent_log.h"
 #include "office/office_state.h"
 #include "support/test_support.h"
 
@@ -22,6 +23,9 @@ struct SettingsCase {
   std::map<int, std::string> languageTable;  // after the codes were looked up
   std::vector<std::string> selectedLanguageCodes;
   int howToInstall;
+  // The parser's failure as the log names it after the path; nullptr: the
+  // document parses (or is missing) and no such line is logged.
+  const char* parseFailure = nullptr;
 };
 void PrintTo(const SettingsCase& c, std::ostream* os) { *os << c.name; }
 
@@ -57,9 +61,9 @@ const SettingsCase kCases[] = {
     {"malformed_after_good_elements",
      "<office-ctr-settings><O365CTRLanguages language_id=\"1\"/>"
      "<O365Languages language_id=\"1\" o365_abbreviation=\"en-us\"/><O365CTRSettings how_to_install=\"1\"/><broken",
-     {}, {}, {}, 2},
-    {"empty_file", "", {}, {}, {}, 2},
-    {"binary_garbage", "\x01\x02\xff\xfe<<<&&&", {}, {}, {}, 2},
+     {}, {}, {}, 2, "Error parsing start element tag at offset 157"},
+    {"empty_file", "", {}, {}, {}, 2, "No document element found at offset 0"},
+    {"binary_garbage", "\x01\x02\xff\xfe<<<&&&", {}, {}, {}, 2, "Could not determine tag type at offset 5"},
     {"no_file", nullptr, {}, {}, {}, 3},
     {"how_zero_means_ask", DOC("<O365CTRSettings how_to_install=\"0\"/>"), {}, {}, {}, 3},
     {"how_empty_means_ask", DOC("<O365CTRSettings how_to_install=\"\"/>"), {}, {}, {}, 3},
@@ -92,14 +96,26 @@ TEST_P(CtrSettingsTest, ReadsTheDocument) {
   if (c.document) Write(c.document);
   // Results of an earlier read must not survive.
   OfficeCtx().selectedLanguageCodes = {"xx-xx"};
+  OpenAgentLog("capture.log", dir_.path().c_str(), 2);
   LogCtrSettingsDocument();
   ReadCtrSettingsLanguages();
   ReadHowToInstall();
+  CloseAgentLog();
   const OfficeState& state = OfficeCtx();
   EXPECT_EQ(state.optedLanguageIds, c.optedLanguageIds);
   EXPECT_EQ(state.languageTable, c.languageTable);
   EXPECT_EQ(state.selectedLanguageCodes, c.selectedLanguageCodes);
   EXPECT_EQ(state.HowToInstall, c.howToInstall);
+
+  // A broken document is named once, with what the parser found and where.
+  const std::string log = testing_support::ReadTextFile(dir_ / "capture.log");
+  const std::string prefix = "ReadCtrSettingsLanguages : Failed to parse " + CtrSettingsPath() + " : ";
+  if (c.parseFailure) {
+    EXPECT_NE(log.find(prefix + c.parseFailure + "\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find(prefix), log.rfind(prefix)) << log;
+  } else {
+    EXPECT_EQ(log.find("Failed to parse"), std::string::npos) << log;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Documents, CtrSettingsTest, ::testing::ValuesIn(kCases),

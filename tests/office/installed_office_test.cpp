@@ -77,28 +77,52 @@ TEST_F(InstalledOfficeTest, ExcludedAppsFromTheFirstMatchingValueOfTheOpenedView
   EXPECT_EQ(GetExcludedApps(), (std::vector<std::string>{"onenote"}));
 }
 
-TEST_F(InstalledOfficeTest, UpdateChannelsRestoredEachInItsOwnView) {
-  // Saved as ANSI bytes, written back through the UTF-8 writer: a channel
-  // outside ASCII must come back as it was.
-  PutConfig("UpdateChannel", "http://cdn/Kan\xC3\xA4le", k32);
-  PutConfig("UpdateChannel", "http://cdn/64", k64);
-  const std::string before32 = Current("UpdateChannel", k32);
-  ReadUpdateChannels();
-  PutConfig("UpdateChannel", "changed", k64);
-  PutConfig("UpdateChannel", "changed", k32);
-  ResetUpdateChannels();
-  EXPECT_EQ(Current("UpdateChannel", k64), "http://cdn/64");
-  EXPECT_EQ(Current("UpdateChannel", k32), before32);
+using testing_support::RawRegistryValue;
+using testing_support::WideBytes;
+
+void PutRaw(const RawRegistryValue& value, int is64) {
+  testing_support::PutRawValue(reg_path::kClickToRunConfiguration, L"UpdateChannel", value, is64);
+}
+RawRegistryValue GetRaw(int is64) {
+  return testing_support::GetRawValue(reg_path::kClickToRunConfiguration, L"UpdateChannel", is64);
 }
 
-TEST_F(InstalledOfficeTest, ChannelMissingAtStartIsNeitherWrittenNorDeleted) {
-  PutConfig("UpdateChannel", "http://cdn/32", k32);
-  ReadUpdateChannels();
-  PutConfig("UpdateChannel", "set-by-setup", k64);
-  PutConfig("UpdateChannel", "set-by-setup", k32);
-  ResetUpdateChannels();
-  EXPECT_EQ(Current("UpdateChannel", k64), "set-by-setup");
-  EXPECT_EQ(Current("UpdateChannel", k32), "http://cdn/32");
+TEST_F(InstalledOfficeTest, UpdateChannelsComeBackAsTheyWereInEachView) {
+  const RawRegistryValue missing;
+  const RawRegistryValue text{true, REG_SZ, WideBytes(std::wstring(L"http://cdn/Kan\x00E4le") + L'\0')};
+  const RawRegistryValue number{true, REG_DWORD, std::string("\x02\x00\x00\x00", 4)};
+  const RawRegistryValue texts{true, REG_MULTI_SZ, WideBytes(std::wstring(L"first\0second\0\0", 15))};
+  const RawRegistryValue emptyText{true, REG_SZ, WideBytes(std::wstring(1, L'\0'))};
+  const RawRegistryValue expandable{true, REG_EXPAND_SZ, WideBytes(std::wstring(L"%ProgramData%\\cdn") + L'\0')};
+  const RawRegistryValue binary{true, REG_BINARY, std::string("\x00\xff\x10", 3)};
+  const struct {
+    const char* what;
+    RawRegistryValue at64;
+    RawRegistryValue at32;
+  } cases[] = {
+      {"text beyond ASCII; a number", text, number},
+      {"several texts; an empty text", texts, emptyText},
+      {"missing; expandable text", missing, expandable},
+      {"binary; missing", binary, missing},
+      {"missing in both", missing, missing},
+  };
+  // What setup leaves behind: a plain text in both views.
+  const RawRegistryValue bySetup{true, REG_SZ, WideBytes(std::wstring(L"set-by-setup") + L'\0')};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing_support::ClearAgentRegistry();
+    ResetOfficeState();
+    PutRaw(c.at64, k64);
+    PutRaw(c.at32, k32);
+    ASSERT_EQ(GetRaw(k64), c.at64);  // the views really are apart
+    ASSERT_EQ(GetRaw(k32), c.at32);
+    ReadUpdateChannels();
+    PutRaw(bySetup, k64);
+    PutRaw(bySetup, k32);
+    ResetUpdateChannels();
+    EXPECT_EQ(GetRaw(k64), c.at64);
+    EXPECT_EQ(GetRaw(k32), c.at32);
+  }
 }
 
 }  // namespace

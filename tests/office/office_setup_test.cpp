@@ -65,18 +65,20 @@ TEST_F(OfficeSetupTest, ConfigurationWithSourceIsByteExact) {
   // A longer file from an earlier attempt must leave no tail behind.
   ASSERT_TRUE(WriteFileBytes(OfficeConfigurationPath(), std::string(4000, 'x')));
 
-  ASSERT_EQ(WriteOfficeConfiguration("\\\\srv\\office&co\\\"731\"", 0), 1);
+  // Every markup character of an attribute value is escaped.
+  ASSERT_EQ(WriteOfficeConfiguration("\\\\srv\\office&co\\\"731\"<'x'>", 0), 0);
   EXPECT_EQ(ConfigurationBytes(),
             "<Configuration>\r\n"
             "<Add Channel=\"MonthlyEnterprise\" OfficeClientEdition=\"64\" "
-            "SourcePath=\"\\\\srv\\office&amp;co\\&quot;731&quot;\" Version=\"16.0.17328.20184\">\r\n"
+            "SourcePath=\"\\\\srv\\office&amp;co\\&quot;731&quot;&lt;&apos;x&apos;&gt;\" "
+            "Version=\"16.0.17328.20184\">\r\n"
             "<Product ID=\"O365BusinessRetail\">\r\n"
             "<Language ID=\"en-us\"/>\r\n"
             "<Language ID=\"fr-fr\"/>\r\n"
             "<ExcludeApp ID=\"groove\"/>\r\n"
             "<ExcludeApp ID=\"lync\"/>\r\n"
             "</Product>\r\n</Add>\r\n"
-            "<Updates Enabled=\"FALSE\" UpdatePath=\"\\\\srv\\office&amp;co\\&quot;731&quot;\" "
+            "<Updates Enabled=\"FALSE\" UpdatePath=\"\\\\srv\\office&amp;co\\&quot;731&quot;&lt;&apos;x&apos;&gt;\" "
             "Version=\"16.0.17328.20184\"/>\r\n"
             "<Display AcceptEULA=\"TRUE\" Level=\"None\"/>\r\n"
             "<Logging Name=\"OfficeSetup.txt\" Path=\"%temp%\"/>\r\n"
@@ -91,7 +93,7 @@ TEST_F(OfficeSetupTest, DirectDownloadConfigurationIsByteExact) {
   testing_support::SeedAgentValue("Patch\\OfficePatchData", "OfficeDirectDownload", "0", REG_DWORD);
   OfficeCtx().HowToInstall = 1;
   EXPECT_EQ(GetStoreSourceUrl("srv", "8383"), "https://srv:8383/store/office/731");
-  ASSERT_EQ(WriteOfficeConfiguration(GetStoreSourceUrl("srv", "8383"), 0), 1);
+  ASSERT_EQ(WriteOfficeConfiguration(GetStoreSourceUrl("srv", "8383"), 0), 0);
   EXPECT_EQ(ConfigurationBytes(),
             "<Configuration>\r\n"
             "<Add Channel=\"MonthlyEnterprise\" OfficeClientEdition=\"64\" Version=\"16.0.17328.20184\">\r\n"
@@ -115,25 +117,30 @@ TEST_F(OfficeSetupTest, ForceShutdownFollowsModeAndConsent) {
   for (const auto& c : cases) {
     OfficeCtx().HowToInstall = c.howToInstall;
     OfficeCtx().closeApplications = c.closeApplications;
-    ASSERT_EQ(WriteOfficeConfiguration("src", 0), 1);
+    ASSERT_EQ(WriteOfficeConfiguration("src", 0), 0);
     const std::string line = std::string("<Property Name=\"FORCEAPPSHUTDOWN\" Value=\"") + c.value + "\"/>\r\n";
     EXPECT_NE(ConfigurationBytes().find(line), std::string::npos) << c.howToInstall << " " << c.closeApplications;
   }
 }
 
 TEST_F(OfficeSetupTest, PackageFolderSourceAndRefusals) {
-  ASSERT_EQ(WriteOfficeConfiguration("ignored", 1), 1);
+  ASSERT_EQ(WriteOfficeConfiguration("ignored", 1), 0);
   EXPECT_NE(ConfigurationBytes().find("UpdatePath=\"" + PackageFolder() + "\""), std::string::npos);
   EXPECT_EQ(ConfigurationBytes().find("ignored"), std::string::npos);
   // A refused write leaves no earlier configuration for setup to run.
-  ASSERT_EQ(WriteOfficeConfiguration("first", 0), 1);
-  EXPECT_EQ(WriteOfficeConfiguration("", 0), 0);
+  ASSERT_EQ(WriteOfficeConfiguration("first", 0), 0);
+  EXPECT_EQ(WriteOfficeConfiguration("", 0), 13);
   EXPECT_FALSE(FileExists(OfficeConfigurationPath()));
 
-  ASSERT_EQ(WriteOfficeConfiguration("first", 0), 1);
+  ASSERT_EQ(WriteOfficeConfiguration("first", 0), 0);
   OfficeCtx().installedLanguages.clear();
-  EXPECT_EQ(WriteOfficeConfiguration("second", 0), 0);
+  EXPECT_EQ(WriteOfficeConfiguration("second", 0), 13);
   EXPECT_FALSE(FileExists(OfficeConfigurationPath()));
+
+  // A file that cannot be created gives the system's error, never 0.
+  OfficeCtx().installedLanguages = {"en-us"};
+  ASSERT_TRUE(RemoveDirectoryW(ChangeUtf8ToWideStr(PackageFolder().c_str()).c_str()));
+  EXPECT_EQ(WriteOfficeConfiguration("third", 0), ERROR_PATH_NOT_FOUND);
 }
 
 TEST_F(OfficeSetupTest, DirectDownloadSwitch) {
@@ -216,7 +223,7 @@ TEST_F(SetupRunTest, ExtractThenConfigureWithExactCommandLines) {
   EXPECT_EQ(ReadFileBytes(InstallerFolder() + "\\setup_standin.calls.txt"),
             "\"" + RunOpts().installerPath + "\" /extract:\"" + folder + "\" /quiet /norestart\r\n");
 
-  ASSERT_EQ(WriteOfficeConfiguration("\\\\srv\\office\\731", 0), 1);
+  ASSERT_EQ(WriteOfficeConfiguration("\\\\srv\\office\\731", 0), 0);
   // 3010 (restart needed) is a success.
   EXPECT_EQ(RunOfficeSetupConfigure(), 0);
   EXPECT_EQ(ReadFileBytes(folder + "\\setup_standin.calls.txt"),
@@ -247,7 +254,7 @@ TEST_F(SetupRunTest, ResultsMappedThroughTheSuccessList) {
   for (const auto& c : cases) {
     Script(InstallerFolder(), c.script);
     EXPECT_EQ(ExtractOfficeSetup(), c.extract) << c.script;
-    ASSERT_EQ(WriteOfficeConfiguration("src", 0), 1);
+    ASSERT_EQ(WriteOfficeConfiguration("src", 0), 0);
     EXPECT_EQ(RunOfficeSetupConfigure(), c.configure) << c.script;
   }
 }

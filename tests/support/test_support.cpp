@@ -1,5 +1,6 @@
 #include "support/test_support.h"
 
+#include <gtest/gtest.h>
 #include <shlobj.h>
 
 #include <fstream>
@@ -180,6 +181,54 @@ void SeedMinimalAgent(const std::string& installDir, DWORD logLevel) {
     std::string data = seed.data ? seed.data : std::to_string(logLevel);
     SeedAgentValue(seed.subkey, seed.name, data, seed.type);
   }
+}
+
+bool operator==(const RawRegistryValue& a, const RawRegistryValue& b) {
+  return a.present == b.present && (!a.present || (a.type == b.type && a.bytes == b.bytes));
+}
+
+std::ostream& operator<<(std::ostream& os, const RawRegistryValue& value) {
+  if (!value.present) return os << "<missing>";
+  os << "type " << value.type << ", bytes";
+  for (unsigned char c : value.bytes) os << ' ' << static_cast<int>(c);
+  return os;
+}
+
+std::string WideBytes(const std::wstring& text) {
+  return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
+
+void PutRawValue(const std::string& subkey, const wchar_t* name, const RawRegistryValue& value, int is64) {
+  UniqueHKey key;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr, 0,
+                      KEY_ALL_ACCESS | (is64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY), nullptr, key.put(),
+                      nullptr) != ERROR_SUCCESS) {
+    ADD_FAILURE() << "cannot create " << subkey;
+    return;
+  }
+  if (value.present) {
+    EXPECT_EQ(RegSetValueExW(key.get(), name, 0, value.type, reinterpret_cast<const BYTE*>(value.bytes.data()),
+                             static_cast<DWORD>(value.bytes.size())),
+              ERROR_SUCCESS);
+  } else {
+    RegDeleteValueW(key.get(), name);
+  }
+}
+
+RawRegistryValue GetRawValue(const std::string& subkey, const wchar_t* name, int is64) {
+  RawRegistryValue value;
+  UniqueHKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, KEY_QUERY_VALUE | (is64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY),
+                    key.put()) != ERROR_SUCCESS) {
+    return value;
+  }
+  DWORD size = 0;
+  if (RegQueryValueExW(key.get(), name, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS) return value;
+  value.bytes.resize(size);
+  value.present = RegQueryValueExW(key.get(), name, nullptr, &value.type,
+                                   size ? reinterpret_cast<BYTE*>(&value.bytes[0]) : nullptr, &size) == ERROR_SUCCESS;
+  value.bytes.resize(size);
+  return value;
 }
 
 }  // namespace testing_support

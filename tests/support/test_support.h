@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <ostream>
 #include <string>
 
 namespace testing_support {
@@ -74,5 +75,21 @@ void SeedAgentValue(const std::string& subkey, const std::string& name, const st
 void RemoveAgentValue(const std::string& subkey, const std::string& name);
 // Reads one such text value back; nothing when it is missing.
 bool ReadAgentText(const std::string& subkey, const std::string& name, std::string* out);
+
+// A registry value in raw form, as a test seeds or finds it; `present`
+// false means there is no value.
+struct RawRegistryValue {
+  bool present = false;
+  DWORD type = REG_NONE;
+  std::string bytes;
+};
+bool operator==(const RawRegistryValue& a, const RawRegistryValue& b);
+std::ostream& operator<<(std::ostream& os, const RawRegistryValue& value);
+// The bytes of a UTF-16 text (pass the terminator in the text when wanted).
+std::string WideBytes(const std::wstring& text);
+// Writes the value (or deletes it when not present) under HKLM\subkey, in the
+// 64-bit view when is64 is non-zero, else the 32-bit view. The key is created.
+void PutRawValue(const std::string& subkey, const wchar_t* name, const RawRegistryValue& value, int is64);
+RawRegistryValue GetRawValue(const std::string& subkey, const wchar_t* name, int is64);
 
 }  // namespace testing_support
