@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <pugixml.hpp>
+
 #include <string>
 #include <vector>
 
@@ -65,12 +67,14 @@ TEST_F(OfficeSetupTest, ConfigurationWithSourceIsByteExact) {
   // A longer file from an earlier attempt must leave no tail behind.
   ASSERT_TRUE(WriteFileBytes(OfficeConfigurationPath(), std::string(4000, 'x')));
 
-  // Every markup character of an attribute value is escaped.
-  ASSERT_EQ(WriteOfficeConfiguration("\\\\srv\\office&co\\\"731\"<'x'>", 0), 0);
+  // Every markup character of an attribute value is escaped, and letters
+  // outside ASCII become character references.
+  const std::string source = "\\\\srv\\office&co\\\"731\"<'x'>\xC3\xA9\xE9\x80\x9A";
+  ASSERT_EQ(WriteOfficeConfiguration(source, 0), 0);
   EXPECT_EQ(ConfigurationBytes(),
             "<Configuration>\r\n"
             "<Add Channel=\"MonthlyEnterprise\" OfficeClientEdition=\"64\" "
-            "SourcePath=\"\\\\srv\\office&amp;co\\&quot;731&quot;&lt;&apos;x&apos;&gt;\" "
+            "SourcePath=\"\\\\srv\\office&amp;co\\&quot;731&quot;&lt;&apos;x&apos;&gt;&#xE9;&#x901A;\" "
             "Version=\"16.0.17328.20184\">\r\n"
             "<Product ID=\"O365BusinessRetail\">\r\n"
             "<Language ID=\"en-us\"/>\r\n"
@@ -78,12 +82,16 @@ TEST_F(OfficeSetupTest, ConfigurationWithSourceIsByteExact) {
             "<ExcludeApp ID=\"groove\"/>\r\n"
             "<ExcludeApp ID=\"lync\"/>\r\n"
             "</Product>\r\n</Add>\r\n"
-            "<Updates Enabled=\"FALSE\" UpdatePath=\"\\\\srv\\office&amp;co\\&quot;731&quot;&lt;&apos;x&apos;&gt;\" "
+            "<Updates Enabled=\"FALSE\" UpdatePath=\"\\\\srv\\office&amp;co\\&quot;731&quot;&lt;&apos;x&apos;&gt;&#xE9;&#x901A;\" "
             "Version=\"16.0.17328.20184\"/>\r\n"
             "<Display AcceptEULA=\"TRUE\" Level=\"None\"/>\r\n"
             "<Logging Name=\"OfficeSetup.txt\" Path=\"%temp%\"/>\r\n"
             "<Property Name=\"FORCEAPPSHUTDOWN\" Value=\"FALSE\"/>\r\n"
             "</Configuration>");
+  // What a parser reads back is exactly the source given.
+  pugi::xml_document document;
+  ASSERT_TRUE(document.load_string(ConfigurationBytes().c_str()));
+  EXPECT_EQ(std::string(document.child("Configuration").child("Add").attribute("SourcePath").value()), source);
 }
 
 TEST_F(OfficeSetupTest, DirectDownloadConfigurationIsByteExact) {
