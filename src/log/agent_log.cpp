@@ -36,22 +36,14 @@ struct LogState {
 
 LogState g_log;
 
-// Lock table. The mutex is created on first use and lives for the process:
-// a writer on another thread may still be inside Acquire when the log closes.
-HANDLE g_tableMutex = nullptr;
-INIT_ONCE g_tableOnce = INIT_ONCE_STATIC_INIT;
+// Lock table: the list of locked addresses, guarded by one lock of this
+// process. A slim lock rather than a kernel mutex: the guard is taken twice
+// for every log line, and a kernel object costs a system call each time. It
+// needs no creation and lives for the process, so a writer on another thread
+// may still be inside Acquire when the log closes.
+SRWLOCK g_tableLock = SRWLOCK_INIT;
 std::vector<const void*> g_lockedAddresses;
 std::atomic<long> g_retryCounter{0};
-
-BOOL CALLBACK CreateTableMutex(PINIT_ONCE, PVOID, PVOID*) {
-  g_tableMutex = CreateMutexW(nullptr, FALSE, nullptr);
-  return g_tableMutex != nullptr;
-}
-
-HANDLE TableMutex() {
-  InitOnceExecuteOnce(&g_tableOnce, CreateTableMutex, nullptr, nullptr);
-  return g_tableMutex;
-}
 
 const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -202,16 +194,12 @@ bool LogLevelAdmits(DWORD registryLevel, int threshold) {
 }
 
 void AcquireAddressLock(const void* address) {
-  HANDLE mutex = TableMutex();
   for (;;) {
-    WaitForSingleObject(mutex, INFINITE);
+    AcquireSRWLockExclusive(&g_tableLock);
     bool busy = std::find(g_lockedAddresses.begin(), g_lockedAddresses.end(), address) != g_lockedAddresses.end();
-    if (!busy) {
-      g_lockedAddresses.push_back(address);
-      ReleaseMutex(mutex);
-      return;
-    }
-    ReleaseMutex(mutex);
+    if (!busy) g_lockedAddresses.push_back(address);
+    ReleaseSRWLockExclusive(&g_tableLock);
+    if (!busy) return;
     // The back-off grows for the whole process and is never reset: the first
     // hundred retries only yield, later ones sleep a little longer each time.
     long counter = g_retryCounter.fetch_add(10) + 10;
@@ -220,11 +208,10 @@ void AcquireAddressLock(const void* address) {
 }
 
 void ReleaseAddressLock(const void* address) {
-  HANDLE mutex = TableMutex();
-  WaitForSingleObject(mutex, INFINITE);
+  AcquireSRWLockExclusive(&g_tableLock);
   auto it = std::find(g_lockedAddresses.begin(), g_lockedAddresses.end(), address);
   if (it != g_lockedAddresses.end()) g_lockedAddresses.erase(it);
-  ReleaseMutex(mutex);
+  ReleaseSRWLockExclusive(&g_tableLock);
 }
 
 int InitializeAgentLog(const char* fileName) {
@@ -256,7 +243,6 @@ int OpenAgentLog(const char* fileName, const char* folder, int mode) {
     return 0;
   }
   if (!fileName || !*fileName || !folder || !*folder) return 13;
-  TableMutex();
   if (!g_log.lockObject) g_log.lockObject = new int(0);
   RawRegistryValue levelValue;
   std::optional<DWORD> level;
