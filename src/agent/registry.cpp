@@ -36,7 +36,10 @@ void AppendScalar(std::vector<BYTE>& bytes, T value) {
 
 // The deleters describe a failure by the thread's last error, as the agent's
 // other tools do, not by the result code they return.
-void LogLastErrorText() { LogError(" Error Message: %s\n", GetErrorMessageTextQuiet(static_cast<long>(GetLastError())).c_str()); }
+void LogLastErrorText() {
+  const std::string text = GetErrorMessageTextQuiet(static_cast<long>(GetLastError()));
+  LogError(" Error Message: %s\n", text.c_str());
+}
 
 LONG WriteValueImpl(HKEY root, const char* subkey, const char* valueName, const char* data, DWORD type, bool ex,
                     int is64, bool quiet) {

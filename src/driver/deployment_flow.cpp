@@ -7,17 +7,16 @@
 #include "driver/flow_state.h"
 #include "driver/office_logs.h"
 #include "driver/results.h"
-#include "options/run_options.h"
 #include "exec/file_helpers.h"
 #include "log/agent_log.h"
+#include "log/seconds_clock.h"
 #include "office/ctr_settings.h"
 #include "office/installed_office.h"
 #include "office/office_setup.h"
 #include "office/office_state.h"
-#include "log/seconds_clock.h"
-#include "util/text.h"
+#include "options/run_options.h"
 #include "util/registry_paths.h"
-
+#include "util/text.h"
 
 namespace {
 
@@ -90,7 +89,9 @@ FlowState& Flow() {
   return state;
 }
 
-std::string DeploymentKeyPath() { return std::string(reg_path::kOfficePatchData) + "\\" + std::to_string(FileNameNumber()); }
+std::string DeploymentKeyPath() {
+  return std::string(reg_path::kOfficePatchData) + "\\" + std::to_string(FileNameNumber());
+}
 
 std::vector<std::string> BuildServerAddressList(std::vector<std::string> values) {
   std::stable_sort(values.begin(), values.end());
@@ -145,7 +146,8 @@ int RunDeploymentFlow() {
   state.directDownload = IsOfficeDirectDownloadEnabled() != 0;
   if (state.directDownload) LogInfo("Direct download enabled. Cannot proceed with old flow.\n");
   state.proceedOldFlowDirectly = 0;
-  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "ProceedOldFlowDirectly", &state.proceedOldFlowDirectly);
+  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "ProceedOldFlowDirectly",
+                        &state.proceedOldFlowDirectly);
 
   if (!(state.proceedOldFlowDirectly == 1 && !state.directDownload)) {
     bool attempted = RunNewFlow(&state);

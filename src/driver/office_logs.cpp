@@ -9,8 +9,8 @@
 
 #include "agent/agent_parameters.h"
 #include "driver/results.h"
-#include "options/run_options.h"
 #include "log/agent_log.h"
+#include "options/run_options.h"
 #include "util/handles.h"
 #include "util/text.h"
 

@@ -1,4 +1,5 @@
-// File helpers shared by every subsystem.
+// File helpers shared by every subsystem. Narrow paths are UTF-8 and reach
+// the file system through the wide functions.
 #pragma once
 
 #include <string>

@@ -6,14 +6,14 @@
 
 #include "agent/agent_parameters.h"
 #include "agent/registry.h"
-#include "options/run_options.h"
 #include "exec/process_runner.h"
 #include "log/agent_log.h"
 #include "office/installed_office.h"
 #include "office/office_state.h"
-#include "util/text.h"
+#include "options/run_options.h"
 #include "util/files.h"
 #include "util/registry_paths.h"
+#include "util/text.h"
 
 namespace {
 

@@ -30,9 +30,11 @@ int DeleteFolderTree(const std::wstring& folder) {
         std::wstring name = data.cFileName;
         if (name == L"." || name == L"..") continue;
         std::wstring child = folder + L"\\" + name;
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        const bool folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        const bool link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        if (folder && !link) {
           DeleteFolderTree(child);
-        } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        } else if (folder) {
           RemoveDirectoryW(child.c_str());
         } else {
           SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);

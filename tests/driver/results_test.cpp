@@ -9,11 +9,11 @@
 #include "agent/registry.h"
 #include "driver/rz_json.h"
 #include "log/agent_log.h"
-#include "support/test_support.h"
 #include "log/seconds_clock.h"
+#include "support/test_support.h"
 #include "util/handles.h"
-#include "util/text.h"
 #include "util/registry_paths.h"
+#include "util/text.h"
 
 using namespace testing_support;
 

@@ -5,8 +5,8 @@
 
 #include "agent/registry.h"
 #include "support/agent_program_test.h"
-#include "util/text.h"
 #include "util/registry_paths.h"
+#include "util/text.h"
 
 using namespace testing_support;
 

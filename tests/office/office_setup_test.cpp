@@ -11,13 +11,13 @@
 
 #include "agent/agent_parameters.h"
 #include "agent/registry.h"
-#include "options/run_options.h"
 #include "office/installed_office.h"
 #include "office/office_state.h"
+#include "options/run_options.h"
 #include "support/test_support.h"
 #include "util/handles.h"
-#include "util/text.h"
 #include "util/registry_paths.h"
+#include "util/text.h"
 
 namespace {
 
