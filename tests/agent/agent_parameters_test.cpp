@@ -212,6 +212,9 @@ TEST_F(AgentStartup, SeededAgentFillsTheRecordWithDefaults) {
   EXPECT_EQ(Stored("", "DataTransferRate_KBps"), "0");
   EXPECT_NE(Log().find("Plexmoor Server Port                -> 8383 \n"), std::string::npos);
   EXPECT_NE(Log().find("Computer is not an imaged one"), std::string::npos);
+  // An unreadable FIPS flag is an error, so it reaches the error lines.
+  EXPECT_NE(Log().find("[ERROR] InitializeAgentParameters :Failed to read FIPSModeEnabled Reg key..\n"),
+            std::string::npos);
 }
 
 TEST_F(AgentStartup, OnlyTheFatalValuesEndStartUp) {

@@ -69,9 +69,12 @@ TEST(WmiQuery, FailuresReturnTheirCodeAndLeaveTheValueAlone) {
   EXPECT_EQ(value, std::wstring(L"untouched"));
 }
 
-TEST(WmiQuery, QueryWithoutObjectsSucceedsWithoutValue) {
+TEST(WmiQuery, NoObjectOrANullPropertySucceedsWithoutValue) {
   std::optional<std::wstring> value;
   EXPECT_EQ(GetValuesUsingWMIQuery(&value, L"SELECT * FROM Win32_Process WHERE ProcessId = 4294967295", L"Name"), 0);
+  EXPECT_FALSE(value.has_value());
+  // Wine's product record has no SKU number: the property is null.
+  EXPECT_EQ(GetValuesUsingWMIQuery(&value, L"SELECT * FROM Win32_ComputerSystemProduct", L"SKUNumber"), 0);
   EXPECT_FALSE(value.has_value());
 }
 

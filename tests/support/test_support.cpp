@@ -9,6 +9,7 @@
 #include "agent/registry.h"
 #include "exec/file_helpers.h"
 #include "util/handles.h"
+#include "util/registry_paths.h"
 #include "util/text.h"
 
 namespace testing_support {
@@ -127,7 +128,7 @@ void ClearAgentRegistry() {
 
 namespace {
 std::string AgentSubkey(const std::string& subkey) {
-  std::string key = "Software\\Varnholt\\Plexmoor\\RZAgent";
+  std::string key = reg_path::kAgent;
   if (!subkey.empty()) key += "\\" + subkey;
   return key;
 }
