@@ -17,7 +17,6 @@
 
 namespace {
 
-
 struct LogState {
   // The agent's installation folder, ending with a separator; read once.
   std::string installDir;
@@ -26,7 +25,7 @@ struct LogState {
   std::string fullPath;
   BYTE level = 2;
   // Opened for appending only: every write lands at the current end of the
-  // file, so whole lines of two processes never overwrite each other.
+  // file (see AppendToLog for the processes that share it).
   std::atomic<HANDLE> file{nullptr};
   // Named after the file: every process writing this log takes it around
   // each line (see AppendToLog).
