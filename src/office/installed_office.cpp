@@ -123,30 +123,28 @@ REGSAM ViewOf(int is64) { return is64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY; }
 // "UpdateChannel" of one view exactly as stored. Setup may write it in any
 // type (a text, a number, several texts), and what it finds at the end must
 // be what was there before, so nothing is converted on the way. Returns the
-// read's status; `saved` says "missing" unless it is 0.
-LONG ReadChannelValue(int is64, SavedRegistryValue* saved) {
-  *saved = SavedRegistryValue();
+// read's status; `saved` is empty unless it is 0.
+LONG ReadChannelValue(int is64, std::optional<RawRegistryValue>* saved) {
+  saved->reset();
   RawRegistryValue value;
   LONG rc = ReadRawRegistryValue(reg_path::kClickToRunConfiguration, "UpdateChannel", &value, ViewOf(is64));
-  if (rc != ERROR_SUCCESS) return rc;
-  saved->present = true;
-  saved->type = value.type;
-  saved->bytes = std::move(value.data);
-  return ERROR_SUCCESS;
+  if (rc == ERROR_SUCCESS) *saved = std::move(value);
+  return rc;
 }
 
 // Puts "UpdateChannel" of one view back as it was saved.
-LONG RestoreChannelValue(const SavedRegistryValue& saved, int is64) {
+LONG RestoreChannelValue(const std::optional<RawRegistryValue>& saved, int is64) {
   const std::wstring subkey = ChangeUtf8ToWideStr(reg_path::kClickToRunConfiguration);
   UniqueHKey key;
-  if (saved.present) {
+  if (saved.has_value()) {
     // Setup may have removed the key itself.
     LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                               KEY_SET_VALUE | ViewOf(is64), nullptr, key.put(), nullptr);
     if (rc != ERROR_SUCCESS) return rc;
     const BYTE none = 0;
-    const BYTE* data = saved.bytes.empty() ? &none : saved.bytes.data();
-    return RegSetValueExW(key.get(), kUpdateChannelName, 0, saved.type, data, static_cast<DWORD>(saved.bytes.size()));
+    const BYTE* data = saved->data.empty() ? &none : saved->data.data();
+    return RegSetValueExW(key.get(), kUpdateChannelName, 0, saved->type, data,
+                          static_cast<DWORD>(saved->data.size()));
   }
   // Missing at start: whatever setup left there goes; no key or no value is
   // already as it was.
@@ -157,12 +155,12 @@ LONG RestoreChannelValue(const SavedRegistryValue& saved, int is64) {
 
 // The value as a line of the agent log: texts as UTF-8, several texts
 // joined by ";", a number in decimal, anything else by its size and type.
-std::string ChannelText(const SavedRegistryValue& saved) {
-  if (!saved.present) return std::string();
-  const size_t units = saved.bytes.size() / sizeof(wchar_t);
+std::string ChannelText(const std::optional<RawRegistryValue>& saved) {
+  if (!saved.has_value()) return std::string();
+  const size_t units = saved->data.size() / sizeof(wchar_t);
   std::wstring wide(units, L'\0');
-  if (units > 0) memcpy(&wide[0], saved.bytes.data(), units * sizeof(wchar_t));
-  switch (saved.type) {
+  if (units > 0) memcpy(&wide[0], saved->data.data(), units * sizeof(wchar_t));
+  switch (saved->type) {
     case REG_SZ:
     case REG_EXPAND_SZ:
       return ChangeWideToUtf8Str(wide.c_str());
@@ -178,24 +176,24 @@ std::string ChannelText(const SavedRegistryValue& saved) {
       return text;
     }
     case REG_DWORD:
-      if (saved.bytes.size() == sizeof(DWORD)) {
+      if (saved->data.size() == sizeof(DWORD)) {
         DWORD number = 0;
-        memcpy(&number, saved.bytes.data(), sizeof(number));
+        memcpy(&number, saved->data.data(), sizeof(number));
         return std::to_string(number);
       }
       break;
     default:
       break;
   }
-  return "(" + std::to_string(saved.bytes.size()) + " bytes of type " + std::to_string(saved.type) + ")";
+  return "(" + std::to_string(saved->data.size()) + " bytes of type " + std::to_string(saved->type) + ")";
 }
 
 // Restores one view and logs the outcome under the view's own name.
-void ResetUpdateChannel(const SavedRegistryValue& saved, int is64, const char* name) {
+void ResetUpdateChannel(const std::optional<RawRegistryValue>& saved, int is64, const char* name) {
   LONG rc = RestoreChannelValue(saved, is64);
   if (rc != ERROR_SUCCESS) {
     LogError("Failed to reset %s with error code : %ld\n", name, rc);
-  } else if (saved.present) {
+  } else if (saved.has_value()) {
     LogInfo("%s reset to %s\n", name, ChannelText(saved).c_str());
   } else {
     LogInfo("%s was missing at start and is left missing.\n", name);

@@ -5,16 +5,11 @@
 #include <windows.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
-// A registry value as it was found: its type and raw bytes, or that there
-// was none.
-struct SavedRegistryValue {
-  bool present = false;
-  DWORD type = REG_NONE;
-  std::vector<BYTE> bytes;
-};
+#include "util/raw_registry.h"
 
 struct OfficeState {
   // From the settings document.
@@ -27,8 +22,9 @@ struct OfficeState {
   // From the installed Office.
   std::vector<std::string> installedLanguages;
   // Update channels saved at start and restored at the end, one per view.
-  SavedRegistryValue savedUpdateChannel;     // 64-bit view
-  SavedRegistryValue savedUpdateChannelX86;  // 32-bit view
+  // Each is the value's type and bytes as found, or nothing when it was missing.
+  std::optional<RawRegistryValue> savedUpdateChannel;     // 64-bit view
+  std::optional<RawRegistryValue> savedUpdateChannelX86;  // 32-bit view
   // Set by the deployment when the user agreed to close running applications.
   bool closeApplications = false;
 };
