@@ -152,11 +152,6 @@ int isVistaAndAbove();
 int isWin7AndAbove();
 int isWin7orWin8();
 
-// Picks the first reachable address of a comma-separated DS address list by
-// probing each with a get-data request. Needs the request engine; not built
-// yet.
-std::string validateDSIPAddress(const std::string& addressList);
-
 // Writers for the request dispatcher when it changes routes: each updates the
 // record and writes the registry value as text. Return the registry result.
 LONG UpdateRZLastAccessName(const std::string& name);

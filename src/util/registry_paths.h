@@ -13,6 +13,8 @@ inline constexpr char kSystemDetails[] = "SOFTWARE\\Varnholt\\Plexmoor\\RZAgent\
 inline constexpr char kAgentFeatures[] = "SOFTWARE\\Varnholt\\Plexmoor\\RZAgent\\AgentFeatures";
 inline constexpr char kSettings[] = "SOFTWARE\\Varnholt\\Plexmoor\\RZAgent\\Settings";
 inline constexpr char kIfModifiedSince[] = "SOFTWARE\\Varnholt\\Plexmoor\\RZAgent\\IfModifiedSince";
+// The state of resumable downloads, one subkey per download.
+inline constexpr char kFileMetaData[] = "SOFTWARE\\Varnholt\\Plexmoor\\RZAgent\\FileMetaData";
 
 // The deployment's state: the patch key and the prompt state per deployment.
 inline constexpr char kPatch[] = "SOFTWARE\\Varnholt\\Plexmoor\\RZAgent\\Patch";

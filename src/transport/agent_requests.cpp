@@ -1,0 +1,122 @@
+#include "transport/agent_requests.h"
+
+#include "agent/agent_parameters.h"
+#include "agent/registry.h"
+#include "log/agent_log.h"
+#include "transport/request_engine.h"
+#include "util/registry_paths.h"
+#include "util/text.h"
+
+namespace {
+
+// The agent's proxy settings on a request target, when the proxy is on.
+void ApplyAgentProxy(RequestTarget* target) {
+  const AgentParameters& params = AgentParams();
+  if (!EqualsNoCase(params.ProxyEnabled, "yes")) return;
+  target->useProxy = true;
+  target->proxyServer = ChangeUtf8ToWideStr(params.ProxyServerName.c_str());
+  target->proxyBypass = ChangeUtf8ToWideStr(params.ProxyByPass.c_str());
+  target->proxyUser = ChangeUtf8ToWideStr(params.ProxyUserName.c_str());
+  target->proxyPassword = ChangeUtf8ToWideStr(params.ProxyPassword.c_str());
+}
+
+// The server requests go to now: the distribution server when one serves
+// this agent, else the management server; the name last reached first.
+void ApplyCurrentServer(RequestTarget* target) {
+  const AgentParameters& params = AgentParams();
+  std::string name;
+  if (EqualsNoCase(params.EnableDistributionServer, "yes")) {
+    const DistributionEndpoint& ds = params.ds;
+    name = ds.DistributionLastAccessName.value_or("");
+    if (name.empty()) name = ds.DistributionServerName;
+    target->protocol = ds.DistributionServerProtocol;
+    target->port = ds.dsServerPort;
+  } else {
+    const ServerEndpoint& server = params.server;
+    name = server.RZLastAccessName.value_or("");
+    if (name.empty()) name = server.RZServerName;
+    target->protocol = server.RZServerProtocol;
+    target->port = server.serverPort;
+  }
+  target->server = ChangeUtf8ToWideStr(name.c_str());
+}
+
+}  // namespace
+
+std::vector<std::string> SplitAddressList(const std::string& list) {
+  std::vector<std::string> pieces;
+  size_t start = 0;
+  for (;;) {
+    size_t comma = list.find(',', start);
+    pieces.push_back(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return pieces;
+}
+
+int InternetGetDataOnlyWithAddress(const std::string& address, const std::string& protocol, int port,
+                                   const std::string& urlPath, std::string* body) {
+  RequestTarget target;
+  target.protocol = protocol;
+  target.server = ChangeUtf8ToWideStr(address.c_str());
+  target.port = port;
+  target.urlPath = ChangeUtf8ToWideStr(urlPath.c_str());
+  target.requestType = kRequestGetData;
+  ApplyAgentProxy(&target);
+  HttpRequestOptions options;
+  std::string ignored;
+  return InternetGetRequest(target, body ? body : &ignored, &options, false);
+}
+
+std::string validateDSIPAddress(const std::string& addressList) {
+  AgentParameters& params = AgentParams();
+  DistributionEndpoint& ds = params.ds;
+  ds.dsServerPort = EffectivePort(ds.DistributionServerProtocol, ds.DistributionServerPort,
+                                  ds.DistributionServerSecurePort);
+  if (addressList.find(',') == std::string::npos) {
+    LogInfo("validateDSIPAddress: DS IP is not having multiple ip address, hence returning from the function\n");
+    return addressList;
+  }
+  std::string address;
+  for (const std::string& piece : SplitAddressList(addressList)) {
+    address = piece;
+    LogInfo("validateDSIPAddress: splitted string: %s\n", address.c_str());
+    int result = InternetGetDataOnlyWithAddress(address, ds.DistributionServerProtocol, ds.dsServerPort,
+                                                "testfile.file", nullptr);
+    if (result == 0 || result == 404) {
+      LogInfo("DS ipaddress reached: %s\n", address.c_str());
+      return address;
+    }
+    LogInfo("DS is not reachable, the last tried ip address will be set\n");
+  }
+  return address;
+}
+
+int InternetDownloadFileIfmodifiedSince(const std::string& urlPath, const std::string& destination,
+                                        const std::string& valueName, int /*strict*/) {
+  std::string stored;
+  if (ReadRegSZ(HKEY_LOCAL_MACHINE, reg_path::kIfModifiedSince, valueName.c_str(), &stored) != ERROR_SUCCESS ||
+      stored.empty()) {
+    stored.clear();
+    LogInfo("If Modified Since variable is empty\n");
+  }
+  RequestTarget target;
+  ApplyCurrentServer(&target);
+  ApplyAgentProxy(&target);
+  target.urlPath = ChangeUtf8ToWideStr(urlPath.c_str());
+  target.destination = ChangeUtf8ToWideStr(destination.c_str());
+  target.requestType = kRequestDownloadFile;
+  HttpRequestOptions options;
+  options.ifModifiedSinceEnabled = true;
+  options.lastModified = ChangeUtf8ToWideStr(stored.c_str());
+  int result = InternetGetRequest(target, nullptr, &options, AgentParams().DataTransferRate_KBps != 0);
+  if (result == 0) {
+    writeValue(HKEY_LOCAL_MACHINE, reg_path::kIfModifiedSince, valueName.c_str(), options.lastModifiedOut.c_str(),
+               REG_SZ);
+  } else {
+    LogError("InternetDownloadFileIfmodifiedSince: downloadfile is not success, hence if-modified-since is not "
+             "updated in registry\n");
+  }
+  return result;
+}

@@ -1,0 +1,76 @@
+// Pieces of the request engine shared by its download paths (plain,
+// bandwidth-limited, resumable). Not for use outside src/transport.
+#pragma once
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <string>
+
+#include "transport/request_engine.h"
+#include "util/handles.h"
+
+namespace engine {
+
+// Steps one to ten of the request setup: session, connection, request and
+// everything set on them before it is sent. 0 or the error.
+int OpenRequest(const RequestTarget& target, const HttpRequestOptions& options, RequestHandles* handles);
+// Sends the request and receives the answer with the bounded attempts and
+// re-opens. 0 or the error.
+int SendWithAttempts(const RequestTarget& target, const HttpRequestOptions& options, RequestHandles* handles);
+// A response header as text (by query number, or a custom one by name);
+// empty when absent.
+std::wstring QueryHeaderText(HINTERNET request, DWORD query);
+std::wstring QueryNamedHeader(HINTERNET request, const wchar_t* name);
+// The announced length, logged under `op`; false when the answer has none.
+bool QueryContentLength(HINTERNET request, const char* op, unsigned long long* length);
+// Whether WinHTTP (or the socket below it, under some emulations) gave up
+// waiting for data.
+bool IsTimeout(DWORD error);
+// Appends the download's line to the transfer log.
+void RecordDownload(const RequestTarget& target, unsigned long long length, int result);
+// The temporary file of this request's body.
+std::wstring TemporaryFileFor(const RequestTarget& target);
+
+// Closes and deletes the temporary file whatever way the download ends.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(std::wstring path) : path_(std::move(path)) {}
+  ~TemporaryFile() {
+    handle_.reset();
+    if (!path_.empty()) DeleteFileW(path_.c_str());
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  int Create() {
+    handle_.reset(CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (handle_) return 0;
+    DWORD error = GetLastError();
+    return static_cast<int>(error ? error : ERROR_OPEN_FAILED);
+  }
+  HANDLE handle() const { return handle_.get(); }
+  const std::wstring& path() const { return path_; }
+  void CloseHandleOnly() { handle_.reset(); }
+  // The file was moved into place: nothing left to delete.
+  void Forget() { path_.clear(); }
+
+ private:
+  std::wstring path_;
+  UniqueFile handle_;
+};
+
+// Hands over a body that arrived whole in `temp`: decompresses a gzip answer
+// (a failed decompression repeats the whole request without gzip and
+// returns that result), loads a get-data body into `memoryOut`, or moves a
+// download onto its destination. 0 or the failure.
+int DeliverBody(const RequestTarget& target, TemporaryFile* temp, std::string* memoryOut, HttpRequestOptions* options,
+                bool bandwidth, bool gzipAnswer, const char* op);
+
+// The block method of a bandwidth-limited download: the body in blocks of
+// DataTransferRate_KBps x 500 bytes, each its own ranged request, paced by
+// the block rule. Results as InternetGetRequest.
+int BlockRateDownload(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options);
+
+}  // namespace engine

@@ -1,0 +1,99 @@
+// The synchronous WinHTTP request engine: one session, connection and
+// request per call, the agent's proxy, time-out, TLS and certificate
+// settings, the body to a temporary file moved into place, gzip answers
+// decompressed, and one integer as the outcome (see request_options.h).
+#pragma once
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <string>
+
+#include "transport/request_options.h"
+#include "util/handles.h"
+
+// Where and how one request goes. Texts handed to WinHTTP are wide.
+struct RequestTarget {
+  bool useProxy = false;
+  std::string protocol = "https";  // "http" or "https"
+  std::wstring server;
+  int port = 0;
+  std::wstring proxyServer;
+  std::wstring proxyBypass;
+  std::wstring proxyUser;
+  std::wstring proxyPassword;
+  std::wstring urlPath;
+  std::wstring destination;  // downloads only
+  int requestType = kRequestDownloadFile;
+  bool keepAlive = true;
+};
+
+// One request's handles and the status of its answer. Kind 0 is a GET,
+// 1 a GET with `extraHeader` (a Range header, for example), 2 a HEAD.
+struct RequestHandles {
+  UniqueInternet session;
+  UniqueInternet connection;
+  UniqueInternet request;
+  int kind = 0;
+  std::wstring extraHeader;
+  DWORD status = 0;
+  // Closes request, connection and session in that order.
+  void Close();
+};
+
+// Sets up the request and sends it, with up to five attempts and the
+// certificate recovery; leaves the answer's status in `handles`. 0, 407 for
+// failed proxy credentials, or the WinHTTP/system error of the failing call
+// (the handles are closed then).
+int GetInternetRequestHandle(const RequestTarget& target, HttpRequestOptions* options, RequestHandles* handles);
+
+// A GET of the URL path: into memory (`memoryOut`) for request type 11001,
+// to the destination for 11003. With `bandwidth` set the body is paced by
+// windows of DataTransferRate_KBps x 1000 bytes. Returns 0, 6, 13, 707,
+// 90001, the HTTP status, or a WinHTTP/system error. The destination is only
+// replaced by a body that arrived whole; no temporary file survives.
+int InternetGetRequestEx(int useProxy, const char* protocol, const wchar_t* server, int port,
+                         const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
+                         const wchar_t* proxyPassword, const wchar_t* urlPath, const wchar_t* destinationPath,
+                         std::string* memoryOut, int requestType, int keepAlive, HttpRequestOptions* options,
+                         int bandwidth, int noResume);
+
+// The bandwidth-limited sibling, same arguments and results. With
+// isOldBitRateEnabled missing or 0 it paces InternetGetRequestEx by windows;
+// otherwise every block of DataTransferRate_KBps x 500 bytes is its own
+// ranged request, followed by a pause (an outside server without range
+// support is then downloaded once more without a limit).
+int InternetGetRequestByBitrate(int useProxy, const char* protocol, const wchar_t* server, int port,
+                                const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
+                                const wchar_t* proxyPassword, const wchar_t* urlPath, const wchar_t* destinationPath,
+                                std::string* memoryOut, int requestType, int keepAlive, HttpRequestOptions* options,
+                                int bandwidth, int noResume);
+
+// The same calls with the target gathered in one record.
+int InternetGetRequest(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
+                       bool bandwidth);
+int InternetGetRequestLimited(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options);
+
+// Builds the record from the entry points' argument list.
+RequestTarget MakeRequestTarget(int useProxy, const char* protocol, const wchar_t* server, int port,
+                                const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
+                                const wchar_t* proxyPassword, const wchar_t* urlPath, const wchar_t* destinationPath,
+                                int requestType, int keepAlive);
+
+// --- pure pieces, exposed for tests ---
+// The 64-bit value of the first "Content-Length:" header in raw header text;
+// false when there is none or it is not a number.
+bool ContentLengthFromRawHeaders(const std::wstring& rawHeaders, unsigned long long* length);
+// Block requests of the block method: [first, last] ranges of `blockSize`
+// bytes from `start`, the last one cut at length - 1. Empty for a length of 0.
+struct ByteRange {
+  unsigned long long first;
+  unsigned long long last;
+};
+ByteRange NextBlockRange(unsigned long long start, unsigned long long blockSize, unsigned long long length);
+// Whether a response header value names gzip.
+bool HeaderNamesGzip(const std::wstring& value);
+// The temporary file of a download: "<destination><thread id>.tmp"; of a
+// get-data request: "<temp folder>\rz<thread id>.tmp".
+std::wstring TemporaryFilePath(int requestType, const std::wstring& destination, const std::wstring& tempFolder,
+                               DWORD threadId);

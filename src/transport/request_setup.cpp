@@ -1,0 +1,405 @@
+#include "transport/request_engine.h"
+
+#include <atomic>
+#include <cwctype>
+
+#include "agent/agent_parameters.h"
+#include "agent/registry.h"
+#include "log/agent_log.h"
+#include "transport/engine_internal.h"
+#include "transport/http_errors.h"
+#include "util/registry_paths.h"
+#include "util/text.h"
+
+namespace {
+
+std::atomic<bool> g_noCredentials{false};
+std::atomic<bool> g_acceptMissingLength{false};
+
+// Certificate problems the server's answer may carry: untrusted issuer,
+// wrong usage, invalid common name, invalid date.
+const DWORD kIgnoreCertificateFlags = 0x3300;
+// TLS 1.0, 1.1 and 1.2.
+const DWORD kSecureProtocols = 2688;
+const int kMaxSendAttempts = 5;
+const DWORD kResendPauseMs = 5000;
+// WinHTTP results the send loop answers by re-opening or resending.
+const DWORD kLoginFailure = 12015;
+const DWORD kOperationCancelled = 12017;
+const DWORD kResendRequest = 12032;
+const DWORD kInvalidServerResponse = 12152;
+
+bool IsHttps(const RequestTarget& target) { return _stricmp(target.protocol.c_str(), "https") == 0; }
+
+std::string Narrow(const std::wstring& wide) { return ChangeWideToUtf8Str(wide); }
+
+void CALLBACK SecureFailureCallback(HINTERNET, DWORD_PTR, DWORD status, LPVOID info, DWORD infoLength) {
+  LogInfo("dwInternetStatus: %d \n", static_cast<int>(status));
+  if (status != WINHTTP_CALLBACK_STATUS_SECURE_FAILURE || !info || infoLength < sizeof(DWORD)) return;
+  const DWORD flags = *static_cast<const DWORD*>(info);
+  const int value = static_cast<int>(flags);
+  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_REV_FAILED) {
+    LogInfo("The revocation check failed to verify whether a certificate has been revoked. The server used to check "
+            "for revocation might be unreachable. %d\n",
+            value);
+  }
+  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CERT) LogInfo("SSL certificate is invalid. %d\n", value);
+  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_REVOKED) LogInfo("SSL certificate was revoked. %d\n", value);
+  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA) {
+    LogInfo("The function is unfamiliar with the Certificate Authority that generated the server's "
+            "certificate.(Invalid Certificate Authority) %d\n",
+            value);
+  }
+  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID) {
+    LogInfo("SSL certificate date that was received from the server is bad. The certificate is expired. %d\n", value);
+  }
+  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID) {
+    LogInfo("SSL certificate common name (host name field) is incorrect. %d\n", value);
+  }
+}
+
+// Logs a failed WinHTTP call with its own line and the error's text, and
+// returns the error (never 0).
+int WinHttpFailure(const char* line) {
+  DWORD error = GetLastError();
+  if (error == 0) error = ERROR_GEN_FAILURE;
+  LogError(line, static_cast<int>(error));
+  HttpGetLastError(error);
+  return static_cast<int>(error);
+}
+
+void AddHeader(HINTERNET request, const std::wstring& header) {
+  if (!WinHttpAddRequestHeaders(request, header.c_str(), static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD)) {
+    LogError("ExternalDownloadHandler::ConnectAndSetHeaders :  Error in WinHttpAddRequestHeaders --> %d \n",
+             static_cast<int>(GetLastError()));
+  }
+}
+
+// The agent's credentials for its own servers, as HTTP basic credentials
+// with the user name "1". The stored texts are the Base64 form of the
+// password (the agent's other programs store them so).
+void SetAgentCredentials(HINTERNET request, const RequestTarget& target) {
+  if (g_noCredentials.load()) {
+    LogInfo("ExternalDownloadEnabled so skipping Auth Token\n");
+    return;
+  }
+  std::string stored;
+  if (ReadRegSZ(HKEY_LOCAL_MACHINE, reg_path::kAgent, "Authtoken", &stored) != ERROR_SUCCESS || stored.empty()) {
+    stored.clear();
+    if (Narrow(target.urlPath).find("agentAuthPropsRequest") == std::string::npos) return;
+    if (ReadRegSZ(HKEY_LOCAL_MACHINE, reg_path::kAgent, "ProvKey", &stored) != ERROR_SUCCESS || stored.empty()) return;
+  }
+  const std::wstring password = ChangeUtf8ToWideStr(DecodeProxyPassword(stored).c_str());
+  if (!WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_SERVER, WINHTTP_AUTH_SCHEME_BASIC, L"1", password.c_str(),
+                             nullptr)) {
+    LogError("GetInternetRequestHandle :  Error in WinHttpSetCredentials --> %d \n", static_cast<int>(GetLastError()));
+  }
+}
+
+void SetSecureProtocols(HINTERNET session) {
+  // Windows 7 and 8 do not offer TLS 1.1 and 1.2 by default.
+  unsigned family = GetOsFamily();
+  if (family != 3u && family != 4u) return;
+  LogInfo("SetSecureProtocols : Configuring security protocols \n");
+  DWORD protocols = kSecureProtocols;
+  if (WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols))) {
+    LogInfo("SetSecureProtocols :  Security protocols configured successfully \n");
+  } else {
+    LogError("SetSecureProtocols :  Error in WinHttpSetOption for security protocols --> %d \n",
+             static_cast<int>(GetLastError()));
+  }
+}
+
+// The security flags of an https request: the certificate problems are
+// ignored unless the agent runs in strict certificate mode.
+void ApplySecurityFlags(HINTERNET request) {
+  const AgentParameters& params = AgentParams();
+  DWORD flags = 0;
+  DWORD size = sizeof(flags);
+  WinHttpQueryOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, &size);
+  LogInfo("Get request not to reporting server\n");
+  if (params.strictCertificateMode != 1) {
+    flags |= kIgnoreCertificateFlags;
+    LogInfo("GetSecFlags: Ignoring Certificate check flags added for communication \n");
+  } else {
+    LogInfo("GetSecFlags: Security certificate installed, so validating certificate AND Certificate flags are "
+            "ignored \n");
+  }
+  if (WinHttpSetOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags))) {
+    LogInfo("GetInternetRequestHandle :  The request is updated with the internet option security flags. \n");
+  }
+  if (params.ds.closedNetworkFlag == 1) {
+    // The client certificate is chosen by the agent's certificate store;
+    // none installed means the request goes on without one.
+    if (WinHttpSetOption(request, WINHTTP_OPTION_CLIENT_CERT_CONTEXT, WINHTTP_NO_CLIENT_CERT_CONTEXT, 0)) {
+      LogInfo("GetInternetRequestHandle: Client Certificate set successfullly \n");
+    } else {
+      LogError("GetInternetRequestHandle :  Error in WinHttpSetOption for client certificate --> %d \n",
+               static_cast<int>(GetLastError()));
+    }
+  }
+}
+
+std::wstring GzipRequestHeader(const HttpRequestOptions& options) {
+  if (options.m_enableGzipCompression == 2) {
+    LogInfo("WinHttpSendRequest with \"Cloud-Accept-Encoding: gzip\" Header\n");
+    return L"Cloud-Accept-Encoding: gzip";
+  }
+  if (options.m_enableGzipCompression == 1) return L"Accept-Encoding: gzip";
+  return std::wstring();
+}
+
+}  // namespace
+
+namespace engine {
+
+// Steps one to ten of the request setup: session, connection, request and
+// everything set on them before the request is sent. 0 or the error.
+int OpenRequest(const RequestTarget& target, const HttpRequestOptions& options, RequestHandles* handles) {
+  const std::wstring userAgent = options.userAgent.empty() ? AgentParams().userAgent : options.userAgent;
+  if (target.useProxy) {
+    LogInfo("GetInternetRequestHandle : Proxy Server Name : %S \n", target.proxyServer.c_str());
+    handles->session.reset(WinHttpOpen(userAgent.c_str(), WINHTTP_ACCESS_TYPE_NAMED_PROXY, target.proxyServer.c_str(),
+                                       target.proxyBypass.empty() ? WINHTTP_NO_PROXY_BYPASS : target.proxyBypass.c_str(),
+                                       0));
+  } else {
+    handles->session.reset(
+        WinHttpOpen(userAgent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  }
+  if (!handles->session) return WinHttpFailure("GetInternetRequestHandle :  Error in WinHttpOpen --> %d \n");
+  const bool https = IsHttps(target);
+  if (https) SetSecureProtocols(handles->session.get());
+
+  handles->connection.reset(
+      WinHttpConnect(handles->session.get(), target.server.c_str(), static_cast<INTERNET_PORT>(target.port), 0));
+  if (!handles->connection) return WinHttpFailure("GetInternetRequestHandle :  Error in WinHttpConnect --> %d \n");
+  const wchar_t* verb = L"GET";
+  if (handles->kind == 2) {
+    verb = L"HEAD";
+    LogInfo("GetInternetRequestHandle :  HEAD Request \n");
+  } else {
+    LogInfo("GetInternetRequestHandle :  GET Request \n");
+  }
+  const wchar_t* acceptTypes[] = {L"*/*", nullptr};
+  handles->request.reset(WinHttpOpenRequest(handles->connection.get(), verb, target.urlPath.c_str(), nullptr,
+                                            WINHTTP_NO_REFERER, acceptTypes, https ? WINHTTP_FLAG_SECURE : 0));
+  if (!handles->request) return WinHttpFailure("GetInternetRequestHandle :  Error in WinHttpOpenRequest --> %d \n");
+  HINTERNET request = handles->request.get();
+  WinHttpSetStatusCallback(request, SecureFailureCallback, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
+  // A 301/302 comes back to the caller, which reads its Content-Location.
+  DWORD disable = WINHTTP_DISABLE_REDIRECTS;
+  WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &disable, sizeof(disable));
+
+  AddHeader(request, target.keepAlive ? L"Connection: Keep-Alive" : L"Connection: close");
+  SetAgentCredentials(request, target);
+
+  if (handles->kind == 1) {
+    if (!handles->extraHeader.empty()) AddHeader(request, handles->extraHeader);
+  } else if (options.ifModifiedSinceEnabled) {
+    if (target.requestType == kRequestDownloadFile &&
+        GetFileAttributesW(target.destination.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      LogInfo("GetInternetRequestHandle: destination file is not present, hence if-modified-since header is not "
+              "applied\n");
+    } else if (!options.lastModified.empty()) {
+      AddHeader(request, L"If-Modified-Since: " + options.lastModified);
+    }
+  }
+  for (const auto& header : options.extraHeaders) {
+    AddHeader(request, ChangeUtf8ToWideStr((header.first + ": " + header.second).c_str()));
+  }
+
+  if (target.requestType == kRequestGetData) {
+    const AgentParameters& params = AgentParams();
+    WinHttpSetTimeouts(request, 30000, static_cast<int>(params.HTTPConnectionTimeout), 30000,
+                       static_cast<int>(params.HTTPRequestTimeout));
+  } else {
+    WinHttpSetTimeouts(request, 30000, 60000, 30000, 30000);
+  }
+  if (https) ApplySecurityFlags(request);
+  if (target.useProxy) {
+    WinHttpSetOption(request, WINHTTP_OPTION_PROXY_USERNAME, const_cast<wchar_t*>(target.proxyUser.c_str()),
+                     static_cast<DWORD>(target.proxyUser.size()));
+    if (target.proxyPassword.size() > 1) {
+      WinHttpSetOption(request, WINHTTP_OPTION_PROXY_PASSWORD, const_cast<wchar_t*>(target.proxyPassword.c_str()),
+                       static_cast<DWORD>(target.proxyPassword.size()));
+    }
+  }
+  return 0;
+}
+
+std::wstring QueryHeaderText(HINTERNET request, DWORD query) {
+  DWORD size = 0;
+  WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, nullptr, &size, WINHTTP_NO_HEADER_INDEX);
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return std::wstring();
+  std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+  if (!WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, &text[0], &size, WINHTTP_NO_HEADER_INDEX)) {
+    return std::wstring();
+  }
+  text.resize(size / sizeof(wchar_t));
+  return text;
+}
+
+// A custom response header by name; empty when absent.
+std::wstring QueryNamedHeader(HINTERNET request, const wchar_t* name) {
+  DWORD size = 0;
+  WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name, nullptr, &size, WINHTTP_NO_HEADER_INDEX);
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return std::wstring();
+  std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name, &text[0], &size, WINHTTP_NO_HEADER_INDEX)) {
+    return std::wstring();
+  }
+  text.resize(size / sizeof(wchar_t));
+  return text;
+}
+
+// The announced length: the numeric query first; a length that does not fit
+// (534, or the 2^31-1 some WinHTTP versions cap at) is read from the headers
+// as text. False when the answer has none.
+bool QueryContentLength(HINTERNET request, const char* op, unsigned long long* length) {
+  DWORD value = 0;
+  DWORD size = sizeof(value);
+  if (WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                          WINHTTP_HEADER_NAME_BY_INDEX, &value, &size, WINHTTP_NO_HEADER_INDEX) &&
+      value < 0x7FFFFFFFu) {
+    LogInfo("%s : Content Length of the request file: %lu Bytes\n", op, static_cast<unsigned long>(value));
+    *length = value;
+    return true;
+  }
+  DWORD error = GetLastError();
+  if (value < 0x7FFFFFFFu && error != ERROR_ARITHMETIC_OVERFLOW) return false;
+  if (!ContentLengthFromRawHeaders(QueryHeaderText(request, WINHTTP_QUERY_RAW_HEADERS_CRLF), length)) return false;
+  LogInfo("%s : Content Length retrieved from header %llu \n", op, *length);
+  return true;
+}
+
+// Sends the request and receives its answer, re-opening the request once
+// when the connection was dropped, and waits out a resend request. Bounded
+// by kMaxSendAttempts. 0 or the error; the handles are kept on success.
+int SendWithAttempts(const RequestTarget& target, const HttpRequestOptions& options, RequestHandles* handles) {
+  bool reopened = false;
+  const std::wstring gzipHeader = GzipRequestHeader(options);
+  for (int attempt = 1; attempt <= kMaxSendAttempts; ++attempt) {
+    if (!WinHttpSendRequest(handles->request.get(), gzipHeader.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : gzipHeader.c_str(),
+                            gzipHeader.empty() ? 0 : static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+      DWORD error = GetLastError();
+      if ((error == kLoginFailure || error == kOperationCancelled) && !reopened) {
+        LogInfo("GetInternetRequestHandle : Going to close the request handle and going to resending the data to the "
+                "server %S \n",
+                target.server.c_str());
+        reopened = true;
+        handles->Close();
+        int rc = OpenRequest(target, options, handles);
+        if (rc != 0) return rc;
+        continue;
+      }
+      LogError("GetInternetRequestHandle :  Error in WinHttpSendRequest -> %d \n", static_cast<int>(error));
+      HttpGetLastError(error);
+      return static_cast<int>(error ? error : ERROR_GEN_FAILURE);
+    }
+    if (WinHttpReceiveResponse(handles->request.get(), nullptr)) return 0;
+    DWORD error = GetLastError();
+    if (error == kLoginFailure || error == kInvalidServerResponse) {
+      LogInfo("GetInternetRequestHandle : Going to close the request handle and going to resending the data to the "
+              "server %S,as the error code received is %d \n",
+              target.server.c_str(), static_cast<int>(error));
+      if (!reopened) {
+        reopened = true;
+        handles->Close();
+        int rc = OpenRequest(target, options, handles);
+        if (rc != 0) return rc;
+      }
+      continue;
+    }
+    if (error == kResendRequest) {
+      LogInfo("GetInternetRequestHandle : Resending the data to the server %S \n", target.server.c_str());
+      Sleep(kResendPauseMs);
+      continue;
+    }
+    LogError("GetInternetRequestHandle :  Error - WinHttpReceiveResponse --> %d \n", static_cast<int>(error));
+    HttpGetLastError(error);
+    return static_cast<int>(error ? error : ERROR_GEN_FAILURE);
+  }
+  // The attempts are used up: the headers are read as they stand.
+  return 0;
+}
+
+}  // namespace engine
+
+using namespace engine;
+
+void SetExternalDownloadMarkers(bool noCredentials, bool acceptMissingLength) {
+  g_noCredentials.store(noCredentials);
+  g_acceptMissingLength.store(acceptMissingLength);
+}
+bool ExternalDownloadEnabled() { return g_noCredentials.load(); }
+bool ExternalLengthAccepted() { return g_acceptMissingLength.load(); }
+
+void RequestHandles::Close() {
+  if (request && !WinHttpCloseHandle(request.release())) {
+    LogError("Error in WinHttpCloseHandle hRequest --> %d \n", static_cast<int>(GetLastError()));
+  }
+  if (connection && !WinHttpCloseHandle(connection.release())) {
+    LogError("Error in WinHttpCloseHandle hConnect --> %d \n", static_cast<int>(GetLastError()));
+  }
+  if (session && !WinHttpCloseHandle(session.release())) {
+    LogError("Error in WinHttpCloseHandle hSession --> %d \n", static_cast<int>(GetLastError()));
+  }
+}
+
+bool ContentLengthFromRawHeaders(const std::wstring& rawHeaders, unsigned long long* length) {
+  std::wstring lower = rawHeaders;
+  for (wchar_t& c : lower) c = static_cast<wchar_t>(towlower(c));
+  size_t at = lower.find(L"content-length:");
+  if (at == std::wstring::npos) return false;
+  at += 15;
+  while (at < lower.size() && (lower[at] == L' ' || lower[at] == L'\t')) ++at;
+  unsigned long long value = 0;
+  size_t digits = 0;
+  for (; at < lower.size() && lower[at] >= L'0' && lower[at] <= L'9'; ++at, ++digits) {
+    if (value > (~0ULL - 9) / 10) return false;  // does not fit 64 bits
+    value = value * 10 + static_cast<unsigned long long>(lower[at] - L'0');
+  }
+  if (digits == 0) return false;
+  *length = value;
+  return true;
+}
+
+bool HeaderNamesGzip(const std::wstring& value) {
+  std::wstring lower = value;
+  for (wchar_t& c : lower) c = static_cast<wchar_t>(towlower(c));
+  return lower.find(L"gzip") != std::wstring::npos;
+}
+
+int GetInternetRequestHandle(const RequestTarget& target, HttpRequestOptions* options, RequestHandles* handles) {
+  LogDebug("@@@@@@@@ Inside GetInternetRequestHandle Method @@@@@@@@ \n");
+  int result = OpenRequest(target, *options, handles);
+  if (result == 0) result = SendWithAttempts(target, *options, handles);
+  if (result != 0) {
+    handles->Close();
+    return result;
+  }
+  HINTERNET request = handles->request.get();
+  LogDebug("GetInternetRequestHandle : response Header Informations : \n %S \n",
+           QueryHeaderText(request, WINHTTP_QUERY_RAW_HEADERS_CRLF).c_str());
+  DWORD status = 0;
+  DWORD size = sizeof(status);
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                           &status, &size, WINHTTP_NO_HEADER_INDEX)) {
+    DWORD error = GetLastError();
+    LogError("GetInternetRequestHandle : WinHttpQueryHeaders failed with the error code while getting http status "
+             "code %d \n",
+             static_cast<int>(error));
+    handles->Close();
+    return static_cast<int>(error ? error : ERROR_GEN_FAILURE);
+  }
+  LogInfo("GetInternetRequestHandle : WinHttpQueryHeaders http status code %d \n", static_cast<int>(status));
+  handles->status = status;
+  if (status == HTTP_STATUS_PROXY_AUTH_REQ) {
+    LogError("GetInternetRequestHandle : Proxy Credentials are failed to authenticate %d \n", static_cast<int>(status));
+    handles->Close();
+    return HTTP_STATUS_PROXY_AUTH_REQ;
+  }
+  LogDebug("@@@@@@@@ End of GetInternetRequestHandle Method @@@@@@@@ \n");
+  return 0;
+}
+

@@ -1,0 +1,88 @@
+// Resumable downloads: the body goes to a per-file temporary file in the
+// agent's download repository, and after every flush the registry records
+// how far it got, so a later run asks the server only for the missing bytes.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "transport/request_engine.h"
+#include "transport/transfer_logs.h"
+#include "util/handles.h"
+
+// One resumable download: its temporary file and its registry record under
+// FileMetaData\<unique id>.
+class DownloadResumeHandler {
+ public:
+  DownloadResumeHandler();
+  ~DownloadResumeHandler();
+  DownloadResumeHandler(const DownloadResumeHandler&) = delete;
+  DownloadResumeHandler& operator=(const DownloadResumeHandler&) = delete;
+
+  // Finds or forms the download's unique id and repository, and decides
+  // where the body starts (GetFileDataFromRegistry). 0 or 13.
+  int Initialize(const std::wstring& destination, const std::string& serverLastModified, const std::wstring& url,
+                 bool lengthKnown, unsigned long long contentLength);
+  // Reads the record and measures the temporary file; sets the start offset
+  // (0 for a fresh start, which deletes the file). 0 or 13.
+  int GetFileDataFromRegistry(bool lengthKnown, unsigned long long contentLength);
+  // Opens the temporary file for appending. 0 or the system error.
+  int OpenTemporaryFile();
+  // Buffers `count` bytes, flushing to the file and the record when the
+  // buffer is full; with `periodic` clear everything buffered is flushed and
+  // the run is recorded as ended. 0 or the failure.
+  int ProcessDownloadedBuffer(const char* data, size_t count, bool periodic);
+  // Deletes the temporary file (once more after 5 s when that fails) and the
+  // download's record. 0 or 13.
+  int CleanFileAndRegistry();
+  // Moves the temporary file onto the destination. 0 or the system error.
+  int SaveToDestFile();
+
+  unsigned long long startOffset() const { return startOffset_; }
+  unsigned long long writtenThisRun() const { return writtenThisRun_; }
+  const std::wstring& temporaryPath() const { return tempPath_; }
+  const std::string& uniqueId() const { return uniqueId_; }
+  AccessLogEntry& access() { return access_; }
+
+ private:
+  int FormUniqueFileName();
+  int FlushBuffer(bool final);
+
+  std::wstring destination_;
+  std::wstring tempPath_;
+  std::string repository_;
+  std::wstring url_;
+  std::string fileKey_;
+  std::string uniqueId_;
+  DWORD periodicLimit_ = 1048576;
+  unsigned long long startOffset_ = 0;
+  unsigned long long writtenThisRun_ = 0;
+  std::string serverLastModified_;
+  UniqueFile file_;
+  std::string buffer_;
+  AccessLogEntry access_;
+};
+
+// The resumable download of the URL (11003, or 11001 into memory). Results
+// as InternetGetRequest; 416 when an outside server does not take ranges
+// (the caller then downloads without resume). `bandwidth` paces by windows.
+int ResumeGetRequestEx(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
+                       bool bandwidth);
+
+// The expected sizes of this process's downloads, by URL.
+void InsertResumeDownloadFileSizeParams(const std::string& url, long long size);
+// 0, or 12030 when the expected size of a matching URL is known, non-zero
+// and differs from the bytes read.
+int isFileDownloadCompleted(const std::string& downloadUrl, const std::string& localPath, long long bytesRead);
+
+// --- pure pieces, exposed for tests ---
+struct ResumeDecision {
+  bool resume = false;
+  unsigned long long offset = 0;
+};
+// Where a download starts, from what the record and the temporary file say:
+// the recorded size when the file matches it, the file's size when the file
+// holds more (but no more than the body), else a fresh start.
+ResumeDecision DecideResumeStart(bool recordUsable, unsigned long long recordedSize, unsigned long long fileSize,
+                                 bool lengthKnown, unsigned long long contentLength);

@@ -1,0 +1,83 @@
+// Pure pieces of the transport: pacing, the wall-clock difference, the
+// Content-Length fallback, temporary names and gzip inflation.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <string>
+
+#include "transport/gzip_file.h"
+#include "transport/pacing.h"
+#include "transport/request_engine.h"
+
+namespace {
+
+SYSTEMTIME At(int hour, int minute, int second, int ms) {
+  SYSTEMTIME t = {};
+  t.wHour = static_cast<WORD>(hour);
+  t.wMinute = static_cast<WORD>(minute);
+  t.wSecond = static_cast<WORD>(second);
+  t.wMilliseconds = static_cast<WORD>(ms);
+  return t;
+}
+
+std::string Gzip(const std::string& text) {
+  z_stream stream = {};
+  deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&stream, static_cast<uLong>(text.size())) + 32, '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  stream.avail_in = static_cast<uInt>(text.size());
+  stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  stream.avail_out = static_cast<uInt>(out.size());
+  deflate(&stream, Z_FINISH);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
+}
+
+}  // namespace
+
+TEST(Pacing, SleepsByElapsedTime) {
+  const struct {
+    long long elapsed;
+    DWORD window;
+    DWORD block;
+  } cases[] = {
+      {0, 1000, 600}, {449, 551, 151}, {450, 550, 100}, {899, 101, 100}, {900, 100, 100}, {5000, 100, 100},
+      {-20, 1000, 600},  // a clock that went back counts as no time
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(WindowPacingSleepMs(c.elapsed), c.window) << c.elapsed;
+    EXPECT_EQ(BlockPacingSleepMs(c.elapsed), c.block) << c.elapsed;
+  }
+  EXPECT_EQ(WallClockElapsedMs(At(10, 0, 59, 900), At(10, 1, 0, 100)), 200);
+  // 18:12:15 is second 65535 of the day: the 16-bit difference still holds.
+  EXPECT_EQ(WallClockElapsedMs(At(18, 12, 14, 500), At(18, 12, 16, 0)), 1500);
+}
+
+TEST(ResponseRules, ContentLengthTextAndNames) {
+  unsigned long long length = 0;
+  EXPECT_TRUE(ContentLengthFromRawHeaders(L"HTTP/1.1 200 OK\r\ncontent-length:  5368709120\r\n\r\n", &length));
+  EXPECT_EQ(length, 5368709120ULL);
+  EXPECT_FALSE(ContentLengthFromRawHeaders(L"HTTP/1.1 200 OK\r\nContent-Type: x\r\n\r\n", &length));
+  EXPECT_FALSE(ContentLengthFromRawHeaders(L"Content-Length: x12\r\n", &length));
+  EXPECT_FALSE(ContentLengthFromRawHeaders(L"Content-Length: 99999999999999999999999\r\n", &length));
+  EXPECT_TRUE(HeaderNamesGzip(L"x-custom, GZip"));
+  EXPECT_FALSE(HeaderNamesGzip(L"deflate"));
+  EXPECT_EQ(TemporaryFilePath(kRequestDownloadFile, L"C:\\a\\file.bin", L"C:\\t", 42), L"C:\\a\\file.bin42.tmp");
+  EXPECT_EQ(TemporaryFilePath(kRequestGetData, L"", L"C:\\t", 42), L"C:\\t\\rz42.tmp");
+}
+
+TEST(GzipInflate, WholeStreamsOnly) {
+  std::string text(300000, 'a');
+  for (size_t i = 0; i < text.size(); i += 7) text[i] = static_cast<char>('a' + i % 26);
+  const std::string packed = Gzip(text);
+  std::string plain = "untouched";
+  ASSERT_TRUE(InflateGzip(packed, &plain));  // grows its buffer well past the input size
+  EXPECT_EQ(plain, text);
+
+  plain = "untouched";
+  EXPECT_FALSE(InflateGzip(packed.substr(0, packed.size() / 2), &plain));  // cut short
+  EXPECT_FALSE(InflateGzip("not gzip at all", &plain));
+  EXPECT_FALSE(InflateGzip("", &plain));
+  EXPECT_EQ(plain, "untouched");
+}
