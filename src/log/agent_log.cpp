@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
-#include <cwchar>
 #include <vector>
 
 #include "log/log_rotation.h"
@@ -13,6 +12,7 @@
 #include "util/message_text.h"
 #include "util/raw_registry.h"
 #include "util/registry_paths.h"
+#include "util/shared_append.h"
 #include "util/text.h"
 
 namespace {
@@ -66,49 +66,16 @@ std::string FormatMessageV(const char* format, va_list args) {
   return out;
 }
 
-// The log has always been a text-mode file: every line feed lands as CR LF.
-std::string ToTextMode(const std::string& text) {
-  std::string out;
-  out.reserve(text.size() + 16);
-  for (char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
-}
-
-// One line, head included, in one write: the system appends it whole.
-// A failed write is ignored, as the log has nowhere to report it.
-//
-// Windows appends a write on an append-only handle whole, but not every file
-// system does (Wine, some network redirectors emulate it with a seek to the
-// end), so the processes that share the log also take a mutex named after
-// it. The wait is bounded: a writer that died holding it leaves it
-// abandoned, which counts as taken, and a hung one costs a line its
-// protection, never the run.
+// One line, head included, in one write under the file's append mutex (see
+// util/shared_append.h for why): the system appends it whole. A failed write
+// is ignored, as the log has nowhere to report it. The log has always been a
+// text-mode file: callers turn every line feed into CR LF first.
 void AppendToLog(const std::string& line) {
   HANDLE file = g_log.file.load();
   if (!file || line.empty()) return;
-  HANDLE mutex = g_log.appendMutex.get();
-  DWORD wait = mutex ? WaitForSingleObject(mutex, 2000) : WAIT_FAILED;
+  AppendMutexHold hold(g_log.appendMutex.get());
   DWORD written = 0;
   WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-  if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) ReleaseMutex(mutex);
-}
-
-// A name for the cross-process append mutex: the same for every process
-// that opens the same file, whatever the letter case of its path.
-std::wstring AppendMutexName(const std::wstring& path) {
-  std::wstring lower = path;
-  if (!lower.empty()) CharLowerBuffW(&lower[0], static_cast<DWORD>(lower.size()));
-  unsigned long long hash = 14695981039346656037ULL;  // FNV-1a
-  for (wchar_t c : lower) {
-    hash ^= static_cast<unsigned long long>(c);
-    hash *= 1099511628211ULL;
-  }
-  wchar_t name[64];
-  swprintf(name, 64, L"rzprereqhandler_log_%016llx", hash);
-  return name;
 }
 
 void WriteLine(int threshold, const char* tag, const char* format, va_list args) {
@@ -120,7 +87,7 @@ void WriteLine(int threshold, const char* tag, const char* format, va_list args)
   // while the lock is held.
   SYSTEMTIME now;
   GetLocalTime(&now);
-  std::string line = ToTextMode(FormatLogHead(now, GetCurrentThreadId(), tag) + FormatMessageV(format, args));
+  std::string line = ToTextModeLineEnds(FormatLogHead(now, GetCurrentThreadId(), tag) + FormatMessageV(format, args));
   AcquireAddressLock(lockObject);
   AppendToLog(line);
   ReleaseAddressLock(lockObject);
@@ -340,8 +307,8 @@ void WriteErrorLog(const char* text) {
     SYSTEMTIME now;
     GetLocalTime(&now);
     std::string stamp = FormatErrorLogTime(now);
-    AppendErrorLogLine(widePath, ToTextMode(stamp + "\n"));
-    AppendErrorLogLine(widePath, ToTextMode(std::string(text ? text : "") + "\n"));
+    AppendErrorLogLine(widePath, ToTextModeLineEnds(stamp + "\n"));
+    AppendErrorLogLine(widePath, ToTextModeLineEnds(std::string(text ? text : "") + "\n"));
   } catch (...) {
     LogError("Exception occurred while Writing Error Log.");
   }
