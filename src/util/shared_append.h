@@ -1,6 +1,6 @@
 // Whole-line appends to text files that several processes share: the agent
-// log, the error log and the transfer logs are written by every process of
-// the agent at once.
+// log and the transfer logs are written by every process of the agent at
+// once.
 //
 // Windows appends a write on an append-only handle whole, but not every file
 // system does (Wine, some network redirectors emulate it with a seek to the
