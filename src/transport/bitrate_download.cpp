@@ -125,7 +125,7 @@ int DownloadFileMoreThan4GBbyBitrate(unsigned long long blockSize, HANDLE file, 
     const unsigned long long before = *received;
     DWORD status = 0;
     int result = DownloadBlock(target, options, file, range, 0, false, &buffer, received, &status);
-    if (status == HTTP_STATUS_RANGE_NOT_SATISFIABLE) {
+    if (status == kHttpRangeNotSatisfiable) {
       LogInfo("DownloadFileMoreThan4GBbyBitrate : File completely downloaded and requested for invalid byte range. "
               "TotalbytesReaded - %llu \n",
               *received);
@@ -195,7 +195,7 @@ int BlockRateDownload(const RequestTarget& target, std::string* memoryOut, HttpR
       LogError("InternetGetRequestByBitrate : External server doesnot support range request. Failed with the http "
                "status code, %d \n",
                static_cast<int>(status));
-      result = HTTP_STATUS_RANGE_NOT_SATISFIABLE;
+      result = kHttpRangeNotSatisfiable;
     } else if (status != expected) {
       LogError("InternetGetRequestByBitrate : Failed with the http status code: %d \n", static_cast<int>(status));
       result = static_cast<int>(status);
@@ -249,7 +249,7 @@ int BlockRateDownload(const RequestTarget& target, std::string* memoryOut, HttpR
     temp.CloseHandleOnly();
     if (result == 0) result = DeliverBody(target, &temp, memoryOut, options, false, gzipAnswer, kOp);
   }
-  if (result == HTTP_STATUS_RANGE_NOT_SATISFIABLE && external) {
+  if (result == kHttpRangeNotSatisfiable && external) {
     LogInfo("InternetGetRequestByBitrate: InternetGetRequestByBitrate : External server doesnot support range "
             "request. Downloading without bitrate enabled \n");
     result = InternetGetRequest(target, memoryOut, options, false);

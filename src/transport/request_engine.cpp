@@ -216,7 +216,7 @@ int ReceiveBody(const RequestTarget& target, std::string* memoryOut, HttpRequest
   bool lengthKnown = QueryContentLength(request, "InternetGetRequestEx", &length);
   // Without the length marker a missing length counts as 0, so a body that
   // arrives is longer than announced.
-  if ((!lengthKnown || length == 0) && !g_acceptMissingLength.load()) {
+  if ((!lengthKnown || length == 0) && !ExternalLengthAccepted()) {
     lengthKnown = true;
     length = 0;
   } else if (length == 0) {
@@ -432,7 +432,7 @@ int InternetGetRequestEx(int useProxy, const char* protocol, const wchar_t* serv
       options->m_enableGzipCompression = 0;
       int result = ResumeGetRequestEx(target, memoryOut, options, bandwidth != 0);
       LogInfo("InternetGetDownloader : ResumeGetRequestEx errorCode = %d \n", result);
-      if (!(result == HTTP_STATUS_RANGE_NOT_SATISFIABLE && options->m_externalVendorServer == 1)) return result;
+      if (!(result == kHttpRangeNotSatisfiable && options->m_externalVendorServer == 1)) return result;
       LogInfo("InternetGetDownloader : ResumeGetRequestEx() failed due to errorCode = %d, trying to download using "
               "InternetGetRequestEx() \n",
               result);

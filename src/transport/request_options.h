@@ -15,6 +15,9 @@ const int kResultDataNotLoaded = 6;        // get data: the body could not be re
 const int kResultLongerThanAnnounced = 13;  // more bytes than the Content-Length
 const int kResultPartialFile = 707;         // fewer bytes on disk than announced
 const int kResultNotModified = 90001;       // 304
+// The range a request asked for lies beyond the body (or ranges are not
+// served the way asked).
+const int kHttpRangeNotSatisfiable = 416;
 
 struct HttpRequestOptions {
   // Sent as "name: value", in name order.

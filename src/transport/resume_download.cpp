@@ -123,7 +123,7 @@ PreDownload PreDownloadHandling(const RequestTarget& target, HttpRequestOptions*
     LogError("PreDownloadHandling : External server doesnot support range request. Failed with the http status code, "
              "%d \n",
              static_cast<int>(status));
-    pre.result = status == HTTP_STATUS_NOT_FOUND ? HTTP_STATUS_NOT_FOUND : HTTP_STATUS_RANGE_NOT_SATISFIABLE;
+    pre.result = status == HTTP_STATUS_NOT_FOUND ? HTTP_STATUS_NOT_FOUND : kHttpRangeNotSatisfiable;
   } else if (external || status == HTTP_STATUS_OK) {
     pre.lastModified = ChangeWideToUtf8Str(QueryHeaderText(handles.request.get(), WINHTTP_QUERY_LAST_MODIFIED));
     pre.lengthKnown = QueryContentLength(handles.request.get(), "PreDownloadHandling", &pre.length);
@@ -473,7 +473,7 @@ int ResumeGetRequestEx(const RequestTarget& target, std::string* memoryOut, Http
     swprintf(range, 96, L"Range: bytes=%llu-", start);
   }
   handles.extraHeader = range;
-  LogInfo("Header message: %ws \n", range);
+  LogInfo("Header message: %S \n", range);
   HttpRequestOptions rangeOptions = *options;
   rangeOptions.m_enableGzipCompression = 0;
   int result = GetInternetRequestHandle(target, &rangeOptions, &handles);
