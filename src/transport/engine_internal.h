@@ -27,6 +27,17 @@ bool QueryContentLength(HINTERNET request, const char* op, unsigned long long* l
 // Whether WinHTTP (or the socket below it, under some emulations) gave up
 // waiting for data.
 bool IsTimeout(DWORD error);
+// What the certificate recovery needs of a request: its handle and the
+// extra headers it is sent with.
+struct RequestHandlesView {
+  HINTERNET request = nullptr;
+  std::wstring headers;
+};
+// Validates or fetches the root certificates after a failed certificate
+// check and receives the answer once more; without strict mode the problems
+// are finally ignored. 0 when the answer arrived, else the failure.
+int CertRecoveryMechanismForReceive(const RequestHandlesView& view);
+
 // Appends the download's line to the transfer log.
 void RecordDownload(const RequestTarget& target, unsigned long long length, int result);
 // The temporary file of this request's body.

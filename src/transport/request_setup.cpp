@@ -316,6 +316,13 @@ int SendWithAttempts(const RequestTarget& target, const HttpRequestOptions& opti
       continue;
     }
     LogError("GetInternetRequestHandle :  Error - WinHttpReceiveResponse --> %d \n", static_cast<int>(error));
+    // Windows reports a failed certificate check as 12175; some WinHTTP
+    // implementations report it as a secure channel error (12157).
+    const bool certificateFailure = error == ERROR_WINHTTP_SECURE_FAILURE || error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR;
+    if (certificateFailure && AgentParams().ServerRootCertificateInstalled == 1 &&
+        CertRecoveryMechanismForReceive(RequestHandlesView{handles->request.get(), gzipHeader}) == 0) {
+      return 0;
+    }
     HttpGetLastError(error);
     return static_cast<int>(error ? error : ERROR_GEN_FAILURE);
   }

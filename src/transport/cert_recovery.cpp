@@ -1,0 +1,149 @@
+// Recovery of a secure connection whose certificate check failed: the root
+// certificates are validated (or, for the distribution server, fetched again)
+// and the answer is received once more; without strict certificate mode the
+// certificate problems are finally ignored and the failure is recorded.
+#include <atomic>
+#include <string>
+
+#include "agent/agent_parameters.h"
+#include "agent/registry.h"
+#include "cert/root_certificates.h"
+#include "log/agent_log.h"
+#include "log/seconds_clock.h"
+#include "transport/agent_requests.h"
+#include "transport/engine_internal.h"
+#include "util/registry_paths.h"
+#include "util/text.h"
+
+namespace {
+
+const DWORD kIgnoreCertificateFlags = 0x3300;
+const int kDsCertificateRetryLimitSeconds = 86400;
+
+std::atomic<bool> g_secureCommFailure{false};
+
+int DownloadForCertificates(const char* urlPath, const char* localPath, const char* ifModifiedValueName, int strict) {
+  return InternetDownloadFileIfmodifiedSince(urlPath ? urlPath : "", localPath ? localPath : "",
+                                             ifModifiedValueName ? ifModifiedValueName : "", strict);
+}
+
+void MarkSecureCommFailure(bool failed) {
+  g_secureCommFailure.store(failed);
+  writeValue(HKEY_LOCAL_MACHINE, reg_path::kCertificates, "SecureCommFailure", failed ? "1" : "0", REG_DWORD);
+}
+
+// Sets the flags on the request and asks for the answer once more. 0 or the
+// error, logged.
+int ReceiveAgain(const engine::RequestHandlesView& view, DWORD flags) {
+  if (!WinHttpSetOption(view.request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags))) {
+    DWORD error = GetLastError();
+    LogError("CertRecoveryMechanismForReceive :  Error in WinHttpSetOption --> %d \n", static_cast<int>(error));
+    return static_cast<int>(error ? error : ERROR_GEN_FAILURE);
+  }
+  // The failed exchange is repeated whole: WinHTTP takes new security flags
+  // only for a request that is sent again.
+  if (!WinHttpSendRequest(view.request, view.headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : view.headers.c_str(),
+                          view.headers.empty() ? 0 : static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+      !WinHttpReceiveResponse(view.request, nullptr)) {
+    DWORD error = GetLastError();
+    LogError("CertRecoveryMechanismForReceive :  Error in WinHttpReceiveResponse --> %d \n", static_cast<int>(error));
+    return static_cast<int>(error ? error : ERROR_GEN_FAILURE);
+  }
+  return 0;
+}
+
+// Fetches the distribution server's root certificate again, at most once a
+// day. 0, or 13 inside the limit or after a failed installation.
+int RetriveDSCertFromServer() {
+  AgentParameters& params = AgentParams();
+  DWORD last = 0;
+  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kMetadataVersions, "DSCertLastRetriveTime", &last) !=
+      ERROR_SUCCESS) {
+    last = 0;
+  }
+  const int now = GetTimeInSeconds();
+  if (last != 0 && now - static_cast<int>(last) < kDsCertificateRetryLimitSeconds) {
+    LogInfo("RetriveDSCertFromServer: Skip download from Server as time limit not yet reached!\n");
+    return 13;
+  }
+  writeValue(HKEY_LOCAL_MACHINE, reg_path::kMetadataVersions, "DSCertLastRetriveTime", std::to_string(now).c_str(),
+             REG_DWORD);
+  RemoveCertificate("KestrixCA-DS-CA", "DSRootCertificateInstalled");
+  params.DSRootCertificateInstalled = 0;
+  if (InstallRootCertificate(kDsRootCertificate, 1) != 0) return 13;
+  LogInfo("RetriveDSCertFromServer: DS Root Certificate Successfully installed.\n");
+  return 0;
+}
+
+// Records, once, that the agent talks to its server with the certificate
+// problems ignored.
+void UpdateCertFailedKQTracking() {
+  DWORD added = 0;
+  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kAgent, "CertKQTrackingAdded", &added) == ERROR_SUCCESS &&
+      added == 1) {
+    return;
+  }
+  LONG rc = writeValue(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "SecureCommFailCount", "1", REG_DWORD);
+  if (rc != ERROR_SUCCESS) {
+    LogError("UpdateCertFailedKQTracking: SECURE_COMM_FAILURE_COUNT registry value cannot be created with error %d\n",
+             static_cast<int>(rc));
+  }
+  writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "CertKQTrackingAdded", "1", REG_DWORD);
+  const std::string now = std::to_string(GetTimeInSeconds());
+  writeValue(HKEY_LOCAL_MACHINE, reg_path::kTracking, "LastKQDataModifiedTime", now.c_str(), REG_DWORD);
+  LogInfo("KQData modified time Updated value is %s \n", now.c_str());
+}
+
+int Recover(const engine::RequestHandlesView& view, DWORD flags, bool ignore, int depth) {
+  const AgentParameters& params = AgentParams();
+  int result = 0;
+  bool validated = true;
+  if (ignore) {
+    MarkSecureCommFailure(true);
+    flags |= kIgnoreCertificateFlags;
+    LogInfo("CertRecoveryMechanismForReceive: Ignoring Certificate check flags added for communication \n");
+  } else if (CertificateValidation(0) != 0) {
+    result = 13;
+    validated = false;
+  }
+  if (validated) {
+    result = ReceiveAgain(view, flags);
+    if (result == 0) {
+      if (!ignore) {
+        MarkSecureCommFailure(false);
+      } else {
+        LogInfo("CertRecoveryMechanismForReceive: Communication enabled with ignoring security flags \n");
+        UpdateCertFailedKQTracking();
+      }
+      return 0;
+    }
+    if (ignore) return result;
+  }
+  if (params.strictCertificateMode == 1) {
+    if (EqualsNoCase(params.EnableDistributionServer, "yes") && RetriveDSCertFromServer() == 0) {
+      result = ReceiveAgain(view, flags);
+    }
+    MarkSecureCommFailure(result != 0);
+    LogInfo("CertRecoveryMechanismForReceive: strict mode is enabled.. skipping the validation with certificate flag "
+            "enabled \n");
+    return result;
+  }
+  if (depth > 0) return result;
+  LogInfo("CertRecoveryMechanismForReceive: Invoking CertRecoveryMechanism with need to enable flag true");
+  return Recover(view, flags, true, depth + 1);
+}
+
+}  // namespace
+
+namespace engine {
+
+int CertRecoveryMechanismForReceive(const RequestHandlesView& view) {
+  // The certificate functions download through this engine.
+  SetRootCertificateDownloader(DownloadForCertificates);
+  DWORD flags = 0;
+  DWORD size = sizeof(flags);
+  WinHttpQueryOption(view.request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, &size);
+  return Recover(view, flags, false, 0);
+}
+
+}  // namespace engine
