@@ -56,6 +56,17 @@ int OpenLocalMachineRoot(UniqueCertStore* store) {
   return *store ? 0 : LastErrorOr13();
 }
 
+// Writes the store's changes through. Windows writes a system store's changes
+// at once; Wine keeps them until the last reference to the store goes, which
+// after a deletion may be never, so they are committed explicitly. A store
+// that has nothing to commit says so, which is no failure.
+int CommitStore(HCERTSTORE store) {
+  if (CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr)) return 0;
+  DWORD error = GetLastError();
+  if (error == ERROR_CALL_NOT_IMPLEMENTED || error == ERROR_NOT_SUPPORTED) return 0;
+  return error != 0 ? static_cast<int>(error) : 13;
+}
+
 std::wstring CommonName(PCCERT_CONTEXT certificate) {
   wchar_t name[256] = {};
   CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), name, 256);
@@ -101,7 +112,7 @@ int AddCertificateFileToRootStore(const char* path) {
                                         CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {
     return LastErrorOr13();
   }
-  return 0;
+  return CommitStore(store.get());
 }
 
 int DeleteCertificateFromRootStore(const char* name) {
@@ -123,5 +134,6 @@ int DeleteCertificateFromRootStore(const char* name) {
     // The delete frees the context it is given, whatever it returns.
     if (!CertDeleteCertificateFromStore(match.release()) && rc == 0) rc = LastErrorOr13();
   }
-  return rc;
+  int committed = CommitStore(store.get());
+  return rc != 0 ? rc : committed;
 }
