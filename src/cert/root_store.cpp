@@ -3,6 +3,9 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <string>
+#include <vector>
+
 #include "util/handles.h"
 #include "util/text.h"
 
@@ -43,6 +46,30 @@ int ReadCertificateFileBytes(const char* path, std::string* content) {
   return 0;
 }
 
+// The DER bytes of the certificate in a file's content: the content itself
+// when it is a DER certificate, else the first Base64 block (with or without
+// PEM header). Empty when neither decodes to a certificate.
+std::vector<unsigned char> CertificateDerFromFileBytes(const std::string& content) {
+  const BYTE* bytes = reinterpret_cast<const BYTE*>(content.data());
+  UniqueCertContext certificate = ParseDer(bytes, content.size());
+  if (!certificate && !content.empty() && content.size() <= static_cast<size_t>(kMaxCertificateFileBytes)) {
+    DWORD size = 0;
+    const DWORD length = static_cast<DWORD>(content.size());
+    if (CryptStringToBinaryA(content.data(), length, CRYPT_STRING_BASE64_ANY, nullptr, &size, nullptr, nullptr) &&
+        size > 0) {
+      std::vector<BYTE> decoded(size);
+      if (CryptStringToBinaryA(content.data(), length, CRYPT_STRING_BASE64_ANY, decoded.data(), &size, nullptr,
+                               nullptr)) {
+        certificate = ParseDer(decoded.data(), size);
+      }
+    }
+  }
+  if (!certificate) return {};
+  // The parsed certificate's own encoding: bytes after it in the file are dropped.
+  const BYTE* der = certificate.get()->pbCertEncoded;
+  return std::vector<unsigned char>(der, der + certificate.get()->cbCertEncoded);
+}
+
 int LoadCertificateFile(const char* path, std::vector<unsigned char>* der) {
   std::string content;
   int rc = ReadCertificateFileBytes(path, &content);
@@ -74,27 +101,6 @@ std::wstring CommonName(PCCERT_CONTEXT certificate) {
 }
 
 }  // namespace
-
-std::vector<unsigned char> CertificateDerFromFileBytes(const std::string& content) {
-  const BYTE* bytes = reinterpret_cast<const BYTE*>(content.data());
-  UniqueCertContext certificate = ParseDer(bytes, content.size());
-  if (!certificate && !content.empty() && content.size() <= static_cast<size_t>(kMaxCertificateFileBytes)) {
-    DWORD size = 0;
-    const DWORD length = static_cast<DWORD>(content.size());
-    if (CryptStringToBinaryA(content.data(), length, CRYPT_STRING_BASE64_ANY, nullptr, &size, nullptr, nullptr) &&
-        size > 0) {
-      std::vector<BYTE> decoded(size);
-      if (CryptStringToBinaryA(content.data(), length, CRYPT_STRING_BASE64_ANY, decoded.data(), &size, nullptr,
-                               nullptr)) {
-        certificate = ParseDer(decoded.data(), size);
-      }
-    }
-  }
-  if (!certificate) return {};
-  // The parsed certificate's own encoding: bytes after it in the file are dropped.
-  const BYTE* der = certificate.get()->pbCertEncoded;
-  return std::vector<unsigned char>(der, der + certificate.get()->cbCertEncoded);
-}
 
 int CheckCertificateFile(const char* path) {
   std::vector<unsigned char> der;

@@ -2,9 +2,6 @@
 // agent's root certificates need it: add one from a file, delete one by name.
 #pragma once
 
-#include <string>
-#include <vector>
-
 // A certificate file that is empty, too large or holds no certificate.
 const int kCertificateFileUnreadable = 13;
 
@@ -26,8 +23,3 @@ int CheckCertificateFile(const char* path);
 // error.
 int DeleteCertificateFromRootStore(const char* name);
 
-// --- pure, exposed for tests ---
-// The DER bytes of the certificate in a file's content: the content itself
-// when it is a DER certificate, else the first Base64 block (with or without
-// PEM header). Empty when neither decodes to a certificate.
-std::vector<unsigned char> CertificateDerFromFileBytes(const std::string& content);
