@@ -1,0 +1,121 @@
+// The transport benchmark's program: one download per run, by a raw
+// WinHTTP loop or by the engine, printing what bench/transport.sh needs.
+// Not part of the product.
+//
+//   transport_bench raw    <port> <url> <destination>
+//   transport_bench engine <port> <url> <destination>
+//   transport_bench window <port> <url> <destination> <rate KBps>
+//   transport_bench block  <port> <url> <destination> <rate KBps>
+//   transport_bench resume <port> <url> <destination> <agent folder>
+//
+// Prints "bytes=N ms=N peak_bytes=N result=N" on one line.
+#include <windows.h>
+#include <psapi.h>
+#include <winhttp.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "agent/agent_parameters.h"
+#include "agent/registry.h"
+#include "transport/request_engine.h"
+#include "transport/resume_download.h"
+#include "util/handles.h"
+#include "util/registry_paths.h"
+#include "util/text.h"
+
+namespace {
+
+double NowMs() {
+  LARGE_INTEGER frequency;
+  LARGE_INTEGER counter;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&counter);
+  return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// The reference: the plainest loop WinHTTP allows, into a file.
+int RawDownload(int port, const std::wstring& url, const std::wstring& destination, unsigned long long* bytes) {
+  UniqueInternet session(WinHttpOpen(L"raw", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                     WINHTTP_NO_PROXY_BYPASS, 0));
+  UniqueInternet connection(WinHttpConnect(session.get(), L"127.0.0.1", static_cast<INTERNET_PORT>(port), 0));
+  UniqueInternet request(WinHttpOpenRequest(connection.get(), L"GET", url.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                            WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
+  DWORD flags = 0x3300;
+  WinHttpSetOption(request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags));
+  if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+      !WinHttpReceiveResponse(request.get(), nullptr)) {
+    return static_cast<int>(GetLastError());
+  }
+  UniqueFile file(CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr));
+  std::vector<char> buffer;
+  for (;;) {
+    DWORD available = 0;
+    if (!WinHttpQueryDataAvailable(request.get(), &available)) return static_cast<int>(GetLastError());
+    if (available == 0) return 0;
+    if (buffer.size() < available) buffer.resize(available);
+    DWORD read = 0;
+    if (!WinHttpReadData(request.get(), buffer.data(), available, &read)) return static_cast<int>(GetLastError());
+    DWORD written = 0;
+    WriteFile(file.get(), buffer.data(), read, &written, nullptr);
+    *bytes += read;
+  }
+}
+
+unsigned long long FileSize(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA info;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info)) return 0;
+  return (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 5) {
+    fprintf(stderr, "usage: transport_bench raw|engine|window|block|resume <port> <url> <destination> [arg]\n");
+    return 2;
+  }
+  const std::string mode = argv[1];
+  const int port = atoi(argv[2]);
+  const std::wstring url = ChangeUtf8ToWideStr(argv[3]);
+  const std::wstring destination = ChangeUtf8ToWideStr(argv[4]);
+
+  AgentParameters& params = AgentParams();
+  params.userAgent = L"transport-bench";
+  RequestTarget target;
+  target.server = L"127.0.0.1";
+  target.port = port;
+  target.urlPath = url;
+  target.destination = destination;
+  HttpRequestOptions options;
+
+  unsigned long long bytes = 0;
+  int result = 0;
+  const double start = NowMs();
+  if (mode == "raw") {
+    result = RawDownload(port, url, destination, &bytes);
+  } else if (mode == "engine") {
+    result = InternetGetRequest(target, nullptr, &options, false);
+  } else if (mode == "window" || mode == "block") {
+    params.DataTransferRate_KBps = argc > 5 ? static_cast<unsigned>(atoi(argv[5])) : 2000;
+    writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "isOldBitRateEnabled", mode == "block" ? "1" : "0", REG_DWORD);
+    result = InternetGetRequestLimited(target, nullptr, &options);
+  } else if (mode == "resume") {
+    params.RZAgentInstallDir = std::string(argc > 5 ? argv[5] : "C:\\bench") + "\\";
+    result = ResumeGetRequestEx(target, nullptr, &options, false);
+  } else {
+    fprintf(stderr, "unknown mode %s\n", mode.c_str());
+    return 2;
+  }
+  const double elapsed = NowMs() - start;
+  if (mode != "raw") bytes = FileSize(destination);
+  PROCESS_MEMORY_COUNTERS memory = {};
+  memory.cb = sizeof(memory);
+  GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory));
+  printf("bytes=%llu ms=%.0f peak_bytes=%llu result=%d\n", bytes, elapsed,
+         static_cast<unsigned long long>(memory.PeakWorkingSetSize), result);
+  return result == 0 ? 0 : 1;
+}

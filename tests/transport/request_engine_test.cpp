@@ -1,0 +1,262 @@
+// The request engine against real servers on 127.0.0.1: nginx for the store
+// and the fault server for what nginx will not do. Every download path must
+// end with its code and leave no file unless the body arrived whole.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "agent/agent_parameters.h"
+#include "agent/registry.h"
+#include "support/servers.h"
+#include "support/test_support.h"
+#include "transport/engine_internal.h"
+#include "transport/request_engine.h"
+#include "transport/resume_download.h"
+#include "util/registry_paths.h"
+#include "util/text.h"
+
+using namespace testing_support;
+
+namespace {
+
+enum class Path { kPlain, kWindow, kBlock, kResume };
+const char* Name(Path path) {
+  switch (path) {
+    case Path::kPlain: return "plain";
+    case Path::kWindow: return "window";
+    case Path::kBlock: return "block";
+    case Path::kResume: return "resume";
+  }
+  return "?";
+}
+
+class RequestEngine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ClearAgentRegistry();
+    ResetAgentParameters();
+    AgentParameters& params = AgentParams();
+    params.RZAgentInstallDir = agent_.path() + "\\";
+    params.userAgent = L"engine-test";
+    params.tempFolder = (agent_ / "temp");
+    MakeDirs(params.tempFolder);
+    // Fast enough for the tests; the pacing itself is measured by the bench.
+    params.DataTransferRate_KBps = 8192;
+    SetExternalDownloadMarkers(false, false);
+  }
+  void TearDown() override {
+    SetExternalDownloadMarkers(false, false);
+    ResetAgentParameters();
+    ClearAgentRegistry();
+  }
+
+  RequestTarget Target(int port, const std::string& url, const std::string& destination) const {
+    RequestTarget target;
+    target.protocol = "https";
+    target.server = L"127.0.0.1";
+    target.port = port;
+    target.urlPath = ChangeUtf8ToWideStr(url.c_str());
+    target.destination = ChangeUtf8ToWideStr(destination.c_str());
+    target.requestType = kRequestDownloadFile;
+    return target;
+  }
+
+  int Download(Path path, const RequestTarget& target, HttpRequestOptions* options) {
+    switch (path) {
+      case Path::kPlain:
+        return InternetGetRequest(target, nullptr, options, false);
+      case Path::kWindow:
+        return InternetGetRequest(target, nullptr, options, true);
+      case Path::kBlock:
+        writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "isOldBitRateEnabled", "1", REG_DWORD);
+        return InternetGetRequestLimited(target, nullptr, options);
+      case Path::kResume:
+        return ResumeGetRequestEx(target, nullptr, options, false);
+    }
+    return -1;
+  }
+
+  // Files left in the destination folder other than the destination itself.
+  std::vector<std::string> Leftovers(const std::string& folder, const std::string& keep) const {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW data;
+    UniqueFind find(FindFirstFileW(ChangeUtf8ToWideStr((folder + "\\*").c_str()).c_str(), &data));
+    if (!find) return names;
+    do {
+      std::string name = ChangeWideToUtf8Str(data.cFileName);
+      if (name != "." && name != ".." && name != keep) names.push_back(name);
+    } while (FindNextFileW(find.get(), &data));
+    return names;
+  }
+
+  TempDir agent_{"engine_agent"};
+};
+
+}  // namespace
+
+TEST_F(RequestEngine, StoreDownloadArrivesWholeAndLeavesNoTemporaryFile) {
+  const std::string url = PutStorePattern("engine/whole.bin", 3 * 1024 * 1024 + 17);
+  const std::string folder = agent_ / "dest";
+  for (Path path : {Path::kPlain, Path::kWindow, Path::kBlock, Path::kResume}) {
+    const std::string destination = folder + "\\" + Name(path) + ".bin";
+    HttpRequestOptions options;
+    EXPECT_EQ(Download(path, Target(Servers().nginxHttps, url, destination), &options), 0) << Name(path);
+    std::string body = ReadFileBytes(destination);
+    EXPECT_EQ(body.size(), 3u * 1024 * 1024 + 17) << Name(path);
+    EXPECT_TRUE(body == PatternBytes(0, body.size())) << Name(path);
+  }
+  // Nothing but the four destinations; the resumable record is gone too.
+  EXPECT_EQ(Leftovers(folder, "").size(), 4u);
+  EXPECT_FALSE(FileExists(agent_ / "DownloadRepository\\x"));
+  std::string unused;
+  EXPECT_NE(ReadRegSZ(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, url.c_str(), &unused), 0);
+  // Every download left its line in the transfer log.
+  EXPECT_NE(ReadTextFile(agent_ / "logs\\rzdatatransferdown.log").find(",0,"), std::string::npos);
+}
+
+TEST_F(RequestEngine, FaultMatrix) {
+  struct Fault {
+    const char* scenario;  // fault server path and parameters
+    int plain, window, block, resume;  // 0: a whole, correct body ends at the destination
+  };
+  // Short, stalled and over-long bodies are recovered (or cut) to the
+  // announced length; failures leave nothing behind.
+  const Fault faults[] = {
+      {"status/%s?code=500", 500, 500, 500, 500},
+      {"status/%s?code=503", 503, 503, 503, 503},
+      {"status/%s?code=404", 404, 404, 404, 404},
+      {"status/%s?code=407", 407, 407, 407, 407},
+      {"status/%s?code=304", 90001, 90001, 90001, 90001},
+      {"redirect/%s?code=302", 302, 302, 302, 302},
+      {"loop/%s?code=301", 301, 301, 301, 301},
+      {"short/%s?size=200000&missing=5000", 0, 0, 0, 0},
+      {"stall/%s?size=200000&sleep=2", 0, 0, 0, 0},
+      {"long/%s?size=200000&extra=300", 0, 0, 0, 0},
+      {"nolength/%s?size=200000", 13, 13, 200, 13},
+  };
+  for (const Fault& fault : faults) {
+    for (Path path : {Path::kPlain, Path::kWindow, Path::kBlock, Path::kResume}) {
+      const std::string tag = std::string(Name(path)) + "-" + std::to_string(&fault - faults);
+      char url[256];
+      snprintf(url, sizeof(url), ("/fault/" + std::string(fault.scenario)).c_str(), tag.c_str());
+      const std::string folder = agent_ / ("matrix\\" + tag);
+      const std::string destination = folder + "\\file.bin";
+      HttpRequestOptions options;
+      const int expected = path == Path::kPlain ? fault.plain
+                           : path == Path::kWindow ? fault.window
+                           : path == Path::kBlock ? fault.block
+                                                  : fault.resume;
+      EXPECT_EQ(Download(path, Target(Servers().faultHttps, url, destination), &options), expected) << url;
+      EXPECT_EQ(FileExists(destination), expected == 0) << url;
+      EXPECT_TRUE(Leftovers(folder, "file.bin").empty()) << url;
+      if (expected == 0) EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(0, 200000)) << url;
+    }
+  }
+}
+
+TEST_F(RequestEngine, NotModifiedLeavesTheDestinationUntouched) {
+  const std::string url = PutStoreFile("engine/settings.bin", "new content");
+  const std::string destination = agent_ / "kept.bin";
+  WriteFileBytes(destination, "old content");
+  HttpRequestOptions options;
+  options.ifModifiedSinceEnabled = true;
+  options.lastModified = L"Fri, 01 Jan 2100 00:00:00 GMT";
+  EXPECT_EQ(InternetGetRequest(Target(Servers().nginxHttps, url, destination), nullptr, &options, false), 90001);
+  EXPECT_EQ(ReadFileBytes(destination), "old content");
+}
+
+TEST_F(RequestEngine, BrokenGzipIsFetchedAgainWithoutGzip) {
+  for (const char* scenario : {"gzip", "badgzip"}) {
+    const std::string tag = std::string("gz-") + scenario;
+    const std::string url = "/fault/" + std::string(scenario) + "/" + tag + "?size=50000";
+    const std::string destination = agent_ / (tag + ".bin");
+    HttpRequestOptions options;
+    options.m_enableGzipCompression = 1;
+    EXPECT_EQ(InternetGetRequest(Target(Servers().faultHttps, url, destination), nullptr, &options, false), 0);
+    EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(0, 50000)) << scenario;
+    std::vector<LoggedRequest> requests = FaultRequests(tag);
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests.front().Header("Accept-Encoding"), "gzip");
+    if (std::string(scenario) == "badgzip") {
+      ASSERT_EQ(requests.size(), 2u);
+      EXPECT_EQ(requests.back().Header("Accept-Encoding"), "");
+    }
+  }
+}
+
+TEST_F(RequestEngine, OpenEndedBodyWithTheLengthMarkerAndDataIntoMemory) {
+  SetExternalDownloadMarkers(true, true);
+  const std::string destination = agent_ / "open.bin";
+  HttpRequestOptions options;
+  EXPECT_EQ(InternetGetRequest(Target(Servers().faultHttps, "/fault/nolength/open?size=70000", destination), nullptr,
+                               &options, false),
+            0);
+  EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(0, 70000));
+  SetExternalDownloadMarkers(false, false);
+
+  RequestTarget data = Target(Servers().faultHttps, "/fault/ok/data?size=3000", "");
+  data.requestType = kRequestGetData;
+  std::string body;
+  EXPECT_EQ(InternetGetRequest(data, &body, &options, false), 0);
+  EXPECT_TRUE(body == PatternBytes(0, 3000));
+  EXPECT_TRUE(Leftovers(AgentParams().tempFolder, "").empty());
+}
+
+TEST_F(RequestEngine, BlocksAreRangedRequestsOfRateTimesFiveHundredBytes) {
+  AgentParams().DataTransferRate_KBps = 4;
+  writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "isOldBitRateEnabled", "1", REG_DWORD);
+  const std::string destination = agent_ / "blocks.bin";
+  HttpRequestOptions options;
+  EXPECT_EQ(InternetGetRequestLimited(Target(Servers().faultHttps, "/fault/ok/blocks?size=5000", destination), nullptr,
+                                      &options),
+            0);
+  std::vector<std::string> ranges;
+  for (const LoggedRequest& request : FaultRequests("blocks")) ranges.push_back(request.Header("Range"));
+  EXPECT_EQ(ranges, (std::vector<std::string>{"", "bytes=0-1999", "bytes=2000-3999", "bytes=4000-4999"}));
+  EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(0, 5000));
+}
+
+TEST_F(RequestEngine, ResumableDownloadAsksOnlyForTheMissingBytes) {
+  const std::string url = "/fault/ok/resume?size=100000";
+  const std::string destination = agent_ / "resumed.bin";
+  // A first run that got 40,000 bytes: its record and its temporary file.
+  const std::string id = "1700000000123.download";
+  writeValue(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, url.c_str(), id.c_str(), REG_SZ);
+  const std::string record = std::string(reg_path::kFileMetaData) + "\\" + id;
+  writeValue(HKEY_LOCAL_MACHINE, record.c_str(), "PartialFileSize", "40000", REG_QWORD);
+  writeValue(HKEY_LOCAL_MACHINE, record.c_str(), "LastModifiedTime", "Mon, 01 Jan 2024 00:00:00 GMT", REG_SZ);
+  WriteFileBytes(agent_ / ("DownloadRepository\\" + id), PatternBytes(0, 40000));
+
+  HttpRequestOptions options;
+  EXPECT_EQ(ResumeGetRequestEx(Target(Servers().faultHttps, url, destination), nullptr, &options, false), 0);
+  EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(0, 100000));
+  std::vector<LoggedRequest> requests = FaultRequests("resume");
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].method, "HEAD");
+  EXPECT_EQ(requests[1].Header("Range"), "bytes=40000-99999");
+  EXPECT_FALSE(FileExists(agent_ / ("DownloadRepository\\" + id)));
+  EXPECT_NE(ReadTextFile(agent_ / "logs\\downloadSuccessAccess.log").find("resume"), std::string::npos);
+}
+
+TEST_F(RequestEngine, LengthBeyondTwoGigabytesIsReadFromTheHeaderText) {
+  const std::string url = PutStorePattern("engine/sparse.bin", 0);  // made sparse below
+  const std::string sparse = Servers().storeDirZ + "\\engine\\sparse.bin";
+  {
+    UniqueFile file(CreateFileW(ChangeUtf8ToWideStr(sparse.c_str()).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file);
+    LARGE_INTEGER size;
+    size.QuadPart = 5LL * 1024 * 1024 * 1024 + 3;
+    ASSERT_TRUE(SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(SetEndOfFile(file.get()));
+  }
+  RequestHandles handles;
+  handles.kind = 2;
+  HttpRequestOptions options;
+  ASSERT_EQ(GetInternetRequestHandle(Target(Servers().nginxHttps, url, ""), &options, &handles), 0);
+  unsigned long long length = 0;
+  EXPECT_TRUE(engine::QueryContentLength(handles.request.get(), "test", &length));
+  EXPECT_EQ(length, 5ULL * 1024 * 1024 * 1024 + 3);
+  handles.Close();
+}
