@@ -20,10 +20,10 @@ library only.
 """
 import argparse
 import ctypes
+import grp
 import os
 import pathlib
 import pwd
-import grp
 import shutil
 import signal
 import socket
