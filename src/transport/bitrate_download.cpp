@@ -178,6 +178,7 @@ int BlockRateDownload(const RequestTarget& target, std::string* memoryOut, HttpR
   RequestHandles probe;
   unsigned long long length = 0;
   bool lengthKnown = false;
+  bool lengthUnusable = false;
   unsigned long long received = 0;
   int result = Probe(target, options, &probe);
   bool gzipAnswer = false;
@@ -203,7 +204,7 @@ int BlockRateDownload(const RequestTarget& target, std::string* memoryOut, HttpR
       if (options->ifModifiedSinceEnabled) {
         options->lastModifiedOut = ChangeWideToUtf8Str(QueryHeaderText(probe.request.get(), WINHTTP_QUERY_LAST_MODIFIED));
       }
-      lengthKnown = QueryContentLength(probe.request.get(), kOp, &length);
+      lengthKnown = QueryContentLength(probe.request.get(), kOp, &length, &lengthUnusable);
       if (external) {
         // An answer to "bytes=0-" announces the whole body in Content-Range.
         std::wstring contentRange = QueryHeaderText(probe.request.get(), WINHTTP_QUERY_CONTENT_RANGE);
@@ -221,12 +222,20 @@ int BlockRateDownload(const RequestTarget& target, std::string* memoryOut, HttpR
             "\n");
     return InternetGetRequest(target, memoryOut, options, false);
   }
+  if (result == 0 && !lengthKnown && !lengthUnusable) {
+    // No length and none accepted: as on the plain path, whatever arrives is
+    // more than announced. Success with an empty file would hide the body.
+    LogError("InternetGetRequestEx : File downloading more than the content length. File download deleted and "
+             "download failed. \n");
+    result = kResultLongerThanAnnounced;
+  }
   if (result == 0 && blockSize == 0) {
     // No rate, no block size: a limit of nothing is no limit.
     return InternetGetRequest(target, memoryOut, options, false);
   }
 
   if (result == 0) {
+    CreateDestinationFolder(target);
     TemporaryFile temp(TemporaryFileFor(target));
     result = temp.Create();
     if (result != 0) {

@@ -22,8 +22,9 @@ int SendWithAttempts(const RequestTarget& target, const HttpRequestOptions& opti
 // empty when absent.
 std::wstring QueryHeaderText(HINTERNET request, DWORD query);
 std::wstring QueryNamedHeader(HINTERNET request, const wchar_t* name);
-// The announced length, logged under `op`; false when the answer has none.
-bool QueryContentLength(HINTERNET request, const char* op, unsigned long long* length);
+// The announced length, logged under `op`; false when the answer has none,
+// or one that does not read as a 64-bit number (then `unusable` is set).
+bool QueryContentLength(HINTERNET request, const char* op, unsigned long long* length, bool* unusable = nullptr);
 // Whether WinHTTP (or the socket below it, under some emulations) gave up
 // waiting for data.
 bool IsTimeout(DWORD error);
@@ -40,6 +41,9 @@ int CertRecoveryMechanismForReceive(const RequestHandlesView& view);
 
 // Appends the download's line to the transfer log.
 void RecordDownload(const RequestTarget& target, unsigned long long length, int result);
+// Creates the folder of a download's destination (the temporary file goes
+// beside it); a failure is logged and left to the file's creation to report.
+void CreateDestinationFolder(const RequestTarget& target);
 // The temporary file of this request's body.
 std::wstring TemporaryFileFor(const RequestTarget& target);
 

@@ -224,13 +224,7 @@ int ReceiveBody(const RequestTarget& target, std::string* memoryOut, HttpRequest
   }
   *announced = lengthKnown ? length : 0;
 
-  if (target.requestType == kRequestDownloadFile) {
-    const std::wstring folder = FolderOf(target.destination);
-    if (!folder.empty() && CreateFolderTree(folder) != 0) {
-      LogError("InternetGetRequestEx : Failed to create the destination directory for the destination file %S \n",
-               target.destination.c_str());
-    }
-  }
+  CreateDestinationFolder(target);
   TemporaryFile temp(TemporaryFileFor(target));
   int result = temp.Create();
   if (result != 0) {
@@ -262,6 +256,15 @@ int ReceiveBody(const RequestTarget& target, std::string* memoryOut, HttpRequest
 }  // namespace
 
 namespace engine {
+
+void CreateDestinationFolder(const RequestTarget& target) {
+  if (target.requestType != kRequestDownloadFile) return;
+  const std::wstring folder = FolderOf(target.destination);
+  if (!folder.empty() && CreateFolderTree(folder) != 0) {
+    LogError("InternetGetRequestEx : Failed to create the destination directory for the destination file %S \n",
+             target.destination.c_str());
+  }
+}
 
 void RecordDownload(const RequestTarget& target, unsigned long long length, int result) {
   DownloadTransfer transfer;

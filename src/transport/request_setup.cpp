@@ -254,8 +254,10 @@ std::wstring QueryNamedHeader(HINTERNET request, const wchar_t* name) {
 
 // The announced length: the numeric query first; a length that does not fit
 // (534, or the 2^31-1 some WinHTTP versions cap at) is read from the headers
-// as text. False when the answer has none.
-bool QueryContentLength(HINTERNET request, const char* op, unsigned long long* length) {
+// as text. False when the answer has none, or one that is no 64-bit number
+// (`unusable` tells the two apart).
+bool QueryContentLength(HINTERNET request, const char* op, unsigned long long* length, bool* unusable) {
+  if (unusable) *unusable = false;
   DWORD value = 0;
   DWORD size = sizeof(value);
   if (WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
@@ -267,7 +269,10 @@ bool QueryContentLength(HINTERNET request, const char* op, unsigned long long* l
   }
   DWORD error = GetLastError();
   if (value < 0x7FFFFFFFu && error != ERROR_ARITHMETIC_OVERFLOW) return false;
-  if (!ContentLengthFromRawHeaders(QueryHeaderText(request, WINHTTP_QUERY_RAW_HEADERS_CRLF), length)) return false;
+  if (!ContentLengthFromRawHeaders(QueryHeaderText(request, WINHTTP_QUERY_RAW_HEADERS_CRLF), length)) {
+    if (unusable) *unusable = true;
+    return false;
+  }
   LogInfo("%s : Content Length retrieved from header %llu \n", op, *length);
   return true;
 }

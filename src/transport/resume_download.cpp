@@ -445,6 +445,13 @@ int ResumeGetRequestEx(const RequestTarget& target, std::string* memoryOut, Http
             static_cast<int>(AgentParams().DataTransferRate_KBps));
   }
   PreDownload pre = PreDownloadHandling(target, options);
+  if (pre.result == 0 && !pre.lengthKnown && !ExternalLengthAccepted()) {
+    // No length and none accepted: the plain path's rule, so a body is never
+    // taken as complete without a length to check it against.
+    LogError("InternetGetRequestEx : File downloading more than the content length. File download deleted and "
+             "download failed. \n");
+    pre.result = kResultLongerThanAnnounced;
+  }
   if (pre.result != 0) return PostDownloadHandling(nullptr, target, memoryOut, pre.result);
   options->lastModifiedOut = pre.lastModified;
 
