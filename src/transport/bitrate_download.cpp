@@ -251,7 +251,7 @@ int BlockRateDownload(const RequestTarget& target, std::string* memoryOut, HttpR
         result = DownloadBlock(target, *options, temp.handle(), NextBlockRange(received, blockSize, length), length,
                                true, &buffer, &received, &status);
         LogDebug("InternetGetRequestByBitrate: Bytes Read: %llu\n", received);
-        if (result == 0 && received < length) PauseAfterBlock(blockStart);
+        if (result == 0) PauseAfterBlock(blockStart);
       }
       LogInfo("InternetGetRequestByBitrate: Total bytes read = %llu\n", received);
     }

@@ -569,7 +569,7 @@ int ResumeGetRequestEx(const RequestTarget& target, std::string* memoryOut, Http
           SYSTEMTIME now;
           GetLocalTime(&now);
           Sleep(WindowPacingSleepMs(WallClockElapsedMs(windowStart, now)));
-          inWindow = 0;
+          inWindow -= budget;
           GetLocalTime(&windowStart);
         }
       }
