@@ -93,6 +93,27 @@ std::string validateDSIPAddress(const std::string& addressList) {
   return address;
 }
 
+int CheckConnectivityWithProxyDisabled(const std::string& urlPath) {
+  LogInfo("CheckConnectivityWithProxyDisabled: Checking Agent server connection without proxy enabled \n");
+  RequestTarget target;
+  ApplyCurrentServer(&target);
+  target.urlPath = ChangeUtf8ToWideStr(urlPath.c_str());
+  target.requestType = kRequestGetData;
+  HttpRequestOptions options;
+  std::string ignored;
+  const int result = InternetGetRequest(target, &ignored, &options, false);
+  const bool failed = result == 400 || result == 12002 || result == 12005 || result == 12007 || result == 12029;
+  if (failed) {
+    LogInfo("CheckConnectivityWithProxyDisabled: Server connection failure with proxy disabled.. updating the registry "
+            "value \n");
+  } else {
+    LogInfo("CheckConnectivityWithProxyDisabled: Server connected successfully with proxy disabled.. updating the "
+            "registry value \n");
+  }
+  writeValue(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "ConnectWithoutProxy", failed ? "no" : "yes", REG_SZ);
+  return result;
+}
+
 int InternetDownloadFileIfmodifiedSince(const std::string& urlPath, const std::string& destination,
                                         const std::string& valueName, int /*strict*/) {
   std::string stored;

@@ -26,6 +26,12 @@ std::string validateDSIPAddress(const std::string& addressList);
 int InternetDownloadFileIfmodifiedSince(const std::string& urlPath, const std::string& destination,
                                         const std::string& valueName, int strict);
 
+// Tries the agent's current server without the proxy (a get-data request
+// for `urlPath`) and records in ConnectWithoutProxy (server key) whether it
+// answered: 400, 12002, 12005, 12007 and 12029 mean it did not. Returns the
+// request's result.
+int CheckConnectivityWithProxyDisabled(const std::string& urlPath);
+
 // --- pure, exposed for tests ---
 // The pieces of a comma-separated list, empty ones kept.
 std::vector<std::string> SplitAddressList(const std::string& list);

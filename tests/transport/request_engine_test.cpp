@@ -10,6 +10,7 @@
 #include "agent/registry.h"
 #include "support/servers.h"
 #include "support/test_support.h"
+#include "transport/agent_requests.h"
 #include "transport/engine_internal.h"
 #include "transport/request_engine.h"
 #include "transport/resume_download.h"
@@ -261,4 +262,76 @@ TEST_F(RequestEngine, LengthBeyondTwoGigabytesIsReadFromTheHeaderText) {
   EXPECT_TRUE(engine::QueryContentLength(handles.request.get(), "test", &length));
   EXPECT_EQ(length, 5ULL * 1024 * 1024 * 1024 + 3);
   handles.Close();
+}
+
+TEST_F(RequestEngine, OutsideServerWithoutRangesIsDownloadedWithoutResumeOrBlocks) {
+  // It answers the range probe with 200: both ranged paths give 416 and the
+  // entry points fall back to one plain download.
+  writeValue(HKEY_LOCAL_MACHINE, reg_path::kSettings, "DownloadMode", "1", REG_DWORD);
+  for (const char* tag : {"norange-resume", "norange-block"}) {
+    const std::string url = std::string("/fault/norange/") + tag + "?size=30000";
+    const std::string destination = agent_ / (std::string(tag) + ".bin");
+    HttpRequestOptions options;
+    options.m_externalVendorServer = 1;
+    const std::wstring wideUrl = ChangeUtf8ToWideStr(url.c_str());
+    const std::wstring wideDestination = ChangeUtf8ToWideStr(destination.c_str());
+    const int port = Servers().faultHttps;
+    int result = 0;
+    if (std::string(tag) == "norange-resume") {
+      result = InternetGetRequestEx(0, "https", L"127.0.0.1", port, L"", L"", L"", L"", wideUrl.c_str(),
+                                    wideDestination.c_str(), nullptr, kRequestDownloadFile, 1, &options, 0, 0);
+    } else {
+      writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "isOldBitRateEnabled", "1", REG_DWORD);
+      result = InternetGetRequestByBitrate(0, "https", L"127.0.0.1", port, L"", L"", L"", L"", wideUrl.c_str(),
+                                           wideDestination.c_str(), nullptr, kRequestDownloadFile, 1, &options, 1, 0);
+    }
+    EXPECT_EQ(result, 0) << tag;
+    EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(0, 30000)) << tag;
+    std::vector<LoggedRequest> requests = FaultRequests(tag);
+    ASSERT_EQ(requests.size(), 2u) << tag;
+    EXPECT_EQ(requests[0].Header("Range"), "bytes=0-") << tag;
+    EXPECT_EQ(requests[1].Header("Range"), "") << tag;
+  }
+}
+
+TEST_F(RequestEngine, AgentRequestsDistributionAddressAndUnchangedFiles) {
+  AgentParameters& params = AgentParams();
+  params.ds.DistributionServerProtocol = "https";
+  params.ds.DistributionServerPort = Servers().nginxHttps;
+  params.ds.DistributionServerSecurePort = Servers().nginxHttps;
+  // Nothing listens on 127.0.0.2; the store answers on 127.0.0.1 (404 for
+  // the probe file counts as an answer).
+  EXPECT_EQ(validateDSIPAddress("127.0.0.9"), "127.0.0.9");
+  EXPECT_EQ(validateDSIPAddress("127.0.0.2,127.0.0.1"), "127.0.0.1");
+  EXPECT_EQ(validateDSIPAddress("127.0.0.2,127.0.0.3"), "127.0.0.3");
+
+  params.server.RZServerName = "127.0.0.1";
+  params.server.RZServerProtocol = "https";
+  params.server.serverPort = Servers().nginxHttps;
+  const std::string url = PutStoreFile("engine/cert.crt", "certificate bytes");
+  const std::string destination = agent_ / "certs\\cert.crt";
+  EXPECT_EQ(InternetDownloadFileIfmodifiedSince(url, destination, "ServerRootCertificate", 0), 0);
+  std::string stored;
+  ASSERT_EQ(ReadRegSZ(HKEY_LOCAL_MACHINE, reg_path::kIfModifiedSince, "ServerRootCertificate", &stored), 0);
+  EXPECT_NE(stored.find("GMT"), std::string::npos);
+  EXPECT_EQ(InternetDownloadFileIfmodifiedSince(url, destination, "ServerRootCertificate", 0), 90001);
+  EXPECT_EQ(ReadFileBytes(destination), "certificate bytes");
+}
+
+TEST_F(RequestEngine, ThroughTheAgentProxy) {
+  AgentParameters& params = AgentParams();
+  params.ProxyEnabled = "yes";
+  params.ProxyServerName = Servers().proxyName;
+  params.server.RZServerName = "127.0.0.1";
+  params.server.RZServerProtocol = "https";
+  params.server.serverPort = Servers().nginxHttps;
+  const std::string url = PutStoreFile("engine/proxied.bin", "through the proxy");
+  const std::string destination = agent_ / "proxied.bin";
+  EXPECT_EQ(InternetDownloadFileIfmodifiedSince(url, destination, "Proxied", 0), 0);
+  EXPECT_EQ(ReadFileBytes(destination), "through the proxy");
+  // Without the proxy the store answers as well.
+  EXPECT_EQ(CheckConnectivityWithProxyDisabled(url), 0);
+  std::string direct;
+  EXPECT_TRUE(ReadAgentText("ServerInfo", "ConnectWithoutProxy", &direct));
+  EXPECT_EQ(direct, "yes");
 }
