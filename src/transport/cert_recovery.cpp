@@ -32,24 +32,13 @@ void MarkSecureCommFailure(bool failed) {
   writeValue(HKEY_LOCAL_MACHINE, reg_path::kCertificates, "SecureCommFailure", failed ? "1" : "0", REG_DWORD);
 }
 
-// Sets the flags on the request and asks for the answer once more. 0 or the
-// error, logged.
+// Sends the request once more with the flags. 0 or the error, logged.
 int ReceiveAgain(const engine::RequestHandlesView& view, DWORD flags) {
-  if (!WinHttpSetOption(view.request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags))) {
-    DWORD error = GetLastError();
-    LogError("CertRecoveryMechanismForReceive :  Error in WinHttpSetOption --> %d \n", static_cast<int>(error));
-    return static_cast<int>(error ? error : ERROR_GEN_FAILURE);
+  int result = view.resend(flags);
+  if (result != 0) {
+    LogError("CertRecoveryMechanismForReceive :  Error in WinHttpReceiveResponse --> %d \n", result);
   }
-  // The failed exchange is repeated whole: WinHTTP takes new security flags
-  // only for a request that is sent again.
-  if (!WinHttpSendRequest(view.request, view.headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : view.headers.c_str(),
-                          view.headers.empty() ? 0 : static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-      !WinHttpReceiveResponse(view.request, nullptr)) {
-    DWORD error = GetLastError();
-    LogError("CertRecoveryMechanismForReceive :  Error in WinHttpReceiveResponse --> %d \n", static_cast<int>(error));
-    return static_cast<int>(error ? error : ERROR_GEN_FAILURE);
-  }
-  return 0;
+  return result;
 }
 
 // Fetches the distribution server's root certificate again, at most once a

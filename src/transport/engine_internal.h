@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <functional>
 #include <string>
 
 #include "transport/request_engine.h"
@@ -28,11 +29,12 @@ bool QueryContentLength(HINTERNET request, const char* op, unsigned long long* l
 // Whether WinHTTP (or the socket below it, under some emulations) gave up
 // waiting for data.
 bool IsTimeout(DWORD error);
-// What the certificate recovery needs of a request: its handle and the
-// extra headers it is sent with.
+// What the certificate recovery needs of a request: its handle (for its
+// security flags) and a way to send it once more, on a fresh request with
+// the given security flags, returning 0 when the answer arrived.
 struct RequestHandlesView {
   HINTERNET request = nullptr;
-  std::wstring headers;
+  std::function<int(DWORD flags)> resend;
 };
 // Validates or fetches the root certificates after a failed certificate
 // check and receives the answer once more; without strict mode the problems

@@ -29,6 +29,12 @@ const DWORD kOperationCancelled = 12017;
 const DWORD kResendRequest = 12032;
 const DWORD kInvalidServerResponse = 12152;
 
+// Windows reports a failed certificate check as 12175; some WinHTTP
+// implementations report it as a secure channel error (12157).
+bool IsCertificateFailure(DWORD error) {
+  return error == ERROR_WINHTTP_SECURE_FAILURE || error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR;
+}
+
 bool IsHttps(const RequestTarget& target) { return _stricmp(target.protocol.c_str(), "https") == 0; }
 
 std::string Narrow(const std::wstring& wide) { return ChangeWideToUtf8Str(wide); }
@@ -283,6 +289,26 @@ bool QueryContentLength(HINTERNET request, const char* op, unsigned long long* l
 int SendWithAttempts(const RequestTarget& target, const HttpRequestOptions& options, RequestHandles* handles) {
   bool reopened = false;
   const std::wstring gzipHeader = GzipRequestHeader(options);
+  // The certificate recovery sends again on a fresh request: a connection
+  // whose handshake failed is not used twice.
+  auto resend = [&](DWORD flags) -> int {
+    handles->Close();
+    int rc = OpenRequest(target, options, handles);
+    if (rc != 0) return rc;
+    if (!WinHttpSetOption(handles->request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags))) {
+      DWORD error = GetLastError();
+      LogError("CertRecoveryMechanismForReceive :  Error in WinHttpSetOption --> %d \n", static_cast<int>(error));
+      return static_cast<int>(error ? error : ERROR_GEN_FAILURE);
+    }
+    if (!WinHttpSendRequest(handles->request.get(),
+                            gzipHeader.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : gzipHeader.c_str(),
+                            gzipHeader.empty() ? 0 : static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        !WinHttpReceiveResponse(handles->request.get(), nullptr)) {
+      DWORD error = GetLastError();
+      return static_cast<int>(error ? error : ERROR_GEN_FAILURE);
+    }
+    return 0;
+  };
   for (int attempt = 1; attempt <= kMaxSendAttempts; ++attempt) {
     if (!WinHttpSendRequest(handles->request.get(), gzipHeader.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : gzipHeader.c_str(),
                             gzipHeader.empty() ? 0 : static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
@@ -298,6 +324,12 @@ int SendWithAttempts(const RequestTarget& target, const HttpRequestOptions& opti
         continue;
       }
       LogError("GetInternetRequestHandle :  Error in WinHttpSendRequest -> %d \n", static_cast<int>(error));
+      // Where the handshake runs inside the send, a failed certificate check
+      // shows here rather than at the receive.
+      if (IsCertificateFailure(error) && AgentParams().ServerRootCertificateInstalled == 1 &&
+          CertRecoveryMechanismForReceive(RequestHandlesView{handles->request.get(), resend}) == 0) {
+        return 0;
+      }
       HttpGetLastError(error);
       return static_cast<int>(error ? error : ERROR_GEN_FAILURE);
     }
@@ -321,11 +353,8 @@ int SendWithAttempts(const RequestTarget& target, const HttpRequestOptions& opti
       continue;
     }
     LogError("GetInternetRequestHandle :  Error - WinHttpReceiveResponse --> %d \n", static_cast<int>(error));
-    // Windows reports a failed certificate check as 12175; some WinHTTP
-    // implementations report it as a secure channel error (12157).
-    const bool certificateFailure = error == ERROR_WINHTTP_SECURE_FAILURE || error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR;
-    if (certificateFailure && AgentParams().ServerRootCertificateInstalled == 1 &&
-        CertRecoveryMechanismForReceive(RequestHandlesView{handles->request.get(), gzipHeader}) == 0) {
+    if (IsCertificateFailure(error) && AgentParams().ServerRootCertificateInstalled == 1 &&
+        CertRecoveryMechanismForReceive(RequestHandlesView{handles->request.get(), resend}) == 0) {
       return 0;
     }
     HttpGetLastError(error);

@@ -335,3 +335,22 @@ TEST_F(RequestEngine, ThroughTheAgentProxy) {
   EXPECT_TRUE(ReadAgentText("ServerInfo", "ConnectWithoutProxy", &direct));
   EXPECT_EQ(direct, "yes");
 }
+
+TEST_F(RequestEngine, StrictCertificateFailureRunsTheRecoveryAndFailsWhenNoRootVouches) {
+  // Strict mode and a self-signed server certificate: the check fails, the
+  // recovery reinstalls the agent's roots from its files (none match) and the
+  // request fails with the check's error, marked as a secure-communication
+  // failure, without a file.
+  AgentParameters& params = AgentParams();
+  params.strictCertificateMode = 1;
+  params.ServerRootCertificateInstalled = 1;
+  const std::string url = PutStoreFile("engine/strict.bin", "validated");
+  const std::string destination = agent_ / "strict.bin";
+  HttpRequestOptions options;
+  const int result = InternetGetRequest(Target(Servers().nginxHttps, url, destination), nullptr, &options, false);
+  EXPECT_TRUE(result == ERROR_WINHTTP_SECURE_FAILURE || result == ERROR_WINHTTP_SECURE_CHANNEL_ERROR) << result;
+  EXPECT_FALSE(FileExists(destination));
+  DWORD failure = 0;
+  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kCertificates, "SecureCommFailure", &failure), 0);
+  EXPECT_EQ(failure, 1u);
+}
