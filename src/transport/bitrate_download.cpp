@@ -9,6 +9,7 @@
 #include "transport/engine_internal.h"
 #include "transport/pacing.h"
 #include "transport/request_engine.h"
+#include "transport/resume_download.h"
 #include "transport/transfer_logs.h"
 #include "util/registry_paths.h"
 #include "util/text.h"
@@ -280,6 +281,18 @@ int InternetGetRequestLimited(const RequestTarget& target, std::string* memoryOu
   }
   if (!IsDocumentUrl(target.urlPath)) {
     LogInfo("InternetGetDownloader : Plexmoor Server & Port -> %S : %d \n", target.server.c_str(), target.port);
+    DWORD mode = 0;
+    if (target.requestType == kRequestDownloadFile &&
+        ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kSettings, "DownloadMode", &mode) == ERROR_SUCCESS &&
+        mode == 1) {
+      options->m_enableGzipCompression = 0;
+      int result = ResumeGetRequestByBitrate(target, memoryOut, options);
+      if (!(result == kHttpRangeNotSatisfiable && options->m_externalVendorServer == 1)) return result;
+      LogInfo("InternetGetDownloader : ResumeGetRequestByBitrate() failed due to errorCode = %d, trying to download "
+              "using InternetGetRequestEx() \n",
+              result);
+      return InternetGetRequest(target, memoryOut, options, false);
+    }
   }
   return BlockRateDownload(target, memoryOut, options);
 }

@@ -435,13 +435,144 @@ int DownloadResumeHandler::SaveToDestFile() {
   return 0;
 }
 
-int ResumeGetRequestEx(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
-                       bool bandwidth) {
-  LogDebug("@@@@@@@@ Inside ResumeGetRequestEx Method @@@@@@@@ \n");
+namespace {
+
+// Window pacing of the resumable path: after every window of rate x 1000
+// bytes, sleep out the rest of the second.
+struct WindowPace {
+  unsigned long long budget = 0;
+  unsigned long long inWindow = 0;
+  SYSTEMTIME start;
+  void Count(unsigned long long bytes) {
+    if (budget == 0) return;
+    inWindow += bytes;
+    if (inWindow < budget) return;
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    Sleep(WindowPacingSleepMs(WallClockElapsedMs(start, now)));
+    inWindow -= budget;
+    GetLocalTime(&start);
+  }
+};
+
+std::wstring RangeText(unsigned long long first, bool bounded, unsigned long long last) {
+  wchar_t range[96];
+  if (bounded) {
+    swprintf(range, 96, L"Range: bytes=%llu-%llu", first, last);
+  } else {
+    swprintf(range, 96, L"Range: bytes=%llu-", first);
+  }
+  return range;
+}
+
+// Asks for the bytes from `first` to `last` (to the end of the body when not
+// `bounded`) and passes them to the handler, recovering once from a time-out
+// or an answer that ends early. `received` grows by what arrived. 0 or the
+// failure: an HTTP status, 13 for bytes beyond the range, a WinHTTP error.
+int FetchRange(const RequestTarget& target, HttpRequestOptions* options, DownloadResumeHandler* handler,
+               unsigned long long first, bool bounded, unsigned long long last, WindowPace* pace,
+               unsigned long long* received) {
+  HttpRequestOptions rangeOptions = *options;
+  rangeOptions.m_enableGzipCompression = 0;
+  RequestHandles handles;
+  handles.kind = 1;
+  handles.extraHeader = RangeText(first, bounded, last);
+  LogInfo("Header message: %S \n", handles.extraHeader.c_str());
+  int result = GetInternetRequestHandle(target, &rangeOptions, &handles);
+  LogInfo("ResumeGetRequestEx: GetInternetRequestHandle function return code: %u\n", static_cast<unsigned>(result));
+  if (result != 0) return result;
+  const DWORD status = handles.status;
+  if (status == HTTP_STATUS_MOVED || status == HTTP_STATUS_REDIRECT) {
+    options->redirectUrl = ChangeWideToUtf8Str(QueryHeaderText(handles.request.get(), WINHTTP_QUERY_CONTENT_LOCATION));
+    LogInfo("Redirection url is %s\n", options->redirectUrl.c_str());
+    return static_cast<int>(status);
+  }
+  if (status != HTTP_STATUS_PARTIAL_CONTENT && !(status == HTTP_STATUS_OK && first == 0)) {
+    // Only the asked-for bytes may join the file: an error page or a whole
+    // body from the start would corrupt it.
+    return static_cast<int>(status);
+  }
+  const unsigned long long wanted = bounded ? last - first + 1 : 0;
+  const unsigned long long before = *received;
+  std::vector<char> buffer;
+  bool retried = false;
+  for (;;) {
+    const unsigned long long got = *received - before;
+    DWORD available = 0;
+    DWORD error = 0;
+    if (!WinHttpQueryDataAvailable(handles.request.get(), &available)) error = GetLastError();
+    const bool early = error == 0 && available == 0 && bounded && got < wanted;
+    if (IsTimeout(error) || error == ERROR_WINHTTP_CONNECTION_ERROR || error == ERROR_WINHTTP_CANNOT_CONNECT || early) {
+      if (retried) return IsTimeout(error) || early ? ERROR_WINHTTP_TIMEOUT : static_cast<int>(error);
+      retried = true;
+      LogInfo("ResumeGetRequestEx : Total Bytes read so far:%u\n", static_cast<unsigned>(*received));
+      LogInfo("ResumeGetRequestEx : second attempt to recover from previous error\n");
+      handles.Close();
+      handles.kind = 1;
+      handles.extraHeader = RangeText(first + got, bounded, last);
+      if (GetInternetRequestHandle(target, &rangeOptions, &handles) != 0 ||
+          handles.status != HTTP_STATUS_PARTIAL_CONTENT) {
+        return ERROR_WINHTTP_TIMEOUT;
+      }
+      continue;
+    }
+    if (error != 0) return static_cast<int>(error);
+    if (available == 0) return 0;
+    if (buffer.size() < available) buffer.resize(available);
+    DWORD read = 0;
+    if (!WinHttpReadData(handles.request.get(), buffer.data(), available, &read)) {
+      DWORD readError = GetLastError();
+      LogError("InternetGetRequestEx :  Error in WinHttpReadData --> %lu \n", readError);
+      return static_cast<int>(readError ? readError : ERROR_READ_FAULT);
+    }
+    if (read == 0) continue;
+    if (bounded && got + read > wanted) {
+      LogError("InternetGetRequestEx : File downloading more than the content length. File download deleted and "
+               "download failed. \n");
+      return kResultLongerThanAnnounced;
+    }
+    result = handler->ProcessDownloadedBuffer(buffer.data(), read, true);
+    if (result != 0) return result;
+    *received += read;
+    if (pace) pace->Count(read);
+    if (bounded && got + read == wanted) return 0;
+  }
+}
+
+// The body in blocks of `blockSize` bytes from `start`, each its own ranged
+// request followed by the block pause; without a length, until the server
+// refuses the range (the end) or a block brings nothing.
+int FetchBlocks(const RequestTarget& target, HttpRequestOptions* options, DownloadResumeHandler* handler,
+                unsigned long long start, bool lengthKnown, unsigned long long length, unsigned long long blockSize,
+                unsigned long long* received) {
+  LogInfo("ResumeGetRequestByBitrate: Block of bytes to read: %lu\n", static_cast<unsigned long>(blockSize));
+  for (;;) {
+    const unsigned long long offset = start + *received;
+    if (lengthKnown && offset >= length) return 0;
+    SYSTEMTIME blockStart;
+    GetLocalTime(&blockStart);
+    unsigned long long last = offset + blockSize - 1;
+    if (lengthKnown && last > length - 1) last = length - 1;
+    const unsigned long long before = *received;
+    int result = FetchRange(target, options, handler, offset, true, last, nullptr, received);
+    if (!lengthKnown && result == kHttpRangeNotSatisfiable) return 0;
+    if (result != 0) return result;
+    if (*received == before) return lengthKnown ? ERROR_WINHTTP_TIMEOUT : 0;
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    Sleep(BlockPacingSleepMs(WallClockElapsedMs(blockStart, now)));
+  }
+}
+
+// The resumable download with its pacing: none, windows, or blocks of
+// `blockSize` bytes.
+int ResumeDownload(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options, bool bandwidth,
+                   unsigned long long blockSize, const char* op) {
+  LogDebug("@@@@@@@@ Inside %s Method @@@@@@@@ \n", op);
   LogInfo("httpRequestObjOld.m_externalVendorServer = %d \n", options->m_externalVendorServer);
-  LogInfo("ResumeGetRequestEx : URL to Get -> %S \n", target.urlPath.c_str());
+  LogInfo("%s : URL to Get -> %S \n", op, target.urlPath.c_str());
   if (bandwidth) {
-    LogInfo("ResumeGetRequestEx : BitRateDownload Enabled with rate -> %d KBps:  \n",
+    LogInfo("%s : BitRateDownload Enabled with rate -> %d KBps:  \n", op,
             static_cast<int>(AgentParams().DataTransferRate_KBps));
   }
   PreDownload pre = PreDownloadHandling(target, options);
@@ -465,126 +596,34 @@ int ResumeGetRequestEx(const RequestTarget& target, std::string* memoryOut, Http
   handler.Initialize(target.destination, pre.lastModified, target.urlPath, pre.lengthKnown, pre.length);
 
   const unsigned long long start = handler.startOffset();
+  LogInfo("Start Range: %llu \n", start);
   if (pre.lengthKnown && start == pre.length) {
     int result = PostDownloadHandling(&handler, target, memoryOut, 0);
-    LogDebug("@@@@@@@@ End Of ResumeGetRequestEx Method @@@@@@@@ Full File already exist\n");
+    LogDebug("@@@@@@@@ End Of %s Method @@@@@@@@ Full File already exist\n", op);
     return result;
   }
-  RequestHandles handles;
-  handles.kind = 1;
-  wchar_t range[96];
-  LogInfo("Start Range: %llu \n", start);
-  if (pre.lengthKnown) {
-    swprintf(range, 96, L"Range: bytes=%llu-%llu", start, pre.length - 1);
-  } else {
-    swprintf(range, 96, L"Range: bytes=%llu-", start);
-  }
-  handles.extraHeader = range;
-  LogInfo("Header message: %S \n", range);
-  HttpRequestOptions rangeOptions = *options;
-  rangeOptions.m_enableGzipCompression = 0;
-  int result = GetInternetRequestHandle(target, &rangeOptions, &handles);
-  LogInfo("ResumeGetRequestEx: GetInternetRequestHandle function return code: %u\n", static_cast<unsigned>(result));
-  if (result == 0) {
-    const DWORD status = handles.status;
-    if (status == HTTP_STATUS_MOVED || status == HTTP_STATUS_REDIRECT) {
-      options->redirectUrl = ChangeWideToUtf8Str(QueryHeaderText(handles.request.get(), WINHTTP_QUERY_CONTENT_LOCATION));
-      LogInfo("Redirection url is %s\n", options->redirectUrl.c_str());
-      result = static_cast<int>(status);
-    } else if (status != HTTP_STATUS_PARTIAL_CONTENT && !(status == HTTP_STATUS_OK && start == 0)) {
-      // Only the asked-for bytes may join the file: an error page or a whole
-      // body from the start would corrupt it.
-      result = static_cast<int>(status);
-    }
-  }
-  if (result != 0) {
-    handles.Close();
-    result = PostDownloadHandling(&handler, target, memoryOut, result);
-    return result;
-  }
-
-  result = handler.OpenTemporaryFile();
+  int result = handler.OpenTemporaryFile();
   unsigned long long received = 0;
   const DWORD begun = GetTickCount();
   if (result == 0) {
     if (!pre.lengthKnown) LogInfo("ResumeGetRequestEx: Filesize contains more than 4 GB \n");
-    std::vector<char> buffer;
-    bool retried = false;
-    SYSTEMTIME windowStart;
-    GetLocalTime(&windowStart);
-    unsigned long long inWindow = 0;
-    const unsigned long long budget =
-        bandwidth ? static_cast<unsigned long long>(AgentParams().DataTransferRate_KBps) * 1000 : 0;
-    const unsigned long long wanted = pre.lengthKnown ? pre.length - start : 0;
-    for (;;) {
-      DWORD available = 0;
-      DWORD error = 0;
-      if (!WinHttpQueryDataAvailable(handles.request.get(), &available)) error = GetLastError();
-      const bool early = error == 0 && available == 0 && pre.lengthKnown && received < wanted;
-      if (IsTimeout(error) || error == ERROR_WINHTTP_CONNECTION_ERROR || error == ERROR_WINHTTP_CANNOT_CONNECT || early) {
-        if (retried) break;
-        retried = true;
-        LogInfo("ResumeGetRequestEx : Total Bytes read so far:%u\n", static_cast<unsigned>(received));
-        LogInfo("ResumeGetRequestEx : second attempt to recover from previous error\n");
-        handles.Close();
-        handles.kind = 1;
-        if (pre.lengthKnown) {
-          swprintf(range, 96, L"Range: bytes=%llu-%llu", start + received, pre.length - 1);
-        } else {
-          swprintf(range, 96, L"Range: bytes=%llu-", start + received);
-        }
-        handles.extraHeader = range;
-        if (GetInternetRequestHandle(target, &rangeOptions, &handles) != 0 ||
-            handles.status != HTTP_STATUS_PARTIAL_CONTENT) {
-          break;
-        }
-        continue;
-      }
-      if (error != 0) {
-        result = static_cast<int>(error);
-        break;
-      }
-      if (available == 0) break;
-      if (buffer.size() < available) buffer.resize(available);
-      DWORD read = 0;
-      if (!WinHttpReadData(handles.request.get(), buffer.data(), available, &read)) {
-        DWORD readError = GetLastError();
-        LogError("InternetGetRequestEx :  Error in WinHttpReadData --> %lu \n", readError);
-        result = static_cast<int>(readError ? readError : ERROR_READ_FAULT);
-        break;
-      }
-      if (read == 0) continue;
-      if (pre.lengthKnown && received + read > wanted) {
-        LogError("InternetGetRequestEx : File downloading more than the content length. File download deleted and "
-                 "download failed. \n");
-        result = kResultLongerThanAnnounced;
-        break;
-      }
-      result = handler.ProcessDownloadedBuffer(buffer.data(), read, true);
-      if (result != 0) break;
-      received += read;
-      if (budget != 0) {
-        inWindow += read;
-        if (inWindow >= budget) {
-          SYSTEMTIME now;
-          GetLocalTime(&now);
-          Sleep(WindowPacingSleepMs(WallClockElapsedMs(windowStart, now)));
-          inWindow -= budget;
-          GetLocalTime(&windowStart);
-        }
-      }
-      if (pre.lengthKnown && received == wanted) break;
+    if (blockSize != 0) {
+      result = FetchBlocks(target, options, &handler, start, pre.lengthKnown, pre.length, blockSize, &received);
+    } else {
+      WindowPace pace;
+      pace.budget = bandwidth ? static_cast<unsigned long long>(AgentParams().DataTransferRate_KBps) * 1000 : 0;
+      GetLocalTime(&pace.start);
+      result = FetchRange(target, options, &handler, start, pre.lengthKnown, pre.length - 1, &pace, &received);
     }
   }
-  handles.Close();
-  LogInfo("ResumeGetRequestEx : Total Time Taken for download : %d seconds\n",
-          static_cast<int>((GetTickCount() - begun) / 1000));
-  LogInfo("ResumeGetRequestEx : Total bytes downloaded : %llu \n", received);
+  LogInfo("%s : Total Time Taken for download : %d seconds\n", op, static_cast<int>((GetTickCount() - begun) / 1000));
+  LogInfo("%s : Total bytes downloaded : %llu \n", op, received);
   access.receivedBytes = received;
-  if (result == kResultLongerThanAnnounced) {
-    // Too long is not partial: nothing of it may be resumed.
-    handler.CleanFileAndRegistry();
-    return PostDownloadHandling(nullptr, target, memoryOut, result);
+  if (result == HTTP_STATUS_MOVED || result == HTTP_STATUS_REDIRECT || result == kResultLongerThanAnnounced) {
+    // A redirect brought nothing; too long is not partial: nothing of it
+    // may be resumed.
+    if (result == kResultLongerThanAnnounced) handler.CleanFileAndRegistry();
+    return PostDownloadHandling(result == kResultLongerThanAnnounced ? nullptr : &handler, target, memoryOut, result);
   }
   int flushed = handler.ProcessDownloadedBuffer(nullptr, 0, false);
   if (result == 0) result = flushed;
@@ -598,6 +637,20 @@ int ResumeGetRequestEx(const RequestTarget& target, std::string* memoryOut, Http
     CountResumeFailure(result);
   }
   result = PostDownloadHandling(&handler, target, memoryOut, result);
-  LogDebug("@@@@@@@@ End Of ResumeGetRequestEx Method @@@@@@@@ \n");
+  LogDebug("@@@@@@@@ End Of %s Method @@@@@@@@ \n", op);
   return result;
+}
+
+}  // namespace
+
+int ResumeGetRequestEx(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
+                       bool bandwidth) {
+  return ResumeDownload(target, memoryOut, options, bandwidth, 0, "ResumeGetRequestEx");
+}
+
+int ResumeGetRequestByBitrate(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options) {
+  const unsigned long long blockSize = static_cast<unsigned long long>(AgentParams().DataTransferRate_KBps) * 500;
+  // No rate means no block size: the download goes without a limit.
+  if (blockSize == 0) return ResumeDownload(target, memoryOut, options, false, 0, "ResumeGetRequestEx");
+  return ResumeDownload(target, memoryOut, options, true, blockSize, "ResumeGetRequestByBitrate");
 }

@@ -70,6 +70,10 @@ class DownloadResumeHandler {
 int ResumeGetRequestEx(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
                        bool bandwidth);
 
+// The same with block pacing: every block of DataTransferRate_KBps x 500
+// bytes from the resume offset is its own ranged request, then the pause.
+int ResumeGetRequestByBitrate(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options);
+
 // The expected sizes of this process's downloads, by URL.
 void InsertResumeDownloadFileSizeParams(const std::string& url, long long size);
 // 0, or 12030 when the expected size of a matching URL is known, non-zero

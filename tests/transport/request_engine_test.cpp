@@ -221,25 +221,42 @@ TEST_F(RequestEngine, BlocksAreRangedRequestsOfRateTimesFiveHundredBytes) {
 }
 
 TEST_F(RequestEngine, ResumableDownloadAsksOnlyForTheMissingBytes) {
-  const std::string url = "/fault/ok/resumed-once?size=100000";
-  const std::string destination = agent_ / "resumed.bin";
-  // A first run that got 40,000 bytes: its record and its temporary file.
-  const std::string id = "1700000000123.download";
-  writeValue(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, url.c_str(), id.c_str(), REG_SZ);
-  const std::string record = std::string(reg_path::kFileMetaData) + "\\" + id;
-  writeValue(HKEY_LOCAL_MACHINE, record.c_str(), "PartialFileSize", "40000", REG_QWORD);
-  writeValue(HKEY_LOCAL_MACHINE, record.c_str(), "LastModifiedTime", "Mon, 01 Jan 2024 00:00:00 GMT", REG_SZ);
-  WriteFileBytes(agent_ / ("DownloadRepository\\" + id), PatternBytes(0, 40000));
+  // A first run got 40,000 bytes: its record and its temporary file. The
+  // second run asks for the rest in one range, or in blocks of rate x 500.
+  AgentParams().DataTransferRate_KBps = 40;
+  const struct {
+    const char* tag;
+    bool blocks;
+    std::vector<std::string> ranges;
+  } cases[] = {
+      {"resumed-once", false, {"bytes=40000-99999"}},
+      {"resumed-blocks", true, {"bytes=40000-59999", "bytes=60000-79999", "bytes=80000-99999"}},
+  };
+  for (const auto& c : cases) {
+    const std::string url = std::string("/fault/ok/") + c.tag + "?size=100000";
+    const std::string destination = agent_ / (std::string(c.tag) + ".bin");
+    const std::string id = std::string(c.tag) + ".download";
+    writeValue(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, url.c_str(), id.c_str(), REG_SZ);
+    const std::string record = std::string(reg_path::kFileMetaData) + "\\" + id;
+    writeValue(HKEY_LOCAL_MACHINE, record.c_str(), "PartialFileSize", "40000", REG_QWORD);
+    writeValue(HKEY_LOCAL_MACHINE, record.c_str(), "LastModifiedTime", "Mon, 01 Jan 2024 00:00:00 GMT", REG_SZ);
+    WriteFileBytes(agent_ / ("DownloadRepository\\" + id), PatternBytes(0, 40000));
 
-  HttpRequestOptions options;
-  EXPECT_EQ(ResumeGetRequestEx(Target(Servers().faultHttps, url, destination), nullptr, &options, false), 0);
-  EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(0, 100000));
-  std::vector<LoggedRequest> requests = FaultRequests("resumed-once");
-  ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0].method, "HEAD");
-  EXPECT_EQ(requests[1].Header("Range"), "bytes=40000-99999");
-  EXPECT_FALSE(FileExists(agent_ / ("DownloadRepository\\" + id)));
-  EXPECT_NE(ReadTextFile(agent_ / "logs\\downloadSuccessAccess.log").find("resumed-once"), std::string::npos);
+    HttpRequestOptions options;
+    const RequestTarget target = Target(Servers().faultHttps, url, destination);
+    const int result = c.blocks ? ResumeGetRequestByBitrate(target, nullptr, &options)
+                                : ResumeGetRequestEx(target, nullptr, &options, false);
+    EXPECT_EQ(result, 0) << c.tag;
+    EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(0, 100000)) << c.tag;
+    std::vector<std::string> ranges;
+    std::vector<LoggedRequest> requests = FaultRequests(c.tag);
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests[0].method, "HEAD");
+    for (size_t i = 1; i < requests.size(); ++i) ranges.push_back(requests[i].Header("Range"));
+    EXPECT_EQ(ranges, c.ranges) << c.tag;
+    EXPECT_FALSE(FileExists(agent_ / ("DownloadRepository\\" + id))) << c.tag;
+    EXPECT_NE(ReadTextFile(agent_ / "logs\\downloadSuccessAccess.log").find(c.tag), std::string::npos);
+  }
 }
 
 TEST_F(RequestEngine, LengthBeyondTwoGigabytesIsReadFromTheHeaderText) {

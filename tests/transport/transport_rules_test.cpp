@@ -8,6 +8,7 @@
 #include "transport/gzip_file.h"
 #include "transport/pacing.h"
 #include "transport/request_engine.h"
+#include "transport/resume_download.h"
 
 namespace {
 
@@ -80,4 +81,30 @@ TEST(GzipInflate, WholeStreamsOnly) {
   EXPECT_FALSE(InflateGzip("not gzip at all", &plain));
   EXPECT_FALSE(InflateGzip("", &plain));
   EXPECT_EQ(plain, "untouched");
+}
+
+TEST(ResumeStart, RecordAndTemporaryFileDecideTheOffset) {
+  const struct {
+    bool usable;
+    unsigned long long recorded, file;
+    bool lengthKnown;
+    unsigned long long length;
+    bool resume;
+    unsigned long long offset;
+  } cases[] = {
+      {true, 400, 400, true, 1000, true, 400},    // the file matches its record
+      {true, 400, 500, true, 1000, true, 500},    // flushed after the record was written
+      {true, 400, 300, true, 1000, false, 0},     // less than recorded: start over
+      {true, 400, 1200, true, 1000, false, 0},    // more than the whole body
+      {true, 400, 900, false, 0, true, 900},      // no length to hold it to
+      {true, 1200, 1200, true, 1000, false, 0},   // a record beyond the body
+      {false, 400, 400, true, 1000, false, 0},    // no record, or another Last-Modified
+  };
+  for (const auto& c : cases) {
+    ResumeDecision decision = DecideResumeStart(c.usable, c.recorded, c.file, c.lengthKnown, c.length);
+    EXPECT_EQ(decision.resume, c.resume) << c.recorded << " " << c.file;
+    EXPECT_EQ(decision.offset, c.offset) << c.recorded << " " << c.file;
+  }
+  EXPECT_EQ(NextBlockRange(4000, 2000, 5000).last, 4999u);
+  EXPECT_EQ(NextBlockRange(0, 2000, 5000).last, 1999u);
 }
