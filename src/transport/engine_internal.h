@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "transport/pacing.h"
 #include "transport/request_engine.h"
 #include "util/handles.h"
 
@@ -76,6 +77,32 @@ class TemporaryFile {
  private:
   std::wstring path_;
   UniqueFile handle_;
+};
+
+// Window pacing of a bandwidth-limited download: after every window of
+// rate x 1000 bytes, sleep out the rest of the second.
+class WindowPacer {
+ public:
+  explicit WindowPacer(unsigned rateKBps) : budget_(static_cast<unsigned long long>(rateKBps) * 1000) {
+    GetLocalTime(&windowStart_);
+  }
+  void Count(unsigned long long bytes) {
+    if (budget_ == 0) return;
+    inWindow_ += bytes;
+    if (inWindow_ < budget_) return;
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    Sleep(WindowPacingSleepMs(WallClockElapsedMs(windowStart_, now)));
+    // What the last chunk brought beyond the budget belongs to the next
+    // window; dropping it would run every window a little fast.
+    inWindow_ -= budget_;
+    GetLocalTime(&windowStart_);
+  }
+
+ private:
+  unsigned long long budget_;
+  unsigned long long inWindow_ = 0;
+  SYSTEMTIME windowStart_;
 };
 
 // Hands over a body that arrived whole in `temp`: decompresses a gzip answer

@@ -22,31 +22,6 @@ using namespace engine;
 
 namespace {
 
-// Window pacing of a bandwidth-limited download: after every window of
-// rate x 1000 bytes, sleep out the rest of the second.
-class WindowPacer {
- public:
-  explicit WindowPacer(unsigned rateKBps) : budget_(static_cast<unsigned long long>(rateKBps) * 1000) {
-    GetLocalTime(&windowStart_);
-  }
-  void Count(unsigned long long bytes) {
-    if (budget_ == 0) return;
-    inWindow_ += bytes;
-    if (inWindow_ < budget_) return;
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    Sleep(WindowPacingSleepMs(WallClockElapsedMs(windowStart_, now)));
-    // What the last chunk brought beyond the budget belongs to the next
-    // window; dropping it would run every window a little fast.
-    inWindow_ -= budget_;
-    GetLocalTime(&windowStart_);
-  }
-
- private:
-  unsigned long long budget_;
-  unsigned long long inWindow_ = 0;
-  SYSTEMTIME windowStart_;
-};
 
 struct BodyResult {
   int result = 0;

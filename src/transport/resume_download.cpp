@@ -437,23 +437,6 @@ int DownloadResumeHandler::SaveToDestFile() {
 
 namespace {
 
-// Window pacing of the resumable path: after every window of rate x 1000
-// bytes, sleep out the rest of the second.
-struct WindowPace {
-  unsigned long long budget = 0;
-  unsigned long long inWindow = 0;
-  SYSTEMTIME start;
-  void Count(unsigned long long bytes) {
-    if (budget == 0) return;
-    inWindow += bytes;
-    if (inWindow < budget) return;
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    Sleep(WindowPacingSleepMs(WallClockElapsedMs(start, now)));
-    inWindow -= budget;
-    GetLocalTime(&start);
-  }
-};
 
 std::wstring RangeText(unsigned long long first, bool bounded, unsigned long long last) {
   wchar_t range[96];
@@ -470,7 +453,7 @@ std::wstring RangeText(unsigned long long first, bool bounded, unsigned long lon
 // or an answer that ends early. `received` grows by what arrived. 0 or the
 // failure: an HTTP status, 13 for bytes beyond the range, a WinHTTP error.
 int FetchRange(const RequestTarget& target, HttpRequestOptions* options, DownloadResumeHandler* handler,
-               unsigned long long first, bool bounded, unsigned long long last, WindowPace* pace,
+               unsigned long long first, bool bounded, unsigned long long last, WindowPacer* pace,
                unsigned long long* received) {
   HttpRequestOptions rangeOptions = *options;
   rangeOptions.m_enableGzipCompression = 0;
@@ -610,9 +593,7 @@ int ResumeDownload(const RequestTarget& target, std::string* memoryOut, HttpRequ
     if (blockSize != 0) {
       result = FetchBlocks(target, options, &handler, start, pre.lengthKnown, pre.length, blockSize, &received);
     } else {
-      WindowPace pace;
-      pace.budget = bandwidth ? static_cast<unsigned long long>(AgentParams().DataTransferRate_KBps) * 1000 : 0;
-      GetLocalTime(&pace.start);
+      WindowPacer pace(bandwidth ? AgentParams().DataTransferRate_KBps : 0);
       result = FetchRange(target, options, &handler, start, pre.lengthKnown, pre.length - 1, &pace, &received);
     }
   }
