@@ -15,6 +15,7 @@ const DWORD kCurrentFolderBufferChars = 4096;
 // After a kill we wait this long for the tree to be really gone, so the next
 // attempt does not meet a dying setup still holding its files.
 const DWORD kTerminationSettleMs = 10000;
+const DWORD kStartRetryPauseMs = 200;
 
 void SetRemarks(std::string* remarks, long code) {
   std::string text = GetErrorMessageText(code);
@@ -127,11 +128,22 @@ int StartChild(const char* workingFolder, const char* commandLine, int show, Uni
   std::wstring folder = workingFolder ? ChangeUtf8ToWideStr(workingFolder) : std::wstring();
   DWORD flags = CREATE_NO_WINDOW | CREATE_DEFAULT_ERROR_MODE | CREATE_UNICODE_ENVIRONMENT |
                 (*job ? CREATE_SUSPENDED : 0);
-  if (!CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, FALSE, flags, nullptr,
-                      workingFolder ? folder.c_str() : nullptr, &startup, process->put())) {
-    int error = static_cast<int>(LastErrorOr(ERROR_GEN_FAILURE));
+  // A start that fails for an internal reason of the system (seen on a
+  // loaded machine) is tried once more after a short pause, so a passing
+  // hiccup does not fail the step.
+  BOOL started = FALSE;
+  DWORD error = 0;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    started = CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, FALSE, flags, nullptr,
+                             workingFolder ? folder.c_str() : nullptr, &startup, process->put());
+    if (started) break;
+    error = LastErrorOr(ERROR_GEN_FAILURE);
+    if (error != ERROR_INTERNAL_ERROR) break;
+    Sleep(kStartRetryPauseMs);
+  }
+  if (!started) {
     LogInfo("executeFileEx : Failed to Create the Process for the application \n");
-    return error;
+    return static_cast<int>(error);
   }
   if (!*job) return 0;
   if (!AssignProcessToJobObject(job->get(), process->get().hProcess)) {
