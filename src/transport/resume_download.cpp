@@ -558,6 +558,12 @@ int ResumeDownload(const RequestTarget& target, std::string* memoryOut, HttpRequ
     LogInfo("%s : BitRateDownload Enabled with rate -> %d KBps:  \n", op,
             static_cast<int>(AgentParams().DataTransferRate_KBps));
   }
+  DownloadResumeHandler handler;
+  AccessLogEntry& access = handler.access();
+  access.server = ChangeWideToUtf8Str(target.server);
+  access.port = target.port;
+  access.urlPath = ChangeWideToUtf8Str(target.urlPath);
+  access.requestType = target.requestType;
   PreDownload pre = PreDownloadHandling(target, options);
   if (pre.result == 0 && !pre.lengthKnown && !ExternalLengthAccepted()) {
     // No length and none accepted: the plain path's rule, so a body is never
@@ -566,16 +572,10 @@ int ResumeDownload(const RequestTarget& target, std::string* memoryOut, HttpRequ
              "download failed. \n");
     pre.result = kResultLongerThanAnnounced;
   }
-  if (pre.result != 0) return PostDownloadHandling(nullptr, target, memoryOut, pre.result);
-  options->lastModifiedOut = pre.lastModified;
-
-  DownloadResumeHandler handler;
-  AccessLogEntry& access = handler.access();
-  access.server = ChangeWideToUtf8Str(target.server);
-  access.port = target.port;
-  access.urlPath = ChangeWideToUtf8Str(target.urlPath);
-  access.requestType = target.requestType;
   access.contentLength = pre.length;
+  // Every ending, a failed probe included, leaves its access line.
+  if (pre.result != 0) return PostDownloadHandling(&handler, target, memoryOut, pre.result);
+  options->lastModifiedOut = pre.lastModified;
   handler.Initialize(target.destination, pre.lastModified, target.urlPath, pre.lengthKnown, pre.length);
 
   const unsigned long long start = handler.startOffset();
@@ -604,7 +604,7 @@ int ResumeDownload(const RequestTarget& target, std::string* memoryOut, HttpRequ
     // A redirect brought nothing; too long is not partial: nothing of it
     // may be resumed.
     if (result == kResultLongerThanAnnounced) handler.CleanFileAndRegistry();
-    return PostDownloadHandling(result == kResultLongerThanAnnounced ? nullptr : &handler, target, memoryOut, result);
+    return PostDownloadHandling(&handler, target, memoryOut, result);
   }
   int flushed = handler.ProcessDownloadedBuffer(nullptr, 0, false);
   if (result == 0) result = flushed;

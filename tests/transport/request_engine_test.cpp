@@ -156,6 +156,8 @@ TEST_F(RequestEngine, FaultMatrix) {
       }
     }
   }
+  // Every resumable ending left its access line, failures included.
+  EXPECT_NE(ReadTextFile(agent_ / "logs\\downloadFailureAccess.log").find("resume-0"), std::string::npos);
 }
 
 TEST_F(RequestEngine, NotModifiedLeavesTheDestinationUntouched) {
