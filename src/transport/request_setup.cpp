@@ -155,6 +155,12 @@ std::wstring GzipRequestHeader(const HttpRequestOptions& options) {
   return std::wstring();
 }
 
+// Sends the request with the gzip header (if any) as its only extra header.
+BOOL SendOnce(HINTERNET request, const std::wstring& gzipHeader) {
+  return WinHttpSendRequest(request, gzipHeader.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : gzipHeader.c_str(),
+                            gzipHeader.empty() ? 0 : static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
+}
+
 }  // namespace
 
 namespace engine {
@@ -300,18 +306,14 @@ int SendWithAttempts(const RequestTarget& target, const HttpRequestOptions& opti
       LogError("CertRecoveryMechanismForReceive :  Error in WinHttpSetOption --> %d \n", static_cast<int>(error));
       return static_cast<int>(error ? error : ERROR_GEN_FAILURE);
     }
-    if (!WinHttpSendRequest(handles->request.get(),
-                            gzipHeader.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : gzipHeader.c_str(),
-                            gzipHeader.empty() ? 0 : static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-        !WinHttpReceiveResponse(handles->request.get(), nullptr)) {
+    if (!SendOnce(handles->request.get(), gzipHeader) || !WinHttpReceiveResponse(handles->request.get(), nullptr)) {
       DWORD error = GetLastError();
       return static_cast<int>(error ? error : ERROR_GEN_FAILURE);
     }
     return 0;
   };
   for (int attempt = 1; attempt <= kMaxSendAttempts; ++attempt) {
-    if (!WinHttpSendRequest(handles->request.get(), gzipHeader.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : gzipHeader.c_str(),
-                            gzipHeader.empty() ? 0 : static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+    if (!SendOnce(handles->request.get(), gzipHeader)) {
       DWORD error = GetLastError();
       if ((error == kLoginFailure || error == kOperationCancelled) && !reopened) {
         LogInfo("GetInternetRequestHandle : Going to close the request handle and going to resending the data to the "
