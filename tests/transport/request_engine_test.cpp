@@ -213,11 +213,11 @@ TEST_F(RequestEngine, BlocksAreRangedRequestsOfRateTimesFiveHundredBytes) {
   writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "isOldBitRateEnabled", "1", REG_DWORD);
   const std::string destination = agent_ / "blocks.bin";
   HttpRequestOptions options;
-  EXPECT_EQ(InternetGetRequestLimited(Target(Servers().faultHttps, "/fault/ok/blocks?size=5000", destination), nullptr,
+  EXPECT_EQ(InternetGetRequestLimited(Target(Servers().faultHttps, "/fault/ok/rate-blocks?size=5000", destination), nullptr,
                                       &options),
             0);
   std::vector<std::string> ranges;
-  for (const LoggedRequest& request : FaultRequests("blocks")) ranges.push_back(request.Header("Range"));
+  for (const LoggedRequest& request : FaultRequests("rate-blocks")) ranges.push_back(request.Header("Range"));
   EXPECT_EQ(ranges, (std::vector<std::string>{"", "bytes=0-1999", "bytes=2000-3999", "bytes=4000-4999"}));
   EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(0, 5000));
 }
