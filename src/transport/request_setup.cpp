@@ -312,6 +312,22 @@ int SendWithAttempts(const RequestTarget& target, const HttpRequestOptions& opti
     }
     return 0;
   };
+  // The request is closed and opened anew, once per call.
+  auto reopen = [&]() -> int {
+    reopened = true;
+    handles->Close();
+    return OpenRequest(target, options, handles);
+  };
+  // A failed certificate check with an installed root gets the recovery;
+  // anything else, or a recovery that fails, ends the call with the error.
+  auto recoverOrFail = [&](DWORD error) -> int {
+    if (IsCertificateFailure(error) && AgentParams().ServerRootCertificateInstalled == 1 &&
+        CertRecoveryMechanismForReceive(RequestHandlesView{handles->request.get(), resend}) == 0) {
+      return 0;
+    }
+    HttpGetLastError(error);
+    return static_cast<int>(error ? error : ERROR_GEN_FAILURE);
+  };
   for (int attempt = 1; attempt <= kMaxSendAttempts; ++attempt) {
     if (!SendOnce(handles->request.get(), gzipHeader)) {
       DWORD error = GetLastError();
@@ -319,21 +335,14 @@ int SendWithAttempts(const RequestTarget& target, const HttpRequestOptions& opti
         LogInfo("GetInternetRequestHandle : Going to close the request handle and going to resending the data to the "
                 "server %S \n",
                 target.server.c_str());
-        reopened = true;
-        handles->Close();
-        int rc = OpenRequest(target, options, handles);
+        int rc = reopen();
         if (rc != 0) return rc;
         continue;
       }
       LogError("GetInternetRequestHandle :  Error in WinHttpSendRequest -> %d \n", static_cast<int>(error));
       // Where the handshake runs inside the send, a failed certificate check
       // shows here rather than at the receive.
-      if (IsCertificateFailure(error) && AgentParams().ServerRootCertificateInstalled == 1 &&
-          CertRecoveryMechanismForReceive(RequestHandlesView{handles->request.get(), resend}) == 0) {
-        return 0;
-      }
-      HttpGetLastError(error);
-      return static_cast<int>(error ? error : ERROR_GEN_FAILURE);
+      return recoverOrFail(error);
     }
     if (WinHttpReceiveResponse(handles->request.get(), nullptr)) return 0;
     DWORD error = GetLastError();
@@ -342,9 +351,7 @@ int SendWithAttempts(const RequestTarget& target, const HttpRequestOptions& opti
               "server %S,as the error code received is %d \n",
               target.server.c_str(), static_cast<int>(error));
       if (!reopened) {
-        reopened = true;
-        handles->Close();
-        int rc = OpenRequest(target, options, handles);
+        int rc = reopen();
         if (rc != 0) return rc;
       }
       continue;
@@ -355,12 +362,7 @@ int SendWithAttempts(const RequestTarget& target, const HttpRequestOptions& opti
       continue;
     }
     LogError("GetInternetRequestHandle :  Error - WinHttpReceiveResponse --> %d \n", static_cast<int>(error));
-    if (IsCertificateFailure(error) && AgentParams().ServerRootCertificateInstalled == 1 &&
-        CertRecoveryMechanismForReceive(RequestHandlesView{handles->request.get(), resend}) == 0) {
-      return 0;
-    }
-    HttpGetLastError(error);
-    return static_cast<int>(error ? error : ERROR_GEN_FAILURE);
+    return recoverOrFail(error);
   }
   // The attempts are used up: the headers are read as they stand.
   return 0;
