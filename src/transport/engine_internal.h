@@ -44,6 +44,8 @@ int CertRecoveryMechanismForReceive(const RequestHandlesView& view);
 
 // Appends the download's line to the transfer log.
 void RecordDownload(const RequestTarget& target, unsigned long long length, int result);
+// The folder part of a path (up to its last separator); empty without one.
+std::wstring FolderOf(const std::wstring& path);
 // Creates the folder of a download's destination (the temporary file goes
 // beside it); a failure is logged and left to the file's creation to report.
 void CreateDestinationFolder(const RequestTarget& target);

@@ -174,11 +174,6 @@ std::wstring TempFolder() {
   return text;
 }
 
-std::wstring FolderOf(const std::wstring& path) {
-  size_t cut = path.find_last_of(L"\\/");
-  return cut == std::wstring::npos ? std::wstring() : path.substr(0, cut);
-}
-
 // The body of a 200 answer: read into the temporary file, checked against
 // the announced length, decompressed when it is gzip, and handed over.
 int ReceiveBody(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
@@ -233,6 +228,11 @@ int ReceiveBody(const RequestTarget& target, std::string* memoryOut, HttpRequest
 }  // namespace
 
 namespace engine {
+
+std::wstring FolderOf(const std::wstring& path) {
+  size_t cut = path.find_last_of(L"\\/");
+  return cut == std::wstring::npos ? std::wstring() : path.substr(0, cut);
+}
 
 void CreateDestinationFolder(const RequestTarget& target) {
   if (target.requestType != kRequestDownloadFile) return;

@@ -161,6 +161,18 @@ BOOL SendOnce(HINTERNET request, const std::wstring& gzipHeader) {
                             gzipHeader.empty() ? 0 : static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
 }
 
+// A response header as text: the size first, then the text. Empty when the
+// answer has none.
+std::wstring QueryHeaderAs(HINTERNET request, DWORD query, const wchar_t* name) {
+  DWORD size = 0;
+  WinHttpQueryHeaders(request, query, name, nullptr, &size, WINHTTP_NO_HEADER_INDEX);
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return std::wstring();
+  std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+  if (!WinHttpQueryHeaders(request, query, name, &text[0], &size, WINHTTP_NO_HEADER_INDEX)) return std::wstring();
+  text.resize(size / sizeof(wchar_t));
+  return text;
+}
+
 }  // namespace
 
 namespace engine {
@@ -240,28 +252,12 @@ int OpenRequest(const RequestTarget& target, const HttpRequestOptions& options, 
 }
 
 std::wstring QueryHeaderText(HINTERNET request, DWORD query) {
-  DWORD size = 0;
-  WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, nullptr, &size, WINHTTP_NO_HEADER_INDEX);
-  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return std::wstring();
-  std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
-  if (!WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, &text[0], &size, WINHTTP_NO_HEADER_INDEX)) {
-    return std::wstring();
-  }
-  text.resize(size / sizeof(wchar_t));
-  return text;
+  return QueryHeaderAs(request, query, WINHTTP_HEADER_NAME_BY_INDEX);
 }
 
 // A custom response header by name; empty when absent.
 std::wstring QueryNamedHeader(HINTERNET request, const wchar_t* name) {
-  DWORD size = 0;
-  WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name, nullptr, &size, WINHTTP_NO_HEADER_INDEX);
-  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return std::wstring();
-  std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
-  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name, &text[0], &size, WINHTTP_NO_HEADER_INDEX)) {
-    return std::wstring();
-  }
-  text.resize(size / sizeof(wchar_t));
-  return text;
+  return QueryHeaderAs(request, WINHTTP_QUERY_CUSTOM, name);
 }
 
 // The announced length: the numeric query first; a length that does not fit

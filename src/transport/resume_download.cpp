@@ -78,11 +78,6 @@ std::string RetryTimeText() {
   return std::to_string(seconds * 1000 + now.wMilliseconds);
 }
 
-std::wstring FolderOf(const std::wstring& path) {
-  size_t cut = path.find_last_of(L"\\/");
-  return cut == std::wstring::npos ? std::wstring() : path.substr(0, cut);
-}
-
 void CountResumeFailure(int result) {
   DWORD failures = IncrementCounter(reg_path::kFileMetaData, "DownloadFailureCount");
   LogInfo("DownloadFailureCount set to %d\n", static_cast<int>(failures));
