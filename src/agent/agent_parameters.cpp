@@ -496,6 +496,26 @@ LONG UpdateDistributionLastAccessName(const std::string& name) {
                     REG_SZ);
 }
 
+StoreServerValues ReadStoreServerValues() {
+  const bool distribution = IsYes(AgentParams().EnableDistributionServer);
+  auto read = [distribution](const char* management, const char* distributionName) {
+    std::string value;
+    if (ReadViewString(reg_path::kServerInfo, distribution ? distributionName : management, &value, 0) !=
+        ERROR_SUCCESS) {
+      value.clear();
+    }
+    return value;
+  };
+  StoreServerValues values;
+  values.securePort = read("RZServerSecurePort", "DistributionServerSecurePort");
+  values.lastAccessName = read("RZLastAccessName", "DistributionLastAccessName");
+  values.name = read("RZServerName", "DistributionServerName");
+  values.flatName = read("RZServerFlatName", "DistributionServerFlatName");
+  values.ipAddress = read("RZServerIPAddress", "DistributionServerIPAddress");
+  values.secIpAddress = read("RZServerSecIPAddress", "DistributionServerSecIPAddress");
+  return values;
+}
+
 LONG UpdateEnableDistributionServer(const std::string& value) {
   AgentParameters& params = AgentParams();
   params.EnableDistributionServer = value;

@@ -152,6 +152,20 @@ int isVistaAndAbove();
 int isWin7AndAbove();
 int isWin7orWin8();
 
+// The file store's port and addresses, read from the server key at the
+// moment of use (a missing value reads as empty): the request dispatcher may
+// switch routes during a run. The distribution server's values when
+// EnableDistributionServer is "yes", else the management server's.
+struct StoreServerValues {
+  std::string securePort;
+  std::string lastAccessName;
+  std::string name;
+  std::string flatName;
+  std::string ipAddress;
+  std::string secIpAddress;
+};
+StoreServerValues ReadStoreServerValues();
+
 // Writers for the request dispatcher when it changes routes: each updates the
 // record and writes the registry value as text. Return the registry result.
 LONG UpdateRZLastAccessName(const std::string& name);

@@ -3,7 +3,9 @@
 #include <algorithm>
 
 #include "agent/agent_parameters.h"
+#include "agent/custom_remarks.h"
 #include "agent/registry.h"
+#include "driver/fallback_stage.h"
 #include "driver/flow_state.h"
 #include "driver/office_logs.h"
 #include "driver/results.h"
@@ -25,24 +27,11 @@ const int kLanguageNotSelected = 15050;
 const int kBlockedByUser = 20001;
 const int kSetupAppsInUse = 17006;
 
-// Reads a text value of the server key in the program's own view; empty when missing.
-std::string ServerValue(const char* name) {
-  std::string value;
-  if (ReadViewString(reg_path::kServerInfo, name, &value, 0) != ERROR_SUCCESS) value.clear();
-  return value;
-}
-
 // The running-applications stage (prompting is not built yet): lets the
 // deployment go on. Returns false with an exit code when the run must end.
 bool RunningApplicationsStage(FlowState* /*state*/, int* /*exitCode*/) {
   LogInfo("RunningApplicationsStage : Running application checks are not built yet, continuing.\n");
   return true;
-}
-
-// The fallback stage (package-file list and network share are not built
-// yet): returns to finishing with the result unchanged.
-void FallbackStage(FlowState* /*state*/) {
-  LogInfo("FallbackStage : Package-file list and network share installation are not built yet.\n");
 }
 
 // The completion prompt rule runs here once prompting exists.
@@ -51,15 +40,10 @@ void CompletionRule(const FlowState& /*state*/) {}
 // Tries every server address with setup until one succeeds or a result
 // ends the attempts. Returns false when no address was usable.
 bool RunNewFlow(FlowState* state) {
-  bool useDistributionServer = EqualsNoCase(AgentParams().EnableDistributionServer, "yes");
-  std::string port = ServerValue(useDistributionServer ? "DistributionServerSecurePort" : "RZServerSecurePort");
+  const StoreServerValues server = ReadStoreServerValues();
+  const std::string& port = server.securePort;
   std::vector<std::string> addresses =
-      useDistributionServer
-          ? BuildServerAddressList({ServerValue("DistributionServerName"), ServerValue("DistributionServerFlatName"),
-                                    ServerValue("DistributionServerIPAddress"),
-                                    ServerValue("DistributionServerSecIPAddress")})
-          : BuildServerAddressList({ServerValue("RZServerName"), ServerValue("RZServerFlatName"),
-                                    ServerValue("RZServerIPAddress"), ServerValue("RZServerSecIPAddress")});
+      BuildServerAddressList({server.name, server.flatName, server.ipAddress, server.secIpAddress});
   bool attempted = false;
   for (const std::string& address : addresses) {
     if (address.empty() || port.empty()) continue;

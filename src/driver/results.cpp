@@ -6,7 +6,6 @@
 
 #include "agent/agent_parameters.h"
 #include "agent/registry.h"
-#include "driver/rz_json.h"
 #include "log/agent_log.h"
 #include "log/seconds_clock.h"
 #include "util/registry_paths.h"
@@ -16,28 +15,6 @@ namespace {
 InstallationStart g_installationStart;
 
 }  // namespace
-
-std::string CustomPatchRemarksPath(const std::string& installDir) {
-  // The install folder already ends with a separator; the doubled one
-  // before "data" is what the agent has always used and is harmless.
-  return installDir + "\\data\\" + "custom-patch-remarks.json";
-}
-
-int WriteCustomPatchRemarks(const std::string& remark) {
-  if (remark.empty()) {
-    LogError("%s : Trying to write empty custom remarks.\n", "WriteCustomPatchRemarks");
-    return 0;
-  }
-  std::string path = CustomPatchRemarksPath(AgentParams().RZAgentInstallDir);
-  Json::Value root(Json::objectValue);
-  root["custom_remarks"] = remark;
-  CRZJson json;
-  if (json.WriteJSONDO(path, root) != 0) {
-    LogError("%s : Failed to write CustomPatchRemarks : %s\n", "WriteCustomPatchRemarks", remark.c_str());
-    return 0;
-  }
-  return 1;
-}
 
 std::string TrackingKeyPath(bool wow64) { return wow64 ? reg_path::kTrackingWow64 : reg_path::kTracking; }
 

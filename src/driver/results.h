@@ -1,15 +1,12 @@
-// What a deployment leaves for the server besides its exit code: the remark
-// file, the tracking values and, for the log collection, the start of the
-// current installation attempt.
+// What a deployment leaves for the server besides its exit code and remark:
+// the tracking values and, for the log collection, the start of the current
+// installation attempt.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
-// Replaces "<agent>\data\custom-patch-remarks.json" with the remark.
-// 1 when written, 0 otherwise (an empty remark leaves the file alone).
-int WriteCustomPatchRemarks(const std::string& remark);
 // Writes OfficeInstallFlow = flow and LastKQDataModifiedTime = now.
 void RecordTrackingValues(int flow);
 // Remembers the local date and the UTC file time of this attempt's start.
@@ -24,8 +21,5 @@ const InstallationStart& GetInstallationStart();
 // --- pure, exposed for tests ---
 // The tracking key for the process's WOW64 state.
 std::string TrackingKeyPath(bool wow64);
-// "<install dir>\data\custom-patch-remarks.json" ("%s%s%s"; the install
-// folder ends with a separator, so the separator before "data" is doubled).
-std::string CustomPatchRemarksPath(const std::string& installDir);
 // The installation start date text, "%04d%02d%02d".
 std::string InstallationDateText(const SYSTEMTIME& local);

@@ -164,13 +164,7 @@ std::string GetStoreSourceUrl(const std::string& server, const std::string& port
 }
 
 std::string GetSharePath() {
-  // Read now rather than from the start-up record: the request dispatcher
-  // may have switched servers during the run.
-  const char* valueName =
-      EqualsNoCase(AgentParams().EnableDistributionServer, "yes") ? "DistributionServerFlatName" : "RZServerFlatName";
-  std::string flatName;
-  ReadViewString(reg_path::kServerInfo, valueName, &flatName, 0);
-  return "\\\\" + flatName + "\\office\\" + std::to_string(RunOpts().patchId);
+  return "\\\\" + ReadStoreServerValues().flatName + "\\office\\" + std::to_string(RunOpts().patchId);
 }
 
 std::string ExtractCommandLine(const std::string& installerPath, const std::string& packageFolder) {

@@ -3,11 +3,20 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
+#include "agent/agent_parameters.h"
+#include "agent/custom_remarks.h"
 #include "agent/registry.h"
+#include "agent/rz_json.h"
+#include "exec/file_helpers.h"
+#include "exec/process_runner.h"
 #include "log/agent_log.h"
+#include "office/office_setup.h"
+#include "options/run_options.h"
+#include "source/download_handlers.h"
 #include "util/handles.h"
 #include "util/registry_paths.h"
 #include "util/text.h"
@@ -15,6 +24,13 @@
 namespace {
 
 const char kHashOp[] = "GetSHA256HashFromFile";
+const int kDecryptTimeoutMinutes = 5;
+const int kDecryptorAlreadyDone = 183;
+const int kChecksumMismatch = 60000;
+
+// The store address the list came from; every file of the list is fetched
+// from the same one.
+std::string g_metaDownloadAddress;
 // Large reads: the hash runs at the speed of the disk, not of the calls.
 const DWORD kHashBlockBytes = 1024 * 1024;
 
@@ -113,4 +129,204 @@ int IsJsonFileValid(const std::string& path) {
     }
   }
   return LooksLikeJson(text) ? 1 : 0;
+}
+
+namespace {
+
+std::string PatchIdText() { return std::to_string(RunOpts().patchId); }
+
+std::string ListFilePath() { return PackageFolder() + "\\" + PatchIdText() + ".json"; }
+
+bool Found(const std::string& path) { return CheckFileExists(path.c_str()) == 0; }
+
+// The same bytes in either letter case of the hexadecimal digits. An empty
+// checksum (one that could not be computed) never matches.
+bool SameChecksum(const std::string& computed, const std::string& listed) {
+  return !computed.empty() && computed.size() == listed.size() && EqualsNoCase(computed, listed.c_str());
+}
+
+void DeleteFileUtf8(const std::string& path) { DeleteFileW(ChangeUtf8ToWideStr(path.c_str()).c_str()); }
+
+// Downloads one listed file into place and checks it. 0, the download code
+// or 60000.
+int FetchPackageFile(const std::string& url, const std::string& destination, const std::string& checksum) {
+  int result = CommWithCertEnabled(url, destination);
+  if (result != 0 && result != 200) {
+    LogError("Failed to download : %s with error code : %d\n", url.c_str(), result);
+    char remark[2048];
+    snprintf(remark, sizeof(remark), "Failed to download %s with error code : %d\n", url.c_str(), result);
+    WriteCustomPatchRemarks(remark);
+    return result;
+  }
+  std::string computed;
+  GetSHA256HashFromFile(destination, &computed);
+  LogInfo("Dest Path : %s\n", destination.c_str());
+  LogInfo("Checksum from file : %s\n", computed.c_str());
+  LogInfo("Checksum from Meta : %s\n", checksum.c_str());
+  if (!SameChecksum(computed, checksum)) {
+    LogError("Checksum mismatch.\n");
+    DeleteFileUtf8(destination);
+    WriteCustomPatchRemarks("Failed to download " + url + " with error checksum mismatch.");
+    return kChecksumMismatch;
+  }
+  LogInfo("Checksum matches.\n");
+  return 0;
+}
+
+}  // namespace
+
+int DownloadPatchMetaJson() {
+  const StoreServerValues server = ReadStoreServerValues();
+  const std::string candidates[] = {server.lastAccessName, server.name, server.flatName, server.ipAddress,
+                                    server.secIpAddress};
+  const std::string patchId = PatchIdText();
+  const std::string listFile = ListFilePath();
+  // No usable address means no list: that must not pass for a download. An
+  // address without a port is as unusable as no address.
+  int result = ERROR_NOT_FOUND;
+  for (const std::string& address : candidates) {
+    if (address.empty() || server.securePort.empty()) continue;
+    const std::string url =
+        "https://" + address + ":" + server.securePort + "/store/office/" + patchId + "/" + patchId + ".json";
+    LogInfo("URL : %s\n", url.c_str());
+    LogInfo("Dest Path : %s\n", listFile.c_str());
+    CreateFolderTree(ChangeUtf8ToWideStr(PackageFolder().c_str()));
+    result = CommWithCertEnabled(url, listFile);
+    if (result == 0 || result == 200) {
+      g_metaDownloadAddress = address;
+      LogInfo("PatchMetaJson download succeeded.\n");
+      return 0;
+    }
+    LogError("PatchMetaJson download failed withe error code : %d\n", result);
+  }
+  return result;
+}
+
+int DecryptPatchMetaJson() {
+  const std::string decryptor = AgentParams().RZAgentInstallDir + "\\patches\\officemeta.exe";
+  if (!Found(decryptor)) {
+    LogError("%s not found. Cannot proceed.\n", decryptor.c_str());
+    return 2;
+  }
+  const std::string commandLine =
+      "\"" + decryptor + "\" -pid " + PatchIdText() + " -path \"" + PackageFolder() + "\" -op d";
+  std::string remarks;
+  int result = executeFileName(nullptr, commandLine.c_str(), &remarks, kDecryptTimeoutMinutes, 0);
+  LogInfo("Decrypt Error : %d\n", result);
+  if (result == kDecryptorAlreadyDone) {
+    LogInfo("Considering error code 183 as success.\n");
+    result = 0;
+  }
+  const std::string listFile = ListFilePath();
+  if (!Found(listFile)) {
+    LogError("Failed to decrypt %s.\n", listFile.c_str());
+    return 2;
+  }
+  return result;
+}
+
+int DownloadPackageFiles() {
+  const std::string listFile = ListFilePath();
+  if (!Found(listFile) || IsJsonFileValid(listFile) == 0) return 2;
+  if (g_metaDownloadAddress.empty()) {
+    LogError("Download address for office meta flow not intialized.\n");
+    return 1;
+  }
+  Json::Value list;
+  CRZJson json;
+  json.LoadJSONDO(listFile, &list);
+  // Names and checksums are defined only for an object of texts; an array
+  // has neither.
+  if (!list.isObject() || list.empty()) {
+    LogError("Invalid json object in %s\n", listFile.c_str());
+    return 2;
+  }
+  const std::string port = ReadStoreServerValues().securePort;
+  const std::string packageFolder = PackageFolder();
+  const std::string patchId = PatchIdText();
+  // JsonCpp keeps members in byte order of their names.
+  for (const std::string& name : list.getMemberNames()) {
+    if (!IsPackageFileName(name)) {
+      LogInfo("Skipping %s\n", name.c_str());
+      continue;
+    }
+    const Json::Value& value = list[name];
+    const std::string checksum = value.isString() ? value.asString() : std::string();
+    if (!IsChecksumText(checksum)) {
+      LogError("Invalid checksum data : %s for the file : %s\n", checksum.c_str(), name.c_str());
+      return 1;
+    }
+    // The program runs as the system account: a listed name must never
+    // place a file outside the package folder.
+    if (!IsContainedRelativePath(name)) {
+      LogError("Refusing the file name %s: it leads outside the package folder.\n", name.c_str());
+      return 1;
+    }
+    std::string localName = name;
+    std::replace(localName.begin(), localName.end(), '/', '\\');
+    size_t lastSeparator = localName.rfind('\\');
+    if (lastSeparator != std::string::npos) {
+      CreateFolderTree(ChangeUtf8ToWideStr((packageFolder + "\\" + localName.substr(0, lastSeparator)).c_str()));
+    }
+    const std::string destination = packageFolder + "\\" + localName;
+    std::string urlName = name;
+    std::replace(urlName.begin(), urlName.end(), '\\', '/');
+    const std::string url = "https://" + g_metaDownloadAddress + ":" + port + "/store/office/" + patchId + "/" + urlName;
+
+    if (GetFileAttributesW(ChangeUtf8ToWideStr(destination.c_str()).c_str()) != INVALID_FILE_ATTRIBUTES) {
+      LogInfo("File : %s already exists.\n", destination.c_str());
+      std::string computed;
+      GetSHA256HashFromFile(destination, &computed);
+      LogInfo("Checksum from file : %s\n", computed.c_str());
+      LogInfo("Checksum from Meta : %s\n", checksum.c_str());
+      if (SameChecksum(computed, checksum)) {
+        LogInfo("File already exists and checksum matches.\n");
+        continue;
+      }
+      LogError("File already exists but checksum mismatch. Need to redownload.\n");
+      DeleteFileUtf8(destination);
+    }
+    int result = FetchPackageFile(url, destination, checksum);
+    if (result != 0) return result;
+  }
+  LogInfo("All files downloaded successfully.\n");
+  return 0;
+}
+
+int RunOfficeMetaFlow() {
+  int result = DownloadPatchMetaJson();
+  char remark[512];
+  if (result != 0) {
+    snprintf(remark, sizeof(remark), "Failed to download office patch meta json with error code : %d", result);
+    WriteCustomPatchRemarks(remark);
+    return result;
+  }
+  result = DecryptPatchMetaJson();
+  if (result != 0) {
+    snprintf(remark, sizeof(remark), "Failed to decrypt office meta - %d.json", RunOpts().patchId);
+    WriteCustomPatchRemarks(remark);
+    return result;
+  }
+  result = DownloadPackageFiles();
+  if (result != 0) {
+    // A more specific remark of this run (a failed file) is kept.
+    if (!CustomRemarkWrittenThisRun()) {
+      snprintf(remark, sizeof(remark), "Failed to download office installation files with error code : %d", result);
+      WriteCustomPatchRemarks(remark);
+    }
+    return result;
+  }
+  const std::string packageFolder = PackageFolder();
+  // Without its configuration setup would have nothing sound to install from.
+  result = WriteOfficeConfiguration(packageFolder, 1);
+  if (result != 0) return result;
+  result = RunOfficeSetupConfigure();
+  if (result == 0 || result == 3010) {
+    LogInfo("As installed succeeded, we are cleaning up the setup files.\n");
+    const std::wstring folder = ChangeUtf8ToWideStr(packageFolder.c_str());
+    if (IsDirectory(folder)) DeleteFolderTree(folder);
+  } else {
+    LogInfo("As installation failed, we are not cleaning up the setup files.\n");
+  }
+  return result;
 }

@@ -1,8 +1,27 @@
-// Pieces of the package-file list flow: the file checksums, the list's
-// quick shape check and the rules for its members.
+// The package-file list flow: the server publishes per package an encrypted
+// list of its installation files with their SHA-256 checksums. The flow
+// fetches the list, has the agent's decryptor turn it into plain JSON,
+// downloads and checks every file into the package folder and installs
+// from there.
 #pragma once
 
 #include <string>
+
+// The whole flow. 0 when setup succeeded (the package folder is then
+// deleted); otherwise the failing step's code, with its remark written.
+int RunOfficeMetaFlow();
+// Fetches "<patch id>.json" into the package folder from the first store
+// address that has it, and remembers that address for the files. 0, the last
+// download code, or 1168 when no address with a port is configured.
+int DownloadPatchMetaJson();
+// Runs "<agent>\patches\officemeta.exe" over the list: 0 (also for its 183),
+// 2 when the decryptor or the decrypted list is missing, else its result.
+int DecryptPatchMetaJson();
+// Downloads every listed installation file the package folder does not
+// already hold intact. 0; 1 (no address, a malformed checksum or a name that
+// leaves the package folder); 2 (no usable list); 60000 (a checksum differs
+// after the download); or the failed download's code.
+int DownloadPackageFiles();
 
 // The SHA-256 of the file as 64 lower-case hexadecimal digits in `hex`
 // (empty on failure). The path is UTF-8. 0, or the system error of the

@@ -1,4 +1,5 @@
 #include "driver/results.h"
+#include "agent/custom_remarks.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +8,7 @@
 
 #include "agent/agent_parameters.h"
 #include "agent/registry.h"
-#include "driver/rz_json.h"
+#include "agent/rz_json.h"
 #include "log/agent_log.h"
 #include "log/seconds_clock.h"
 #include "support/test_support.h"

@@ -3,92 +3,11 @@
 // registry views, and an installer package that holds the setup stand-in.
 #include <gtest/gtest.h>
 
-#include "agent/registry.h"
-#include "support/agent_program_test.h"
-#include "util/registry_paths.h"
-#include "util/text.h"
+#include "flows/deployment_fixture.h"
 
 using namespace testing_support;
 
 namespace {
-
-const char kChannel[] = "http://officecdn.microsoft.com/pr/492350f6-3a01-4f97-b9c0-c7c6ddf67d60";
-// The program copy is named like the agent names it: the number before the
-// first "-" names the deployment key and the Office log folder.
-const char kProgram[] = "731-OfficeInstaller.exe";
-const char kArgs[] = "-pid 12 -ch Current -oce 64 -in office-12.exe -prid O365ProPlusRetail -v 16.0.17928.20114";
-
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
-class DeploymentFlow : public AgentProgramTest {
- protected:
-  explicit DeploymentFlow(const std::string& folder = "deploy_agent", const std::string& installer = "office-12.exe")
-      : AgentProgramTest(folder), installer_(installer) {
-    program_ = agent_ / kProgram;
-  }
-
-  void SetUp() override {
-    AgentProgramTest::SetUp();
-    MakeDirs(agent_ / "data");
-    ASSERT_TRUE(CopyFileUtf8(BinPath("OfficeInstaller.exe"), agent_ / kProgram));
-    WriteSettings({"en-us"});
-    SeedOffice("en-us");
-    PlaceInstaller("");
-    // Prompt state of an earlier run of this deployment.
-    writeValue(HKEY_LOCAL_MACHINE, (std::string(reg_path::kOfficePatchData) + "\\731").c_str(), "FirstPromptTime", "100", REG_SZ);
-  }
-  void WriteSettings(const std::vector<std::string>& selected) {
-    std::string xml = "<?xml version=\"1.0\"?>\n<office-ctr-settings>\n";
-    int id = 1;
-    for (const std::string& culture : selected) {
-      xml += "<O365Languages language_id=\"" + std::to_string(id) + "\" o365_abbreviation=\"" + culture + "\"/>\n";
-      xml += "<O365CTRLanguages language_id=\"" + std::to_string(id) + "\"/>\n";
-      ++id;
-    }
-    xml += "<O365CTRSettings how_to_install=\"1\"/>\n</office-ctr-settings>\n";
-    WriteFileBytes(agent_ / "client-data\\office-ctr-settings.xml", xml);
-  }
-
-  void SeedOffice(const std::string& cultures) {
-    writeValueEx(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "ClientCulture", cultures.c_str(), REG_SZ, 1);
-    writeValueEx(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "ProductReleaseIds", "O365ProPlusRetail", REG_SZ, 1);
-    writeValueEx(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "UpdateChannel", kChannel, REG_SZ, 1);
-    writeValueEx(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "UpdateURL", "https://old/store", REG_SZ, 1);
-    writeValue(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "UpdateChannel", kChannel, REG_SZ);
-    writeValue(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "UpdateURL", "https://old/store", REG_SZ);
-  }
-
-  // The installer package is the setup stand-in with its script beside it.
-  void PlaceInstaller(const std::string& script) {
-    MakeDirs(agent_ / "patches");
-    ASSERT_TRUE(CopyFileUtf8(BinPath("setup_standin.exe"), agent_ / ("patches\\" + installer_)));
-    WriteFileBytes(agent_ / "patches\\setup_standin.txt", script + "\nrecord_dir=" + record_.path() + "\n");
-  }
-
-  DWORD Run(const std::string& args = kArgs) { return AgentProgramTest::Run(args, 300000); }
-
-  std::string Calls() const { return ReadTextFile(record_ / "setup_standin.calls.txt"); }
-  std::string Received(int n) const { return ReadFileBytes(record_ / ("configure.received." + std::to_string(n) + ".xml")); }
-  std::string PackageFolder() const { return agent_ / "patches\\office\\12"; }
-  bool DeploymentKeyExists() const {
-    std::string value;
-    return ReadViewString((std::string(reg_path::kOfficePatchData) + "\\731").c_str(), "FirstPromptTime", &value, 0) == 0;
-  }
-  bool TrackingFlow(DWORD* flow) const {
-    return ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kTracking, "OfficeInstallFlow", flow) == 0;
-  }
-  bool UpdateUrlPresent(int is64) const {
-    std::string value;
-    return ReadViewString(reg_path::kClickToRunConfiguration, "UpdateURL", &value, is64) == 0;
-  }
-
-  std::string installer_;
-  TempDir record_{"deploy_record"};
-};
 
 // An agent folder and a package whose names are outside ASCII (and, for the
 // package, outside any ANSI code page).
@@ -111,12 +30,12 @@ TEST_F(DeploymentFlow, SuccessThroughTheFirstAddressCleansUpAndTracks) {
   std::string xml = Received(1);
   EXPECT_EQ(xml,
             "<Configuration>\r\n"
-            "<Add Channel=\"Current\" OfficeClientEdition=\"64\" SourcePath=\"https://127.0.0.1:8383/store/office/12\" "
+            "<Add Channel=\"Current\" OfficeClientEdition=\"64\" SourcePath=\"" + StoreUrl() + "\" "
             "Version=\"16.0.17928.20114\">\r\n"
             "<Product ID=\"O365ProPlusRetail\">\r\n"
             "<Language ID=\"en-us\"/>\r\n"
             "</Product>\r\n</Add>\r\n"
-            "<Updates Enabled=\"FALSE\" UpdatePath=\"https://127.0.0.1:8383/store/office/12\" "
+            "<Updates Enabled=\"FALSE\" UpdatePath=\"" + StoreUrl() + "\" "
             "Version=\"16.0.17928.20114\"/>\r\n"
             "<Display AcceptEULA=\"TRUE\" Level=\"None\"/>\r\n"
             "<Logging Name=\"OfficeSetup.txt\" Path=\"%temp%\"/>\r\n"
@@ -142,13 +61,14 @@ TEST_F(DeploymentFlow, SuccessThroughTheFirstAddressCleansUpAndTracks) {
 }
 
 TEST_F(DeploymentFlow, FirstAddressAnswering17002EndsTheAttempts) {
-  // Three distinct addresses; the first in byte order is 10.0.0.7.
-  SeedAgentValue("ServerInfo", "RZServerFlatName", "srv-flat");
-  SeedAgentValue("ServerInfo", "RZServerSecIPAddress", "10.0.0.7");
+  // Two distinct addresses (127.0.0.2 answers 404 to everything); the
+  // first in byte order is not the server name.
+  SeedAgentValue("ServerInfo", "RZServerName", "127.0.0.2");
   PlaceInstaller("configure_exit=17002");
-  EXPECT_EQ(Run(), 17002u);
+  // The package-file list flow follows and finds no list in the store.
+  EXPECT_EQ(Run(), 404u);
   EXPECT_EQ(Count(Calls(), "/configure"), 1u);
-  EXPECT_NE(Received(1).find("SourcePath=\"https://10.0.0.7:8383/store/office/12\""), std::string::npos);
+  EXPECT_NE(Received(1).find("SourcePath=\"" + StoreUrl() + "\""), std::string::npos);
 
   // Nothing counts as done: the state stays for the next run.
   DWORD flow = 0;
@@ -162,22 +82,23 @@ TEST_F(DeploymentFlow, FirstAddressAnswering17002EndsTheAttempts) {
   std::string log = Log();
   EXPECT_NE(log.find("Office installation failed with error code : 17002\n"), std::string::npos);
   EXPECT_NE(log.find("Error Code: 17002, Error Type: \"Failure\", Error Message: \"Setup failed\", SourcePath: "
-                     "\"https://10.0.0.7:8383/store/office/12\""),
+                     "\"" + StoreUrl() + "\""),
             std::string::npos)
       << log;
   EXPECT_NE(log.find("log file copied successfully"), std::string::npos);
-  EXPECT_NE(log.find("Exit Code : 17002\n"), std::string::npos);
+  EXPECT_NE(log.find("Proceeding with old office zip flow.\n"), std::string::npos);
+  EXPECT_NE(log.find("Exit Code : 404\n"), std::string::npos);
 }
 
 TEST_F(DeploymentFlow, SetupResultsThatEndTheAttemptsOverTwoAddresses) {
-  SeedAgentValue("ServerInfo", "RZServerSecIPAddress", "10.0.0.7");
+  SeedAgentValue("ServerInfo", "RZServerSecIPAddress", "127.0.0.2");
   const struct {
     int setupExit;
     size_t setupRuns;
-    DWORD exitCode;
+    DWORD exitCode;  // 404: the package-file list flow followed and found no list
   } cases[] = {
-      {258, 1, 258}, {404, 1, 404}, {3010, 1, 0}, {17002, 1, 17002}, {17006, 1, 20001},
-      {1603, 2, 1603},  // any other failure tries the next address
+      {258, 1, 258}, {404, 1, 404}, {3010, 1, 0}, {17002, 1, 404}, {17006, 1, 20001},
+      {1603, 2, 404},  // any other failure tries the next address
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.setupExit);
@@ -189,12 +110,12 @@ TEST_F(DeploymentFlow, SetupResultsThatEndTheAttemptsOverTwoAddresses) {
 }
 
 TEST_F(DeploymentFlow, AFailingAddressMovesOnToTheNext) {
-  SeedAgentValue("ServerInfo", "RZServerSecIPAddress", "10.0.0.7");
+  SeedAgentValue("ServerInfo", "RZServerSecIPAddress", "127.0.0.2");
   PlaceInstaller("configure_exits=1603,0");
   EXPECT_EQ(Run(), 0u);
   EXPECT_EQ(Count(Calls(), "/configure"), 2u);
-  EXPECT_NE(Received(1).find("https://10.0.0.7:8383/"), std::string::npos);
-  EXPECT_NE(Received(2).find("https://127.0.0.1:8383/"), std::string::npos);
+  EXPECT_NE(Received(1).find(StoreUrl()), std::string::npos);
+  EXPECT_NE(Received(2).find(StoreUrl("127.0.0.2")), std::string::npos);
   DWORD flow = 0;
   EXPECT_TRUE(TrackingFlow(&flow));
 }
@@ -235,7 +156,8 @@ TEST_F(DeploymentFlow, AppsInUseBecomes20001) {
 
 TEST_F(DeploymentFlow, ProceedOldFlowDirectlySkipsTheServerStore) {
   writeValue(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "ProceedOldFlowDirectly", "1", REG_DWORD);
-  Run();
+  // Straight to the package-file list, which the store does not have.
+  EXPECT_EQ(Run(), 404u);
   EXPECT_EQ(Count(Calls(), "/configure"), 0u);
   EXPECT_EQ(Count(Calls(), "/extract:"), 1u);
   DWORD flow = 0;
@@ -266,8 +188,9 @@ TEST_F(DeploymentFlow, InstalledLanguageNotSelectedStopsWith15050AndARemark) {
 TEST_F(DeploymentFlow, NoConfigurationWrittenRunsNoSetupAndIsNoSuccess) {
   // No installed language: the language check passes, the writer refuses.
   SeedOffice("");
-  SeedAgentValue("ServerInfo", "RZServerSecIPAddress", "10.0.0.7");
-  EXPECT_EQ(Run(), 13u);
+  SeedAgentValue("ServerInfo", "RZServerSecIPAddress", "127.0.0.2");
+  // The package-file list flow that follows finds no list.
+  EXPECT_EQ(Run(), 404u);
   EXPECT_EQ(Count(Calls(), "/extract:"), 1u);
   EXPECT_EQ(Count(Calls(), "/configure"), 0u);
   DWORD flow = 0;
@@ -278,7 +201,6 @@ TEST_F(DeploymentFlow, NoConfigurationWrittenRunsNoSetupAndIsNoSuccess) {
   EXPECT_EQ(Count(log, "Failed to get office languages.\n"), 2u) << log;
   EXPECT_EQ(Count(log, "Office installation failed with error code : 13\n"), 2u) << log;
   EXPECT_EQ(log.find("Installation succeeded"), std::string::npos);
-  EXPECT_NE(log.find("Exit Code : 13\n"), std::string::npos);
 }
 
 TEST_F(DeploymentFlow, EmptyInstallerEndsWith2) {
@@ -301,6 +223,10 @@ TEST_F(DeploymentFlow, NoUsableServerAddressIsNoSuccess) {
   RemoveAgentValue("ServerInfo", "RZServerSecurePort");
   EXPECT_EQ(Run(), 1168u);
   EXPECT_EQ(Count(Calls(), "/configure"), 0u);
+  // Nor for the package-file list.
+  EXPECT_NE(ReadFileBytes(agent_ / "data\\custom-patch-remarks.json")
+                .find("Failed to download office patch meta json with error code : 1168"),
+            std::string::npos);
   DWORD flow = 0;
   EXPECT_FALSE(TrackingFlow(&flow));
   EXPECT_TRUE(DeploymentKeyExists());

@@ -12,7 +12,7 @@ build trees can run their servers side by side. When everything listens it
 writes DIR/servers.ini, which the tests read:
 
   nginx_https_port, nginx_http_port, fault_https_port, fault_http_port,
-  proxy_port, store_dir (served as /store/), fault_log, cert
+  proxy_port, store_dir (served as /store/), fault_log, access_log (nginx), cert
 
 It stops its children on SIGTERM, when it has run for --lifetime seconds,
 and they stop with it if it dies (parent-death signal). Python standard
@@ -186,6 +186,7 @@ class Supervisor:
             settings.update(self.start_nginx())
             settings.update(self.start_proxy())
             settings.update(store_dir=self.dir / "store", fault_log=self.dir / "fault-requests.log",
+                            access_log=self.dir / "logs" / "nginx-access.log",
                             cert=self.dir / "cert.pem")
             temporary = ini.with_suffix(".tmp")
             temporary.write_text("".join(f"{k}={v}\n" for k, v in settings.items()), encoding="utf-8")

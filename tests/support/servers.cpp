@@ -35,6 +35,7 @@ TestServers LoadServers() {
     if (name == "proxy_port") servers.proxy = std::atoi(value.c_str());
     if (name == "store_dir") servers.storeDir = value;
     if (name == "fault_log") servers.faultLog = ZPath(value);
+    if (name == "access_log") servers.accessLog = ZPath(value);
     if (name == "cert") servers.cert = ZPath(value);
   }
   servers.storeDirZ = servers.storeDir.empty() ? "" : ZPath(servers.storeDir);

@@ -33,6 +33,7 @@ struct TestServers {
   std::string storeDir;   // Linux path of the store
   std::string storeDirZ;  // the same folder as a Z:\ path
   std::string faultLog;   // Z:\ path of the fault server's request log
+  std::string accessLog;  // Z:\ path of nginx's access log (one line a request)
   std::string cert;       // Z:\ path of the servers' certificate (PEM)
 };
 

@@ -22,6 +22,13 @@ std::string ZPath(const std::string& unixPath) {
   return out;
 }
 
+std::string WinePrefixPath(const std::string& child) {
+  char prefix[MAX_PATH] = {0};
+  DWORD length = GetEnvironmentVariableA("WINEPREFIX", prefix, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return std::string();
+  return ZPath(prefix) + "\\" + child;
+}
+
 // The process id keeps apart the cases of one test program that CTest runs
 // side by side (each case is its own process).
 TempDir::TempDir(const std::string& name)

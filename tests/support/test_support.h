@@ -11,6 +11,9 @@ namespace testing_support {
 
 // "Z:\..." for a Linux path (Wine maps / to drive Z:).
 std::string ZPath(const std::string& unixPath);
+// A path inside the Wine prefix the tests run in ("dosdevices\\unc\\..."),
+// as a Z:\ path; empty outside Wine.
+std::string WinePrefixPath(const std::string& child);
 
 // A fresh folder under the build tree's test work area, private to this
 // process, emptied on creation and removed on destruction. path() is a Windows path ending without "\".

@@ -1,4 +1,4 @@
-#include "driver/rz_json.h"
+#include "agent/rz_json.h"
 
 #include <windows.h>
 

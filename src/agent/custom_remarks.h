@@ -1,0 +1,17 @@
+// The remark file: one short text the agent hands to the server with the
+// deployment's exit code.
+#pragma once
+
+#include <string>
+
+// Replaces "<agent>\data\custom-patch-remarks.json" with the remark.
+// 1 when written, 0 otherwise (an empty remark leaves the file alone).
+int WriteCustomPatchRemarks(const std::string& remark);
+// Whether this run has written a remark. A general remark must not replace a
+// more specific one of the same run, while a file left by an earlier run
+// says nothing about this one.
+bool CustomRemarkWrittenThisRun();
+
+// "<install dir>\data\custom-patch-remarks.json" ("%s%s%s"; the install
+// folder ends with a separator, so the separator before "data" is doubled).
+std::string CustomPatchRemarksPath(const std::string& installDir);

@@ -1,0 +1,103 @@
+#include "driver/fallback_stage.h"
+
+#include "agent/registry.h"
+#include "driver/office_logs.h"
+#include "driver/results.h"
+#include "exec/file_helpers.h"
+#include "log/agent_log.h"
+#include "log/seconds_clock.h"
+#include "office/office_setup.h"
+#include "source/package_list.h"
+#include "util/registry_paths.h"
+
+namespace {
+
+const int kTimedOut = 258;
+const int kSetupAppsInUse = 17006;
+const int kBlockedByUser = 20001;
+
+int BlockedIfAppsInUse(int result) { return result == kSetupAppsInUse ? kBlockedByUser : result; }
+
+void RunOldFlow(FlowState* state) {
+  const OldFlowStep step = DecideOldFlow(*state, GetTimeInSeconds());
+  if (step == OldFlowStep::NotNeeded) return;
+  if (step == OldFlowStep::TimedOut) {
+    LogInfo("Not proceeding with the old flow due to timeout.\n");
+    state->resultCode = kTimedOut;
+  }
+  if (step != OldFlowStep::Run) {
+    LogInfo("Not proceeding with zip installation for error code : %d\n", state->resultCode);
+    return;
+  }
+  LogInfo("Proceeding with old office zip flow.\n");
+  RecordInstallationStart();
+  int result = RunOfficeMetaFlow();
+  if (result != 0) {
+    state->resultCode = BlockedIfAppsInUse(result);
+    CollectOfficeLogs();
+    return;
+  }
+  state->resultCode = 0;
+  state->flowSucceeded = true;
+  RecordTrackingValues(2);
+  LogInfo("KQTracking is Processed and added value for Old Flow Success: 2 \n");
+  deleteRegistryKey(HKEY_LOCAL_MACHINE, DeploymentKeyPath().c_str());
+}
+
+void RunNetworkShareFlow(FlowState* state) {
+  DWORD enabled = 0;
+  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "EnableNetworkShare", &enabled);
+  if (!ShouldTryNetworkShare(enabled, *state)) {
+    LogInfo("SharePath installation is skipped for this machine\n");
+    return;
+  }
+  if (ExtractOfficeSetup() != 0) {
+    LogError("Failed to extract office setup.\n");
+    return;
+  }
+  const std::string sharePath = GetSharePath();
+  if (CheckFileExists(sharePath.c_str()) != 0) {
+    LogError("File doesnt exist in the given location \n");
+    return;
+  }
+  // Without its configuration setup would have nothing sound to install from.
+  int result = WriteOfficeConfiguration(sharePath, 0);
+  bool setupRan = false;
+  if (result == 0) {
+    RecordInstallationStart();
+    result = RunOfficeSetupConfigure();
+    setupRan = true;
+  }
+  state->resultCode = result;
+  if (result != 0) {
+    LogError("Office installation failed with error code : %d\n", result);
+    if (setupRan) CollectOfficeLogs();
+    state->resultCode = BlockedIfAppsInUse(result);
+  }
+}
+
+}  // namespace
+
+OldFlowStep DecideOldFlow(const FlowState& state, int now) {
+  if (state.flowSucceeded || state.directDownload) return OldFlowStep::NotNeeded;
+  if (now - state.phaseStartTime >= kOldFlowTimeLimitSeconds) return OldFlowStep::TimedOut;
+  switch (state.resultCode) {
+    case kTimedOut:
+    case 17003:
+    case kSetupAppsInUse:
+    case kBlockedByUser:
+    case 30035:
+      return OldFlowStep::ResultStands;
+    default:
+      return OldFlowStep::Run;
+  }
+}
+
+bool ShouldTryNetworkShare(DWORD enableNetworkShare, const FlowState& state) {
+  return enableNetworkShare == 1 && !state.flowSucceeded && state.resultCode != kBlockedByUser;
+}
+
+void FallbackStage(FlowState* state) {
+  RunOldFlow(state);
+  RunNetworkShareFlow(state);
+}

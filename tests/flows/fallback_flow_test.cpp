@@ -1,0 +1,184 @@
+// The fallback stage of whole deployments: after a failed store installation
+// the package-file list is fetched from nginx, decrypted by the decryptor
+// stand-in, its files downloaded and checked into the package folder and
+// installed from there; then the network share.
+#include <gtest/gtest.h>
+
+#include "flows/deployment_fixture.h"
+#include "source/package_list.h"
+
+using namespace testing_support;
+
+namespace {
+
+class ListFlow : public DeploymentFlow {
+ protected:
+  void SetUp() override {
+    DeploymentFlow::SetUp();
+    // The store installation fails, the installation from the package folder succeeds.
+    PlaceInstaller("configure_exits=17002,0");
+    PlaceDecryptor("");
+  }
+  void PlaceDecryptor(const std::string& script) {
+    ASSERT_TRUE(CopyFileUtf8(BinPath("officemeta_standin.exe"), agent_ / "patches\\officemeta.exe"));
+    WriteFileBytes(agent_ / "patches\\officemeta.txt", script);
+  }
+  // Stores the patch's list encoded as the decryptor stand-in expects.
+  static void PutList(int patchId, const std::string& json) {
+    std::string encoded = json;
+    for (char& c : encoded) c = static_cast<char>(c ^ 0x5A);
+    const std::string id = std::to_string(patchId);
+    PutStoreFile("office/" + id + "/" + id + ".json", encoded);
+  }
+  // Stores a package file and returns its SHA-256 text.
+  static std::string PutPackageFile(int patchId, std::string name, const std::string& bytes) {
+    for (char& c : name) c = c == '\\' ? '/' : c;
+    PutStoreFile("office/" + std::to_string(patchId) + "/" + name, bytes);
+    std::string hex;
+    std::string storePath = Servers().storeDirZ + "\\office\\" + std::to_string(patchId) + "\\" + name;
+    EXPECT_EQ(GetSHA256HashFromFile(storePath, &hex), 0);
+    return hex;
+  }
+  DWORD RunPatch(int patchId) {
+    return Run("-pid " + std::to_string(patchId) +
+               " -ch Current -oce 64 -in office-12.exe -prid O365ProPlusRetail -v 16.0.17928.20114");
+  }
+  // How often nginx was asked for a file of the patch.
+  static size_t StoreGets(int patchId, const std::string& name) {
+    return Count(ReadFileBytes(Servers().accessLog),
+                 "\"GET /store/office/" + std::to_string(patchId) + "/" + name + " HTTP");
+  }
+  std::string Remark() const { return ReadFileBytes(agent_ / "data\\custom-patch-remarks.json"); }
+  std::string FileUrl(int patchId, const std::string& name) const { return StoreUrl("127.0.0.1", patchId) + "/" + name; }
+};
+
+}  // namespace
+
+TEST_F(ListFlow, StoreFailureThenTheListInstallsFromThePackageFolder) {
+  const int id = 41;
+  const std::string a = PutPackageFile(id, "a.cab", "first cabinet");
+  const std::string b = PutPackageFile(id, "Data\\b.DAT", "second file, in a subfolder");
+  const std::string c = PutPackageFile(id, "c.cat", "catalog");
+  std::string upperC = c;
+  for (char& ch : upperC) ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
+  // An .xml member is skipped, even with a malformed checksum.
+  PutList(id, "{\"c.cat\": \"" + upperC + "\", \"Data\\\\b.DAT\": \"" + b + "\", \"a.cab\": \"" + a +
+                  "\", \"notes.xml\": \"x\"}");
+  // The agent's decryptor may answer that the list is already decrypted.
+  PlaceDecryptor("exit_code=183");
+
+  EXPECT_EQ(RunPatch(id), 0u);
+  EXPECT_EQ(ReadTextFile(agent_ / "patches\\officemeta.calls.txt"),
+            "\"" + agent_.path() + "\\\\patches\\officemeta.exe\" -pid 41 -path \"" + PackageFolder(id) + "\" -op d\n");
+  EXPECT_EQ(Count(Calls(), "/configure"), 2u);
+  EXPECT_NE(Received(1).find("SourcePath=\"" + StoreUrl("127.0.0.1", id) + "\""), std::string::npos);
+  EXPECT_NE(Received(2).find("SourcePath=\"" + PackageFolder(id) + "\""), std::string::npos) << Received(2);
+  for (const char* name : {"a.cab", "Data/b.DAT", "c.cat"}) EXPECT_EQ(StoreGets(id, name), 1u) << name;
+  EXPECT_EQ(StoreGets(id, "notes.xml"), 0u);
+
+  DWORD flow = 0;
+  EXPECT_TRUE(TrackingFlow(&flow));
+  EXPECT_EQ(flow, 2u);
+  EXPECT_FALSE(DeploymentKeyExists());
+  EXPECT_FALSE(FileExists(PackageFolder(id)));
+  EXPECT_FALSE(FileExists(agent_ / "data\\custom-patch-remarks.json"));
+  const std::string log = Log();
+  EXPECT_NE(log.find("Considering error code 183 as success.\n"), std::string::npos);
+  EXPECT_NE(log.find("Skipping notes.xml\n"), std::string::npos);
+  EXPECT_NE(log.find("KQTracking is Processed and added value for Old Flow Success: 2 \n"), std::string::npos);
+  EXPECT_NE(log.find("As installed succeeded, we are cleaning up the setup files.\n"), std::string::npos);
+}
+
+TEST_F(ListFlow, PresentFilesAreCheckedAndAWrongDownloadIsRefused) {
+  const int id = 42;
+  const std::string a = PutPackageFile(id, "a.cab", "kept as it is");
+  const std::string b = PutPackageFile(id, "b.cab", "fetched again");
+  PutPackageFile(id, "c.cab", "not what the list says");
+  PutList(id, "{\"a.cab\": \"" + a + "\", \"b.cab\": \"" + b + "\", \"c.cab\": \"" + std::string(64, '0') + "\"}");
+  // An earlier run left a correct a.cab and a damaged b.cab.
+  MakeDirs(PackageFolder(id));
+  WriteFileBytes(PackageFolder(id) + "\\a.cab", "kept as it is");
+  WriteFileBytes(PackageFolder(id) + "\\b.cab", "damaged");
+
+  EXPECT_EQ(RunPatch(id), 60000u);
+  EXPECT_EQ(StoreGets(id, "a.cab"), 0u);
+  EXPECT_EQ(StoreGets(id, "b.cab"), 1u);
+  EXPECT_EQ(ReadFileBytes(PackageFolder(id) + "\\b.cab"), "fetched again");
+  EXPECT_FALSE(FileExists(PackageFolder(id) + "\\c.cab"));
+  EXPECT_EQ(Count(Calls(), "/configure"), 1u);  // only the store installation
+  EXPECT_NE(Remark().find("\"Failed to download " + FileUrl(id, "c.cab") + " with error checksum mismatch.\""),
+            std::string::npos)
+      << Remark();
+  EXPECT_NE(Log().find("File already exists but checksum mismatch. Need to redownload.\n"), std::string::npos);
+}
+
+TEST_F(ListFlow, ListFromTheSecondAddressServesEveryFile) {
+  const int id = 43;
+  const std::string a = PutPackageFile(id, "a.cab", "cabinet");
+  PutList(id, "{\"a.cab\": \"" + a + "\"}");
+  // nginx answers 404 to everything on 127.0.0.2.
+  SeedAgentValue("ServerInfo", "RZLastAccessName", "127.0.0.2");
+
+  EXPECT_EQ(RunPatch(id), 0u);
+  const std::string log = Log();
+  EXPECT_NE(log.find("URL : https://127.0.0.2:" + std::to_string(Servers().nginxHttps) + "/store/office/43/43.json\n"),
+            std::string::npos);
+  EXPECT_NE(log.find("PatchMetaJson download failed withe error code : 404\n"), std::string::npos);
+  EXPECT_NE(log.find("URL : " + FileUrl(id, "a.cab") + "\n"), std::string::npos) << log;
+}
+
+TEST_F(ListFlow, FailuresEndWithTheirCodeAndRemark) {
+  const struct {
+    int id;
+    const char* list;       // null: nothing in the store
+    const char* decryptor;  // its script
+    DWORD exitCode;
+    const char* remark;
+  } cases[] = {
+      {44, nullptr, "", 404, "Failed to download office patch meta json with error code : 404"},
+      {45, "{}", "exit_code=5", 5, "Failed to decrypt office meta - 45.json"},
+      {46, "{}", "remove_list=1", 2, "Failed to decrypt office meta - 46.json"},
+      {47, "[]", "", 2, "Failed to download office installation files with error code : 2"},
+      {48, "{\"b.dat\": \"0123\"}", "", 1, "Failed to download office installation files with error code : 1"},
+      // Names that would leave the package folder are refused before anything is written.
+      {49, "{\"..\\\\..\\\\evil.cab\": \"%s\"}", "", 1, "Failed to download office installation files with error code : 1"},
+      {50, "{\"\\\\evil.cab\": \"%s\"}", "", 1, "Failed to download office installation files with error code : 1"},
+      {51, "{\"C:evil.cab\": \"%s\"}", "", 1, "Failed to download office installation files with error code : 1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    // A remark an earlier run left says nothing about this one.
+    WriteFileBytes(agent_ / "data\\custom-patch-remarks.json", "{\"custom_remarks\" : \"stale\"}");
+    PlaceDecryptor(c.decryptor);
+    if (c.list) {
+      std::string list = c.list;
+      size_t hole = list.find("%s");
+      if (hole != std::string::npos) list.replace(hole, 2, PutPackageFile(c.id, "evil.cab", "x"));
+      PutList(c.id, list);
+    }
+    EXPECT_EQ(RunPatch(c.id), c.exitCode);
+    EXPECT_NE(Remark().find(std::string("\"") + c.remark + "\""), std::string::npos) << Remark();
+  }
+  EXPECT_FALSE(FileExists(agent_ / "patches\\evil.cab"));
+  EXPECT_FALSE(FileExists(agent_ / "patches\\office\\evil.cab"));
+  EXPECT_EQ(Count(Calls(), "/configure"), 8u);  // the store installations only
+}
+
+TEST_F(ListFlow, NetworkShareAfterBothFlowsFailed) {
+  const int id = 52;
+  PutList(id, "{}");
+  PlaceDecryptor("exit_code=7");
+  PlaceInstaller("configure_exits=17002,1603");
+  writeValue(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "EnableNetworkShare", "1", REG_DWORD);
+  // \\sharesrv\office\52 is a folder of the Wine prefix's UNC tree.
+  SeedAgentValue("ServerInfo", "RZServerFlatName", "sharesrv");
+  MakeDirs(WinePrefixPath("dosdevices\\unc\\sharesrv\\office\\52"));
+
+  EXPECT_EQ(RunPatch(id), 1603u);
+  EXPECT_EQ(Count(Calls(), "/extract:"), 2u);
+  EXPECT_NE(Received(2).find("SourcePath=\"\\\\sharesrv\\office\\52\""), std::string::npos) << Received(2);
+  const std::string log = Log();
+  EXPECT_NE(log.find("Decrypt Error : 7\n"), std::string::npos);
+  EXPECT_NE(log.find("Office installation failed with error code : 1603\n"), std::string::npos);
+  EXPECT_EQ(log.find("SharePath installation is skipped"), std::string::npos);
+}
