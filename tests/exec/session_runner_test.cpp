@@ -78,6 +78,10 @@ TEST(SessionRunner, SystemSessionRunBorrowsWinlogonsTokenAndStaysInTheWorkingFol
   // The prompt program's folder stays ours after the run.
   EXPECT_TRUE(SameFolder(CurrentFolder(), work)) << CurrentFolder();
   SetCurrentDirectoryA(before.c_str());
+
+  // Nothing to run is not a success.
+  EXPECT_EQ(ExecuteInSystemSession(work.c_str(), nullptr, &remarks, 0, 0, OwnSession()), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(CurrentFolder(), before);
 }
 
 TEST(SessionRunner, LaunchInUserSessionRunsOnlyWhenASessionQualifies) {
