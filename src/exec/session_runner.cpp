@@ -296,8 +296,8 @@ int ExecuteWithTokenEx(HANDLE token, const char* workingFolder, const char* comm
       if (remarks) *remarks = "Administrator credentials unavailable";
       return 1;
     }
-    // This program never runs as the per-user agent, so the account is
-    // looked up in the computer's own domain.
+    // This program holds no saved user token of the agent's, so the account
+    // belongs to the computer's own domain name space.
     const std::string& domain = AgentParams().clientNamespace;
     if (!LogonUserW(ChangeUtf8ToWideStr(credentials.userName.c_str()).c_str(),
                     ChangeUtf8ToWideStr(domain.c_str()).c_str(),
