@@ -8,6 +8,8 @@
 #include <wincrypt.h>
 #include <lm.h>
 #include <oleauto.h>
+#include <userenv.h>
+#include <wtsapi32.h>
 
 #include <cstdio>
 #include <utility>
@@ -75,6 +77,8 @@ inline void Local(HLOCAL h) { LocalFree(h); }
 inline void NetApiBuffer(void* h) { NetApiBufferFree(h); }
 inline void File(FILE* h) { fclose(h); }
 inline void Bstr(BSTR h) { SysFreeString(h); }
+inline void EnvironmentBlock(void* h) { DestroyEnvironmentBlock(h); }
+inline void WtsMemory(void* h) { WTSFreeMemory(h); }
 // Waits for running callbacks, so none outlives the queue.
 inline void TimerQueue(HANDLE h) { DeleteTimerQueueEx(h, INVALID_HANDLE_VALUE); }
 }  // namespace handle_close
@@ -95,10 +99,13 @@ using UniqueLocal = UniqueHandle<HLOCAL, NullEmptyTraits<HLOCAL, handle_close::L
 using UniqueNetApiBuffer = UniqueHandle<void*, NullEmptyTraits<void*, handle_close::NetApiBuffer>>;
 using UniqueStdioFile = UniqueHandle<FILE*, NullEmptyTraits<FILE*, handle_close::File>>;
 using UniqueBstr = UniqueHandle<BSTR, NullEmptyTraits<BSTR, handle_close::Bstr>>;
+// CreateEnvironmentBlock's block.
+using UniqueEnvironmentBlock = UniqueHandle<void*, NullEmptyTraits<void*, handle_close::EnvironmentBlock>>;
+using UniqueWtsMemory = UniqueHandle<void*, NullEmptyTraits<void*, handle_close::WtsMemory>>;
 using UniqueTimerQueue = UniqueHandle<HANDLE, NullEmptyTraits<HANDLE, handle_close::TimerQueue>>;
 
-// A typed view of a buffer the owner frees with LocalFree or
-// NetApiBufferFree: `As<T>()` reads it, `PutAs<T>()` lets the call fill it.
+// A typed view of a buffer the owner frees with LocalFree, NetApiBufferFree
+// or WTSFreeMemory: `As<T>()` reads it, `PutAs<T>()` lets the call fill it.
 template <typename Owner>
 class TypedBuffer : public Owner {
  public:
@@ -114,6 +121,7 @@ class TypedBuffer : public Owner {
 };
 using LocalBuffer = TypedBuffer<UniqueLocal>;
 using NetApiBuffer = TypedBuffer<UniqueNetApiBuffer>;
+using WtsBuffer = TypedBuffer<UniqueWtsMemory>;
 
 // One COM interface reference, released once.
 template <typename T>

@@ -63,6 +63,32 @@ ProcessRun RunProcess(const std::string& commandLine, DWORD timeoutMs) {
   return run;
 }
 
+RunningStandin::RunningStandin(const TempDir& folder, const std::string& exeName) {
+  const std::string exe = folder / exeName;
+  const std::string marker = exe + ".pid";
+  if (!CopyFileUtf8(BinPath("child_standin.exe"), exe)) return;
+  STARTUPINFOW si;
+  ZeroMemory(&si, sizeof(si));
+  si.cb = sizeof(si);
+  UniqueProcessInfo pi;
+  std::wstring line = ChangeUtf8ToWideStr(("\"" + exe + "\" 0 600000 \"--marker=" + marker + "\"").c_str());
+  if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, pi.put())) {
+    return;
+  }
+  // The marker says the program runs under its name, not only that it was
+  // created; the wait is bounded.
+  for (int waited = 0; waited < 10000 && !FileExists(marker); waited += 20) Sleep(20);
+  if (FileExists(marker)) pid_ = pi.get().dwProcessId;
+  if (!pid_) TerminateProcess(pi.get().hProcess, 1);
+}
+
+RunningStandin::~RunningStandin() {
+  UniqueHandleNull process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid_));
+  if (!process) return;
+  TerminateProcess(process.get(), 1);
+  WaitForSingleObject(process.get(), 5000);
+}
+
 std::string ReadFileBytes(const std::string& path) {
   std::ifstream in(ChangeUtf8ToWideStr(path.c_str()).c_str(), std::ios::binary);
   std::ostringstream out;

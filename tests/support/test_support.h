@@ -42,6 +42,22 @@ struct ProcessRun {
 // exit code.
 ProcessRun RunProcess(const std::string& commandLine, DWORD timeoutMs = 120000);
 
+// A stand-in of a program that must be running: child_standin.exe copied
+// into `folder` under `exeName` and started, sleeping. It has started when
+// the constructor returns (started() false if it never did) and is stopped
+// when the object ends.
+class RunningStandin {
+ public:
+  RunningStandin(const TempDir& folder, const std::string& exeName);
+  ~RunningStandin();
+  RunningStandin(const RunningStandin&) = delete;
+  RunningStandin& operator=(const RunningStandin&) = delete;
+  bool started() const { return pid_ != 0; }
+
+ private:
+  DWORD pid_ = 0;
+};
+
 std::string ReadFileBytes(const std::string& path);
 // The file's text with CR LF line ends turned into LF.
 std::string ReadTextFile(const std::string& path);
