@@ -94,6 +94,44 @@ place_installer() {
   printf '%s\nrecord_dir=%s\n' "$script" "$(win_path "$record")" > "$dir/patches/setup_standin.txt"
 }
 
+# publish_package <store dir> <patch id>: the package-file list of the files
+# already in <store>/office/<patch id>, as the server publishes it: a JSON
+# object of name -> SHA-256, in the trivial encoding the decryptor stand-in
+# reverses (every byte XOR 0x5A).
+publish_package() {
+  python3 - "$1/office/$2" "$2" <<'PY'
+import hashlib, json, pathlib, sys
+folder, patch = pathlib.Path(sys.argv[1]), sys.argv[2]
+listing = {}
+for path in sorted(folder.rglob("*")):
+    if path.is_file() and path.name != patch + ".json":
+        digest = hashlib.sha256()
+        with open(path, "rb") as data:
+            for block in iter(lambda: data.read(1 << 20), b""):
+                digest.update(block)
+        listing["\\".join(path.relative_to(folder).parts)] = digest.hexdigest()
+text = json.dumps(listing, indent=1).encode()
+(folder / (patch + ".json")).write_bytes(bytes(b ^ 0x5A for b in text))
+PY
+}
+
+# place_decryptor <agent dir> <script lines>: the agent's list decryptor.
+place_decryptor() {
+  mkdir -p "$1/patches"
+  cp "$DECRYPTOR" "$1/patches/officemeta.exe"
+  printf '%s\n' "$2" > "$1/patches/officemeta.txt"
+}
+
+# servers_start <dir>: nginx with a store (and the other test servers) on
+# free 127.0.0.1 ports; sets STORE_PORT and STORE_DIR.
+servers_start() {
+  SERVERS_DIR=$1
+  python3 tests/servers/servers.py start "$SERVERS_DIR" >/dev/null
+  STORE_PORT=$(sed -n 's/^nginx_https_port=//p' "$SERVERS_DIR/servers.ini")
+  STORE_DIR=$(sed -n 's/^store_dir=//p' "$SERVERS_DIR/servers.ini")
+}
+servers_stop() { [ -z "${SERVERS_DIR:-}" ] || python3 tests/servers/servers.py stop "$SERVERS_DIR" >/dev/null 2>&1 || true; }
+
 # exit_meaning <code>: what an exit code tells the agent.
 exit_meaning() {
   case "$1" in
@@ -102,7 +140,9 @@ exit_meaning() {
     5) echo "the prompt program reported a failure" ;;
     13) echo "general failure (agent settings, debug run or invalid arguments)" ;;
     258) echo "an installation step timed out" ;;
+    404) echo "the server's store does not have the package-file list (or a file of it)" ;;
     1168) echo "no server address was usable for the installation" ;;
+    60000) echo "a downloaded installation file failed its checksum" ;;
     15050) echo "an installed language is not selected in the server's settings" ;;
     20001) echo "postponed or blocked by running applications" ;;
     *) echo "the code of the last installation step (setup or extraction)" ;;

@@ -18,6 +18,8 @@ class ListFlow : public DeploymentFlow {
     // The store installation fails, the installation from the package folder succeeds.
     PlaceInstaller("configure_exits=17002,0");
     PlaceDecryptor("");
+    // nginx's log outlives a test run: only what this test caused counts.
+    accessLogStart_ = ReadFileBytes(Servers().accessLog).size();
   }
   void PlaceDecryptor(const std::string& script) {
     ASSERT_TRUE(CopyFileUtf8(BinPath("officemeta_standin.exe"), agent_ / "patches\\officemeta.exe"));
@@ -43,13 +45,15 @@ class ListFlow : public DeploymentFlow {
     return Run("-pid " + std::to_string(patchId) +
                " -ch Current -oce 64 -in office-12.exe -prid O365ProPlusRetail -v 16.0.17928.20114");
   }
-  // How often nginx was asked for a file of the patch.
-  static size_t StoreGets(int patchId, const std::string& name) {
-    return Count(ReadFileBytes(Servers().accessLog),
+  // How often nginx was asked for a file of the patch during this test.
+  size_t StoreGets(int patchId, const std::string& name) const {
+    return Count(ReadFileBytes(Servers().accessLog).substr(accessLogStart_),
                  "\"GET /store/office/" + std::to_string(patchId) + "/" + name + " HTTP");
   }
   std::string Remark() const { return ReadFileBytes(agent_ / "data\\custom-patch-remarks.json"); }
   std::string FileUrl(int patchId, const std::string& name) const { return StoreUrl("127.0.0.1", patchId) + "/" + name; }
+
+  size_t accessLogStart_ = 0;
 };
 
 }  // namespace

@@ -318,11 +318,11 @@ TEST_F(RequestEngine, AgentRequestsDistributionAddressAndUnchangedFiles) {
   params.ds.DistributionServerProtocol = "https";
   params.ds.DistributionServerPort = Servers().nginxHttps;
   params.ds.DistributionServerSecurePort = Servers().nginxHttps;
-  // Nothing listens on 127.0.0.2; the store answers on 127.0.0.1 (404 for
+  // Nothing listens on 127.0.0.3; the store answers on 127.0.0.1 (404 for
   // the probe file counts as an answer).
   EXPECT_EQ(validateDSIPAddress("127.0.0.9"), "127.0.0.9");
-  EXPECT_EQ(validateDSIPAddress("127.0.0.2,127.0.0.1"), "127.0.0.1");
-  EXPECT_EQ(validateDSIPAddress("127.0.0.2,127.0.0.3"), "127.0.0.3");
+  EXPECT_EQ(validateDSIPAddress("127.0.0.3,127.0.0.1"), "127.0.0.1");
+  EXPECT_EQ(validateDSIPAddress("127.0.0.3,127.0.0.4"), "127.0.0.4");
 
   params.server.RZServerName = "127.0.0.1";
   params.server.RZServerProtocol = "https";
