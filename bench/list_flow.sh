@@ -51,7 +51,7 @@ mkdir -p "$agent/data" "$agent/logs"
 cp build/x86_64/bin/OfficeInstaller.exe "$agent/731-OfficeInstaller.exe"
 seed_agent "$agent" 2
 reg32 'HKLM\Software\Varnholt\Plexmoor\RZAgent\ServerInfo' /v RZServerSecurePort /t REG_SZ /d "$STORE_PORT"
-reg32 'HKLM\Software\Varnholt\Plexmoor\RZAgent\OfficePatch' /v ProceedOldFlowDirectly /t REG_DWORD /d 1
+reg32 'HKLM\Software\Varnholt\Plexmoor\RZAgent\Patch\OfficePatchData' /v ProceedOldFlowDirectly /t REG_DWORD /d 1
 seed_office "en-us"
 write_settings "$agent" 1 en-us
 place_installer "$agent" "$bench/record" ""
@@ -61,15 +61,12 @@ start=$(date +%s%N)
 $WINE "$agent/731-OfficeInstaller.exe" -pid $patch -ch Current -oce 64 -in 12-office.exe \
   -prid O365ProPlusRetail -v 16.0.1 >/dev/null 2>&1 &
 runner=$!
-# The program's own process: its peak resident set (what Wine reports as the
-# peak working set), read until it ends.
+# The loader becomes the program's own process: its peak resident set (what
+# Wine reports as the peak working set), read until it ends.
 peak_kib=0
 while kill -0 $runner 2>/dev/null; do
-  pid=$(pgrep -f '731-OfficeInstaller.exe' | head -n 1 || true)
-  if [ -n "$pid" ]; then
-    hwm=$(sed -n 's/^VmHWM: *\([0-9]*\) kB/\1/p' "/proc/$pid/status" 2>/dev/null || true)
-    [ -n "$hwm" ] && [ "$hwm" -gt "$peak_kib" ] && peak_kib=$hwm
-  fi
+  hwm=$(sed -n 's/^VmHWM:[[:space:]]*\([0-9]*\) kB/\1/p' "/proc/$runner/status" 2>/dev/null || true)
+  [ -n "$hwm" ] && [ "$hwm" -gt "$peak_kib" ] && peak_kib=$hwm
   sleep 0.05
 done
 wait $runner || true

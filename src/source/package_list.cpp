@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <future>
 #include <vector>
 
 #include "agent/agent_parameters.h"
@@ -147,31 +148,49 @@ bool SameChecksum(const std::string& computed, const std::string& listed) {
 
 void DeleteFileUtf8(const std::string& path) { DeleteFileW(ChangeUtf8ToWideStr(path.c_str()).c_str()); }
 
-// Downloads one listed file into place and checks it. 0, the download code
-// or 60000.
-int FetchPackageFile(const std::string& url, const std::string& destination, const std::string& checksum) {
-  int result = CommWithCertEnabled(url, destination);
-  if (result != 0 && result != 200) {
-    LogError("Failed to download : %s with error code : %d\n", url.c_str(), result);
-    char remark[2048];
-    snprintf(remark, sizeof(remark), "Failed to download %s with error code : %d\n", url.c_str(), result);
-    WriteCustomPatchRemarks(remark);
-    return result;
+// A downloaded file whose checksum is computed on a second thread while the
+// next file downloads: hashing a gigabyte costs seconds that the network
+// wait can hide. The verdict is taken before anything later in the list
+// counts, so results and remarks stay those of a file-by-file run.
+class PendingCheck {
+ public:
+  ~PendingCheck() {
+    if (hash_.valid()) hash_.wait();
   }
-  std::string computed;
-  GetSHA256HashFromFile(destination, &computed);
-  LogInfo("Dest Path : %s\n", destination.c_str());
-  LogInfo("Checksum from file : %s\n", computed.c_str());
-  LogInfo("Checksum from Meta : %s\n", checksum.c_str());
-  if (!SameChecksum(computed, checksum)) {
-    LogError("Checksum mismatch.\n");
-    DeleteFileUtf8(destination);
-    WriteCustomPatchRemarks("Failed to download " + url + " with error checksum mismatch.");
-    return kChecksumMismatch;
+  void Start(const std::string& url, const std::string& destination, const std::string& checksum) {
+    url_ = url;
+    destination_ = destination;
+    checksum_ = checksum;
+    hash_ = std::async(std::launch::async, [destination] {
+      std::string hex;
+      GetSHA256HashFromFile(destination, &hex);
+      return hex;
+    });
   }
-  LogInfo("Checksum matches.\n");
-  return 0;
-}
+  // 0 when nothing is pending or the file matches; 60000 (file deleted,
+  // remark written) when it does not.
+  int Finish() {
+    if (!hash_.valid()) return 0;
+    const std::string computed = hash_.get();
+    LogInfo("Dest Path : %s\n", destination_.c_str());
+    LogInfo("Checksum from file : %s\n", computed.c_str());
+    LogInfo("Checksum from Meta : %s\n", checksum_.c_str());
+    if (!SameChecksum(computed, checksum_)) {
+      LogError("Checksum mismatch.\n");
+      DeleteFileUtf8(destination_);
+      WriteCustomPatchRemarks("Failed to download " + url_ + " with error checksum mismatch.");
+      return kChecksumMismatch;
+    }
+    LogInfo("Checksum matches.\n");
+    return 0;
+  }
+
+ private:
+  std::string url_;
+  std::string destination_;
+  std::string checksum_;
+  std::future<std::string> hash_;
+};
 
 }  // namespace
 
@@ -244,6 +263,12 @@ int DownloadPackageFiles() {
   const std::string port = ReadStoreServerValues().securePort;
   const std::string packageFolder = PackageFolder();
   const std::string patchId = PatchIdText();
+  PendingCheck pending;
+  // Every ending first takes the verdict on the file before it.
+  auto finishWith = [&pending](int result) {
+    int earlier = pending.Finish();
+    return earlier != 0 ? earlier : result;
+  };
   // JsonCpp keeps members in byte order of their names.
   for (const std::string& name : list.getMemberNames()) {
     if (!IsPackageFileName(name)) {
@@ -254,13 +279,13 @@ int DownloadPackageFiles() {
     const std::string checksum = value.isString() ? value.asString() : std::string();
     if (!IsChecksumText(checksum)) {
       LogError("Invalid checksum data : %s for the file : %s\n", checksum.c_str(), name.c_str());
-      return 1;
+      return finishWith(1);
     }
     // The program runs as the system account: a listed name must never
     // place a file outside the package folder.
     if (!IsContainedRelativePath(name)) {
       LogError("Refusing the file name %s: it leads outside the package folder.\n", name.c_str());
-      return 1;
+      return finishWith(1);
     }
     std::string localName = name;
     std::replace(localName.begin(), localName.end(), '/', '\\');
@@ -286,9 +311,19 @@ int DownloadPackageFiles() {
       LogError("File already exists but checksum mismatch. Need to redownload.\n");
       DeleteFileUtf8(destination);
     }
-    int result = FetchPackageFile(url, destination, checksum);
-    if (result != 0) return result;
+    int result = CommWithCertEnabled(url, destination);
+    if (result != 0 && result != 200) {
+      if (int earlier = pending.Finish()) return earlier;
+      LogError("Failed to download : %s with error code : %d\n", url.c_str(), result);
+      char remark[2048];
+      snprintf(remark, sizeof(remark), "Failed to download %s with error code : %d\n", url.c_str(), result);
+      WriteCustomPatchRemarks(remark);
+      return result;
+    }
+    if (int earlier = pending.Finish()) return earlier;
+    pending.Start(url, destination, checksum);
   }
+  if (int last = pending.Finish()) return last;
   LogInfo("All files downloaded successfully.\n");
   return 0;
 }
