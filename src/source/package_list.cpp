@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <future>
+#include <system_error>
 #include <vector>
 
 #include "agent/agent_parameters.h"
@@ -161,11 +162,17 @@ class PendingCheck {
     url_ = url;
     destination_ = destination;
     checksum_ = checksum;
-    hash_ = std::async(std::launch::async, [destination] {
+    auto hash = [destination] {
       std::string hex;
       GetSHA256HashFromFile(destination, &hex);
       return hex;
-    });
+    };
+    try {
+      hash_ = std::async(std::launch::async, hash);
+    } catch (const std::system_error&) {
+      // No thread to be had: the checksum is computed when it is asked for.
+      hash_ = std::async(std::launch::deferred, hash);
+    }
   }
   // 0 when nothing is pending or the file matches; 60000 (file deleted,
   // remark written) when it does not.
