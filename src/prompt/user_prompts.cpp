@@ -51,11 +51,13 @@ const char kBrowserRestrictionsKey[] = "Software\\Policies\\Microsoft\\Internet 
 const char* const kBrowserRestrictions[] = {"NoFileOpen", "NoFileNew", "NoPrinting"};
 DWORD savedBrowserRestrictions[3] = {0, 0, 0};
 
-// The writer creates the policy keys when they are missing.
+// The writer creates the policy keys when they are missing. Its "Ex" form
+// in our default view reads the number unsigned, so any saved value comes
+// back exactly.
 void WriteBrowserRestrictions(const DWORD (&values)[3]) {
   for (size_t i = 0; i < 3; ++i) {
-    writeValue(HKEY_CURRENT_USER, kBrowserRestrictionsKey, kBrowserRestrictions[i],
-               std::to_string(values[i]).c_str(), REG_DWORD);
+    writeValueEx(HKEY_CURRENT_USER, kBrowserRestrictionsKey, kBrowserRestrictions[i],
+                 std::to_string(values[i]).c_str(), REG_DWORD, 0);
   }
 }
 

@@ -17,9 +17,9 @@ class UserWindowPromptForOffice365 {
  public:
   // Writes the text the next prompt shows, without its line feeds, as
   // "UserPromptTempText": REG_SZ data of the UTF-16 units without a
-  // terminating zero, which is how the prompt program reads it. The patch
-  // key is not created. false when the key cannot be opened or written;
-  // the prompt then shows whatever the value held before.
+  // terminating zero. The patch key is not created. false when the key
+  // cannot be opened or written; the prompt then shows whatever the value
+  // held before.
   bool PassingI18nData(const std::wstring& text);
 
   // The plain running-applications prompt, which waits the agent's
