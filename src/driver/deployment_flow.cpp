@@ -9,6 +9,7 @@
 #include "driver/flow_state.h"
 #include "driver/office_logs.h"
 #include "driver/results.h"
+#include "driver/running_apps_stage.h"
 #include "exec/file_helpers.h"
 #include "log/agent_log.h"
 #include "log/seconds_clock.h"
@@ -26,16 +27,6 @@ const int kGeneralFailure = 13;
 const int kLanguageNotSelected = 15050;
 const int kBlockedByUser = 20001;
 const int kSetupAppsInUse = 17006;
-
-// The running-applications stage (prompting is not built yet): lets the
-// deployment go on. Returns false with an exit code when the run must end.
-bool RunningApplicationsStage(FlowState* /*state*/, int* /*exitCode*/) {
-  LogInfo("RunningApplicationsStage : Running application checks are not built yet, continuing.\n");
-  return true;
-}
-
-// The completion prompt rule runs here once prompting exists.
-void CompletionRule(const FlowState& /*state*/) {}
 
 // Tries every server address with setup until one succeeds or a result
 // ends the attempts. Returns false when no address was usable.

@@ -7,6 +7,7 @@
 #include "log/agent_log.h"
 #include "options/run_options.h"
 #include "prompt/localized_texts.h"
+#include "prompt/user_prompts.h"
 
 namespace {
 
@@ -38,11 +39,7 @@ int RunWithOpenLog() {
   ParseCommandLine(SplitProcessCommandLine(), AgentParams().RZAgentInstallDir, &options);
 
   if (options.debugMode) {
-    if (options.debugWithLang) {
-      // The debug prompt is not built yet; a debug run only logs its choice.
-      LogInfo("Debug prompt type %d in language %s is not built yet.\n", options.debugPromptType,
-              options.debugLanguage.c_str());
-    }
+    if (options.debugWithLang) RunDebugPrompt(options.debugLanguage, options.debugPromptType);
     LogError("******************************Debug Finished***************************\n");
     return kGeneralFailure;
   }

@@ -51,7 +51,8 @@ class DeploymentFlow : public AgentProgramTest {
     // Prompt state of an earlier run of this deployment.
     writeValue(HKEY_LOCAL_MACHINE, (std::string(reg_path::kOfficePatchData) + "\\731").c_str(), "FirstPromptTime", "100", REG_SZ);
   }
-  void WriteSettings(const std::vector<std::string>& selected) {
+  // The settings document: the selected languages and the install mode.
+  void WriteSettings(const std::vector<std::string>& selected, int howToInstall = 1) {
     std::string xml = "<?xml version=\"1.0\"?>\n<office-ctr-settings>\n";
     int id = 1;
     for (const std::string& culture : selected) {
@@ -59,7 +60,7 @@ class DeploymentFlow : public AgentProgramTest {
       xml += "<O365CTRLanguages language_id=\"" + std::to_string(id) + "\"/>\n";
       ++id;
     }
-    xml += "<O365CTRSettings how_to_install=\"1\"/>\n</office-ctr-settings>\n";
+    xml += "<O365CTRSettings how_to_install=\"" + std::to_string(howToInstall) + "\"/>\n</office-ctr-settings>\n";
     WriteFileBytes(agent_ / "client-data\\office-ctr-settings.xml", xml);
   }
 
