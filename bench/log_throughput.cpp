@@ -9,18 +9,11 @@
 #include <string>
 #include <thread>
 
+#include "bench_clock.h"
 #include "log/agent_log.h"
 #include "log/log_rotation.h"
 
 namespace {
-
-double NowMs() {
-  LARGE_INTEGER frequency;
-  LARGE_INTEGER counter;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&counter);
-  return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 void WriteLines(int count, const char* who) {
   for (int i = 0; i < count; ++i) {

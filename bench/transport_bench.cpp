@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_clock.h"
 #include "agent/agent_parameters.h"
 #include "agent/registry.h"
 #include "transport/request_engine.h"
@@ -27,14 +28,6 @@
 #include "util/text.h"
 
 namespace {
-
-double NowMs() {
-  LARGE_INTEGER frequency;
-  LARGE_INTEGER counter;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&counter);
-  return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 // The reference: the plainest loop WinHTTP allows, into a file.
 int RawDownload(int port, const std::wstring& url, const std::wstring& destination, unsigned long long* bytes) {

@@ -25,8 +25,6 @@ namespace {
 
 const int kGeneralFailure = 13;
 const int kLanguageNotSelected = 15050;
-const int kBlockedByUser = 20001;
-const int kSetupAppsInUse = 17006;
 
 // Tries every server address with setup until one succeeds or a result
 // ends the attempts. Returns false when no address was usable.
@@ -126,7 +124,7 @@ int RunDeploymentFlow() {
 
   if (!(state.proceedOldFlowDirectly == 1 && !state.directDownload)) {
     bool attempted = RunNewFlow(&state);
-    if (state.resultCode == kSetupAppsInUse) state.resultCode = kBlockedByUser;
+    state.resultCode = BlockedIfAppsInUse(state.resultCode);
     if (!attempted) {
       // Without a usable server address nothing was installed: that is no
       // success, whatever the extraction left in the result.

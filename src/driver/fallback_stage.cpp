@@ -13,10 +13,6 @@
 namespace {
 
 const int kTimedOut = 258;
-const int kSetupAppsInUse = 17006;
-const int kBlockedByUser = 20001;
-
-int BlockedIfAppsInUse(int result) { return result == kSetupAppsInUse ? kBlockedByUser : result; }
 
 void RunOldFlow(FlowState* state) {
   const OldFlowStep step = DecideOldFlow(*state, GetTimeInSeconds());

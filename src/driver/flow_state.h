@@ -17,6 +17,12 @@ struct FlowState {
 
 FlowState& Flow();
 
+// Setup's "applications in use" and the run's "postponed or blocked by
+// running applications": every flow reports the first as the second.
+const int kSetupAppsInUse = 17006;
+const int kBlockedByUser = 20001;
+inline int BlockedIfAppsInUse(int result) { return result == kSetupAppsInUse ? kBlockedByUser : result; }
+
 // "<Office patch key>\<file-name number>": the prompt state of this deployment.
 std::string DeploymentKeyPath();
 

@@ -15,7 +15,6 @@
 
 namespace {
 
-const int kBlockedByUser = 20001;
 const int kPromptFailure = 5;
 const int kInstallClosesApps = 1;
 const int kInstallAsksUser = 3;
