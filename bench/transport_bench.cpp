@@ -3,6 +3,7 @@
 // Not part of the product.
 //
 //   transport_bench raw    <port> <url> <destination>
+//   transport_bench gathered <port> <url> <destination>
 //   transport_bench engine <port> <url> <destination>
 //   transport_bench window <port> <url> <destination> <rate KBps>
 //   transport_bench block  <port> <url> <destination> <rate KBps>
@@ -29,8 +30,12 @@
 
 namespace {
 
-// The reference: the plainest loop WinHTTP allows, into a file.
-int RawDownload(int port, const std::wstring& url, const std::wstring& destination, unsigned long long* bytes) {
+// The references: the plainest loop WinHTTP allows, into a file, writing
+// every read as it comes (`gather` false) or gathering the reads into 1 MiB
+// writes, the fastest any program fetches over this WinHTTP.
+int RawDownload(int port, const std::wstring& url, const std::wstring& destination, bool gather,
+                unsigned long long* bytes) {
+  constexpr size_t kGatherBytes = 1024 * 1024;
   UniqueInternet session(WinHttpOpen(L"raw", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                      WINHTTP_NO_PROXY_BYPASS, 0));
   UniqueInternet connection(WinHttpConnect(session.get(), L"127.0.0.1", static_cast<INTERNET_PORT>(port), 0));
@@ -44,16 +49,30 @@ int RawDownload(int port, const std::wstring& url, const std::wstring& destinati
   }
   UniqueFile file(CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                               nullptr));
-  std::vector<char> buffer;
+  std::vector<char> buffer(gather ? kGatherBytes : 0);
+  size_t filled = 0;
+  auto flush = [&] {
+    DWORD written = 0;
+    if (filled > 0) WriteFile(file.get(), buffer.data(), static_cast<DWORD>(filled), &written, nullptr);
+    filled = 0;
+  };
   for (;;) {
     DWORD available = 0;
     if (!WinHttpQueryDataAvailable(request.get(), &available)) return static_cast<int>(GetLastError());
-    if (available == 0) return 0;
-    if (buffer.size() < available) buffer.resize(available);
+    if (available == 0) {
+      flush();
+      return 0;
+    }
+    if (buffer.size() - filled < available) {
+      flush();
+      if (buffer.size() < available) buffer.resize(available);
+    }
     DWORD read = 0;
-    if (!WinHttpReadData(request.get(), buffer.data(), available, &read)) return static_cast<int>(GetLastError());
-    DWORD written = 0;
-    WriteFile(file.get(), buffer.data(), read, &written, nullptr);
+    if (!WinHttpReadData(request.get(), buffer.data() + filled, available, &read)) {
+      return static_cast<int>(GetLastError());
+    }
+    filled += read;
+    if (!gather) flush();
     *bytes += read;
   }
 }
@@ -68,7 +87,8 @@ unsigned long long FileSize(const std::wstring& path) {
 
 int main(int argc, char** argv) {
   if (argc < 5) {
-    fprintf(stderr, "usage: transport_bench raw|engine|window|block|resume <port> <url> <destination> [arg]\n");
+    fprintf(stderr,
+            "usage: transport_bench raw|gathered|engine|window|block|resume <port> <url> <destination> [arg]\n");
     return 2;
   }
   const std::string mode = argv[1];
@@ -88,8 +108,8 @@ int main(int argc, char** argv) {
   unsigned long long bytes = 0;
   int result = 0;
   const double start = NowMs();
-  if (mode == "raw") {
-    result = RawDownload(port, url, destination, &bytes);
+  if (mode == "raw" || mode == "gathered") {
+    result = RawDownload(port, url, destination, mode == "gathered", &bytes);
   } else if (mode == "engine") {
     result = InternetGetRequest(target, nullptr, &options, false);
   } else if (mode == "window" || mode == "block") {
@@ -104,7 +124,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const double elapsed = NowMs() - start;
-  if (mode != "raw") bytes = FileSize(destination);
+  if (mode != "raw" && mode != "gathered") bytes = FileSize(destination);
   PROCESS_MEMORY_COUNTERS memory = {};
   memory.cb = sizeof(memory);
   GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory));
