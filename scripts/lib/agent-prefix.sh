@@ -132,19 +132,12 @@ servers_start() {
 }
 servers_stop() { [ -z "${SERVERS_DIR:-}" ] || python3 tests/servers/servers.py stop "$SERVERS_DIR" >/dev/null 2>&1 || true; }
 
-# exit_meaning <code>: what an exit code tells the agent.
+# exit_meaning <code>: what an exit code tells the agent, from the README's
+# table (which a test keeps equal to the program's own).
 exit_meaning() {
-  case "$1" in
-    0) echo "success: the last installation attempt succeeded" ;;
-    2) echo "the installer package is missing or empty" ;;
-    5) echo "the prompt program reported a failure" ;;
-    13) echo "general failure (agent settings, debug run or invalid arguments)" ;;
-    258) echo "an installation step timed out" ;;
-    404) echo "the server's store does not have the package-file list (or a file of it)" ;;
-    1168) echo "no server address was usable for the installation" ;;
-    60000) echo "a downloaded installation file failed its checksum" ;;
-    15050) echo "an installed language is not selected in the server's settings" ;;
-    20001) echo "postponed or blocked by running applications" ;;
-    *) echo "the code of the last installation step (setup or extraction)" ;;
-  esac
+  local readme meaning
+  readme="$(dirname "${BASH_SOURCE[0]}")/../../README.md"
+  meaning=$(awk -F' [|] ' -v code="$1" '$1 == "| " code { print $2 }' "$readme" | sed 's/ |$//')
+  [ -n "$meaning" ] || meaning=$(awk -F' [|] ' '$1 == "| other" { print $2 }' "$readme" | sed 's/ |$//')
+  echo "$meaning"
 }

@@ -5,10 +5,11 @@
 #include "log/agent_log.h"
 
 namespace {
-bool g_remarkWritten = false;
+std::string g_remarkOfThisRun;
 }  // namespace
 
-bool CustomRemarkWrittenThisRun() { return g_remarkWritten; }
+bool CustomRemarkWrittenThisRun() { return !g_remarkOfThisRun.empty(); }
+const std::string& CustomRemarkOfThisRun() { return g_remarkOfThisRun; }
 
 std::string CustomPatchRemarksPath(const std::string& installDir) {
   // The install folder already ends with a separator; the doubled one
@@ -29,6 +30,6 @@ int WriteCustomPatchRemarks(const std::string& remark) {
     LogError("%s : Failed to write CustomPatchRemarks : %s\n", "WriteCustomPatchRemarks", remark.c_str());
     return 0;
   }
-  g_remarkWritten = true;
+  g_remarkOfThisRun = remark;
   return 1;
 }

@@ -11,6 +11,8 @@ int WriteCustomPatchRemarks(const std::string& remark);
 // more specific one of the same run, while a file left by an earlier run
 // says nothing about this one.
 bool CustomRemarkWrittenThisRun();
+// The last remark this run wrote; empty when it wrote none.
+const std::string& CustomRemarkOfThisRun();
 
 // "<install dir>\data\custom-patch-remarks.json" ("%s%s%s"; the install
 // folder ends with a separator, so the separator before "data" is doubled).

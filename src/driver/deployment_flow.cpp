@@ -133,6 +133,7 @@ int RunDeploymentFlow() {
     } else if ((state.resultCode == 0 || state.resultCode == 3010) && state.proceedOldFlowDirectly == 0) {
       LogInfo("Installation succeeded. No need for old flow.\n");
       state.flowSucceeded = true;
+      state.installedBy = state.directDownload ? InstallSource::ContentNetwork : InstallSource::Store;
       RecordTrackingValues(1);
       LogInfo("KQTracking is Processed and added value for New Flow Success: 1\n");
       deleteRegistryKey(HKEY_LOCAL_MACHINE, DeploymentKeyPath().c_str());
@@ -144,6 +145,7 @@ int RunDeploymentFlow() {
   // Finishing.
   deleteValueEx(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "UpdateURL", 1);
   deleteValue(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "UpdateURL");
+  if (state.installedBy != InstallSource::None) state.verification = RecordInstalledOffice();
   LogInfo("Exit Code : %d\n", state.resultCode);
   CompletionRule(state);
   if ((state.resultCode == 0 || state.resultCode == 3010) && IsDirectory(widePackageFolder)) {

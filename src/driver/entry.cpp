@@ -3,7 +3,10 @@
 #include <exception>
 
 #include "agent/agent_parameters.h"
+#include "agent/custom_remarks.h"
 #include "driver/deployment_flow.h"
+#include "driver/flow_state.h"
+#include "driver/results.h"
 #include "log/agent_log.h"
 #include "options/run_options.h"
 #include "prompt/localized_texts.h"
@@ -50,13 +53,19 @@ int RunWithOpenLog() {
 
 int RunOfficeInstaller() {
   AgentLogCloser closeLog;
+  int exitCode = kGeneralFailure;
   try {
     InitializeAgentLog("rzprereqhandler.log");
-    return RunWithOpenLog();
+    exitCode = RunWithOpenLog();
   } catch (const std::exception& failure) {
     LogError("OfficeInstaller : The run ended on an unexpected failure : %s\n", failure.what());
   } catch (...) {
     LogError("OfficeInstaller : The run ended on an unexpected failure.\n");
   }
-  return kGeneralFailure;
+  // Every run ends with one plain line: the one operators search for.
+  try {
+    LogRunSummary(exitCode, Flow(), CustomRemarkOfThisRun());
+  } catch (...) {
+  }
+  return exitCode;
 }

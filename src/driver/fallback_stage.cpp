@@ -35,6 +35,7 @@ void RunOldFlow(FlowState* state) {
   }
   state->resultCode = 0;
   state->flowSucceeded = true;
+  state->installedBy = InstallSource::PackageList;
   RecordTrackingValues(2);
   LogInfo("KQTracking is Processed and added value for Old Flow Success: 2 \n");
   deleteRegistryKey(HKEY_LOCAL_MACHINE, DeploymentKeyPath().c_str());
@@ -65,6 +66,7 @@ void RunNetworkShareFlow(FlowState* state) {
     setupRan = true;
   }
   state->resultCode = result;
+  if (result == 0 || result == 3010) state->installedBy = InstallSource::Share;
   if (result != 0) {
     LogError("Office installation failed with error code : %d\n", result);
     if (setupRan) CollectOfficeLogs();

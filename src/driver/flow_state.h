@@ -3,8 +3,14 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "office/installed_check.h"
+
+// Which source installed Office in this run.
+enum class InstallSource { None, Store, ContentNetwork, PackageList, Share };
 
 struct FlowState {
   int resultCode = 0;          // starts as the extraction's result
@@ -13,6 +19,9 @@ struct FlowState {
   bool directDownload = false; // setup fetches from Microsoft's content network
   int phaseStartTime = 0;      // seconds clock when source selection began
   DWORD proceedOldFlowDirectly = 0;
+  InstallSource installedBy = InstallSource::None;
+  // The check of what is installed, made after a success only.
+  std::optional<OfficeVerificationResult> verification;
 };
 
 FlowState& Flow();

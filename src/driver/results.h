@@ -6,6 +6,9 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+#include "driver/flow_state.h"
 
 // Writes OfficeInstallFlow = flow and LastKQDataModifiedTime = now.
 void RecordTrackingValues(int flow);
@@ -23,3 +26,26 @@ const InstallationStart& GetInstallationStart();
 std::string TrackingKeyPath(bool wow64);
 // The installation start date text, "%04d%02d%02d".
 std::string InstallationDateText(const SYSTEMTIME& local);
+
+// After a success: reads what Click-to-Run now reports, logs it and every
+// difference from what this run asked for, and records
+// "InstalledOfficeVersion" and "InstalledOfficeVerified" under KQTracking.
+OfficeVerificationResult RecordInstalledOffice();
+
+// The run's closing line: its exit code and meaning, the source that
+// installed, this run's remark and the check of the installed Office.
+void LogRunSummary(int exitCode, const FlowState& state, const std::string& remark);
+
+// --- pure, exposed for tests ---
+// The meanings of the exit codes, the one table the README's copies.
+struct ExitCodeMeaning {
+  int code;
+  const char* meaning;
+};
+const std::vector<ExitCodeMeaning>& ExitCodeMeanings();
+// The meaning of a code outside the table.
+extern const char kOtherExitCodeMeaning[];
+const char* MeaningOfExitCode(int code);
+// The closing line's text, without its line end.
+std::string RunSummaryText(int exitCode, InstallSource source, const std::string& remark,
+                           const std::optional<OfficeVerificationResult>& verification);

@@ -20,14 +20,6 @@ bool ContainsNoCase(const std::string& text, const char* needle) {
   return ToLowerText(text).find(ToLowerText(needle)) != std::string::npos;
 }
 
-// Office may be 64-bit or 32-bit; its own view is asked first.
-std::string ReadOfficeText(const char* subkey, const char* valueName) {
-  std::string text;
-  ReadViewString(subkey, valueName, &text, 1);
-  if (text.empty()) ReadViewString(subkey, valueName, &text, 0);
-  return text;
-}
-
 // The same checks as ReadViewString, on a key that is already open.
 std::string ReadOpenKeyText(HKEY key, const wchar_t* valueName) {
   const DWORD kMaxUnits = 2048;
@@ -45,6 +37,14 @@ std::string ReadOpenKeyText(HKEY key, const wchar_t* valueName) {
 }
 
 }  // namespace
+
+std::string ReadOfficeText(const char* subkey, const char* valueName) {
+  // Office may be 64-bit or 32-bit; its own view is asked first.
+  std::string text;
+  ReadViewString(subkey, valueName, &text, 1);
+  if (text.empty()) ReadViewString(subkey, valueName, &text, 0);
+  return text;
+}
 
 std::vector<std::string> SplitPieces(const std::string& text, const char* separators) {
   std::vector<std::string> pieces;

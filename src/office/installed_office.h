@@ -4,6 +4,10 @@
 #include <string>
 #include <vector>
 
+// A Click-to-Run text value under HKEY_LOCAL_MACHINE\`subkey`, read in the
+// 64-bit view, then in the 32-bit view when the first gives nothing; empty
+// when neither has it.
+std::string ReadOfficeText(const char* subkey, const char* valueName);
 // Installed cultures without proofing cultures, sorted and distinct. Each of
 // "OfficeCulture" and "ClientCulture" is read in the 64-bit view, then in the
 // 32-bit view when the first gives nothing.

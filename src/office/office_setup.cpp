@@ -102,7 +102,7 @@ std::string BuildOfficeConfigurationText(const OfficeConfigurationInput& input) 
 std::string OfficeConfigurationPath() { return PackageFolder() + "\\configure.xml"; }
 
 int WriteOfficeConfiguration(const std::string& source, int usePackageFolder) {
-  const OfficeState& state = OfficeCtx();
+  OfficeState& state = OfficeCtx();
   const std::string path = OfficeConfigurationPath();
   const std::wstring widePath = ChangeUtf8ToWideStr(path.c_str());
   // Every attempt starts from a fresh file, even one that is refused below,
@@ -149,6 +149,8 @@ int WriteOfficeConfiguration(const std::string& source, int usePackageFolder) {
     return static_cast<int>(error);
   }
   LogInfo("\n\n%s\n\n", text.c_str());
+  state.configuredProductId = input.productId;
+  state.configuredLanguages = input.languages;
   return 0;
 }
 

@@ -25,6 +25,9 @@ struct OfficeState {
   // Each is the value's type and bytes as found, or nothing when it was missing.
   std::optional<RawRegistryValue> savedUpdateChannel;     // 64-bit view
   std::optional<RawRegistryValue> savedUpdateChannelX86;  // 32-bit view
+  // What the last configure.xml written asked setup to install.
+  std::string configuredProductId;
+  std::vector<std::string> configuredLanguages;
   // Set by the deployment when the user agreed to close running applications.
   bool closeApplications = false;
 };

@@ -169,3 +169,35 @@ TEST(Tracking, FlowAndTimeAreWrittenAsDwordsInOrder) {
   ClearAgentRegistry();
 }
 
+
+// The README's exit-code table is a copy of the program's, row for row; the
+// closing line quotes the program's, with the remark on one line.
+TEST(RunSummary, ReadmeTableAndClosingLine) {
+  std::vector<std::string> rows;
+  for (const ExitCodeMeaning& row : ExitCodeMeanings()) {
+    rows.push_back("| " + std::to_string(row.code) + " | " + row.meaning + " |");
+  }
+  rows.push_back(std::string("| other | ") + kOtherExitCodeMeaning + " |");
+  std::string readme = ReadFileBytes(ZPath(TEST_SOURCE_DIR) + "\\README.md");
+  size_t at = readme.find("| Exit code | Meaning |\n|---|---|\n");
+  ASSERT_NE(at, std::string::npos);
+  std::vector<std::string> documented;
+  for (at = readme.find('\n', at) + 1, at = readme.find('\n', at) + 1; at < readme.size() && readme[at] == '|';) {
+    size_t end = readme.find('\n', at);
+    documented.push_back(readme.substr(at, end - at));
+    at = end + 1;
+  }
+  EXPECT_EQ(documented, rows);
+
+  EXPECT_EQ(RunSummaryText(60000, InstallSource::None, "Failed to download a.cab with error checksum mismatch.\n",
+                           std::nullopt),
+            "Run summary : exit code 60000 (a package file failed its checksum); installed from : none; "
+            "remark : Failed to download a.cab with error checksum mismatch.; installed Office : not checked");
+  OfficeVerificationResult mismatch;
+  mismatch.verdict = OfficeVerification::Mismatch;
+  mismatch.mismatches = {{"version", "16.0.2", "16.0.1"}, {"platform", "64", "x86"}};
+  EXPECT_EQ(RunSummaryText(17002, InstallSource::Share, "", mismatch),
+            std::string("Run summary : exit code 17002 (") + kOtherExitCodeMeaning +
+                "); installed from : the network share; remark : none; installed Office : not as asked "
+                "(version,platform)");
+}
