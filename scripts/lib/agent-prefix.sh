@@ -61,6 +61,7 @@ seed_office() {
   reg64 "$c2r" /v ClientCulture /t REG_SZ /d "$1"
   reg64 "$c2r" /v ProductReleaseIds /t REG_SZ /d "O365ProPlusRetail"
   reg64 "$c2r" /v VersionToReport /t REG_SZ /d "16.0.17126.20132"
+  reg64 "$c2r" /v Platform /t REG_SZ /d "x64"
   reg64 "$c2r" /v UpdateChannel /t REG_SZ /d "http://officecdn.microsoft.com/pr/492350f6-3a01-4f97-b9c0-c7c6ddf67d60"
   reg64 "$c2r" /v UpdateURL /t REG_SZ /d "https://127.0.0.1:8443/store/office/12"
   reg32 "$c2r" /v UpdateChannel /t REG_SZ /d "http://officecdn.microsoft.com/pr/492350f6-3a01-4f97-b9c0-c7c6ddf67d60"
