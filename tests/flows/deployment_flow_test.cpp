@@ -98,6 +98,183 @@ TEST_F(DeploymentFlow, FirstAddressAnswering17002EndsTheAttempts) {
       << log;
 }
 
+TEST_F(DeploymentFlow, SetupResultsThatEndTheAttemptsOverTwoAddresses) {
+  SeedAgentValue("ServerInfo", "RZServerSecIPAddress", "127.0.0.2");
+  const struct {
+    int setupExit;
+    size_t setupRuns;
+    DWORD exitCode;  // 404: the package-file list flow followed and found no list
+  } cases[] = {
+      {258, 1, 258}, {404, 1, 404}, {3010, 1, 0}, {17002, 1, 404}, {17006, 1, 20001},
+      {1603, 2, 404},  // any other failure tries the next address
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.setupExit);
+    PlaceInstaller("configure_exit=" + std::to_string(c.setupExit));
+    const size_t runsBefore = Count(Calls(), "/configure");
+    EXPECT_EQ(Run(), c.exitCode);
+    EXPECT_EQ(Count(Calls(), "/configure") - runsBefore, c.setupRuns);
+  }
+}
+
+TEST_F(DeploymentFlow, AFailingAddressMovesOnToTheNext) {
+  SeedAgentValue("ServerInfo", "RZServerSecIPAddress", "127.0.0.2");
+  PlaceInstaller("configure_exits=1603,0");
+  EXPECT_EQ(Run(), 0u);
+  EXPECT_EQ(Count(Calls(), "/configure"), 2u);
+  EXPECT_NE(Received(1).find(StoreUrl()), std::string::npos);
+  EXPECT_NE(Received(2).find(StoreUrl("127.0.0.2")), std::string::npos);
+  DWORD flow = 0;
+  EXPECT_TRUE(TrackingFlow(&flow));
+}
+
+TEST_F(DeploymentFlow, UpdateChannelsComeBackAsTheyWereWhateverTheOutcome) {
+  const RawRegistryValue missing;
+  const RawRegistryValue number{true, REG_DWORD, std::string("\x02\x00\x00\x00", 4)};
+  const RawRegistryValue texts{true, REG_MULTI_SZ, WideBytes(std::wstring(L"first\0second\0\0", 15))};
+  const RawRegistryValue text{true, REG_SZ, WideBytes(std::wstring(L"http://cdn/32") + L'\0')};
+  const struct {
+    const char* what;
+    const char* script;  // setup changes the channel in both views
+    RawRegistryValue at64;
+    RawRegistryValue at32;
+  } cases[] = {
+      {"success: a number, several texts", "update_channel=http://changed", number, texts},
+      {"failure: missing, a text", "update_channel=http://changed\nconfigure_exit=17002", missing, text},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PlaceInstaller(c.script);
+    PutRawValue(reg_path::kClickToRunConfiguration, L"UpdateChannel", c.at64, 1);
+    PutRawValue(reg_path::kClickToRunConfiguration, L"UpdateChannel", c.at32, 0);
+    const size_t runsBefore = Count(Calls(), "/configure");
+    Run();
+    ASSERT_EQ(Count(Calls(), "/configure"), runsBefore + 1);  // setup ran and changed them
+    EXPECT_EQ(GetRawValue(reg_path::kClickToRunConfiguration, L"UpdateChannel", 1), c.at64);
+    EXPECT_EQ(GetRawValue(reg_path::kClickToRunConfiguration, L"UpdateChannel", 0), c.at32);
+  }
+}
+
+TEST_F(DeploymentFlow, AppsInUseBecomes20001) {
+  PlaceInstaller("configure_exit=17006");
+  EXPECT_EQ(Run(), 20001u);
+  EXPECT_EQ(Count(Calls(), "/configure"), 1u);
+  EXPECT_NE(Log().find("Exit Code : 20001\n"), std::string::npos);
+}
+
+TEST_F(DeploymentFlow, ProceedOldFlowDirectlySkipsTheServerStore) {
+  writeValue(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "ProceedOldFlowDirectly", "1", REG_DWORD);
+  // Straight to the package-file list, which the store does not have.
+  EXPECT_EQ(Run(), 404u);
+  EXPECT_EQ(Count(Calls(), "/configure"), 0u);
+  EXPECT_EQ(Count(Calls(), "/extract:"), 1u);
+  DWORD flow = 0;
+  EXPECT_FALSE(TrackingFlow(&flow));
+  EXPECT_TRUE(DeploymentKeyExists());
+}
+
+TEST_F(DeploymentFlow, DirectDownloadLeavesTheSourceToMicrosoft) {
+  SeedAgentValue("", "LastDirectDownloadState", "1", REG_DWORD);
+  EXPECT_EQ(Run(), 0u);
+  std::string xml = Received(1);
+  EXPECT_EQ(xml.find("SourcePath"), std::string::npos) << xml;
+  EXPECT_EQ(xml.find("UpdatePath"), std::string::npos) << xml;
+  EXPECT_NE(xml.find("<Add Channel=\"Current\" OfficeClientEdition=\"64\" Version=\"16.0.17928.20114\">"),
+            std::string::npos);
+  EXPECT_NE(Log().find("Direct download enabled. Cannot proceed with old flow.\n"), std::string::npos);
+}
+
+TEST_F(DeploymentFlow, InstalledLanguageNotSelectedStopsWith15050AndARemark) {
+  SeedOffice("en-us,fr-fr");
+  EXPECT_EQ(Run(), 15050u);
+  EXPECT_EQ(Calls(), "");  // nothing extracted, nothing installed
+  EXPECT_EQ(ReadFileBytes(agent_ / "data\\custom-patch-remarks.json"),
+            "{\r\n\t\"custom_remarks\" : \"Configure Language Pack: fr-fr\"\r\n}\r\n");
+  EXPECT_NE(Log().find("The Language Pack is not selected in the CTR Settings\n"), std::string::npos);
+}
+
+TEST_F(DeploymentFlow, NoConfigurationWrittenRunsNoSetupAndIsNoSuccess) {
+  // No installed language: the language check passes, the writer refuses.
+  SeedOffice("");
+  SeedAgentValue("ServerInfo", "RZServerSecIPAddress", "127.0.0.2");
+  // The package-file list flow that follows finds no list.
+  EXPECT_EQ(Run(), 404u);
+  EXPECT_EQ(Count(Calls(), "/extract:"), 1u);
+  EXPECT_EQ(Count(Calls(), "/configure"), 0u);
+  DWORD flow = 0;
+  EXPECT_FALSE(TrackingFlow(&flow));
+  EXPECT_TRUE(DeploymentKeyExists());
+  std::string log = Log();
+  // Each address is tried and fails the same way.
+  EXPECT_EQ(Count(log, "Failed to get office languages.\n"), 2u) << log;
+  EXPECT_EQ(Count(log, "Office installation failed with error code : 13\n"), 2u) << log;
+  EXPECT_EQ(log.find("Installation succeeded"), std::string::npos);
+}
+
+TEST_F(DeploymentFlow, EmptyInstallerEndsWith2) {
+  WriteFileBytes(agent_ / "patches\\office-12.exe", "");
+  EXPECT_EQ(Run(), 2u);
+  std::string log = Log();
+  EXPECT_NE(log.find("File not found : " + agent_.path() + "\\\\patches\\office-12.exe\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("Log close time: "), std::string::npos);
+}
+
+TEST_F(DeploymentFlow, FailingExtractionEndsWithItsOwnCode) {
+  PlaceInstaller("extract_exit=1603");
+  EXPECT_EQ(Run(), 1603u);
+  EXPECT_EQ(Count(Calls(), "/configure"), 0u);
+  EXPECT_NE(Log().find("Failed to extract office setup.\n"), std::string::npos);
+  EXPECT_TRUE(DeploymentKeyExists());
+}
+
+TEST_F(DeploymentFlow, NoUsableServerAddressIsNoSuccess) {
+  RemoveAgentValue("ServerInfo", "RZServerSecurePort");
+  EXPECT_EQ(Run(), 1168u);
+  EXPECT_EQ(Count(Calls(), "/configure"), 0u);
+  // Nor for the package-file list.
+  EXPECT_NE(ReadFileBytes(agent_ / "data\\custom-patch-remarks.json")
+                .find("Failed to download office patch meta json with error code : 1168"),
+            std::string::npos);
+  DWORD flow = 0;
+  EXPECT_FALSE(TrackingFlow(&flow));
+  EXPECT_TRUE(DeploymentKeyExists());
+  EXPECT_TRUE(FileExists(PackageFolder()));
+}
+
+TEST_F(DeploymentFlow, InvalidCommandLineStillReadsTheSettingsFirst) {
+  EXPECT_EQ(Run("-pid 12 -ch Current"), 13u);
+  std::string log = Log();
+  EXPECT_NE(log.find("Office Installed Language: en-us\n"), std::string::npos);
+  EXPECT_NE(log.find("Invalid arguments.\n"), std::string::npos);
+  EXPECT_EQ(Calls(), "");
+}
+
+TEST_F(NonAsciiDeployment, WholeDeploymentKeepsEveryPathIntact) {
+  EXPECT_EQ(Run("-pid 12 -ch Current -oce 64 -in " + installer_ + " -prid O365ProPlusRetail -v 16.0.17928.20114"), 0u);
+  std::string calls = Calls();
+  EXPECT_EQ(Count(calls, "/extract:\"" + PackageFolder() + "\" /quiet /norestart"), 1u) << calls;
+  EXPECT_EQ(Count(calls, "/configure \"" + PackageFolder() + "\\configure.xml\""), 1u) << calls;
+  DWORD flow = 0;
+  EXPECT_TRUE(TrackingFlow(&flow));
+  // The log is where the agent looks for it, and names the package as given.
+  std::string log = Log();
+  EXPECT_NE(log.find("Office Installer name : " + agent_.path() + "\\\\patches\\" + installer_ + "\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("Exit Code : 0\n"), std::string::npos);
+}
+
+TEST_F(DeploymentFlow, InstallerNameOutsidePatchesIsRefusedBeforeAnythingRuns) {
+  // A real program one level above patches: it must never be started.
+  ASSERT_TRUE(CopyFileUtf8(BinPath("setup_standin.exe"), agent_ / "outside.exe"));
+  WriteFileBytes(agent_ / "setup_standin.txt", "record_dir=" + record_.path() + "\n");
+  EXPECT_EQ(Run("-pid 12 -ch Current -oce 64 -in ..\\outside.exe -prid O365ProPlusRetail -v 1.0"), 13u);
+  EXPECT_EQ(Run("-pid 4294967297 -ch Current -oce 64 -in office-12.exe -prid O365ProPlusRetail -v 1.0"), 13u);
+  EXPECT_EQ(Calls(), "");
+  EXPECT_FALSE(FileExists(agent_ / "patches\\office\\1"));
+  EXPECT_NE(Log().find("Invalid arguments.\n"), std::string::npos);
+}
+
 // What setup leaves behind is compared with what the run asked for; the
 // exit code and the tracking flow stay those of setup's success either way.
 class InstalledOfficeCheck : public DeploymentFlow {
