@@ -66,6 +66,7 @@ int RunOfficeInstaller() {
   try {
     LogRunSummary(exitCode, Flow(), CustomRemarkOfThisRun());
   } catch (...) {
+    // Only a failed allocation gets here; the exit code is what counts.
   }
   return exitCode;
 }

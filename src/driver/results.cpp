@@ -8,6 +8,7 @@
 #include "agent/registry.h"
 #include "log/agent_log.h"
 #include "log/seconds_clock.h"
+#include "office/installed_office.h"
 #include "office/office_state.h"
 #include "options/run_options.h"
 #include "util/registry_paths.h"
@@ -15,12 +16,6 @@
 namespace {
 
 InstallationStart g_installationStart;
-
-std::string Joined(const std::vector<std::string>& items) {
-  std::string text;
-  for (const std::string& item : items) text += (text.empty() ? "" : ",") + item;
-  return text;
-}
 
 const char* SourceText(InstallSource source) {
   switch (source) {
@@ -50,7 +45,7 @@ std::string VerificationText(const std::optional<OfficeVerificationResult>& veri
   }
   std::vector<std::string> what;
   for (const auto& mismatch : verification->mismatches) what.push_back(mismatch.what);
-  return "not as asked (" + Joined(what) + ")";
+  return "not as asked (" + JoinPieces(what) + ")";
 }
 
 }  // namespace
@@ -94,7 +89,8 @@ OfficeVerificationResult RecordInstalledOffice() {
   const OfficeVerificationResult result = CompareInstalledOffice(installed, requested);
 
   LogInfo("Installed Office : version %s, platform %s, products %s, languages %s\n", installed.version.c_str(),
-          installed.platform.c_str(), Joined(installed.products).c_str(), Joined(installed.languages).c_str());
+          installed.platform.c_str(), JoinPieces(installed.products).c_str(),
+          JoinPieces(installed.languages).c_str());
   if (result.verdict == OfficeVerification::Unreadable) {
     LogError("Installed Office cannot be verified : VersionToReport cannot be read.\n");
   }

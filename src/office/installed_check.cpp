@@ -33,12 +33,6 @@ bool ListedNoCase(const std::vector<std::string>& list, const std::string& wante
                      [&](const std::string& item) { return ToLowerText(item) == lowered; });
 }
 
-std::string Joined(const std::vector<std::string>& items) {
-  std::string text;
-  for (const std::string& item : items) text += (text.empty() ? "" : ",") + item;
-  return text;
-}
-
 }  // namespace
 
 InstalledOffice ReadInstalledOffice() {
@@ -80,14 +74,14 @@ OfficeVerificationResult CompareInstalledOffice(const InstalledOffice& installed
     result.mismatches.push_back(Mismatch{"platform", requested.clientEdition, installed.platform});
   }
   if (!ListedNoCase(installed.products, requested.productId)) {
-    result.mismatches.push_back(Mismatch{"product", requested.productId, Joined(installed.products)});
+    result.mismatches.push_back(Mismatch{"product", requested.productId, JoinPieces(installed.products)});
   }
   std::vector<std::string> missing;
   for (const std::string& language : requested.languages) {
     if (!ListedNoCase(installed.languages, language)) missing.push_back(language);
   }
   if (!missing.empty()) {
-    result.mismatches.push_back(Mismatch{"languages", Joined(missing), Joined(installed.languages)});
+    result.mismatches.push_back(Mismatch{"languages", JoinPieces(missing), JoinPieces(installed.languages)});
   }
   result.verdict = result.mismatches.empty() ? OfficeVerification::Verified : OfficeVerification::Mismatch;
   return result;

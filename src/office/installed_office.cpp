@@ -58,6 +58,12 @@ std::vector<std::string> SplitPieces(const std::string& text, const char* separa
   return pieces;
 }
 
+std::string JoinPieces(const std::vector<std::string>& pieces) {
+  std::string text;
+  for (const std::string& piece : pieces) text += (text.empty() ? "" : ",") + piece;
+  return text;
+}
+
 std::vector<std::string> MergeInstalledCultures(const std::string& officeCulture, const std::string& clientCulture) {
   std::set<std::string> distinct;
   for (const std::string& piece : SplitPieces(officeCulture, ",")) distinct.insert(piece);

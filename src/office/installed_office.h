@@ -29,6 +29,8 @@ void ResetUpdateChannels();
 // --- pure pieces, exposed for tests ---
 // The non-empty pieces of `text` between any of the `separators`.
 std::vector<std::string> SplitPieces(const std::string& text, const char* separators);
+// The pieces joined with commas, as Click-to-Run lists them.
+std::string JoinPieces(const std::vector<std::string>& pieces);
 // Both culture lists merged: proofing cultures dropped, byte-wise sorted,
 // duplicates (same letter case) listed once.
 std::vector<std::string> MergeInstalledCultures(const std::string& officeCulture, const std::string& clientCulture);
