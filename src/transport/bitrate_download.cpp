@@ -5,7 +5,6 @@
 
 #include "agent/agent_parameters.h"
 #include "log/agent_log.h"
-#include "transport/gzip_file.h"
 #include "transport/request_engine.h"
 #include "transport/transfer.h"
 #include "util/text.h"
@@ -20,62 +19,6 @@ bool IsDocumentUrl(const std::wstring& url) {
   return url.find(L".xml") != std::wstring::npos || url.find(L".json") != std::wstring::npos;
 }
 
-// The probe before the blocks: a HEAD for the agent's servers, a GET with
-// "Range: bytes=0-" for an outside server (its body is not read). 0 with
-// the length, or the probe's failure.
-struct Probe {
-  TransferResult result = TransferResult::Success();
-  bool lengthKnown = false;
-  bool lengthUnusable = false;
-  unsigned long long length = 0;
-};
-Probe ProbeLength(const TransferContext& context, const RequestTarget& target, HttpRequestOptions* options) {
-  Probe probe;
-  RequestHandles handles;
-  HttpRequestOptions probeOptions = *options;
-  const bool external = options->m_externalVendorServer == 1;
-  if (external) {
-    probeOptions.extraHeaders[L"Range"] = L"bytes=0-";
-  } else {
-    LogInfo("sending head request\n");
-    handles.kind = 2;
-  }
-  probe.result = SendRequest(context, target, probeOptions, &handles);
-  if (!probe.result.ok()) return probe;
-  const DWORD status = handles.status;
-  HINTERNET request = handles.request.get();
-  if (status == HTTP_STATUS_NOT_MODIFIED) {
-    LogInfo("InternetGetRequestByBitrate : File not modified since the time: %S\n", options->lastModified.c_str());
-    probe.result = TransferResult::Own(kResultNotModified);
-  } else if (status == HTTP_STATUS_MOVED || status == HTTP_STATUS_REDIRECT) {
-    options->redirectUrl = QueryHeaderText(request, WINHTTP_QUERY_CONTENT_LOCATION);
-    LogInfo("Redirection url is %S\n", options->redirectUrl.c_str());
-    probe.result = TransferResult::Status(status);
-  } else if (external && status != HTTP_STATUS_PARTIAL_CONTENT) {
-    LogError("InternetGetRequestByBitrate : External server doesnot support range request. Failed with the http "
-             "status code, %d \n",
-             static_cast<int>(status));
-    probe.result = TransferResult::Own(kResultRangesNotServed);
-  } else if (!external && status != HTTP_STATUS_OK) {
-    LogError("InternetGetRequestByBitrate : Failed with the http status code: %d \n", static_cast<int>(status));
-    probe.result = TransferResult::Status(status);
-  } else {
-    if (options->ifModifiedSinceEnabled) options->lastModifiedOut = QueryHeaderText(request, WINHTTP_QUERY_LAST_MODIFIED);
-    probe.lengthKnown = QueryContentLength(request, kOp, &probe.length, &probe.lengthUnusable);
-    unsigned long long first = 0;
-    unsigned long long last = 0;
-    const std::wstring range = QueryHeaderText(request, WINHTTP_QUERY_CONTENT_RANGE);
-    const size_t slash = range.rfind(L'/');
-    // An answer to "bytes=0-" announces the whole body in Content-Range.
-    if (external && ParseContentRange(range, &first, &last) && slash != std::wstring::npos &&
-        range.compare(slash + 1, 1, L"*") != 0) {
-      probe.length = _wcstoui64(range.c_str() + slash + 1, nullptr, 10);
-      probe.lengthKnown = true;
-    }
-  }
-  return probe;
-}
-
 TransferResult Blocks(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
                       HttpRequestOptions* options, unsigned long long* recorded) {
   LogDebug("@@@@@@@@ Inside InternetGetRequestByBitrate Method @@@@@@@@ \n");
@@ -83,8 +26,12 @@ TransferResult Blocks(const TransferContext& context, const RequestTarget& targe
   LogInfo("InternetGetRequestByBitrate : URL to Get -> %S \n", target.urlPath.c_str());
   const unsigned long long blockSize = static_cast<unsigned long long>(context.rateKBps) * 500;
   LogInfo("InternetGetRequestByBitrate: Block of bytes to read: %u\n", static_cast<unsigned>(blockSize));
-  Probe probe = ProbeLength(context, target, options);
+  if (options->m_externalVendorServer != 1) LogInfo("sending head request\n");
+  Probe probe = ProbeBody(context, target, options,
+                          ProbeTexts{kOp, "InternetGetRequestByBitrate : File not modified since the time: %S\n",
+                                     "InternetGetRequestByBitrate : Failed with the http status code: %d \n", false});
   if (!probe.result.ok()) return probe.result;
+  if (options->ifModifiedSinceEnabled) options->lastModifiedOut = probe.lastModified;
   if ((!probe.lengthKnown || probe.length == 0) && context.outsideDownload) {
     LogInfo("InternetGetRequestByBitrate: Contenet length header not retrieved.. Downloading without bitrate enabled "
             "\n");
@@ -101,49 +48,36 @@ TransferResult Blocks(const TransferContext& context, const RequestTarget& targe
   if (blockSize == 0) return PlainTransfer(context, target, memoryOut, options, false);
   *recorded = probe.length;
 
-  CreateDestinationFolder(target);
-  MemorySink memory;
-  FileSink file(TemporaryFileFor(context, target), context.observer);
-  const bool inMemory = target.requestType == kRequestGetData;
-  if (!inMemory) {
-    TransferResult created = file.Create();
-    if (!created.ok()) {
-      LogError("InternetGetRequestByBitrate: Error occured while creating the file --> %d \n", created.Flatten());
-      return created;
-    }
-    if (!probe.lengthKnown) file.GuardDiskSpace(context.diskReserveBytes);
+  BodySink sink(context, target);
+  TransferResult result = sink.Create(probe.lengthKnown);
+  if (!result.ok()) {
+    LogError("InternetGetRequestByBitrate: Error occured while creating the file --> %d \n", result.Flatten());
+    return result;
   }
-  Sink* sink = inMemory ? static_cast<Sink*>(&memory) : &file;
   unsigned long long received = 0;
-  TransferResult result = TransferResult::Success();
   if (probe.lengthKnown) {
-    result = RunBlocks(context, target, *options, BlockSpec{kOp, 0, true, probe.length, blockSize}, sink, &received);
+    result = RunBlocks(context, target, *options, BlockSpec{kOp, 0, true, probe.length, blockSize}, &sink, &received);
     LogInfo("InternetGetRequestByBitrate: Total bytes read = %llu\n", received);
   } else {
     LogInfo("DownloadFileMoreThan4GBbyBitrate: BytesToRead %lu", static_cast<unsigned long>(blockSize));
     result = RunBlocks(context, target, *options, BlockSpec{"DownloadFileMoreThan4GBbyBitrate", 0, false, 0, blockSize},
-                       sink, &received);
+                       &sink, &received);
     if (!result.ok()) {
       LogError("DownloadFileMoreThan4GBbyBitrate : Failed with the http status code %d \n", result.Flatten());
     }
     *recorded = received;
   }
-  TransferResult closed = inMemory ? TransferResult::Success() : file.Close();
+  TransferResult closed = sink.Close();
   if (result.ok()) result = closed;
   if (!result.ok()) return result;
-  if (inMemory) {
-    if (memoryOut) *memoryOut = std::move(memory.body);
-    return TransferResult::Success();
+  result = sink.Deliver(memoryOut);
+  if (!result.ok()) {
+    LogError("InternetGetRequestByBitrate : could n't copy from .tmp file, errorcode --> %d \n", result.Flatten());
+  } else if (!sink.inMemory()) {
+    LogInfo("InternetGetRequestByBitrate : Successfully downloaded the file %S from the server %S\n",
+            target.urlPath.c_str(), target.server.c_str());
   }
-  if (!MoveFileExW(file.path().c_str(), target.destination.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    TransferResult failed = TransferResult::LastError();
-    LogError("InternetGetRequestByBitrate : could n't copy from .tmp file, errorcode --> %d \n", failed.Flatten());
-    return failed;
-  }
-  file.Forget();
-  LogInfo("InternetGetRequestByBitrate : Successfully downloaded the file %S from the server %S\n",
-          target.urlPath.c_str(), target.server.c_str());
-  return TransferResult::Success();
+  return result;
 }
 
 }  // namespace

@@ -19,55 +19,40 @@ bool IsDocumentUrl(const std::wstring& url) {
   return url.find(L".xml") != std::wstring::npos || url.find(L".json") != std::wstring::npos;
 }
 
-// A gzip answer decompressed in the sink; false when it does not inflate.
-bool Decompress(FileSink* file, MemorySink* memory) {
-  if (memory) {
-    std::string plain;
-    if (memory->body.empty()) return true;
-    if (!InflateGzip(memory->body, &plain)) return false;
-    memory->body = std::move(plain);
-    return true;
-  }
-  return DecompressGzipFileInPlace(file->path()) == 0;
-}
-
 // Hands over a body that arrived whole: decompresses a gzip answer (a
 // failed decompression repeats the whole request without gzip), returns a
 // get-data body in memory, or moves a download onto its destination.
-TransferResult Deliver(const TransferContext& context, const RequestTarget& target, FileSink* file,
-                       MemorySink* memory, std::string* memoryOut, HttpRequestOptions* options, bool bandwidth,
-                       bool gzipAnswer) {
+TransferResult Deliver(const TransferContext& context, const RequestTarget& target, BodySink* body,
+                       std::string* memoryOut, HttpRequestOptions* options, bool bandwidth, bool gzipAnswer) {
   if (gzipAnswer) {
     LogInfo("InternetGetRequestEx : Successfully downloaded the Gzip compressed file from the server %S \n",
             target.server.c_str());
     LogInfo("InternetGetRequestEx : Need to decompress the file\n");
     if (context.observer) context.observer->Invalidate();
-    if (!Decompress(file, memory)) {
+    std::string plain;
+    const bool inflated = body->inMemory() ? body->memory().empty() || InflateGzip(body->memory(), &plain)
+                                           : DecompressGzipFileInPlace(body->path()) == 0;
+    if (!inflated) {
       LogError("InternetGetRequestEx : File Decompression failure. So need to download the original file.\n");
       CountGzipFailure(target.destination.empty() ? TemporaryFileFor(context, target) : target.destination);
       options->lastModified.clear();
       options->m_enableGzipCompression = 0;
       return PlainTransfer(context, target, memoryOut, options, bandwidth);
     }
+    if (body->inMemory() && !body->memory().empty()) body->memory() = std::move(plain);
     LogInfo("InternetGetRequestEx : File Decompressed successfully.\n");
   }
-  if (memory) {
-    LogDebug("Data in memory : %s\n", memory->body.c_str());
-    if (memoryOut) *memoryOut = std::move(memory->body);
-    return TransferResult::Success();
-  }
-  // Moved, not copied: the body is written once and the destination is never
-  // half written. The temporary file sits beside it, on the same volume.
-  if (!MoveFileExW(file->path().c_str(), target.destination.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    TransferResult failed = TransferResult::LastError();
-    LogError("InternetGetRequestEx : could n't copy from %S file to %S ,\n", file->path().c_str(),
+  if (body->inMemory()) LogDebug("Data in memory : %s\n", body->memory().c_str());
+  TransferResult result = body->Deliver(memoryOut);
+  if (!result.ok()) {
+    LogError("InternetGetRequestEx : could n't copy from %S file to %S ,\n", body->path().c_str(),
              target.destination.c_str());
-    return failed;
+  } else if (!body->inMemory()) {
+    LogInfo("InternetGetRequestEx : Successfully downloaded the file %S from the server %S to the destination file "
+            "%S \n",
+            target.urlPath.c_str(), target.server.c_str(), target.destination.c_str());
   }
-  file->Forget();
-  LogInfo("InternetGetRequestEx : Successfully downloaded the file %S from the server %S to the destination file %S \n",
-          target.urlPath.c_str(), target.server.c_str(), target.destination.c_str());
-  return TransferResult::Success();
+  return result;
 }
 
 // The body of a 200 answer: read into the sink, checked against the
@@ -92,28 +77,19 @@ TransferResult ReceiveBody(const TransferContext& context, const RequestTarget& 
   }
   *announced = lengthKnown ? length : 0;
 
-  MemorySink memory;
-  CreateDestinationFolder(target);
-  FileSink file(TemporaryFileFor(context, target), context.observer);
-  const bool inMemory = target.requestType == kRequestGetData;
-  if (!inMemory) {
-    TransferResult created = file.Create();
-    if (!created.ok()) {
-      LogError("InternetGetRequestEx :  Error in CreateFile --> %d \n", created.Flatten());
-      return created;
-    }
-    // A body without a length is held to the free space, not the other way.
-    if (!lengthKnown) file.GuardDiskSpace(context.diskReserveBytes);
+  BodySink sink(context, target);
+  TransferResult result = sink.Create(lengthKnown);
+  if (!result.ok()) {
+    LogError("InternetGetRequestEx :  Error in CreateFile --> %d \n", result.Flatten());
+    return result;
   }
-  Sink* sink = inMemory ? static_cast<Sink*>(&memory) : &file;
-  if (!lengthKnown) LogInfo("File download more than 4 GB method \n");
   const DWORD start = GetTickCount();
   WindowPacer pacer(bandwidth ? context.rateKBps : 0);
   const BodySpec spec{kOp, "InternetGetRequestEx : second attempt to recover from previous error\n", 0, lengthKnown,
                       length};
-  BodyOutcome body = ReadBody(context, target, *options, handles, spec, sink, bandwidth ? &pacer : nullptr);
-  TransferResult result = body.result;
-  TransferResult closed = inMemory ? TransferResult::Success() : file.Close();
+  BodyOutcome body = ReadBody(context, target, *options, handles, spec, &sink, &pacer);
+  result = body.result;
+  TransferResult closed = sink.Close();
   if (result.ok()) result = closed;
   LogInfo("InternetGetRequestEx : Total Time Taken for download : %d seconds\n",
           static_cast<int>((GetTickCount() - start) / 1000));
@@ -121,14 +97,11 @@ TransferResult ReceiveBody(const TransferContext& context, const RequestTarget& 
   if (lengthKnown) {
     // A body that could not be mended ends here, where its size tells.
     if (body.recoveryFailed) result = TransferResult::Success();
-    if (result.ok()) {
-      const unsigned long long onDisk = inMemory ? memory.body.size() : file.size();
-      if (onDisk == length) {
-        LogInfo("InternetGetRequestEx : File completely downloaded..!\n");
-      } else {
-        LogError("InternetGetRequestEx : Only partial file downloaded. GetFileSize returns :  %llu\n", onDisk);
-        result = TransferResult::Own(kResultPartialFile);
-      }
+    if (result.ok() && sink.size() == length) {
+      LogInfo("InternetGetRequestEx : File completely downloaded..!\n");
+    } else if (result.ok()) {
+      LogError("InternetGetRequestEx : Only partial file downloaded. GetFileSize returns :  %llu\n", sink.size());
+      result = TransferResult::Own(kResultPartialFile);
     }
   } else if (result.ok()) {
     LogInfo("InternetGetRequestEx: File downloaded successfully without checking the contentlength \n");
@@ -137,8 +110,7 @@ TransferResult ReceiveBody(const TransferContext& context, const RequestTarget& 
              static_cast<unsigned long>(result.Flatten()));
   }
   if (!result.ok()) return result;
-  return Deliver(context, target, inMemory ? nullptr : &file, inMemory ? &memory : nullptr, memoryOut, options,
-                 bandwidth, gzipAnswer);
+  return Deliver(context, target, &sink, memoryOut, options, bandwidth, gzipAnswer);
 }
 
 TransferResult PlainGet(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,

@@ -101,9 +101,10 @@ struct ByteRange {
 };
 ByteRange NextBlockRange(unsigned long long start, unsigned long long blockSize, bool lengthKnown,
                          unsigned long long length);
-// The first byte a "Content-Range: bytes F-L/N" names, and whether it names
-// one; the whole length N when it is given (not "*").
-bool ParseContentRange(const std::wstring& value, unsigned long long* first, unsigned long long* whole);
+// The bytes F to L a "Content-Range: bytes F-L/N" value names; false when it
+// names none. `whole` (optional) gets N, or 0 for "*".
+bool ParseContentRange(const std::wstring& value, unsigned long long* first, unsigned long long* last,
+                       unsigned long long* whole = nullptr);
 // Whether a response header value names gzip.
 bool HeaderNamesGzip(const std::wstring& value);
 // The temporary file of a download: "<destination><thread id>.tmp"; of a

@@ -91,60 +91,18 @@ void CountResumeFailure(int result) {
               REG_DWORD);
 }
 
-struct PreDownload {
-  TransferResult result = TransferResult::Success();
-  bool lengthKnown = false;
-  unsigned long long length = 0;
-  std::string lastModified;
-};
-
 // The HEAD before the download: status, length and Last-Modified.
-PreDownload PreDownloadHandling(const TransferContext& context, const RequestTarget& target,
-                                HttpRequestOptions* options) {
-  PreDownload pre;
-  RequestHandles handles;
-  handles.kind = 2;
-  HttpRequestOptions headOptions = *options;
-  const bool external = options->m_externalVendorServer == 1;
-  if (external) headOptions.extraHeaders[L"Range"] = L"bytes=0-";
-  pre.result = SendRequest(context, target, headOptions, &handles);
+Probe PreDownloadHandling(const TransferContext& context, const RequestTarget& target, HttpRequestOptions* options) {
+  Probe pre = ProbeBody(context, target, options,
+                        ProbeTexts{"PreDownloadHandling", "PreDownloadHandling :File not modified since the time: %S\n",
+                                   "PreDownloadHandling : Failed with the http status code, %d \n", true});
   if (!pre.result.ok()) {
     LogError("PreDownloadHandling: ERROR in GetInternetRequestHandle - %d\n", pre.result.Flatten());
     return pre;
   }
-  const DWORD status = handles.status;
-  if (status == HTTP_STATUS_NOT_MODIFIED) {
-    LogInfo("PreDownloadHandling :File not modified since the time: %S\n", options->lastModified.c_str());
-    pre.result = TransferResult::Own(kResultNotModified);
-  } else if (external && status != HTTP_STATUS_PARTIAL_CONTENT) {
-    LogError("PreDownloadHandling : External server doesnot support range request. Failed with the http status code, "
-             "%d \n",
-             static_cast<int>(status));
-    pre.result = status == HTTP_STATUS_NOT_FOUND ? TransferResult::Status(status)
-                                                 : TransferResult::Own(kResultRangesNotServed);
-  } else if (external || status == HTTP_STATUS_OK) {
-    pre.lastModified = ChangeWideToUtf8Str(QueryHeaderText(handles.request.get(), WINHTTP_QUERY_LAST_MODIFIED));
-    unsigned long long first = 0;
-    unsigned long long last = 0;
-    pre.lengthKnown = QueryContentLength(handles.request.get(), "PreDownloadHandling", &pre.length);
-    if (external) {
-      // The answer to "bytes=0-" names the whole body in Content-Range.
-      std::wstring range = QueryHeaderText(handles.request.get(), WINHTTP_QUERY_CONTENT_RANGE);
-      size_t slash = range.rfind(L'/');
-      if (ParseContentRange(range, &first, &last) && slash != std::wstring::npos &&
-          range.compare(slash + 1, 1, L"*") != 0) {
-        pre.length = _wcstoui64(range.c_str() + slash + 1, nullptr, 10);
-        pre.lengthKnown = true;
-      }
-    }
-    if (pre.lengthKnown && pre.length == 0) pre.lengthKnown = false;
-    InsertResumeDownloadFileSizeParams(ChangeWideToUtf8Str(target.urlPath),
-                                       pre.lengthKnown ? static_cast<long long>(pre.length) : 0);
-  } else {
-    LogError("PreDownloadHandling : Failed with the http status code, %d \n", static_cast<int>(status));
-    pre.result = TransferResult::Status(status);
-  }
-  handles.Close();
+  if (pre.lengthKnown && pre.length == 0) pre.lengthKnown = false;
+  InsertResumeDownloadFileSizeParams(ChangeWideToUtf8Str(target.urlPath),
+                                     pre.lengthKnown ? static_cast<long long>(pre.length) : 0);
   return pre;
 }
 
@@ -486,7 +444,7 @@ void DropPartial(DownloadResumeHandler* handler) { handler->CleanFileAndRegistry
 
 // The body from the resume offset: one ranged request, or blocks.
 TransferResult FetchBody(const TransferContext& context, const RequestTarget& target, HttpRequestOptions* options,
-                         DownloadResumeHandler* handler, const PreDownload& pre, bool bandwidth,
+                         DownloadResumeHandler* handler, const Probe& pre, bool bandwidth,
                          unsigned long long blockSize, const char* op, unsigned long long* received,
                          bool* getFailed) {
   const unsigned long long start = handler->startOffset();
@@ -539,7 +497,7 @@ TransferResult ResumeDownload(const TransferContext& context, const RequestTarge
   access.urlPath = ChangeWideToUtf8Str(target.urlPath);
   access.requestType = target.requestType;
   return Guarded(op, [&]() -> TransferResult {
-    PreDownload pre = PreDownloadHandling(context, target, options);
+    Probe pre = PreDownloadHandling(context, target, options);
     if (pre.result.ok() && !pre.lengthKnown && !context.outsideDownload) {
       // No length and none accepted: the plain path's rule, so a body is
       // never taken as complete without a length to check it against.
@@ -550,8 +508,9 @@ TransferResult ResumeDownload(const TransferContext& context, const RequestTarge
     access.contentLength = pre.length;
     // Every ending, a failed probe included, leaves its access line.
     if (!pre.result.ok()) return PostDownloadHandling(&handler, target, memoryOut, pre.result);
-    options->lastModifiedOut = ChangeUtf8ToWideStr(pre.lastModified.c_str());
-    handler.Initialize(target.destination, pre.lastModified, target.urlPath, pre.lengthKnown, pre.length);
+    options->lastModifiedOut = pre.lastModified;
+    handler.Initialize(target.destination, ChangeWideToUtf8Str(pre.lastModified), target.urlPath, pre.lengthKnown,
+                       pre.length);
     const unsigned long long start = handler.startOffset();
     LogInfo("Start Range: %llu \n", start);
     if (pre.lengthKnown && start == pre.length) {

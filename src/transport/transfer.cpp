@@ -67,23 +67,39 @@ ByteRange NextBlockRange(unsigned long long start, unsigned long long blockSize,
   return ByteRange{start, last};
 }
 
-bool ParseContentRange(const std::wstring& value, unsigned long long* first, unsigned long long* last) {
+bool ParseContentRange(const std::wstring& value, unsigned long long* first, unsigned long long* last,
+                       unsigned long long* whole) {
   unsigned long long a = 0;
   unsigned long long b = 0;
-  if (swscanf(value.c_str(), L"bytes %llu-%llu", &a, &b) != 2 || b < a) return false;
+  unsigned long long n = 0;
+  const int fields = swscanf(value.c_str(), L"bytes %llu-%llu/%llu", &a, &b, &n);
+  if (fields < 2 || b < a) return false;
   *first = a;
   *last = b;
+  if (whole) *whole = fields == 3 ? n : 0;
   return true;
 }
 
 namespace engine {
 
-FileSink::~FileSink() {
+BodySink::BodySink(const TransferContext& context, const RequestTarget& target)
+    : target_(target),
+      inMemory_(target.requestType == kRequestGetData),
+      path_(inMemory_ ? std::wstring() : TemporaryFileFor(context, target)),
+      observer_(context.observer),
+      reserve_(context.diskReserveBytes) {}
+
+BodySink::~BodySink() {
   file_.reset();
   if (!path_.empty()) DeleteFileW(path_.c_str());
 }
 
-TransferResult FileSink::Create() {
+TransferResult BodySink::Create(bool lengthKnown) {
+  if (!lengthKnown) LogInfo("File download more than 4 GB method \n");
+  // A body with a length is held to it instead.
+  if (lengthKnown) reserve_ = 0;
+  if (inMemory_) return TransferResult::Success();
+  CreateDestinationFolder(target_);
   file_.reset(CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_) return TransferResult::LastError();
@@ -91,18 +107,18 @@ TransferResult FileSink::Create() {
   return TransferResult::Success();
 }
 
-TransferResult FileSink::Write(const char* data, size_t count) {
-  if (gathered_.size() + count > kGatherBytes) {
+TransferResult BodySink::Write(const char* data, size_t count) {
+  if (!inMemory_ && gathered_.size() + count > kGatherBytes) {
     TransferResult result = Flush();
     if (!result.ok()) return result;
   }
-  if (gathered_.capacity() < kGatherBytes) gathered_.reserve(kGatherBytes);
+  if (!inMemory_ && gathered_.capacity() < kGatherBytes) gathered_.reserve(kGatherBytes);
   gathered_.append(data, count);
   return TransferResult::Success();
 }
 
-TransferResult FileSink::Flush() {
-  if (gathered_.empty()) return TransferResult::Success();
+TransferResult BodySink::Flush() {
+  if (inMemory_ || gathered_.empty()) return TransferResult::Success();
   if (!file_) {
     LogError("Invalid File Handle\n");
     return TransferResult::System(ERROR_INVALID_HANDLE);
@@ -124,10 +140,22 @@ TransferResult FileSink::Flush() {
   return TransferResult::Success();
 }
 
-TransferResult FileSink::Close() {
+TransferResult BodySink::Close() {
   TransferResult result = Flush();
   file_.reset();
   return result;
+}
+
+TransferResult BodySink::Deliver(std::string* memoryOut) {
+  if (inMemory_) {
+    if (memoryOut) *memoryOut = std::move(gathered_);
+    return TransferResult::Success();
+  }
+  if (!MoveFileExW(path_.c_str(), target_.destination.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    return TransferResult::LastError();
+  }
+  path_.clear();
+  return TransferResult::Success();
 }
 
 TransferResult CheckDiskRoom(const std::wstring& path, unsigned long long reserve, unsigned long long adding) {
@@ -195,6 +223,49 @@ RangeAnswer AskRange(const TransferContext& context, const RequestTarget& target
     answer.result = TransferResult::Status(status);
   }
   return answer;
+}
+
+Probe ProbeBody(const TransferContext& context, const RequestTarget& target, HttpRequestOptions* options,
+                const ProbeTexts& texts) {
+  Probe probe;
+  RequestHandles handles;
+  HttpRequestOptions probeOptions = *options;
+  const bool external = options->m_externalVendorServer == 1;
+  if (external) probeOptions.extraHeaders[L"Range"] = L"bytes=0-";
+  handles.kind = external && !texts.headForOutside ? 0 : 2;
+  probe.result = SendRequest(context, target, probeOptions, &handles);
+  if (!probe.result.ok()) return probe;
+  const DWORD status = handles.status;
+  HINTERNET request = handles.request.get();
+  if (status == HTTP_STATUS_NOT_MODIFIED) {
+    LogInfo(texts.notModified, options->lastModified.c_str());
+    probe.result = TransferResult::Own(kResultNotModified);
+  } else if (status == HTTP_STATUS_MOVED || status == HTTP_STATUS_REDIRECT) {
+    options->redirectUrl = QueryHeaderText(request, WINHTTP_QUERY_CONTENT_LOCATION);
+    LogInfo("Redirection url is %S\n", options->redirectUrl.c_str());
+    probe.result = TransferResult::Status(status);
+  } else if (external && status != HTTP_STATUS_PARTIAL_CONTENT) {
+    LogError("%s : External server doesnot support range request. Failed with the http status code, %d \n", texts.op,
+             static_cast<int>(status));
+    probe.result = status == HTTP_STATUS_NOT_FOUND && texts.headForOutside ? TransferResult::Status(status)
+                                                                           : TransferResult::Own(kResultRangesNotServed);
+  } else if (!external && status != HTTP_STATUS_OK) {
+    LogError(texts.failed, static_cast<int>(status));
+    probe.result = TransferResult::Status(status);
+  } else {
+    probe.lastModified = QueryHeaderText(request, WINHTTP_QUERY_LAST_MODIFIED);
+    probe.lengthKnown = QueryContentLength(request, texts.op, &probe.length, &probe.lengthUnusable);
+    // An answer to "bytes=0-" names the whole body in Content-Range.
+    unsigned long long first = 0;
+    unsigned long long last = 0;
+    unsigned long long whole = 0;
+    if (external && ParseContentRange(QueryHeaderText(request, WINHTTP_QUERY_CONTENT_RANGE), &first, &last, &whole) &&
+        whole != 0) {
+      probe.length = whole;
+      probe.lengthKnown = true;
+    }
+  }
+  return probe;
 }
 
 BodyOutcome ReadBody(const TransferContext& context, const RequestTarget& target, const HttpRequestOptions& options,

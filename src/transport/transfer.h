@@ -56,38 +56,36 @@ class Sink {
   virtual TransferResult Write(const char* data, size_t count) = 0;
 };
 
-// The body in memory (get data).
-class MemorySink : public Sink {
+// Where a plain or block body goes: memory for get data; otherwise a
+// temporary file beside the destination, written in gathered blocks of
+// about 1 MiB, fed to the observer as written, and deleted unless it was
+// moved into place.
+class BodySink : public Sink {
  public:
-  TransferResult Write(const char* data, size_t count) override {
-    body.append(data, count);
-    return TransferResult::Success();
-  }
-  std::string body;
-};
+  BodySink(const TransferContext& context, const RequestTarget& target);
+  ~BodySink() override;
+  BodySink(const BodySink&) = delete;
+  BodySink& operator=(const BodySink&) = delete;
 
-// A temporary file, written in gathered blocks of about 1 MiB, fed to the
-// observer as it is written, and deleted unless it was moved into place.
-class FileSink : public Sink {
- public:
-  FileSink(std::wstring path, BodyObserver* observer) : path_(std::move(path)), observer_(observer) {}
-  ~FileSink();
-  FileSink(const FileSink&) = delete;
-  FileSink& operator=(const FileSink&) = delete;
-
-  TransferResult Create();
+  // Creates the destination's folder and the file. A body without a known
+  // length is held to the context's free-space reserve.
+  TransferResult Create(bool lengthKnown);
   TransferResult Write(const char* data, size_t count) override;
   // Writes what is gathered and closes the file.
   TransferResult Close();
-  // From now on every write keeps `reserve` bytes free on the volume.
-  void GuardDiskSpace(unsigned long long reserve) { reserve_ = reserve; }
+  bool inMemory() const { return inMemory_; }
   unsigned long long size() const { return written_ + gathered_.size(); }
   const std::wstring& path() const { return path_; }
-  // The file was moved into place: nothing left to delete.
-  void Forget() { path_.clear(); }
+  // The body of get data.
+  std::string& memory() { return gathered_; }
+  // Hands the closed body over: into `memoryOut`, or moved onto the
+  // destination (a move, not a copy: written once, never half in place).
+  TransferResult Deliver(std::string* memoryOut);
 
  private:
   TransferResult Flush();
+  const RequestTarget& target_;
+  const bool inMemory_;
   std::wstring path_;
   BodyObserver* observer_;
   UniqueFile file_;
@@ -151,6 +149,26 @@ struct RangeAnswer {
 RangeAnswer AskRange(const TransferContext& context, const RequestTarget& target, const HttpRequestOptions& options,
                      RequestHandles* handles, unsigned long long first, bool bounded, unsigned long long last,
                      const char* op);
+
+// The request before a resumable or block download, for the body's length
+// and Last-Modified: a HEAD for the agent's servers, which must answer 200;
+// an outside server is asked for "bytes=0-" and must answer 206 (with a
+// HEAD when `headForOutside`, else a GET whose body is not read).
+struct ProbeTexts {
+  const char* op;
+  const char* notModified;  // with the time sent
+  const char* failed;       // with the status
+  bool headForOutside;
+};
+struct Probe {
+  TransferResult result = TransferResult::Success();
+  bool lengthKnown = false;
+  bool lengthUnusable = false;  // announced, but no 64-bit number
+  unsigned long long length = 0;
+  std::wstring lastModified;
+};
+Probe ProbeBody(const TransferContext& context, const RequestTarget& target, HttpRequestOptions* options,
+                const ProbeTexts& texts);
 
 // --- the block loop ---
 struct BlockSpec {

@@ -439,6 +439,27 @@ TEST_F(RequestEngine, OutsideServerWithoutRangesIsDownloadedWithoutResumeOrBlock
   }
 }
 
+TEST_F(RequestEngine, WindowMethodResumesUnlessToldNotTo) {
+  // isOldBitRateEnabled missing: the bandwidth-limited entry is the plain one
+  // with its bandwidth flag, so DownloadMode 1 resumes (a HEAD comes first)
+  // and the no-resume flag holds.
+  writeValue(HKEY_LOCAL_MACHINE, reg_path::kSettings, "DownloadMode", "1", REG_DWORD);
+  for (int noResume : {0, 1}) {
+    const std::string tag = "window-resume-" + std::to_string(noResume);
+    const std::wstring url = ChangeUtf8ToWideStr(("/fault/ok/" + tag + "?size=30000").c_str());
+    const std::string destination = agent_ / (tag + ".bin");
+    HttpRequestOptions options;
+    EXPECT_EQ(InternetGetRequestByBitrate(0, "https", L"127.0.0.1", Servers().faultHttps, L"", L"", L"", L"",
+                                          url.c_str(), ChangeUtf8ToWideStr(destination.c_str()).c_str(), nullptr,
+                                          kRequestDownloadFile, 1, &options, 1, noResume),
+              0);
+    EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(0, 30000)) << tag;
+    std::vector<LoggedRequest> requests = FaultRequests(tag);
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests[0].method, noResume ? "GET" : "HEAD") << tag;
+  }
+}
+
 TEST_F(RequestEngine, AgentRequestsDistributionAddressAndUnchangedFiles) {
   AgentParameters& params = AgentParams();
   params.ds.DistributionServerProtocol = "https";
@@ -498,4 +519,12 @@ TEST_F(RequestEngine, StrictCertificateFailureRunsTheRecoveryAndFailsWhenNoRootV
   DWORD failure = 0;
   EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kCertificates, "SecureCommFailure", &failure), 0);
   EXPECT_EQ(failure, 1u);
+
+  // A secure channel error without a certificate behind it (the port speaks
+  // plain HTTP) is no certificate failure: no recovery runs.
+  deleteValue(HKEY_LOCAL_MACHINE, reg_path::kCertificates, "SecureCommFailure");
+  const int protocol = InternetGetRequest(Target(Servers().faultHttp, "/fault/ok/tls?size=10", destination), nullptr,
+                                          &options, false);
+  EXPECT_EQ(protocol, ERROR_WINHTTP_SECURE_CHANNEL_ERROR);
+  EXPECT_NE(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kCertificates, "SecureCommFailure", &failure), 0);
 }
