@@ -228,6 +228,8 @@ int DownloadResumeHandler::Initialize(const std::wstring& destination, const std
   serverLastModified_ = serverLastModified;
   url_ = url;
   fileKey_ = ChangeWideToUtf8Str(url);
+  const bool keyPresent = RegistryKeyPresent(reg_path::kFileMetaData);
+  LogInfo(keyPresent ? "reading folder info\n" : "failure in openeing reg key\n");
   std::string repository = ReadText(reg_path::kFileMetaData, "IntermediateRepositoryName");
   if (repository.empty() || repository.size() > 255 || !IsContainedRelativePath(repository)) {
     // The repository lives under the agent folder; a name that would leave
@@ -237,6 +239,7 @@ int DownloadResumeHandler::Initialize(const std::wstring& destination, const std
   }
   if (repository.back() != '\\') repository += '\\';
   repository_ = repository;
+  if (keyPresent) LogInfo("reading periodic limit  info\n");
   DWORD limit = 0;
   if (!ReadTypedDword(reg_path::kFileMetaData, "InterSaveByteLimit", &limit) || limit == 0) {
     limit = kDefaultPeriodicLimit;
@@ -256,6 +259,10 @@ int DownloadResumeHandler::Initialize(const std::wstring& destination, const std
   if (!usable) {
     FormUniqueFileName();
     tempPath_ = folder + ChangeUtf8ToWideStr(uniqueId_.c_str());
+    if (!keyPresent) {
+      LogInfo("Setting variable for DOWNLOAD_FOLDER and url  %S & id - %d\n", url_.c_str(),
+              static_cast<int>(GetCurrentThreadId()));
+    }
     DeleteFileW(tempPath_.c_str());
     startOffset_ = 0;
   } else {
