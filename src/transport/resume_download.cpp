@@ -79,6 +79,11 @@ std::string RetryTimeText() {
   return std::to_string(seconds * 1000 + now.wMilliseconds);
 }
 
+void TouchTracking() {
+  WriteNumber(reg_path::kTracking, "LastKQDataModifiedTime", static_cast<unsigned long long>(GetTimeInSeconds()),
+              REG_DWORD);
+}
+
 void CountResumeFailure(int result) {
   DWORD failures = IncrementCounter(reg_path::kFileMetaData, "DownloadFailureCount");
   LogInfo("DownloadFailureCount set to %d\n", static_cast<int>(failures));
@@ -87,8 +92,7 @@ void CountResumeFailure(int result) {
            result, static_cast<int>(failures));
   WriteErrorLog(line);
   IncrementCounter(std::string(reg_path::kTracking) + "\\ResumeDownloadDetails", "RESUME_DOWNLOAD_FAILURE_COUNT");
-  WriteNumber(reg_path::kTracking, "LastKQDataModifiedTime", static_cast<unsigned long long>(GetTimeInSeconds()),
-              REG_DWORD);
+  TouchTracking();
 }
 
 // The HEAD before the download: status, length and Last-Modified.
@@ -108,41 +112,18 @@ Probe PreDownloadHandling(const TransferContext& context, const RequestTarget& t
 
 // Hands over a finished download and writes its access line.
 TransferResult PostDownloadHandling(DownloadResumeHandler* handler, const RequestTarget& target,
-                                    std::string* memoryOut, TransferResult result) {
+                                    TransferResult result) {
   LogInfo("Proceeding for PostDownloadHandling \n");
   if (result.ok()) {
-    if (target.requestType == kRequestGetData) {
-      std::string text;
-      UniqueFile file(CreateFileW(handler->temporaryPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-      LARGE_INTEGER size = {};
-      DWORD read = 0;
-      if (file && GetFileSizeEx(file.get(), &size) && size.QuadPart < 0x40000000) {
-        text.resize(static_cast<size_t>(size.QuadPart));
-        if (text.empty() || (ReadFile(file.get(), &text[0], static_cast<DWORD>(text.size()), &read, nullptr) &&
-                             read == text.size())) {
-          LogDebug("PostDownloadHandling Data in memory : %s\n", text.c_str());
-          if (memoryOut) *memoryOut = std::move(text);
-          file.reset();
-          handler->CleanFileAndRegistry();
-        } else {
-          result = TransferResult::Own(kResultDataNotLoaded);
-        }
-      } else {
-        result = TransferResult::Own(kResultDataNotLoaded);
-      }
-      if (!result.ok()) LogError("PostDownloadHandling : could n't read the data from .tmp file \n");
+    const int saved = handler->SaveToDestFile();
+    result = saved == 0 ? TransferResult::Success() : TransferResult::System(static_cast<DWORD>(saved));
+    if (result.ok()) {
+      handler->CleanFileAndRegistry();
+      LogInfo("PostDownloadHandling : Successfully downloaded the file %S from the server %S to the destination file "
+              "%S \n",
+              target.urlPath.c_str(), target.server.c_str(), target.destination.c_str());
     } else {
-      const int saved = handler->SaveToDestFile();
-      result = saved == 0 ? TransferResult::Success() : TransferResult::System(static_cast<DWORD>(saved));
-      if (result.ok()) {
-        handler->CleanFileAndRegistry();
-        LogInfo("PostDownloadHandling : Successfully downloaded the file %S from the server %S to the destination "
-                "file %S \n",
-                target.urlPath.c_str(), target.server.c_str(), target.destination.c_str());
-      } else {
-        LogError("PostDownloadHandling : failed\n");
-      }
+      LogError("PostDownloadHandling : failed\n");
     }
   }
   PrintHTTPAccessLog(handler->access(), result.Flatten());
@@ -490,7 +471,7 @@ TransferResult FetchBody(const TransferContext& context, const RequestTarget& ta
   return body.result;
 }
 
-TransferResult ResumeDownload(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
+TransferResult ResumeDownload(const TransferContext& context, const RequestTarget& target,
                               HttpRequestOptions* options, bool bandwidth, unsigned long long blockSize,
                               const char* op) {
   LogDebug("@@@@@@@@ Inside %s Method @@@@@@@@ \n", op);
@@ -514,14 +495,14 @@ TransferResult ResumeDownload(const TransferContext& context, const RequestTarge
     }
     access.contentLength = pre.length;
     // Every ending, a failed probe included, leaves its access line.
-    if (!pre.result.ok()) return PostDownloadHandling(&handler, target, memoryOut, pre.result);
+    if (!pre.result.ok()) return PostDownloadHandling(&handler, target, pre.result);
     options->lastModifiedOut = pre.lastModified;
     handler.Initialize(target.destination, ChangeWideToUtf8Str(pre.lastModified), target.urlPath, pre.lengthKnown,
                        pre.length);
     const unsigned long long start = handler.startOffset();
     LogInfo("Start Range: %llu \n", start);
     if (pre.lengthKnown && start == pre.length) {
-      TransferResult done = PostDownloadHandling(&handler, target, memoryOut, TransferResult::Success());
+      TransferResult done = PostDownloadHandling(&handler, target, TransferResult::Success());
       LogDebug("@@@@@@@@ End Of %s Method @@@@@@@@ Full File already exist\n", op);
       return done;
     }
@@ -529,7 +510,7 @@ TransferResult ResumeDownload(const TransferContext& context, const RequestTarge
       LogInfo("ResumeGetRequestEx: Filesize contains more than 4 GB \n");
       handler.GuardDiskSpace(context.diskReserveBytes);
     }
-    const int opened = handler.OpenTemporaryFile(target.requestType == kRequestDownloadFile ? context.observer : nullptr);
+    const int opened = handler.OpenTemporaryFile(context.observer);
     TransferResult result = opened == 0 ? TransferResult::Success() : TransferResult::System(static_cast<DWORD>(opened));
     unsigned long long received = 0;
     bool getFailed = false;
@@ -541,7 +522,7 @@ TransferResult ResumeDownload(const TransferContext& context, const RequestTarge
     LogInfo("%s : Total bytes downloaded : %llu \n", op, received);
     access.receivedBytes = received;
     // A refused GET brought nothing: its status is the result, uncounted.
-    if (getFailed) return PostDownloadHandling(&handler, target, memoryOut, result);
+    if (getFailed) return PostDownloadHandling(&handler, target, result);
     const int flushed = handler.ProcessDownloadedBuffer(nullptr, 0, false);
     if (result.ok() && flushed != 0) result = TransferResult::System(static_cast<DWORD>(flushed));
     if (result.ok() && !pre.lengthKnown) {
@@ -558,7 +539,7 @@ TransferResult ResumeDownload(const TransferContext& context, const RequestTarge
     // Bytes that are not this body's, or a volume about to fill, leave
     // nothing to resume.
     if (result.IsOwn(kResultLongerThanAnnounced) || result.IsSystem(ERROR_DISK_FULL)) DropPartial(&handler);
-    result = PostDownloadHandling(&handler, target, memoryOut, result);
+    result = PostDownloadHandling(&handler, target, result);
     LogDebug("@@@@@@@@ End Of %s Method @@@@@@@@ \n", op);
     return result;
   });
@@ -568,12 +549,23 @@ TransferResult ResumeDownload(const TransferContext& context, const RequestTarge
 
 namespace engine {
 
+void CountGzipFailure(const std::wstring& path) {
+  char line[1024];
+  snprintf(line, sizeof(line), "\tGzip file Decompression failed for the file %s\n", ChangeWideToUtf8Str(path).c_str());
+  WriteErrorLog(line);
+  LogInfo("Going to update Gzip Failure Count in Registry.\n");
+  IncrementCounter(std::string(reg_path::kTracking) + "\\GzipDecompressionDetails", "GZIP_DECOMPRESSION_FAILURE_COUNT");
+  TouchTracking();
+}
+
 TransferResult ResumeTransfer(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
                               HttpRequestOptions* options, bool bandwidth, bool blocks) {
+  // Only files are resumable: data for memory has no record to resume by.
+  if (target.requestType != kRequestDownloadFile) return PlainTransfer(context, target, memoryOut, options, bandwidth);
   const unsigned long long blockSize = blocks ? static_cast<unsigned long long>(context.rateKBps) * 500 : 0;
   // No rate means no block size: the download goes without a limit.
-  if (blocks && blockSize == 0) return ResumeDownload(context, target, memoryOut, options, false, 0, "ResumeGetRequestEx");
-  return ResumeDownload(context, target, memoryOut, options, bandwidth, blockSize,
+  if (blocks && blockSize == 0) return ResumeDownload(context, target, options, false, 0, "ResumeGetRequestEx");
+  return ResumeDownload(context, target, options, bandwidth, blockSize,
                         blocks ? "ResumeGetRequestByBitrate" : "ResumeGetRequestEx");
 }
 

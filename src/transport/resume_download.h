@@ -46,10 +46,6 @@ class DownloadResumeHandler : public engine::Sink {
   void GuardDiskSpace(unsigned long long reserve) { reserve_ = reserve; }
 
   unsigned long long startOffset() const { return startOffset_; }
-  unsigned long long writtenThisRun() const { return writtenThisRun_; }
-  const std::wstring& temporaryPath() const { return tempPath_; }
-  const std::string& uniqueId() const { return uniqueId_; }
-  DWORD retryCount() const { return retryCount_; }
   AccessLogEntry& access() { return access_; }
 
  private:

@@ -7,7 +7,6 @@
 #include "agent/agent_parameters.h"
 #include "agent/registry.h"
 #include "log/agent_log.h"
-#include "log/seconds_clock.h"
 #include "transport/http_errors.h"
 #include "transport/pacing.h"
 #include "transport/transfer_logs.h"
@@ -430,23 +429,6 @@ void RecordDownload(const RequestTarget& target, unsigned long long length, cons
 }
 
 bool IsTimeout(DWORD error) { return error == ERROR_WINHTTP_TIMEOUT || error == WSAETIMEDOUT; }
-
-void CountGzipFailure(const std::wstring& path) {
-  char line[1024];
-  snprintf(line, sizeof(line), "\tGzip file Decompression failed for the file %s\n", ChangeWideToUtf8Str(path).c_str());
-  WriteErrorLog(line);
-  LogInfo("Going to update Gzip Failure Count in Registry.\n");
-  const std::string key = std::string(reg_path::kTracking) + "\\GzipDecompressionDetails";
-  DWORD count = 0;
-  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, key.c_str(), "GZIP_DECOMPRESSION_FAILURE_COUNT", &count) !=
-      ERROR_SUCCESS) {
-    count = 0;
-  }
-  writeValue(HKEY_LOCAL_MACHINE, key.c_str(), "GZIP_DECOMPRESSION_FAILURE_COUNT", std::to_string(count + 1).c_str(),
-             REG_DWORD);
-  writeValue(HKEY_LOCAL_MACHINE, reg_path::kTracking, "LastKQDataModifiedTime",
-             std::to_string(GetTimeInSeconds()).c_str(), REG_DWORD);
-}
 
 TransferResult Guarded(const char* op, const std::function<TransferResult()>& transfer) {
   try {

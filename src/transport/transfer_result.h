@@ -37,7 +37,6 @@ class TransferResult {
 
   bool ok() const { return kind_ == Kind::kSuccess; }
   Kind kind() const { return kind_; }
-  bool IsStatus(int status) const { return kind_ == Kind::kHttpStatus && code_ == status; }
   bool IsSystem(DWORD error) const { return kind_ == Kind::kSystemError && code_ == static_cast<int>(error); }
   bool IsOwn(int code) const { return kind_ == Kind::kOwnCode && code_ == code; }
   // The integer of the entry points: 0, the status, the error or the code.
