@@ -7,7 +7,6 @@
 #include "log/agent_log.h"
 #include "transport/request_engine.h"
 #include "transport/transfer.h"
-#include "util/text.h"
 
 using namespace engine;
 
@@ -88,7 +87,7 @@ TransferResult BlockTransfer(const TransferContext& context, const RequestTarget
                              HttpRequestOptions* options) {
   unsigned long long recorded = 0;
   TransferResult result = Guarded(kOp, [&] { return Blocks(context, target, memoryOut, options, &recorded); });
-  if (result.IsOwn(kResultRangesNotServed) && options->m_externalVendorServer == 1) {
+  if (result.RangesRefused() && options->m_externalVendorServer == 1) {
     LogInfo("InternetGetRequestByBitrate: InternetGetRequestByBitrate : External server doesnot support range "
             "request. Downloading without bitrate enabled \n");
     result = PlainTransfer(context, target, memoryOut, options, false);
@@ -105,19 +104,13 @@ int InternetGetRequestLimited(const TransferContext& context, const RequestTarge
                               HttpRequestOptions* options) {
   // The window method is the plain entry with its bandwidth flag, resume
   // and all.
-  if (!context.blockMethod) {
-    return InternetGetRequestEx(target.useProxy, ChangeWideToUtf8Str(target.protocol).c_str(), target.server.c_str(),
-                                target.port, target.proxyServer.c_str(), target.proxyBypass.c_str(),
-                                target.proxyUser.c_str(), target.proxyPassword.c_str(), target.urlPath.c_str(),
-                                target.destination.c_str(), memoryOut, target.requestType, target.keepAlive, options,
-                                1, 0, &context);
-  }
+  if (!context.blockMethod) return ChooseDownload(context, target, memoryOut, options, true, false).Flatten();
   if (!IsDocumentUrl(target.urlPath)) {
     LogInfo("InternetGetDownloader : Plexmoor Server & Port -> %S : %d \n", target.server.c_str(), target.port);
     if (target.requestType == kRequestDownloadFile && context.resumable) {
       options->m_enableGzipCompression = 0;
       TransferResult result = ResumeTransfer(context, target, memoryOut, options, true, true);
-      if (!(result.IsOwn(kResultRangesNotServed) && options->m_externalVendorServer == 1)) return result.Flatten();
+      if (!(result.RangesRefused() && options->m_externalVendorServer == 1)) return result.Flatten();
       LogInfo("InternetGetDownloader : ResumeGetRequestByBitrate() failed due to errorCode = %d, trying to download "
               "using InternetGetRequestEx() \n",
               result.Flatten());
@@ -138,16 +131,11 @@ int InternetGetRequestByBitrate(int useProxy, const char* protocol, const wchar_
                                 int /*bandwidth*/, int noResume, const TransferContext* context) {
   HttpRequestOptions defaults;
   const TransferContext settings = context ? *context : AgentTransferContext();
-  if (!settings.blockMethod) {
-    // The window method: the plain entry with the bandwidth flag, so
-    // DownloadMode 1 resumes it and noResume holds.
-    return InternetGetRequestEx(useProxy, protocol, server, port, proxyServer, proxyBypass, proxyUser, proxyPassword,
-                                urlPath, destinationPath, memoryOut, requestType, keepAlive, options, 1, noResume,
-                                &settings);
-  }
-  return InternetGetRequestLimited(settings,
-                                   MakeRequestTarget(useProxy, protocol, server, port, proxyServer, proxyBypass,
-                                                     proxyUser, proxyPassword, urlPath, destinationPath, requestType,
-                                                     keepAlive),
-                                   memoryOut, options ? options : &defaults);
+  const RequestTarget target = MakeRequestTarget(useProxy, protocol, server, port, proxyServer, proxyBypass, proxyUser,
+                                                 proxyPassword, urlPath, destinationPath, requestType, keepAlive);
+  if (!options) options = &defaults;
+  // The window method: the plain entry with the bandwidth flag, so
+  // DownloadMode 1 resumes it and noResume holds.
+  if (!settings.blockMethod) return ChooseDownload(settings, target, memoryOut, options, true, noResume != 0).Flatten();
+  return InternetGetRequestLimited(settings, target, memoryOut, options);
 }

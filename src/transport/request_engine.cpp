@@ -147,25 +147,6 @@ TransferResult PlainGet(const TransferContext& context, const RequestTarget& tar
   }
 }
 
-// The method of a file download, as the agent's settings choose it: the
-// resumable path, or the plain one.
-TransferResult ChooseDownload(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                              HttpRequestOptions* options, bool bandwidth, bool noResume) {
-  if (!noResume && !IsDocumentUrl(target.urlPath)) {
-    LogInfo("InternetGetDownloader : Plexmoor Server & Port -> %S : %d \n", target.server.c_str(), target.port);
-    if (context.resumable && target.requestType == kRequestDownloadFile) {
-      options->m_enableGzipCompression = 0;
-      TransferResult result = ResumeTransfer(context, target, memoryOut, options, bandwidth, false);
-      LogInfo("InternetGetDownloader : ResumeGetRequestEx errorCode = %d \n", result.Flatten());
-      if (!(result.IsOwn(kResultRangesNotServed) && options->m_externalVendorServer == 1)) return result;
-      LogInfo("InternetGetDownloader : ResumeGetRequestEx() failed due to errorCode = %d, trying to download using "
-              "InternetGetRequestEx() \n",
-              result.Flatten());
-    }
-  }
-  return PlainTransfer(context, target, memoryOut, options, bandwidth);
-}
-
 }  // namespace
 
 namespace engine {
@@ -185,6 +166,23 @@ TransferResult PlainTransfer(const TransferContext& context, const RequestTarget
   RecordDownload(target, announced, result);
   LogDebug("@@@@@@@@ End Of InternetGetRequestEx Method @@@@@@@@ \n");
   return result;
+}
+
+TransferResult ChooseDownload(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
+                              HttpRequestOptions* options, bool bandwidth, bool noResume) {
+  if (!noResume && !IsDocumentUrl(target.urlPath)) {
+    LogInfo("InternetGetDownloader : Plexmoor Server & Port -> %S : %d \n", target.server.c_str(), target.port);
+    if (context.resumable && target.requestType == kRequestDownloadFile) {
+      options->m_enableGzipCompression = 0;
+      TransferResult result = ResumeTransfer(context, target, memoryOut, options, bandwidth, false);
+      LogInfo("InternetGetDownloader : ResumeGetRequestEx errorCode = %d \n", result.Flatten());
+      if (!(result.RangesRefused() && options->m_externalVendorServer == 1)) return result;
+      LogInfo("InternetGetDownloader : ResumeGetRequestEx() failed due to errorCode = %d, trying to download using "
+              "InternetGetRequestEx() \n",
+              result.Flatten());
+    }
+  }
+  return PlainTransfer(context, target, memoryOut, options, bandwidth);
 }
 
 }  // namespace engine

@@ -285,7 +285,8 @@ BodyOutcome ReadBody(const TransferContext& context, const RequestTarget& target
       windowStart = GetTickCount();
       windowBytes = 0;
     }
-    const bool timedOut = IsTimeout(error) || stalled;
+    // A body that ends is no stall, however slowly it came.
+    const bool timedOut = IsTimeout(error) || (stalled && available != 0);
     const bool early = error == 0 && available == 0 && spec.lengthKnown && body.received < spec.length;
     if (timedOut || early) {
       if (recovered) {
@@ -376,7 +377,7 @@ TransferResult RunBlocks(const TransferContext& context, const RequestTarget& ta
       // Only a first block may bring the whole body; a later one would
       // append it again.
       LogError("%s : Failed with the http status code %lu \n", spec.op, static_cast<unsigned long>(handles.status));
-      return TransferResult::Own(answer.end ? kResultPartialFile : kResultRangesNotServed);
+      return answer.end ? TransferResult::Status(handles.status) : TransferResult::Own(kResultRangesNotServed);
     }
     BodySpec body{spec.op, retryLine, range.first, true, answer.length};
     if (answer.whole) {

@@ -204,6 +204,10 @@ TransferResult Guarded(const char* op, const std::function<TransferResult()>& tr
 // The plain path with its transfer record; the other paths fall back to it.
 TransferResult PlainTransfer(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
                              HttpRequestOptions* options, bool bandwidth);
+// A file download as the agent's settings choose it: resumable (unless
+// `noResume`, or a document), else plain.
+TransferResult ChooseDownload(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
+                              HttpRequestOptions* options, bool bandwidth, bool noResume);
 // The block method of a bandwidth-limited download.
 TransferResult BlockTransfer(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
                              HttpRequestOptions* options);

@@ -37,8 +37,12 @@ class TransferResult {
 
   bool ok() const { return kind_ == Kind::kSuccess; }
   Kind kind() const { return kind_; }
+  bool IsStatus(int status) const { return kind_ == Kind::kHttpStatus && code_ == status; }
   bool IsSystem(DWORD error) const { return kind_ == Kind::kSystemError && code_ == static_cast<int>(error); }
   bool IsOwn(int code) const { return kind_ == Kind::kOwnCode && code_ == code; }
+  // The server will not serve the ranges asked for: it said so (416), or an
+  // outside server showed it does not do ranges.
+  bool RangesRefused() const { return IsOwn(kResultRangesNotServed) || IsStatus(416); }
   // The integer of the entry points: 0, the status, the error or the code.
   int Flatten() const { return code_; }
 
