@@ -426,10 +426,6 @@ int DownloadResumeHandler::SaveToDestFile() {
 
 namespace {
 
-// Ends a run that got nothing it may keep: the partial file and its record
-// go, so no later run appends to bytes of another body.
-void DropPartial(DownloadResumeHandler* handler) { handler->CleanFileAndRegistry(); }
-
 // The body from the resume offset: one ranged request, or blocks.
 TransferResult FetchBody(const TransferContext& context, const RequestTarget& target, HttpRequestOptions* options,
                          DownloadResumeHandler* handler, const Probe& pre, bool bandwidth,
@@ -458,7 +454,7 @@ TransferResult FetchBody(const TransferContext& context, const RequestTarget& ta
   }
   if (!answer.result.ok() || answer.end) {
     *getFailed = true;
-    return answer.end ? TransferResult::Status(kResultRangesNotServed) : answer.result;
+    return answer.end ? TransferResult::Status(handles.status) : answer.result;
   }
   BodySpec spec{"ResumeGetRequestEx", "ResumeGetRequestEx : second attempt to recover from previous error\n", start,
                 pre.lengthKnown, pre.lengthKnown ? pre.length - start : 0};
@@ -537,8 +533,9 @@ TransferResult ResumeDownload(const TransferContext& context, const RequestTarge
       CountResumeFailure(result.Flatten());
     }
     // Bytes that are not this body's, or a volume about to fill, leave
-    // nothing to resume.
-    if (result.IsOwn(kResultLongerThanAnnounced) || result.IsSystem(ERROR_DISK_FULL)) DropPartial(&handler);
+    // nothing to resume: the partial file and its record go, so no later run
+    // appends to them.
+    if (result.IsOwn(kResultLongerThanAnnounced) || result.IsSystem(ERROR_DISK_FULL)) handler.CleanFileAndRegistry();
     result = PostDownloadHandling(&handler, target, result);
     LogDebug("@@@@@@@@ End Of %s Method @@@@@@@@ \n", op);
     return result;

@@ -20,6 +20,7 @@ namespace {
 const size_t kGatherBytes = 1024 * 1024;
 // Reads in a row that bring nothing before the body counts as stalled.
 const int kMaxIdleReads = 3;
+const DWORD kHttpRangeNotSatisfiable = 416;
 
 std::wstring RangeHeader(unsigned long long first, bool bounded, unsigned long long last) {
   wchar_t text[96];
@@ -204,7 +205,7 @@ RangeAnswer AskRange(const TransferContext& context, const RequestTarget& target
   const DWORD status = handles->status;
   if (status == HTTP_STATUS_OK) {
     answer.whole = true;
-  } else if (status == kResultRangesNotServed) {
+  } else if (status == kHttpRangeNotSatisfiable) {
     answer.end = true;
   } else if (status == HTTP_STATUS_PARTIAL_CONTENT) {
     unsigned long long from = 0;
@@ -301,6 +302,8 @@ BodyOutcome ReadBody(const TransferContext& context, const RequestTarget& target
       const unsigned long long from = spec.first + body.received;
       RangeAnswer answer = AskRange(context, target, options, handles, from, spec.lengthKnown,
                                     spec.first + spec.length - 1, spec.op);
+      // Without a length, a range beyond the body says it was all there.
+      if (answer.end && !spec.lengthKnown) return body;
       if (!answer.result.ok() || answer.whole || answer.end) {
         LogError("InternetGetRequestEx: Download failed in retry method \n");
         body.recoveryFailed = true;
@@ -384,9 +387,7 @@ TransferResult RunBlocks(const TransferContext& context, const RequestTarget& ta
       body.lengthKnown = spec.lengthKnown;
       body.length = spec.length;
     }
-    HttpRequestOptions plain = options;
-    plain.m_enableGzipCompression = 0;
-    BodyOutcome got = ReadBody(context, target, plain, &handles, body, sink, nullptr);
+    BodyOutcome got = ReadBody(context, target, options, &handles, body, sink, nullptr);
     *received += got.received;
     LogDebug("%s: Bytes Read: %llu\n", spec.op, *received);
     if (!got.result.ok()) return got.result;
