@@ -8,8 +8,9 @@
 namespace {
 
 // Blocks waiting for the hash at most; the transfer waits when they are
-// full, so memory stays bounded whatever the speeds.
-const size_t kMaxQueued = 8;
+// full, so memory stays a few blocks whatever the speeds. Hashed blocks are
+// kept for reuse rather than allocated afresh for every megabyte.
+const size_t kMaxQueued = 2;
 
 }  // namespace
 
@@ -45,13 +46,18 @@ void StreamingSha256::Feed(const char* data, size_t count) {
 void StreamingSha256::Invalidate() { Post(Step::kInvalidate, nullptr, 0); }
 
 void StreamingSha256::Post(Step step, const char* data, size_t count) {
-  Item item{step, data ? std::string(data, count) : std::string()};
   if (!threaded_) {
-    Apply(item);
+    Apply(Item{step, data ? std::string(data, count) : std::string()});
     return;
   }
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [this] { return queue_.size() < kMaxQueued; });
+  Item item{step, std::string()};
+  if (!spare_.empty()) {
+    item.bytes = std::move(spare_.back());
+    spare_.pop_back();
+  }
+  if (data) item.bytes.assign(data, count);
   queue_.push_back(std::move(item));
   changed_.notify_all();
 }
@@ -87,6 +93,7 @@ void StreamingSha256::Run() {
     lock.unlock();
     Apply(item);
     lock.lock();
+    if (spare_.size() < kMaxQueued) spare_.push_back(std::move(item.bytes));
     busy_ = false;
     changed_.notify_all();
   }

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <windows.h>
 #include <wincrypt.h>
@@ -42,6 +43,7 @@ class StreamingSha256 : public BodyObserver {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Item> queue_;
+  std::vector<std::string> spare_;
   bool busy_ = false;
   bool stopping_ = false;
   std::thread worker_;
