@@ -52,10 +52,10 @@ int GetInternetRequestHandle(const TransferContext& context, const RequestTarget
 // A GET of the URL path: into memory (`memoryOut`) for request type 11001,
 // to the destination for 11003. With `bandwidth` set the body is paced by
 // windows of DataTransferRate_KBps x 1000 bytes; with DownloadMode 1 a file
-// download resumes (unless `noResume`). Returns 0, 6, 13, 707, 90001, the
-// HTTP status, or a WinHTTP/system error. The destination is only replaced
-// by a body that arrived whole; no temporary file survives. `context` null
-// reads the agent's settings.
+// download resumes (unless `noResume`). Returns 0, 13, 707, 90001, the HTTP
+// status, or a WinHTTP/system error. The destination is only replaced by a
+// body that arrived whole; no temporary file survives. `context` null reads
+// the agent's settings.
 int InternetGetRequestEx(int useProxy, const char* protocol, const wchar_t* server, int port,
                          const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
                          const wchar_t* proxyPassword, const wchar_t* urlPath, const wchar_t* destinationPath,

@@ -7,7 +7,6 @@
 #include <windows.h>
 
 // The engine's own results. Each is defined here and nowhere else.
-const int kResultDataNotLoaded = 6;         // get data: the body could not be read back
 const int kResultGeneralFailure = 13;       // the agent library's general failure
 const int kResultLongerThanAnnounced = 13;  // more bytes than announced (the file is dropped)
 const int kResultPartialFile = 707;         // fewer bytes on disk than announced
