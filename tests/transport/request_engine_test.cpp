@@ -528,3 +528,42 @@ TEST_F(RequestEngine, StrictCertificateFailureRunsTheRecoveryAndFailsWhenNoRootV
   EXPECT_EQ(protocol, ERROR_WINHTTP_SECURE_CHANNEL_ERROR);
   EXPECT_NE(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kCertificates, "SecureCommFailure", &failure), 0);
 }
+
+TEST_F(RequestEngine, NonStrictRecoveryFinallyIgnoresTheProblemsAndRecordsIt) {
+  // Without strict mode the recovery validates the roots (nothing to fetch
+  // them from here, so that fails), then receives once more with the
+  // certificate problems ignored: the answer arrives and the failure is
+  // recorded for the server.
+  AgentParams().ServerRootCertificateInstalled = 1;
+  const std::string url = PutStoreFile("engine/nonstrict.bin", "ignored problems");
+  const RequestTarget target = Target(Servers().nginxHttps, url, agent_ / "nonstrict.bin");
+  TransferContext context = AgentTransferContext();
+  HttpRequestOptions options;
+  RequestHandles handles;
+  int sends = 0;
+  engine::RequestHandlesView view;
+  view.resend = [&](DWORD flags) {
+    ++sends;
+    handles.Close();
+    context.strictCertificates = true;  // the request itself checks, as a strict one would
+    TransferResult opened = engine::OpenRequest(context, target, options, &handles);
+    context.strictCertificates = false;
+    if (!opened.ok()) return opened;
+    WinHttpSetOption(handles.request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags));
+    if (!WinHttpSendRequest(handles.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        !WinHttpReceiveResponse(handles.request.get(), nullptr)) {
+      return TransferResult::LastError();
+    }
+    return TransferResult::Success();
+  };
+  EXPECT_TRUE(engine::CertRecoveryMechanismForReceive(context, view).ok());
+  EXPECT_EQ(sends, 1);
+  DWORD value = 0;
+  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kCertificates, "SecureCommFailure", &value), 0);
+  EXPECT_EQ(value, 1u);
+  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "SecureCommFailCount", &value), 0);
+  EXPECT_EQ(value, 1u);
+  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kAgent, "CertKQTrackingAdded", &value), 0);
+  EXPECT_EQ(value, 1u);
+  handles.Close();
+}
