@@ -18,8 +18,25 @@ bool IsDocumentUrl(const std::wstring& url) {
   return url.find(L".xml") != std::wstring::npos || url.find(L".json") != std::wstring::npos;
 }
 
+// The block loop for a body without a known length: blocks until the
+// server refuses the range (the end). `received` grows by what arrived.
+TransferResult DownloadFileMoreThan4GBbyBitrate(unsigned long long blockSize, Sink* file,
+                                                const TransferContext& context, const RequestTarget& target,
+                                                const HttpRequestOptions& options, unsigned long long* received) {
+  LogInfo("DownloadFileMoreThan4GBbyBitrate: BytesToRead %lu", static_cast<unsigned long>(blockSize));
+  TransferResult result = RunBlocks(context, target, options,
+                                    BlockSpec{"DownloadFileMoreThan4GBbyBitrate", 0, false, 0, blockSize}, file,
+                                    received);
+  if (!result.ok()) {
+    LogError("DownloadFileMoreThan4GBbyBitrate : Failed with the http status code %d \n", result.Flatten());
+  }
+  return result;
+}
+
+// The block method; `delegated` tells a body handed to the plain path,
+// which keeps its own transfer record.
 TransferResult Blocks(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                      HttpRequestOptions* options, unsigned long long* recorded) {
+                      HttpRequestOptions* options, unsigned long long* recorded, bool* delegated) {
   LogDebug("@@@@@@@@ Inside InternetGetRequestByBitrate Method @@@@@@@@ \n");
   LogInfo("InternetGetRequestByBitrate : Plexmoor Server & Port -> %S : %d \n", target.server.c_str(), target.port);
   LogInfo("InternetGetRequestByBitrate : URL to Get -> %S \n", target.urlPath.c_str());
@@ -34,6 +51,7 @@ TransferResult Blocks(const TransferContext& context, const RequestTarget& targe
   if ((!probe.lengthKnown || probe.length == 0) && context.outsideDownload) {
     LogInfo("InternetGetRequestByBitrate: Contenet length header not retrieved.. Downloading without bitrate enabled "
             "\n");
+    *delegated = true;
     return PlainTransfer(context, target, memoryOut, options, false);
   }
   if (!probe.lengthKnown && !probe.lengthUnusable) {
@@ -44,7 +62,10 @@ TransferResult Blocks(const TransferContext& context, const RequestTarget& targe
     return TransferResult::Own(kResultLongerThanAnnounced);
   }
   // No rate, no block size: a limit of nothing is no limit.
-  if (blockSize == 0) return PlainTransfer(context, target, memoryOut, options, false);
+  if (blockSize == 0) {
+    *delegated = true;
+    return PlainTransfer(context, target, memoryOut, options, false);
+  }
   *recorded = probe.length;
 
   BodySink sink(context, target);
@@ -58,12 +79,7 @@ TransferResult Blocks(const TransferContext& context, const RequestTarget& targe
     result = RunBlocks(context, target, *options, BlockSpec{kOp, 0, true, probe.length, blockSize}, &sink, &received);
     LogInfo("InternetGetRequestByBitrate: Total bytes read = %llu\n", received);
   } else {
-    LogInfo("DownloadFileMoreThan4GBbyBitrate: BytesToRead %lu", static_cast<unsigned long>(blockSize));
-    result = RunBlocks(context, target, *options, BlockSpec{"DownloadFileMoreThan4GBbyBitrate", 0, false, 0, blockSize},
-                       &sink, &received);
-    if (!result.ok()) {
-      LogError("DownloadFileMoreThan4GBbyBitrate : Failed with the http status code %d \n", result.Flatten());
-    }
+    result = DownloadFileMoreThan4GBbyBitrate(blockSize, &sink, context, target, *options, &received);
     *recorded = received;
   }
   TransferResult closed = sink.Close();
@@ -86,12 +102,15 @@ namespace engine {
 TransferResult BlockTransfer(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
                              HttpRequestOptions* options) {
   unsigned long long recorded = 0;
-  TransferResult result = Guarded(kOp, [&] { return Blocks(context, target, memoryOut, options, &recorded); });
-  if (result.RangesRefused() && options->m_externalVendorServer == 1) {
+  bool delegated = false;
+  TransferResult result =
+      Guarded(kOp, [&] { return Blocks(context, target, memoryOut, options, &recorded, &delegated); });
+  // A body handed to the plain path has its record from there.
+  if (!delegated && result.RangesRefused() && options->m_externalVendorServer == 1) {
     LogInfo("InternetGetRequestByBitrate: InternetGetRequestByBitrate : External server doesnot support range "
             "request. Downloading without bitrate enabled \n");
     result = PlainTransfer(context, target, memoryOut, options, false);
-  } else {
+  } else if (!delegated) {
     RecordDownload(target, recorded, result);
   }
   LogDebug("@@@@@@@@ End Of InternetGetRequestByBitrate Method @@@@@@@@ \n");
