@@ -95,6 +95,10 @@ int CertificateValidation(int removeOnly) {
     LogInfo("CertificateValidation: Strict mode not enabled.. Install certificate from redownload \n");
     serverResult = InstallRootCertificate(kServerRootCertificate, 1);
     dsResult = InstallRootCertificate(kDsRootCertificate, 1);
+    // A download that failed left the files installed before in place: the
+    // machine gets back the roots it had rather than none.
+    if (serverResult != 0) InstallRootCertificateFromLocalFile(kServerRootCertificate);
+    if (dsResult != 0) InstallRootCertificateFromLocalFile(kDsRootCertificate);
   }
   return (serverResult != 0 || dsResult != 0) ? 1 : 0;
 }

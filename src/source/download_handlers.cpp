@@ -124,27 +124,36 @@ int ExternalDownloadHandler::Transfer(const std::string& rawUrl, const std::stri
   const std::string destination = Trim(rawDestination);
   SetRequestDetails(url);
   HttpRequestOptions options;
-  options.extraHeaders = headers;
+  for (const auto& header : headers) options.extraHeaders[Wide(header.first)] = Wide(header.second);
   options.userAgent = userAgent_;
   options.m_enableGzipCompression = compression;
+  // The resume flag: the store is asked for ranges before a resumable or
+  // block download, and one that cannot serve them is fetched whole.
+  options.m_externalVendorServer = resume;
   const std::string protocol = ChangeWideToUtf8Str(protocol_);
   const std::wstring wideDestination = Wide(destination);
+  TransferContext context = AgentTransferContext();
+  // An outside download: no agent credentials, and a body without a length
+  // is taken as it comes. The bandwidth-limited call leaves both as they are.
+  context.outsideDownload = !byBitrate;
+  context.observer = observer_;
   int result = 0;
   if (byBitrate) {
     result = InternetGetRequestByBitrate(useProxy_, protocol.c_str(), serverName_.c_str(), port_,
                                          proxyServer_.c_str(), proxyBypass_.c_str(), proxyUser_.c_str(),
                                          proxyPassword_.c_str(), urlPath_.c_str(), wideDestination.c_str(), &resultText_,
-                                         requestType_, 1, &options, 1, resume == 0);
+                                         requestType_, 1, &options, 1, 0, &context);
   } else {
     result = InternetGetRequestEx(useProxy_, protocol.c_str(), serverName_.c_str(), port_, proxyServer_.c_str(),
                                   proxyBypass_.c_str(), proxyUser_.c_str(), proxyPassword_.c_str(), urlPath_.c_str(),
-                                  wideDestination.c_str(), &resultText_, requestType_, 1, &options, 0, resume == 0);
+                                  wideDestination.c_str(), &resultText_, requestType_, 1, &options, 0, 0, &context);
   }
   if ((result == HTTP_STATUS_MOVED || result == HTTP_STATUS_REDIRECT) && redirections_ < kMaxRedirections &&
       !options.redirectUrl.empty()) {
-    LogInfo("Redirection count is %d and url is %s\n", redirections_, options.redirectUrl.c_str());
+    const std::string redirect = ChangeWideToUtf8Str(options.redirectUrl);
+    LogInfo("Redirection count is %d and url is %s\n", redirections_, redirect.c_str());
     ++redirections_;
-    return Transfer(options.redirectUrl, destination, headers, resume, compression, byBitrate);
+    return Transfer(redirect, destination, headers, resume, compression, byBitrate);
   }
   resultCode_ = result == 0 ? 200 : result;
   return resultCode_;
@@ -153,12 +162,7 @@ int ExternalDownloadHandler::Transfer(const std::string& rawUrl, const std::stri
 int ExternalDownloadHandler::DownloadFile(const std::string& url, const std::string& destination,
                                           const HeaderMap& headers, int resume, int /*attempts*/, int compression) {
   LogDebug("@@@@@@@@ Inside ExternalDownloadHandler::DownloadFile Method @@@@@@@@ \n");
-  // An outside download: no agent credentials, and a body without a length
-  // is taken as it comes.
-  SetExternalDownloadMarkers(true, true);
-  int result = Transfer(url, destination, headers, resume, compression, false);
-  SetExternalDownloadMarkers(false, false);
-  return result;
+  return Transfer(url, destination, headers, resume, compression, false);
 }
 
 int ExternalDownloadHandler::DownloadFileByBitrate(const std::string& url, const std::string& destination,
@@ -176,6 +180,7 @@ int ExternalRZDownloadHanlder::DownloadFile(const std::string& url, const std::s
     ExternalDownloadHandler handler;
     const std::string hashTime = ServerHashTime();
     handler.setUserAgent(hashTime != "--" ? Wide(hashTime) : params.userAgent);
+    handler.setObserver(observer);
     if (EqualsNoCase(params.ProxyEnabled, "yes")) {
       handler.setProxy(params.ProxyServerName, params.ProxyUserName, params.ProxyPassword, params.ProxyByPass);
     }
@@ -211,7 +216,8 @@ int ExternalPatchDownloadHandler::DownloadFile(const std::string& url, const std
   return result;
 }
 
-int CommWithCertEnabled(const std::string& url, const std::string& destination, DWORD retryPauseMs) {
+int CommWithCertEnabled(const std::string& url, const std::string& destination, DWORD retryPauseMs,
+                        BodyObserver* observer) {
   LogInfo("URL : %s\n", url.c_str());
   LogInfo("Dest Path : %s\n", destination.c_str());
   LogInfo("CommWithCertEnabled : Disabled.\n");
@@ -219,6 +225,7 @@ int CommWithCertEnabled(const std::string& url, const std::string& destination, 
   AgentParams().strictCertificateMode = 0;
   ExternalPatchDownloadHandler handler;
   handler.retryPauseMs = retryPauseMs;
+  handler.observer = observer;
   int result = handler.DownloadFile(url, destination);
   if (result == 200) result = 0;
   LogInfo("Download ErrorCode : %d\n", result);

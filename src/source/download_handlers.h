@@ -9,6 +9,8 @@
 #include <map>
 #include <string>
 
+#include "transport/request_options.h"
+
 using HeaderMap = std::map<std::string, std::string>;
 
 // One transfer, with its redirections. Created per attempt.
@@ -22,6 +24,8 @@ class ExternalDownloadHandler {
   void setProxy(const std::string& server, const std::string& user, const std::string& password,
                 const std::string& bypass);
   void setUserAgent(const std::wstring& userAgent);
+  // Sees the bytes of the file as they arrive; may be null.
+  void setObserver(BodyObserver* observer) { observer_ = observer; }
   // 200 when the engine stored the file, else the engine's code.
   int DownloadFile(const std::string& url, const std::string& destination, const HeaderMap& headers, int resume,
                    int attempts, int compression);
@@ -51,6 +55,7 @@ class ExternalDownloadHandler {
   int port_ = 0;
   int requestType_ = 0;
   bool useProxy_ = false;
+  BodyObserver* observer_ = nullptr;
 };
 
 // The attempt driver: a fresh transfer per attempt, a pause between them.
@@ -62,6 +67,8 @@ class ExternalRZDownloadHanlder {
   int resultCode() const { return resultCode_; }
   // The pause between attempts, 30 s; tests shorten it in-process.
   DWORD retryPauseMs = 30000;
+  // Sees the bytes of each attempt's file as they arrive; may be null.
+  BodyObserver* observer = nullptr;
 
  protected:
   std::string resultText_;
@@ -79,8 +86,10 @@ class ExternalPatchDownloadHandler : public ExternalRZDownloadHanlder {
 
 // Downloads the URL to the destination. Switches strict certificate mode off
 // for the rest of the run. 0 on success, else the last attempt's code (see
-// the handlers). `retryPauseMs` is the pause between the two attempts.
-int CommWithCertEnabled(const std::string& url, const std::string& destination, DWORD retryPauseMs = 30000);
+// the handlers). `retryPauseMs` is the pause between the two attempts;
+// `observer`, when given, sees the file's bytes as they arrive.
+int CommWithCertEnabled(const std::string& url, const std::string& destination, DWORD retryPauseMs = 30000,
+                        BodyObserver* observer = nullptr);
 
 // --- pure pieces, exposed for tests ---
 struct SplitUrl {

@@ -5,8 +5,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <future>
-#include <system_error>
 #include <vector>
 
 #include "agent/agent_parameters.h"
@@ -19,6 +17,7 @@
 #include "office/office_setup.h"
 #include "options/run_options.h"
 #include "source/download_handlers.h"
+#include "source/streaming_hash.h"
 #include "util/handles.h"
 #include "util/registry_paths.h"
 #include "util/text.h"
@@ -28,11 +27,6 @@ namespace {
 const char kHashOp[] = "GetSHA256HashFromFile";
 const int kDecryptTimeoutMinutes = 5;
 const int kDecryptorAlreadyDone = 183;
-const int kChecksumMismatch = 60000;
-
-// The store address the list came from; every file of the list is fetched
-// from the same one.
-std::string g_metaDownloadAddress;
 // Large reads: the hash runs at the speed of the disk, not of the calls.
 const DWORD kHashBlockBytes = 1024 * 1024;
 
@@ -149,59 +143,9 @@ bool SameChecksum(const std::string& computed, const std::string& listed) {
 
 void DeleteFileUtf8(const std::string& path) { DeleteFileW(ChangeUtf8ToWideStr(path.c_str()).c_str()); }
 
-// A downloaded file whose checksum is computed on a second thread while the
-// next file downloads: hashing a gigabyte costs seconds that the network
-// wait can hide. The verdict is taken before anything later in the list
-// counts, so results and remarks stay those of a file-by-file run.
-class PendingCheck {
- public:
-  ~PendingCheck() {
-    if (hash_.valid()) hash_.wait();
-  }
-  void Start(const std::string& url, const std::string& destination, const std::string& checksum) {
-    url_ = url;
-    destination_ = destination;
-    checksum_ = checksum;
-    auto hash = [destination] {
-      std::string hex;
-      GetSHA256HashFromFile(destination, &hex);
-      return hex;
-    };
-    try {
-      hash_ = std::async(std::launch::async, hash);
-    } catch (const std::system_error&) {
-      // No thread to be had: the checksum is computed when it is asked for.
-      hash_ = std::async(std::launch::deferred, hash);
-    }
-  }
-  // 0 when nothing is pending or the file matches; 60000 (file deleted,
-  // remark written) when it does not.
-  int Finish() {
-    if (!hash_.valid()) return 0;
-    const std::string computed = hash_.get();
-    LogInfo("Dest Path : %s\n", destination_.c_str());
-    LogInfo("Checksum from file : %s\n", computed.c_str());
-    LogInfo("Checksum from Meta : %s\n", checksum_.c_str());
-    if (!SameChecksum(computed, checksum_)) {
-      LogError("Checksum mismatch.\n");
-      DeleteFileUtf8(destination_);
-      WriteCustomPatchRemarks("Failed to download " + url_ + " with error checksum mismatch.");
-      return kChecksumMismatch;
-    }
-    LogInfo("Checksum matches.\n");
-    return 0;
-  }
-
- private:
-  std::string url_;
-  std::string destination_;
-  std::string checksum_;
-  std::future<std::string> hash_;
-};
-
 }  // namespace
 
-int DownloadPatchMetaJson() {
+int DownloadPatchMetaJson(std::string* address) {
   const StoreServerValues server = ReadStoreServerValues();
   const std::string candidates[] = {server.lastAccessName, server.name, server.flatName, server.ipAddress,
                                     server.secIpAddress};
@@ -210,16 +154,16 @@ int DownloadPatchMetaJson() {
   // No usable address means no list: that must not pass for a download. An
   // address without a port is as unusable as no address.
   int result = ERROR_NOT_FOUND;
-  for (const std::string& address : candidates) {
-    if (address.empty() || server.securePort.empty()) continue;
+  for (const std::string& candidate : candidates) {
+    if (candidate.empty() || server.securePort.empty()) continue;
     const std::string url =
-        "https://" + address + ":" + server.securePort + "/store/office/" + patchId + "/" + patchId + ".json";
+        "https://" + candidate + ":" + server.securePort + "/store/office/" + patchId + "/" + patchId + ".json";
     LogInfo("URL : %s\n", url.c_str());
     LogInfo("Dest Path : %s\n", listFile.c_str());
     CreateFolderTree(ChangeUtf8ToWideStr(PackageFolder().c_str()));
     result = CommWithCertEnabled(url, listFile);
-    if (result == 0 || result == 200) {
-      g_metaDownloadAddress = address;
+    if (result == 0) {
+      *address = candidate;
       LogInfo("PatchMetaJson download succeeded.\n");
       return 0;
     }
@@ -251,10 +195,10 @@ int DecryptPatchMetaJson() {
   return result;
 }
 
-int DownloadPackageFiles() {
+int DownloadPackageFiles(const std::string& address) {
   const std::string listFile = ListFilePath();
   if (!Found(listFile) || IsJsonFileValid(listFile) == 0) return 2;
-  if (g_metaDownloadAddress.empty()) {
+  if (address.empty()) {
     LogError("Download address for office meta flow not intialized.\n");
     return 1;
   }
@@ -270,12 +214,9 @@ int DownloadPackageFiles() {
   const std::string port = ReadStoreServerValues().securePort;
   const std::string packageFolder = PackageFolder();
   const std::string patchId = PatchIdText();
-  PendingCheck pending;
-  // Every ending first takes the verdict on the file before it.
-  auto finishWith = [&pending](int result) {
-    int earlier = pending.Finish();
-    return earlier != 0 ? earlier : result;
-  };
+  // Each file is hashed while it arrives, so its verdict is ready as soon as
+  // it is on disk and comes before the next file is asked for.
+  StreamingSha256 hasher;
   // JsonCpp keeps members in byte order of their names.
   for (const std::string& name : list.getMemberNames()) {
     if (!IsPackageFileName(name)) {
@@ -286,13 +227,13 @@ int DownloadPackageFiles() {
     const std::string checksum = value.isString() ? value.asString() : std::string();
     if (!IsChecksumText(checksum)) {
       LogError("Invalid checksum data : %s for the file : %s\n", checksum.c_str(), name.c_str());
-      return finishWith(1);
+      return 1;
     }
     // The program runs as the system account: a listed name must never
     // place a file outside the package folder.
     if (!IsContainedRelativePath(name)) {
       LogError("Refusing the file name %s: it leads outside the package folder.\n", name.c_str());
-      return finishWith(1);
+      return 1;
     }
     std::string localName = name;
     std::replace(localName.begin(), localName.end(), '/', '\\');
@@ -303,7 +244,7 @@ int DownloadPackageFiles() {
     const std::string destination = packageFolder + "\\" + localName;
     std::string urlName = name;
     std::replace(urlName.begin(), urlName.end(), '\\', '/');
-    const std::string url = "https://" + g_metaDownloadAddress + ":" + port + "/store/office/" + patchId + "/" + urlName;
+    const std::string url = "https://" + address + ":" + port + "/store/office/" + patchId + "/" + urlName;
 
     if (GetFileAttributesW(ChangeUtf8ToWideStr(destination.c_str()).c_str()) != INVALID_FILE_ATTRIBUTES) {
       LogInfo("File : %s already exists.\n", destination.c_str());
@@ -318,25 +259,37 @@ int DownloadPackageFiles() {
       LogError("File already exists but checksum mismatch. Need to redownload.\n");
       DeleteFileUtf8(destination);
     }
-    int result = CommWithCertEnabled(url, destination);
-    if (result != 0 && result != 200) {
-      if (int earlier = pending.Finish()) return earlier;
+    // Only a transfer that writes the file restarts the hash; one that
+    // writes nothing leaves it to be read from disk.
+    hasher.Invalidate();
+    int result = CommWithCertEnabled(url, destination, 30000, &hasher);
+    if (result != 0) {
       LogError("Failed to download : %s with error code : %d\n", url.c_str(), result);
       char remark[2048];
       snprintf(remark, sizeof(remark), "Failed to download %s with error code : %d\n", url.c_str(), result);
       WriteCustomPatchRemarks(remark);
       return result;
     }
-    if (int earlier = pending.Finish()) return earlier;
-    pending.Start(url, destination, checksum);
+    std::string computed = hasher.Finish();
+    if (computed.empty()) GetSHA256HashFromFile(destination, &computed);
+    LogInfo("Dest Path : %s\n", destination.c_str());
+    LogInfo("Checksum from file : %s\n", computed.c_str());
+    LogInfo("Checksum from Meta : %s\n", checksum.c_str());
+    if (!SameChecksum(computed, checksum)) {
+      LogError("Checksum mismatch.\n");
+      DeleteFileUtf8(destination);
+      WriteCustomPatchRemarks("Failed to download " + url + " with error checksum mismatch.");
+      return kResultChecksumMismatch;
+    }
+    LogInfo("Checksum matches.\n");
   }
-  if (int last = pending.Finish()) return last;
   LogInfo("All files downloaded successfully.\n");
   return 0;
 }
 
 int RunOfficeMetaFlow() {
-  int result = DownloadPatchMetaJson();
+  std::string address;
+  int result = DownloadPatchMetaJson(&address);
   char remark[512];
   if (result != 0) {
     snprintf(remark, sizeof(remark), "Failed to download office patch meta json with error code : %d", result);
@@ -349,7 +302,7 @@ int RunOfficeMetaFlow() {
     WriteCustomPatchRemarks(remark);
     return result;
   }
-  result = DownloadPackageFiles();
+  result = DownloadPackageFiles(address);
   if (result != 0) {
     // A more specific remark of this run (a failed file) is kept.
     if (!CustomRemarkWrittenThisRun()) {

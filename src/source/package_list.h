@@ -11,17 +11,19 @@
 // deleted); otherwise the failing step's code, with its remark written.
 int RunOfficeMetaFlow();
 // Fetches "<patch id>.json" into the package folder from the first store
-// address that has it, and remembers that address for the files. 0, the last
-// download code, or 1168 when no address with a port is configured.
-int DownloadPatchMetaJson();
+// address that has it and names that address in `address`, for the files.
+// 0, the last download code, or 1168 when no address with a port is
+// configured (`address` untouched then).
+int DownloadPatchMetaJson(std::string* address);
 // Runs "<agent>\patches\officemeta.exe" over the list: 0 (also for its 183),
 // 2 when the decryptor or the decrypted list is missing, else its result.
 int DecryptPatchMetaJson();
 // Downloads every listed installation file the package folder does not
-// already hold intact. 0; 1 (no address, a malformed checksum or a name that
+// already hold intact from the store at `address`, each checked before the
+// next is asked for. 0; 1 (no address, a malformed checksum or a name that
 // leaves the package folder); 2 (no usable list); 60000 (a checksum differs
 // after the download); or the failed download's code.
-int DownloadPackageFiles();
+int DownloadPackageFiles(const std::string& address);
 
 // The SHA-256 of the file as 64 lower-case hexadecimal digits in `hex`
 // (empty on failure). The path is UTF-8. 0, or the system error of the

@@ -22,23 +22,25 @@ void ApplyAgentProxy(RequestTarget* target) {
 
 // The server requests go to now: the distribution server when one serves
 // this agent, else the management server; the name last reached first.
-void ApplyCurrentServer(RequestTarget* target) {
+// True for the distribution server.
+bool ApplyCurrentServer(RequestTarget* target) {
   const AgentParameters& params = AgentParams();
   std::string name;
   if (EqualsNoCase(params.EnableDistributionServer, "yes")) {
     const DistributionEndpoint& ds = params.ds;
     name = ds.DistributionLastAccessName.value_or("");
     if (name.empty()) name = ds.DistributionServerName;
-    target->protocol = ds.DistributionServerProtocol;
+    target->protocol = ChangeUtf8ToWideStr(ds.DistributionServerProtocol.c_str());
     target->port = ds.dsServerPort;
   } else {
     const ServerEndpoint& server = params.server;
     name = server.RZLastAccessName.value_or("");
     if (name.empty()) name = server.RZServerName;
-    target->protocol = server.RZServerProtocol;
+    target->protocol = ChangeUtf8ToWideStr(server.RZServerProtocol.c_str());
     target->port = server.serverPort;
   }
   target->server = ChangeUtf8ToWideStr(name.c_str());
+  return EqualsNoCase(params.EnableDistributionServer, "yes");
 }
 
 }  // namespace
@@ -58,7 +60,7 @@ std::vector<std::string> SplitAddressList(const std::string& list) {
 int InternetGetDataOnlyWithAddress(const std::string& address, const std::string& protocol, int port,
                                    const std::string& urlPath, std::string* body) {
   RequestTarget target;
-  target.protocol = protocol;
+  target.protocol = ChangeUtf8ToWideStr(protocol.c_str());
   target.server = ChangeUtf8ToWideStr(address.c_str());
   target.port = port;
   target.urlPath = ChangeUtf8ToWideStr(urlPath.c_str());
@@ -123,7 +125,9 @@ int InternetDownloadFileIfmodifiedSince(const std::string& urlPath, const std::s
     LogInfo("If Modified Since variable is empty\n");
   }
   RequestTarget target;
-  ApplyCurrentServer(&target);
+  TransferContext context = AgentTransferContext();
+  // The dispatcher marks its requests to the distribution server.
+  context.reportingServer = ApplyCurrentServer(&target);
   ApplyAgentProxy(&target);
   target.urlPath = ChangeUtf8ToWideStr(urlPath.c_str());
   target.destination = ChangeUtf8ToWideStr(destination.c_str());
@@ -131,10 +135,10 @@ int InternetDownloadFileIfmodifiedSince(const std::string& urlPath, const std::s
   HttpRequestOptions options;
   options.ifModifiedSinceEnabled = true;
   options.lastModified = ChangeUtf8ToWideStr(stored.c_str());
-  int result = InternetGetRequest(target, nullptr, &options, AgentParams().DataTransferRate_KBps != 0);
+  int result = InternetGetRequest(context, target, nullptr, &options, context.rateKBps != 0);
   if (result == 0) {
-    writeValue(HKEY_LOCAL_MACHINE, reg_path::kIfModifiedSince, valueName.c_str(), options.lastModifiedOut.c_str(),
-               REG_SZ);
+    writeValue(HKEY_LOCAL_MACHINE, reg_path::kIfModifiedSince, valueName.c_str(),
+               ChangeWideToUtf8Str(options.lastModifiedOut).c_str(), REG_SZ);
   } else {
     LogError("InternetDownloadFileIfmodifiedSince: downloadfile is not success, hence if-modified-since is not "
              "updated in registry\n");

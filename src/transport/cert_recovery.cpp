@@ -11,7 +11,7 @@
 #include "log/agent_log.h"
 #include "log/seconds_clock.h"
 #include "transport/agent_requests.h"
-#include "transport/engine_internal.h"
+#include "transport/transfer.h"
 #include "util/registry_paths.h"
 #include "util/text.h"
 
@@ -32,11 +32,11 @@ void MarkSecureCommFailure(bool failed) {
   writeValue(HKEY_LOCAL_MACHINE, reg_path::kCertificates, "SecureCommFailure", failed ? "1" : "0", REG_DWORD);
 }
 
-// Sends the request once more with the flags. 0 or the error, logged.
-int ReceiveAgain(const engine::RequestHandlesView& view, DWORD flags) {
-  int result = view.resend(flags);
-  if (result != 0) {
-    LogError("CertRecoveryMechanismForReceive :  Error in WinHttpReceiveResponse --> %d \n", result);
+// Sends the request once more with the flags; a failure is logged.
+TransferResult ReceiveAgain(const engine::RequestHandlesView& view, DWORD flags) {
+  TransferResult result = view.resend(flags);
+  if (!result.ok()) {
+    LogError("CertRecoveryMechanismForReceive :  Error in WinHttpReceiveResponse --> %d \n", result.Flatten());
   }
   return result;
 }
@@ -59,7 +59,12 @@ int RetriveDSCertFromServer() {
              REG_DWORD);
   RemoveCertificate("KestrixCA-DS-CA", "DSRootCertificateInstalled");
   params.DSRootCertificateInstalled = 0;
-  if (InstallRootCertificate(kDsRootCertificate, 1) != 0) return 13;
+  if (InstallRootCertificate(kDsRootCertificate, 1) != 0) {
+    // A failed download leaves the file that was installed before: the
+    // machine keeps the root it had.
+    InstallRootCertificateFromLocalFile(kDsRootCertificate);
+    return 13;
+  }
   LogInfo("RetriveDSCertFromServer: DS Root Certificate Successfully installed.\n");
   return 0;
 }
@@ -83,56 +88,57 @@ void UpdateCertFailedKQTracking() {
   LogInfo("KQData modified time Updated value is %s \n", now.c_str());
 }
 
-int Recover(const engine::RequestHandlesView& view, DWORD flags, bool ignore, int depth) {
+TransferResult Recover(const TransferContext& context, const engine::RequestHandlesView& view, DWORD flags,
+                       bool ignore, int depth) {
   const AgentParameters& params = AgentParams();
-  int result = 0;
+  TransferResult result = TransferResult::Success();
   bool validated = true;
   if (ignore) {
     MarkSecureCommFailure(true);
     flags |= kIgnoreCertificateFlags;
     LogInfo("CertRecoveryMechanismForReceive: Ignoring Certificate check flags added for communication \n");
   } else if (CertificateValidation(0) != 0) {
-    result = 13;
+    result = TransferResult::Own(kResultGeneralFailure);
     validated = false;
   }
   if (validated) {
     result = ReceiveAgain(view, flags);
-    if (result == 0) {
+    if (result.ok()) {
       if (!ignore) {
         MarkSecureCommFailure(false);
       } else {
         LogInfo("CertRecoveryMechanismForReceive: Communication enabled with ignoring security flags \n");
         UpdateCertFailedKQTracking();
       }
-      return 0;
+      return result;
     }
     if (ignore) return result;
   }
-  if (params.strictCertificateMode == 1) {
+  if (context.strictCertificates) {
     if (EqualsNoCase(params.EnableDistributionServer, "yes") && RetriveDSCertFromServer() == 0) {
       result = ReceiveAgain(view, flags);
     }
-    MarkSecureCommFailure(result != 0);
+    MarkSecureCommFailure(!result.ok());
     LogInfo("CertRecoveryMechanismForReceive: strict mode is enabled.. skipping the validation with certificate flag "
             "enabled \n");
     return result;
   }
   if (depth > 0) return result;
   LogInfo("CertRecoveryMechanismForReceive: Invoking CertRecoveryMechanism with need to enable flag true");
-  return Recover(view, flags, true, depth + 1);
+  return Recover(context, view, flags, true, depth + 1);
 }
 
 }  // namespace
 
 namespace engine {
 
-int CertRecoveryMechanismForReceive(const RequestHandlesView& view) {
+TransferResult CertRecoveryMechanismForReceive(const TransferContext& context, const RequestHandlesView& view) {
   // The certificate functions download through this engine.
   SetRootCertificateDownloader(DownloadForCertificates);
   DWORD flags = 0;
   DWORD size = sizeof(flags);
   WinHttpQueryOption(view.request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, &size);
-  return Recover(view, flags, false, 0);
+  return Recover(context, view, flags, false, 0);
 }
 
 }  // namespace engine

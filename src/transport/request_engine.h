@@ -1,7 +1,8 @@
 // The synchronous WinHTTP request engine: one session, connection and
 // request per call, the agent's proxy, time-out, TLS and certificate
-// settings, the body to a temporary file moved into place, gzip answers
-// decompressed, and one integer as the outcome (see request_options.h).
+// settings, the body through one read loop into a sink (a temporary file
+// moved into place, the resumable record, or memory), gzip answers
+// decompressed, and one integer as the outcome (see transfer_result.h).
 #pragma once
 
 #include <windows.h>
@@ -12,10 +13,10 @@
 #include "transport/request_options.h"
 #include "util/handles.h"
 
-// Where and how one request goes. Texts handed to WinHTTP are wide.
+// Where and how one request goes. Texts are wide: they go to WinHTTP.
 struct RequestTarget {
   bool useProxy = false;
-  std::string protocol = "https";  // "http" or "https"
+  std::wstring protocol = L"https";  // "http" or "https"
   std::wstring server;
   int port = 0;
   std::wstring proxyServer;
@@ -45,33 +46,41 @@ struct RequestHandles {
 // certificate recovery; leaves the answer's status in `handles`. 0, 407 for
 // failed proxy credentials, or the WinHTTP/system error of the failing call
 // (the handles are closed then).
-int GetInternetRequestHandle(const RequestTarget& target, HttpRequestOptions* options, RequestHandles* handles);
+int GetInternetRequestHandle(const TransferContext& context, const RequestTarget& target,
+                             const HttpRequestOptions& options, RequestHandles* handles);
 
 // A GET of the URL path: into memory (`memoryOut`) for request type 11001,
 // to the destination for 11003. With `bandwidth` set the body is paced by
-// windows of DataTransferRate_KBps x 1000 bytes. Returns 0, 6, 13, 707,
-// 90001, the HTTP status, or a WinHTTP/system error. The destination is only
-// replaced by a body that arrived whole; no temporary file survives.
+// windows of DataTransferRate_KBps x 1000 bytes; with DownloadMode 1 a file
+// download resumes (unless `noResume`). Returns 0, 13, 707, 90001, the HTTP
+// status, or a WinHTTP/system error. The destination is only replaced by a
+// body that arrived whole; no temporary file survives. `context` null reads
+// the agent's settings.
 int InternetGetRequestEx(int useProxy, const char* protocol, const wchar_t* server, int port,
                          const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
                          const wchar_t* proxyPassword, const wchar_t* urlPath, const wchar_t* destinationPath,
                          std::string* memoryOut, int requestType, int keepAlive, HttpRequestOptions* options,
-                         int bandwidth, int noResume);
+                         int bandwidth, int noResume, const TransferContext* context = nullptr);
 
-// The bandwidth-limited sibling, same arguments and results. With
-// isOldBitRateEnabled missing or 0 it paces InternetGetRequestEx by windows;
-// otherwise every block of DataTransferRate_KBps x 500 bytes is its own
-// ranged request, followed by a pause (an outside server without range
-// support is then downloaded once more without a limit).
+// The bandwidth-limited sibling, same arguments and results. Without the
+// block method it is InternetGetRequestEx with the bandwidth flag; with it
+// every block of DataTransferRate_KBps x 500 bytes is its own ranged
+// request, followed by a pause (an outside server without range support is
+// then downloaded once more without a limit).
 int InternetGetRequestByBitrate(int useProxy, const char* protocol, const wchar_t* server, int port,
                                 const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
                                 const wchar_t* proxyPassword, const wchar_t* urlPath, const wchar_t* destinationPath,
                                 std::string* memoryOut, int requestType, int keepAlive, HttpRequestOptions* options,
-                                int bandwidth, int noResume);
+                                int bandwidth, int noResume, const TransferContext* context = nullptr);
 
-// The same calls with the target gathered in one record.
+// The same calls with the target gathered in one record. InternetGetRequest
+// is the plain path alone (no resume, no blocks).
+int InternetGetRequest(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
+                       HttpRequestOptions* options, bool bandwidth);
 int InternetGetRequest(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
                        bool bandwidth);
+int InternetGetRequestLimited(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
+                              HttpRequestOptions* options);
 int InternetGetRequestLimited(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options);
 
 // Builds the record from the entry points' argument list.
@@ -85,12 +94,17 @@ RequestTarget MakeRequestTarget(int useProxy, const char* protocol, const wchar_
 // false when there is none or it is not a number.
 bool ContentLengthFromRawHeaders(const std::wstring& rawHeaders, unsigned long long* length);
 // Block requests of the block method: [first, last] ranges of `blockSize`
-// bytes from `start`, the last one cut at length - 1. Empty for a length of 0.
+// bytes from `start`, the last one cut at length - 1 when the length is known.
 struct ByteRange {
   unsigned long long first;
   unsigned long long last;
 };
-ByteRange NextBlockRange(unsigned long long start, unsigned long long blockSize, unsigned long long length);
+ByteRange NextBlockRange(unsigned long long start, unsigned long long blockSize, bool lengthKnown,
+                         unsigned long long length);
+// The bytes F to L a "Content-Range: bytes F-L/N" value names; false when it
+// names none. `whole` (optional) gets N, or 0 for "*".
+bool ParseContentRange(const std::wstring& value, unsigned long long* first, unsigned long long* last,
+                       unsigned long long* whole = nullptr);
 // Whether a response header value names gzip.
 bool HeaderNamesGzip(const std::wstring& value);
 // The temporary file of a download: "<destination><thread id>.tmp"; of a

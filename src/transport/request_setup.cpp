@@ -1,20 +1,16 @@
 #include "transport/request_engine.h"
 
-#include <atomic>
 #include <cwctype>
 
 #include "agent/agent_parameters.h"
 #include "agent/registry.h"
 #include "log/agent_log.h"
-#include "transport/engine_internal.h"
 #include "transport/http_errors.h"
+#include "transport/transfer.h"
 #include "util/registry_paths.h"
 #include "util/text.h"
 
 namespace {
-
-std::atomic<bool> g_noCredentials{false};
-std::atomic<bool> g_acceptMissingLength{false};
 
 // Certificate problems the server's answer may carry: untrusted issuer,
 // wrong usage, invalid common name, invalid date.
@@ -29,15 +25,39 @@ const DWORD kOperationCancelled = 12017;
 const DWORD kResendRequest = 12032;
 const DWORD kInvalidServerResponse = 12152;
 
-// Windows reports a failed certificate check as 12175; some WinHTTP
-// implementations report it as a secure channel error (12157).
-bool IsCertificateFailure(DWORD error) {
-  return error == ERROR_WINHTTP_SECURE_FAILURE || error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR;
-}
-
-bool IsHttps(const RequestTarget& target) { return _stricmp(target.protocol.c_str(), "https") == 0; }
+bool IsHttps(const RequestTarget& target) { return _wcsicmp(target.protocol.c_str(), L"https") == 0; }
 
 std::string Narrow(const std::wstring& wide) { return ChangeWideToUtf8Str(wide); }
+
+// Whether the certificate chain the request received fails to verify
+// against the machine's roots for this server name. False when the request
+// holds no certificate.
+bool ChainFailsVerification(HINTERNET request, const std::wstring& server) {
+  PCCERT_CONTEXT raw = nullptr;
+  DWORD size = sizeof(raw);
+  if (!WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &raw, &size) || !raw) return false;
+  UniqueCertContext certificate(raw);
+  CERT_CHAIN_PARA chainPara = {};
+  chainPara.cbSize = sizeof(chainPara);
+  PCCERT_CHAIN_CONTEXT chain = nullptr;
+  if (!CertGetCertificateChain(HCCE_LOCAL_MACHINE, certificate.get(), nullptr, certificate.get()->hCertStore,
+                               &chainPara, 0, nullptr, &chain)) {
+    return true;
+  }
+  SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl = {};
+  ssl.cbSize = sizeof(ssl);
+  ssl.dwAuthType = AUTHTYPE_SERVER;
+  ssl.pwszServerName = const_cast<wchar_t*>(server.c_str());
+  CERT_CHAIN_POLICY_PARA policy = {};
+  policy.cbSize = sizeof(policy);
+  policy.pvExtraPolicyPara = &ssl;
+  CERT_CHAIN_POLICY_STATUS status = {};
+  status.cbSize = sizeof(status);
+  const bool verifies =
+      CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status) && status.dwError == 0;
+  CertFreeCertificateChain(chain);
+  return !verifies;
+}
 
 void CALLBACK SecureFailureCallback(HINTERNET, DWORD_PTR, DWORD status, LPVOID info, DWORD infoLength) {
   LogInfo("dwInternetStatus: %d \n", static_cast<int>(status));
@@ -66,12 +86,12 @@ void CALLBACK SecureFailureCallback(HINTERNET, DWORD_PTR, DWORD status, LPVOID i
 
 // Logs a failed WinHTTP call with its own line and the error's text, and
 // returns the error (never 0).
-int WinHttpFailure(const char* line) {
+TransferResult WinHttpFailure(const char* line) {
   DWORD error = GetLastError();
   if (error == 0) error = ERROR_GEN_FAILURE;
   LogError(line, static_cast<int>(error));
-  HttpGetLastError(error);
-  return static_cast<int>(error);
+  HttpGetLastError(static_cast<long>(error));
+  return TransferResult::System(error);
 }
 
 void AddHeader(HINTERNET request, const std::wstring& header) {
@@ -84,8 +104,8 @@ void AddHeader(HINTERNET request, const std::wstring& header) {
 // The agent's credentials for its own servers, as HTTP basic credentials
 // with the user name "1". The stored texts are the Base64 form of the
 // password (the agent's other programs store them so).
-void SetAgentCredentials(HINTERNET request, const RequestTarget& target) {
-  if (g_noCredentials.load()) {
+void SetAgentCredentials(HINTERNET request, const TransferContext& context, const RequestTarget& target) {
+  if (context.outsideDownload) {
     LogInfo("ExternalDownloadEnabled so skipping Auth Token\n");
     return;
   }
@@ -118,13 +138,13 @@ void SetSecureProtocols(HINTERNET session) {
 
 // The security flags of an https request: the certificate problems are
 // ignored unless the agent runs in strict certificate mode.
-void ApplySecurityFlags(HINTERNET request) {
+void ApplySecurityFlags(HINTERNET request, const TransferContext& context) {
   const AgentParameters& params = AgentParams();
   DWORD flags = 0;
   DWORD size = sizeof(flags);
   WinHttpQueryOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, &size);
-  LogInfo("Get request not to reporting server\n");
-  if (params.strictCertificateMode != 1) {
+  LogInfo(context.reportingServer ? "Get request to reporting server\n" : "Get request not to reporting server\n");
+  if (!context.strictCertificates) {
     flags |= kIgnoreCertificateFlags;
     LogInfo("GetSecFlags: Ignoring Certificate check flags added for communication \n");
   } else {
@@ -179,7 +199,8 @@ namespace engine {
 
 // Steps one to ten of the request setup: session, connection, request and
 // everything set on them before the request is sent. 0 or the error.
-int OpenRequest(const RequestTarget& target, const HttpRequestOptions& options, RequestHandles* handles) {
+TransferResult OpenRequest(const TransferContext& context, const RequestTarget& target,
+                           const HttpRequestOptions& options, RequestHandles* handles) {
   const std::wstring userAgent = options.userAgent.empty() ? AgentParams().userAgent : options.userAgent;
   if (target.useProxy) {
     LogInfo("GetInternetRequestHandle : Proxy Server Name : %S \n", target.proxyServer.c_str());
@@ -215,7 +236,7 @@ int OpenRequest(const RequestTarget& target, const HttpRequestOptions& options, 
   WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &disable, sizeof(disable));
 
   AddHeader(request, target.keepAlive ? L"Connection: Keep-Alive" : L"Connection: close");
-  SetAgentCredentials(request, target);
+  SetAgentCredentials(request, context, target);
 
   if (handles->kind == 1) {
     if (!handles->extraHeader.empty()) AddHeader(request, handles->extraHeader);
@@ -229,7 +250,7 @@ int OpenRequest(const RequestTarget& target, const HttpRequestOptions& options, 
     }
   }
   for (const auto& header : options.extraHeaders) {
-    AddHeader(request, ChangeUtf8ToWideStr((header.first + ": " + header.second).c_str()));
+    AddHeader(request, header.first + L": " + header.second);
   }
 
   if (target.requestType == kRequestGetData) {
@@ -239,7 +260,7 @@ int OpenRequest(const RequestTarget& target, const HttpRequestOptions& options, 
   } else {
     WinHttpSetTimeouts(request, 30000, 60000, 30000, 30000);
   }
-  if (https) ApplySecurityFlags(request);
+  if (https) ApplySecurityFlags(request, context);
   if (target.useProxy) {
     WinHttpSetOption(request, WINHTTP_OPTION_PROXY_USERNAME, const_cast<wchar_t*>(target.proxyUser.c_str()),
                      static_cast<DWORD>(target.proxyUser.size()));
@@ -248,7 +269,7 @@ int OpenRequest(const RequestTarget& target, const HttpRequestOptions& options, 
                        static_cast<DWORD>(target.proxyPassword.size()));
     }
   }
-  return 0;
+  return TransferResult::Success();
 }
 
 std::wstring QueryHeaderText(HINTERNET request, DWORD query) {
@@ -285,45 +306,67 @@ bool QueryContentLength(HINTERNET request, const char* op, unsigned long long* l
   return true;
 }
 
+namespace {
+
 // Sends the request and receives its answer, re-opening the request once
-// when the connection was dropped, and waits out a resend request. Bounded
-// by kMaxSendAttempts. 0 or the error; the handles are kept on success.
-int SendWithAttempts(const RequestTarget& target, const HttpRequestOptions& options, RequestHandles* handles) {
+// when the connection was dropped, and waits out a resend request. Five
+// attempts at most; when they are used up the last failure is the result.
+TransferResult SendWithAttempts(const TransferContext& context, const RequestTarget& target,
+                                const HttpRequestOptions& options, RequestHandles* handles) {
   bool reopened = false;
   const std::wstring gzipHeader = GzipRequestHeader(options);
   // The certificate recovery sends again on a fresh request: a connection
   // whose handshake failed is not used twice.
-  auto resend = [&](DWORD flags) -> int {
+  auto resend = [&](DWORD flags) -> TransferResult {
     handles->Close();
-    int rc = OpenRequest(target, options, handles);
-    if (rc != 0) return rc;
+    TransferResult opened = OpenRequest(context, target, options, handles);
+    if (!opened.ok()) return opened;
     if (!WinHttpSetOption(handles->request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags))) {
       DWORD error = GetLastError();
       LogError("CertRecoveryMechanismForReceive :  Error in WinHttpSetOption --> %d \n", static_cast<int>(error));
-      return static_cast<int>(error ? error : ERROR_GEN_FAILURE);
+      return TransferResult::System(error);
     }
     if (!SendOnce(handles->request.get(), gzipHeader) || !WinHttpReceiveResponse(handles->request.get(), nullptr)) {
-      DWORD error = GetLastError();
-      return static_cast<int>(error ? error : ERROR_GEN_FAILURE);
+      return TransferResult::LastError();
     }
-    return 0;
+    return TransferResult::Success();
   };
-  // The request is closed and opened anew, once per call.
-  auto reopen = [&]() -> int {
+  auto reopen = [&]() -> TransferResult {
     reopened = true;
     handles->Close();
-    return OpenRequest(target, options, handles);
+    return OpenRequest(context, target, options, handles);
+  };
+  // A failed certificate check, and only that, earns the certificate
+  // recovery. Windows reports it as 12175; some WinHTTP implementations as a
+  // secure channel error (12157), which is a certificate failure only when
+  // the server's chain does not verify. The chain is taken from a request
+  // that lets the handshake complete. New roots cannot mend a protocol
+  // error, nor a handshake that never brought a certificate.
+  auto certificateFailed = [&](DWORD error) -> bool {
+    if (error == ERROR_WINHTTP_SECURE_FAILURE) return true;
+    if (error != ERROR_WINHTTP_SECURE_CHANNEL_ERROR) return false;
+    RequestHandles probe;
+    probe.kind = 2;
+    if (!OpenRequest(context, target, options, &probe).ok()) return false;
+    DWORD flags = kIgnoreCertificateFlags;
+    WinHttpSetOption(probe.request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags));
+    const bool failed = SendOnce(probe.request.get(), std::wstring()) &&
+                        ChainFailsVerification(probe.request.get(), target.server);
+    probe.Close();
+    return failed;
   };
   // A failed certificate check with an installed root gets the recovery;
   // anything else, or a recovery that fails, ends the call with the error.
-  auto recoverOrFail = [&](DWORD error) -> int {
-    if (IsCertificateFailure(error) && AgentParams().ServerRootCertificateInstalled == 1 &&
-        CertRecoveryMechanismForReceive(RequestHandlesView{handles->request.get(), resend}) == 0) {
-      return 0;
+  auto recoverOrFail = [&](DWORD error) -> TransferResult {
+    if (AgentParams().ServerRootCertificateInstalled == 1 && certificateFailed(error)) {
+      TransferResult recovered =
+          CertRecoveryMechanismForReceive(context, RequestHandlesView{handles->request.get(), resend});
+      if (recovered.ok()) return recovered;
     }
-    HttpGetLastError(error);
-    return static_cast<int>(error ? error : ERROR_GEN_FAILURE);
+    HttpGetLastError(static_cast<long>(error));
+    return TransferResult::System(error);
   };
+  DWORD lastError = ERROR_GEN_FAILURE;
   for (int attempt = 1; attempt <= kMaxSendAttempts; ++attempt) {
     if (!SendOnce(handles->request.get(), gzipHeader)) {
       DWORD error = GetLastError();
@@ -331,8 +374,9 @@ int SendWithAttempts(const RequestTarget& target, const HttpRequestOptions& opti
         LogInfo("GetInternetRequestHandle : Going to close the request handle and going to resending the data to the "
                 "server %S \n",
                 target.server.c_str());
-        int rc = reopen();
-        if (rc != 0) return rc;
+        TransferResult opened = reopen();
+        if (!opened.ok()) return opened;
+        lastError = error;
         continue;
       }
       LogError("GetInternetRequestHandle :  Error in WinHttpSendRequest -> %d \n", static_cast<int>(error));
@@ -340,15 +384,16 @@ int SendWithAttempts(const RequestTarget& target, const HttpRequestOptions& opti
       // shows here rather than at the receive.
       return recoverOrFail(error);
     }
-    if (WinHttpReceiveResponse(handles->request.get(), nullptr)) return 0;
+    if (WinHttpReceiveResponse(handles->request.get(), nullptr)) return TransferResult::Success();
     DWORD error = GetLastError();
+    lastError = error ? error : ERROR_GEN_FAILURE;
     if (error == kLoginFailure || error == kInvalidServerResponse) {
       LogInfo("GetInternetRequestHandle : Going to close the request handle and going to resending the data to the "
               "server %S,as the error code received is %d \n",
               target.server.c_str(), static_cast<int>(error));
       if (!reopened) {
-        int rc = reopen();
-        if (rc != 0) return rc;
+        TransferResult opened = reopen();
+        if (!opened.ok()) return opened;
       }
       continue;
     }
@@ -360,20 +405,50 @@ int SendWithAttempts(const RequestTarget& target, const HttpRequestOptions& opti
     LogError("GetInternetRequestHandle :  Error - WinHttpReceiveResponse --> %d \n", static_cast<int>(error));
     return recoverOrFail(error);
   }
-  // The attempts are used up: the headers are read as they stand.
-  return 0;
+  // Five attempts and no answer: that is a failure, never an answer.
+  HttpGetLastError(static_cast<long>(lastError));
+  return TransferResult::System(lastError);
+}
+
+}  // namespace
+
+TransferResult SendRequest(const TransferContext& context, const RequestTarget& target,
+                           const HttpRequestOptions& options, RequestHandles* handles) {
+  LogDebug("@@@@@@@@ Inside GetInternetRequestHandle Method @@@@@@@@ \n");
+  TransferResult result = OpenRequest(context, target, options, handles);
+  if (result.ok()) result = SendWithAttempts(context, target, options, handles);
+  if (!result.ok()) {
+    handles->Close();
+    return result;
+  }
+  HINTERNET request = handles->request.get();
+  LogDebug("GetInternetRequestHandle : response Header Informations : \n %S \n",
+           QueryHeaderText(request, WINHTTP_QUERY_RAW_HEADERS_CRLF).c_str());
+  DWORD status = 0;
+  DWORD size = sizeof(status);
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                           &status, &size, WINHTTP_NO_HEADER_INDEX)) {
+    DWORD error = GetLastError();
+    LogError("GetInternetRequestHandle : WinHttpQueryHeaders failed with the error code while getting http status "
+             "code %d \n",
+             static_cast<int>(error));
+    handles->Close();
+    return TransferResult::System(error);
+  }
+  LogInfo("GetInternetRequestHandle : WinHttpQueryHeaders http status code %d \n", static_cast<int>(status));
+  handles->status = status;
+  if (status == HTTP_STATUS_PROXY_AUTH_REQ) {
+    LogError("GetInternetRequestHandle : Proxy Credentials are failed to authenticate %d \n", static_cast<int>(status));
+    handles->Close();
+    return TransferResult::Status(status);
+  }
+  LogDebug("@@@@@@@@ End of GetInternetRequestHandle Method @@@@@@@@ \n");
+  return TransferResult::Success();
 }
 
 }  // namespace engine
 
 using namespace engine;
-
-void SetExternalDownloadMarkers(bool noCredentials, bool acceptMissingLength) {
-  g_noCredentials.store(noCredentials);
-  g_acceptMissingLength.store(acceptMissingLength);
-}
-bool ExternalDownloadEnabled() { return g_noCredentials.load(); }
-bool ExternalLengthAccepted() { return g_acceptMissingLength.load(); }
 
 void RequestHandles::Close() {
   if (request && !WinHttpCloseHandle(request.release())) {
@@ -411,36 +486,7 @@ bool HeaderNamesGzip(const std::wstring& value) {
   return lower.find(L"gzip") != std::wstring::npos;
 }
 
-int GetInternetRequestHandle(const RequestTarget& target, HttpRequestOptions* options, RequestHandles* handles) {
-  LogDebug("@@@@@@@@ Inside GetInternetRequestHandle Method @@@@@@@@ \n");
-  int result = OpenRequest(target, *options, handles);
-  if (result == 0) result = SendWithAttempts(target, *options, handles);
-  if (result != 0) {
-    handles->Close();
-    return result;
-  }
-  HINTERNET request = handles->request.get();
-  LogDebug("GetInternetRequestHandle : response Header Informations : \n %S \n",
-           QueryHeaderText(request, WINHTTP_QUERY_RAW_HEADERS_CRLF).c_str());
-  DWORD status = 0;
-  DWORD size = sizeof(status);
-  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
-                           &status, &size, WINHTTP_NO_HEADER_INDEX)) {
-    DWORD error = GetLastError();
-    LogError("GetInternetRequestHandle : WinHttpQueryHeaders failed with the error code while getting http status "
-             "code %d \n",
-             static_cast<int>(error));
-    handles->Close();
-    return static_cast<int>(error ? error : ERROR_GEN_FAILURE);
-  }
-  LogInfo("GetInternetRequestHandle : WinHttpQueryHeaders http status code %d \n", static_cast<int>(status));
-  handles->status = status;
-  if (status == HTTP_STATUS_PROXY_AUTH_REQ) {
-    LogError("GetInternetRequestHandle : Proxy Credentials are failed to authenticate %d \n", static_cast<int>(status));
-    handles->Close();
-    return HTTP_STATUS_PROXY_AUTH_REQ;
-  }
-  LogDebug("@@@@@@@@ End of GetInternetRequestHandle Method @@@@@@@@ \n");
-  return 0;
+int GetInternetRequestHandle(const TransferContext& context, const RequestTarget& target,
+                             const HttpRequestOptions& options, RequestHandles* handles) {
+  return SendRequest(context, target, options, handles).Flatten();
 }
-

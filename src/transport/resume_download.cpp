@@ -5,11 +5,12 @@
 #include <mutex>
 #include <vector>
 
+#include "transport/http_errors.h"
+
 #include "agent/agent_parameters.h"
 #include "agent/registry.h"
 #include "log/agent_log.h"
 #include "log/seconds_clock.h"
-#include "transport/engine_internal.h"
 #include "transport/pacing.h"
 #include "util/files.h"
 #include "util/raw_registry.h"
@@ -78,6 +79,11 @@ std::string RetryTimeText() {
   return std::to_string(seconds * 1000 + now.wMilliseconds);
 }
 
+void TouchTracking() {
+  WriteNumber(reg_path::kTracking, "LastKQDataModifiedTime", static_cast<unsigned long long>(GetTimeInSeconds()),
+              REG_DWORD);
+}
+
 void CountResumeFailure(int result) {
   DWORD failures = IncrementCounter(reg_path::kFileMetaData, "DownloadFailureCount");
   LogInfo("DownloadFailureCount set to %d\n", static_cast<int>(failures));
@@ -86,101 +92,41 @@ void CountResumeFailure(int result) {
            result, static_cast<int>(failures));
   WriteErrorLog(line);
   IncrementCounter(std::string(reg_path::kTracking) + "\\ResumeDownloadDetails", "RESUME_DOWNLOAD_FAILURE_COUNT");
-  WriteNumber(reg_path::kTracking, "LastKQDataModifiedTime", static_cast<unsigned long long>(GetTimeInSeconds()),
-              REG_DWORD);
+  TouchTracking();
 }
 
-struct PreDownload {
-  int result = 0;
-  bool lengthKnown = false;
-  unsigned long long length = 0;
-  std::string lastModified;
-};
-
 // The HEAD before the download: status, length and Last-Modified.
-PreDownload PreDownloadHandling(const RequestTarget& target, HttpRequestOptions* options) {
-  PreDownload pre;
-  RequestHandles handles;
-  handles.kind = 2;
-  HttpRequestOptions headOptions = *options;
-  const bool external = options->m_externalVendorServer == 1;
-  if (external) headOptions.extraHeaders["Range"] = "bytes=0-";
-  pre.result = GetInternetRequestHandle(target, &headOptions, &handles);
-  if (pre.result != 0) {
-    LogError("PreDownloadHandling: ERROR in GetInternetRequestHandle - %d\n", pre.result);
+Probe PreDownloadHandling(const TransferContext& context, const RequestTarget& target, HttpRequestOptions* options) {
+  Probe pre = ProbeBody(context, target, options,
+                        ProbeTexts{"PreDownloadHandling", "PreDownloadHandling :File not modified since the time: %S\n",
+                                   "PreDownloadHandling : Failed with the http status code, %d \n", true});
+  if (!pre.result.ok()) {
+    LogError("PreDownloadHandling: ERROR in GetInternetRequestHandle - %d\n", pre.result.Flatten());
     return pre;
   }
-  const DWORD status = handles.status;
-  if (status == HTTP_STATUS_NOT_MODIFIED) {
-    LogInfo("PreDownloadHandling :File not modified since the time: %S\n", options->lastModified.c_str());
-    pre.result = kResultNotModified;
-  } else if (external && status != HTTP_STATUS_PARTIAL_CONTENT) {
-    LogError("PreDownloadHandling : External server doesnot support range request. Failed with the http status code, "
-             "%d \n",
-             static_cast<int>(status));
-    pre.result = status == HTTP_STATUS_NOT_FOUND ? HTTP_STATUS_NOT_FOUND : kHttpRangeNotSatisfiable;
-  } else if (external || status == HTTP_STATUS_OK) {
-    pre.lastModified = ChangeWideToUtf8Str(QueryHeaderText(handles.request.get(), WINHTTP_QUERY_LAST_MODIFIED));
-    pre.lengthKnown = QueryContentLength(handles.request.get(), "PreDownloadHandling", &pre.length);
-    if (external) {
-      // The answer to "bytes=0-" names the whole body in Content-Range.
-      std::wstring range = QueryHeaderText(handles.request.get(), WINHTTP_QUERY_CONTENT_RANGE);
-      size_t slash = range.rfind(L'/');
-      if (slash != std::wstring::npos && range.compare(slash + 1, 1, L"*") != 0) {
-        pre.length = _wcstoui64(range.c_str() + slash + 1, nullptr, 10);
-        pre.lengthKnown = true;
-      }
-    }
-    if (pre.lengthKnown && pre.length == 0) pre.lengthKnown = false;
-    InsertResumeDownloadFileSizeParams(ChangeWideToUtf8Str(target.urlPath),
-                                       pre.lengthKnown ? static_cast<long long>(pre.length) : 0);
-  } else {
-    LogError("PreDownloadHandling : Failed with the http status code, %d \n", static_cast<int>(status));
-    pre.result = static_cast<int>(status);
-  }
-  handles.Close();
+  if (pre.lengthKnown && pre.length == 0) pre.lengthKnown = false;
+  InsertResumeDownloadFileSizeParams(ChangeWideToUtf8Str(target.urlPath),
+                                     pre.lengthKnown ? static_cast<long long>(pre.length) : 0);
   return pre;
 }
 
 // Hands over a finished download and writes its access line.
-int PostDownloadHandling(DownloadResumeHandler* handler, const RequestTarget& target, std::string* memoryOut,
-                         int result) {
+TransferResult PostDownloadHandling(DownloadResumeHandler* handler, const RequestTarget& target,
+                                    TransferResult result) {
   LogInfo("Proceeding for PostDownloadHandling \n");
-  if (handler && result == 0) {
-    if (target.requestType == kRequestGetData) {
-      std::string text;
-      UniqueFile file(CreateFileW(handler->temporaryPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-      LARGE_INTEGER size = {};
-      DWORD read = 0;
-      if (file && GetFileSizeEx(file.get(), &size) && size.QuadPart < 0x40000000) {
-        text.resize(static_cast<size_t>(size.QuadPart));
-        if (text.empty() || (ReadFile(file.get(), &text[0], static_cast<DWORD>(text.size()), &read, nullptr) &&
-                             read == text.size())) {
-          LogDebug("PostDownloadHandling Data in memory : %s\n", text.c_str());
-          if (memoryOut) *memoryOut = std::move(text);
-          file.reset();
-          handler->CleanFileAndRegistry();
-        } else {
-          result = kResultDataNotLoaded;
-        }
-      } else {
-        result = kResultDataNotLoaded;
-      }
-      if (result != 0) LogError("PostDownloadHandling : could n't read the data from .tmp file \n");
+  if (result.ok()) {
+    const int saved = handler->SaveToDestFile();
+    result = saved == 0 ? TransferResult::Success() : TransferResult::System(static_cast<DWORD>(saved));
+    if (result.ok()) {
+      handler->CleanFileAndRegistry();
+      LogInfo("PostDownloadHandling : Successfully downloaded the file %S from the server %S to the destination file "
+              "%S \n",
+              target.urlPath.c_str(), target.server.c_str(), target.destination.c_str());
     } else {
-      result = handler->SaveToDestFile();
-      if (result == 0) {
-        handler->CleanFileAndRegistry();
-        LogInfo("PostDownloadHandling : Successfully downloaded the file %S from the server %S to the destination "
-                "file %S \n",
-                target.urlPath.c_str(), target.server.c_str(), target.destination.c_str());
-      } else {
-        LogError("PostDownloadHandling : failed\n");
-      }
+      LogError("PostDownloadHandling : failed\n");
     }
   }
-  if (handler) PrintHTTPAccessLog(handler->access(), result);
+  PrintHTTPAccessLog(handler->access(), result.Flatten());
   return result;
 }
 
@@ -263,6 +209,8 @@ int DownloadResumeHandler::Initialize(const std::wstring& destination, const std
   serverLastModified_ = serverLastModified;
   url_ = url;
   fileKey_ = ChangeWideToUtf8Str(url);
+  const bool keyPresent = RegistryKeyPresent(reg_path::kFileMetaData);
+  LogInfo(keyPresent ? "reading folder info\n" : "failure in openeing reg key\n");
   std::string repository = ReadText(reg_path::kFileMetaData, "IntermediateRepositoryName");
   if (repository.empty() || repository.size() > 255 || !IsContainedRelativePath(repository)) {
     // The repository lives under the agent folder; a name that would leave
@@ -272,6 +220,7 @@ int DownloadResumeHandler::Initialize(const std::wstring& destination, const std
   }
   if (repository.back() != '\\') repository += '\\';
   repository_ = repository;
+  if (keyPresent) LogInfo("reading periodic limit  info\n");
   DWORD limit = 0;
   if (!ReadTypedDword(reg_path::kFileMetaData, "InterSaveByteLimit", &limit) || limit == 0) {
     limit = kDefaultPeriodicLimit;
@@ -291,6 +240,10 @@ int DownloadResumeHandler::Initialize(const std::wstring& destination, const std
   if (!usable) {
     FormUniqueFileName();
     tempPath_ = folder + ChangeUtf8ToWideStr(uniqueId_.c_str());
+    if (!keyPresent) {
+      LogInfo("Setting variable for DOWNLOAD_FOLDER and url  %S & id - %d\n", url_.c_str(),
+              static_cast<int>(GetCurrentThreadId()));
+    }
     DeleteFileW(tempPath_.c_str());
     startOffset_ = 0;
   } else {
@@ -339,38 +292,68 @@ int DownloadResumeHandler::GetFileDataFromRegistry(bool lengthKnown, unsigned lo
   }
   ResumeDecision decision = DecideResumeStart(recordUsable, recorded, fileSize, lengthKnown, contentLength);
   startOffset_ = decision.offset;
-  if (!decision.resume) DeleteFileW(tempPath_.c_str());
+  if (!decision.resume) {
+    DeleteFileW(tempPath_.c_str());
+    return 0;
+  }
+  lastRetryTime_ = _strtoui64(ReadText(key, "LastRetryTime").c_str(), nullptr, 10);
+  if (!ReadTypedDword(key, "RetryCount", &retryCount_)) retryCount_ = 0;
   return 0;
 }
 
-int DownloadResumeHandler::OpenTemporaryFile() {
-  file_.reset(CreateFileW(tempPath_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+int DownloadResumeHandler::OpenTemporaryFile(BodyObserver* observer) {
+  observer_ = observer;
+  opened_ = true;
+  file_.reset(CreateFileW(tempPath_.c_str(), FILE_APPEND_DATA | GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file_) return 0;
-  LogError("File Handle is NULL\n");
-  DWORD error = GetLastError();
-  return static_cast<int>(error ? error : ERROR_OPEN_FAILED);
+  if (!file_) {
+    LogError("File Handle is NULL\n");
+    DWORD error = GetLastError();
+    return static_cast<int>(error ? error : ERROR_OPEN_FAILED);
+  }
+  if (observer_) {
+    // A resumed file is seen from its first byte: what an earlier run wrote,
+    // then what this one appends.
+    observer_->Restart();
+    std::vector<char> block(1024 * 1024);
+    for (unsigned long long left = startOffset_; left > 0;) {
+      DWORD read = 0;
+      const DWORD want = static_cast<DWORD>(left < block.size() ? left : block.size());
+      if (!ReadFile(file_.get(), block.data(), want, &read, nullptr) || read == 0) {
+        observer_->Invalidate();
+        break;
+      }
+      observer_->Feed(block.data(), read);
+      left -= read;
+    }
+  }
+  return 0;
 }
 
 int DownloadResumeHandler::FlushBuffer(bool final) {
-  if (!buffer_.empty()) {
-    if (!file_) {
-      LogError("File Handle is NULL\n");
-      return ERROR_INVALID_HANDLE;
-    }
-    DWORD written = 0;
-    if (!WriteFile(file_.get(), buffer_.data(), static_cast<DWORD>(buffer_.size()), &written, nullptr) ||
-        written != buffer_.size()) {
-      DWORD error = GetLastError();
-      LogError("ProcessDownloadedBuffer :  Error in WriteFile --> %lu \n", error);
-      file_.reset();
-      return static_cast<int>(error ? error : ERROR_WRITE_FAULT);
-    }
-    writtenThisRun_ += buffer_.size();
-    buffer_.clear();
-    FlushFileBuffers(file_.get());
-    LogDebug("File updated with data.\n");
+  // A flush of nothing writes nothing, the record included.
+  if (buffer_.empty()) return 0;
+  if (!file_) {
+    LogError(opened_ ? "Invalid File Handle\n" : "File Handle is NULL\n");
+    return ERROR_INVALID_HANDLE;
   }
+  if (reserve_ != 0) {
+    TransferResult room = CheckDiskRoom(tempPath_, reserve_, buffer_.size());
+    if (!room.ok()) return room.Flatten();
+  }
+  DWORD written = 0;
+  if (!WriteFile(file_.get(), buffer_.data(), static_cast<DWORD>(buffer_.size()), &written, nullptr) ||
+      written != buffer_.size()) {
+    DWORD error = GetLastError();
+    LogError("ProcessDownloadedBuffer :  Error in WriteFile --> %lu \n", error);
+    file_.reset();
+    return static_cast<int>(error ? error : ERROR_WRITE_FAULT);
+  }
+  if (observer_) observer_->Feed(buffer_.data(), buffer_.size());
+  writtenThisRun_ += buffer_.size();
+  buffer_.clear();
+  FlushFileBuffers(file_.get());
+  LogDebug("File updated with data.\n");
   // The record follows the file: what it says is on disk is on disk.
   const std::string key = RecordKey(uniqueId_);
   const unsigned long long partial = startOffset_ + writtenThisRun_;
@@ -381,7 +364,7 @@ int DownloadResumeHandler::FlushBuffer(bool final) {
   LogDebug("updated registry entries  %llu \n", partial);
   if (final) {
     LogInfo("updated registry entries size  %llu and last modified time %S retry time %d\n", partial,
-            ChangeUtf8ToWideStr(serverLastModified_.c_str()).c_str(), 0);
+            ChangeUtf8ToWideStr(serverLastModified_.c_str()).c_str(), static_cast<int>(retryCount_));
     IncrementCounter(key, "RetryCount");
     deleteValue(HKEY_LOCAL_MACHINE, key.c_str(), "downloadInProgress");
   }
@@ -395,10 +378,20 @@ int DownloadResumeHandler::ProcessDownloadedBuffer(const char* data, size_t coun
       int result = FlushBuffer(false);
       if (result != 0) return result;
     }
+    if (buffer_.capacity() < buffer_.size() + count) {
+      const size_t grown = buffer_.size() + count > periodicLimit_ ? buffer_.size() + count : periodicLimit_;
+      LogDebug("Reallocating buffer to %lu\n", static_cast<unsigned long>(grown));
+      buffer_.reserve(grown);
+    }
     buffer_.append(data, count);
     if (buffer_.size() < periodicLimit_ && periodic) return 0;
   }
   return FlushBuffer(!periodic);
+}
+
+TransferResult DownloadResumeHandler::Write(const char* data, size_t count) {
+  const int result = ProcessDownloadedBuffer(data, count, true);
+  return result == 0 ? TransferResult::Success() : TransferResult::System(static_cast<DWORD>(result));
 }
 
 int DownloadResumeHandler::CleanFileAndRegistry() {
@@ -430,203 +423,162 @@ int DownloadResumeHandler::SaveToDestFile() {
   return 0;
 }
 
+
 namespace {
 
-
-std::wstring RangeText(unsigned long long first, bool bounded, unsigned long long last) {
-  wchar_t range[96];
-  if (bounded) {
-    swprintf(range, 96, L"Range: bytes=%llu-%llu", first, last);
-  } else {
-    swprintf(range, 96, L"Range: bytes=%llu-", first);
+// The body from the resume offset: one ranged request, or blocks.
+TransferResult FetchBody(const TransferContext& context, const RequestTarget& target, HttpRequestOptions* options,
+                         DownloadResumeHandler* handler, const Probe& pre, bool bandwidth,
+                         unsigned long long blockSize, const char* op, unsigned long long* received,
+                         bool* getFailed) {
+  const unsigned long long start = handler->startOffset();
+  if (blockSize != 0) {
+    return RunBlocks(context, target, *options, BlockSpec{op, start, pre.lengthKnown, pre.length, blockSize}, handler,
+                     received);
   }
-  return range;
-}
-
-// Asks for the bytes from `first` to `last` (to the end of the body when not
-// `bounded`) and passes them to the handler, recovering once from a time-out
-// or an answer that ends early. `received` grows by what arrived. 0 or the
-// failure: an HTTP status, 13 for bytes beyond the range, a WinHTTP error.
-int FetchRange(const RequestTarget& target, HttpRequestOptions* options, DownloadResumeHandler* handler,
-               unsigned long long first, bool bounded, unsigned long long last, WindowPacer* pace,
-               unsigned long long* received) {
-  HttpRequestOptions rangeOptions = *options;
-  rangeOptions.m_enableGzipCompression = 0;
   RequestHandles handles;
-  handles.kind = 1;
-  handles.extraHeader = RangeText(first, bounded, last);
-  LogInfo("Header message: %S \n", handles.extraHeader.c_str());
-  int result = GetInternetRequestHandle(target, &rangeOptions, &handles);
-  LogInfo("ResumeGetRequestEx: GetInternetRequestHandle function return code: %u\n", static_cast<unsigned>(result));
-  if (result != 0) return result;
-  const DWORD status = handles.status;
-  if (status == HTTP_STATUS_MOVED || status == HTTP_STATUS_REDIRECT) {
-    options->redirectUrl = ChangeWideToUtf8Str(QueryHeaderText(handles.request.get(), WINHTTP_QUERY_CONTENT_LOCATION));
-    LogInfo("Redirection url is %s\n", options->redirectUrl.c_str());
-    return static_cast<int>(status);
+  if (!pre.lengthKnown) LogInfo("Start Range: %llu \n", start);
+  RangeAnswer answer = AskRange(context, target, *options, &handles, start, pre.lengthKnown, pre.length - 1,
+                                "ResumeGetRequestEx");
+  if (handles.status == HTTP_STATUS_MOVED || handles.status == HTTP_STATUS_REDIRECT) {
+    options->redirectUrl = QueryHeaderText(handles.request.get(), WINHTTP_QUERY_CONTENT_LOCATION);
+    LogInfo("Redirection url is %S\n", options->redirectUrl.c_str());
   }
-  if (status != HTTP_STATUS_PARTIAL_CONTENT && !(status == HTTP_STATUS_OK && first == 0)) {
-    // Only the asked-for bytes may join the file: an error page or a whole
-    // body from the start would corrupt it.
-    return static_cast<int>(status);
+  // The end of an open-ended body: nothing more to fetch.
+  if (answer.end && !pre.lengthKnown) return TransferResult::Success();
+  if (answer.whole && start != 0) {
+    // The whole body never joins a partial file.
+    LogError("InternetGetRequestEx : File downloading more than the content length. File download deleted and "
+             "download failed. \n");
+    return TransferResult::Own(kResultLongerThanAnnounced);
   }
-  const unsigned long long wanted = bounded ? last - first + 1 : 0;
-  const unsigned long long before = *received;
-  std::vector<char> buffer;
-  bool retried = false;
-  for (;;) {
-    const unsigned long long got = *received - before;
-    DWORD available = 0;
-    DWORD error = 0;
-    if (!WinHttpQueryDataAvailable(handles.request.get(), &available)) error = GetLastError();
-    const bool early = error == 0 && available == 0 && bounded && got < wanted;
-    if (IsTimeout(error) || error == ERROR_WINHTTP_CONNECTION_ERROR || error == ERROR_WINHTTP_CANNOT_CONNECT || early) {
-      if (retried) return IsTimeout(error) || early ? ERROR_WINHTTP_TIMEOUT : static_cast<int>(error);
-      retried = true;
-      LogInfo("ResumeGetRequestEx : Total Bytes read so far:%u\n", static_cast<unsigned>(*received));
-      LogInfo("ResumeGetRequestEx : second attempt to recover from previous error\n");
-      handles.Close();
-      handles.kind = 1;
-      handles.extraHeader = RangeText(first + got, bounded, last);
-      if (GetInternetRequestHandle(target, &rangeOptions, &handles) != 0 ||
-          handles.status != HTTP_STATUS_PARTIAL_CONTENT) {
-        return ERROR_WINHTTP_TIMEOUT;
-      }
-      continue;
-    }
-    if (error != 0) return static_cast<int>(error);
-    if (available == 0) return 0;
-    if (buffer.size() < available) buffer.resize(available);
-    DWORD read = 0;
-    if (!WinHttpReadData(handles.request.get(), buffer.data(), available, &read)) {
-      DWORD readError = GetLastError();
-      LogError("InternetGetRequestEx :  Error in WinHttpReadData --> %lu \n", readError);
-      return static_cast<int>(readError ? readError : ERROR_READ_FAULT);
-    }
-    if (read == 0) continue;
-    if (bounded && got + read > wanted) {
-      LogError("InternetGetRequestEx : File downloading more than the content length. File download deleted and "
-               "download failed. \n");
-      return kResultLongerThanAnnounced;
-    }
-    result = handler->ProcessDownloadedBuffer(buffer.data(), read, true);
-    if (result != 0) return result;
-    *received += read;
-    if (pace) pace->Count(read);
-    if (bounded && got + read == wanted) return 0;
+  if (!answer.result.ok() || answer.end) {
+    *getFailed = true;
+    return answer.end ? TransferResult::Status(handles.status) : answer.result;
   }
+  BodySpec spec{"ResumeGetRequestEx", "ResumeGetRequestEx : second attempt to recover from previous error\n", start,
+                pre.lengthKnown, pre.lengthKnown ? pre.length - start : 0};
+  WindowPacer pacer(bandwidth ? context.rateKBps : 0);
+  BodyOutcome body = ReadBody(context, target, *options, &handles, spec, handler, &pacer);
+  *received = body.received;
+  if (body.rangeIgnored && start != 0) return TransferResult::Own(kResultLongerThanAnnounced);
+  // What could not be mended stays partial, for the next run.
+  if (body.recoveryFailed && pre.lengthKnown) return TransferResult::Success();
+  return body.result;
 }
 
-// The body in blocks of `blockSize` bytes from `start`, each its own ranged
-// request followed by the block pause; without a length, until the server
-// refuses the range (the end) or a block brings nothing.
-int FetchBlocks(const RequestTarget& target, HttpRequestOptions* options, DownloadResumeHandler* handler,
-                unsigned long long start, bool lengthKnown, unsigned long long length, unsigned long long blockSize,
-                unsigned long long* received) {
-  LogInfo("ResumeGetRequestByBitrate: Block of bytes to read: %lu\n", static_cast<unsigned long>(blockSize));
-  for (;;) {
-    const unsigned long long offset = start + *received;
-    if (lengthKnown && offset >= length) return 0;
-    SYSTEMTIME blockStart;
-    GetLocalTime(&blockStart);
-    unsigned long long last = offset + blockSize - 1;
-    if (lengthKnown && last > length - 1) last = length - 1;
-    const unsigned long long before = *received;
-    int result = FetchRange(target, options, handler, offset, true, last, nullptr, received);
-    if (!lengthKnown && result == kHttpRangeNotSatisfiable) return 0;
-    if (result != 0) return result;
-    if (*received == before) return lengthKnown ? ERROR_WINHTTP_TIMEOUT : 0;
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    Sleep(BlockPacingSleepMs(WallClockElapsedMs(blockStart, now)));
-  }
-}
-
-// The resumable download with its pacing: none, windows, or blocks of
-// `blockSize` bytes.
-int ResumeDownload(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options, bool bandwidth,
-                   unsigned long long blockSize, const char* op) {
+TransferResult ResumeDownload(const TransferContext& context, const RequestTarget& target,
+                              HttpRequestOptions* options, bool bandwidth, unsigned long long blockSize,
+                              const char* op) {
   LogDebug("@@@@@@@@ Inside %s Method @@@@@@@@ \n", op);
   LogInfo("httpRequestObjOld.m_externalVendorServer = %d \n", options->m_externalVendorServer);
   LogInfo("%s : URL to Get -> %S \n", op, target.urlPath.c_str());
-  if (bandwidth) {
-    LogInfo("%s : BitRateDownload Enabled with rate -> %d KBps:  \n", op,
-            static_cast<int>(AgentParams().DataTransferRate_KBps));
-  }
+  if (bandwidth) LogInfo("%s : BitRateDownload Enabled with rate -> %d KBps:  \n", op, static_cast<int>(context.rateKBps));
   DownloadResumeHandler handler;
   AccessLogEntry& access = handler.access();
   access.server = ChangeWideToUtf8Str(target.server);
   access.port = target.port;
   access.urlPath = ChangeWideToUtf8Str(target.urlPath);
   access.requestType = target.requestType;
-  PreDownload pre = PreDownloadHandling(target, options);
-  if (pre.result == 0 && !pre.lengthKnown && !ExternalLengthAccepted()) {
-    // No length and none accepted: the plain path's rule, so a body is never
-    // taken as complete without a length to check it against.
-    LogError("InternetGetRequestEx : File downloading more than the content length. File download deleted and "
-             "download failed. \n");
-    pre.result = kResultLongerThanAnnounced;
-  }
-  access.contentLength = pre.length;
-  // Every ending, a failed probe included, leaves its access line.
-  if (pre.result != 0) return PostDownloadHandling(&handler, target, memoryOut, pre.result);
-  options->lastModifiedOut = pre.lastModified;
-  handler.Initialize(target.destination, pre.lastModified, target.urlPath, pre.lengthKnown, pre.length);
-
-  const unsigned long long start = handler.startOffset();
-  LogInfo("Start Range: %llu \n", start);
-  if (pre.lengthKnown && start == pre.length) {
-    int result = PostDownloadHandling(&handler, target, memoryOut, 0);
-    LogDebug("@@@@@@@@ End Of %s Method @@@@@@@@ Full File already exist\n", op);
-    return result;
-  }
-  int result = handler.OpenTemporaryFile();
-  unsigned long long received = 0;
-  const DWORD begun = GetTickCount();
-  if (result == 0) {
-    if (!pre.lengthKnown) LogInfo("ResumeGetRequestEx: Filesize contains more than 4 GB \n");
-    if (blockSize != 0) {
-      result = FetchBlocks(target, options, &handler, start, pre.lengthKnown, pre.length, blockSize, &received);
-    } else {
-      WindowPacer pace(bandwidth ? AgentParams().DataTransferRate_KBps : 0);
-      result = FetchRange(target, options, &handler, start, pre.lengthKnown, pre.length - 1, &pace, &received);
+  return Guarded(op, [&]() -> TransferResult {
+    Probe pre = PreDownloadHandling(context, target, options);
+    if (pre.result.ok() && !pre.lengthKnown && !context.outsideDownload) {
+      // No length and none accepted: the plain path's rule, so a body is
+      // never taken as complete without a length to check it against.
+      LogError("InternetGetRequestEx : File downloading more than the content length. File download deleted and "
+               "download failed. \n");
+      pre.result = TransferResult::Own(kResultLongerThanAnnounced);
     }
-  }
-  LogInfo("%s : Total Time Taken for download : %d seconds\n", op, static_cast<int>((GetTickCount() - begun) / 1000));
-  LogInfo("%s : Total bytes downloaded : %llu \n", op, received);
-  access.receivedBytes = received;
-  if (result == HTTP_STATUS_MOVED || result == HTTP_STATUS_REDIRECT || result == kResultLongerThanAnnounced) {
-    // A redirect brought nothing; too long is not partial: nothing of it
-    // may be resumed.
-    if (result == kResultLongerThanAnnounced) handler.CleanFileAndRegistry();
-    return PostDownloadHandling(&handler, target, memoryOut, result);
-  }
-  int flushed = handler.ProcessDownloadedBuffer(nullptr, 0, false);
-  if (result == 0) result = flushed;
-  if (result == 0 && !pre.lengthKnown) {
-    result = isFileDownloadCompleted(ChangeWideToUtf8Str(target.urlPath), ChangeWideToUtf8Str(target.destination),
-                                     static_cast<long long>(received));
-  }
-  if ((pre.lengthKnown && received < pre.length - start) || result != 0) {
-    LogError("ResumeGetRequestEx: Only partial content downloaded \n");
-    if (result == 0) result = ERROR_WINHTTP_TIMEOUT;
-    CountResumeFailure(result);
-  }
-  result = PostDownloadHandling(&handler, target, memoryOut, result);
-  LogDebug("@@@@@@@@ End Of %s Method @@@@@@@@ \n", op);
-  return result;
+    access.contentLength = pre.length;
+    // Every ending, a failed probe included, leaves its access line.
+    if (!pre.result.ok()) return PostDownloadHandling(&handler, target, pre.result);
+    options->lastModifiedOut = pre.lastModified;
+    handler.Initialize(target.destination, ChangeWideToUtf8Str(pre.lastModified), target.urlPath, pre.lengthKnown,
+                       pre.length);
+    const unsigned long long start = handler.startOffset();
+    LogInfo("Start Range: %llu \n", start);
+    if (pre.lengthKnown && start == pre.length) {
+      TransferResult done = PostDownloadHandling(&handler, target, TransferResult::Success());
+      LogDebug("@@@@@@@@ End Of %s Method @@@@@@@@ Full File already exist\n", op);
+      return done;
+    }
+    if (!pre.lengthKnown) {
+      LogInfo("ResumeGetRequestEx: Filesize contains more than 4 GB \n");
+      handler.GuardDiskSpace(context.diskReserveBytes);
+    }
+    const int opened = handler.OpenTemporaryFile(context.observer);
+    TransferResult result = opened == 0 ? TransferResult::Success() : TransferResult::System(static_cast<DWORD>(opened));
+    unsigned long long received = 0;
+    bool getFailed = false;
+    const DWORD begun = GetTickCount();
+    if (result.ok()) {
+      result = FetchBody(context, target, options, &handler, pre, bandwidth, blockSize, op, &received, &getFailed);
+    }
+    LogInfo("%s : Total Time Taken for download : %d seconds\n", op, static_cast<int>((GetTickCount() - begun) / 1000));
+    LogInfo("%s : Total bytes downloaded : %llu \n", op, received);
+    access.receivedBytes = received;
+    // A refused GET brought nothing: its status is the result, uncounted.
+    if (getFailed) return PostDownloadHandling(&handler, target, result);
+    const int flushed = handler.ProcessDownloadedBuffer(nullptr, 0, false);
+    if (result.ok() && flushed != 0) result = TransferResult::System(static_cast<DWORD>(flushed));
+    if (result.ok() && !pre.lengthKnown) {
+      const int complete = isFileDownloadCompleted(ChangeWideToUtf8Str(target.urlPath),
+                                                   ChangeWideToUtf8Str(target.destination),
+                                                   static_cast<long long>(received));
+      if (complete != 0) result = TransferResult::System(static_cast<DWORD>(complete));
+    }
+    if ((pre.lengthKnown && received < pre.length - start) || !result.ok()) {
+      LogError("ResumeGetRequestEx: Only partial content downloaded \n");
+      if (result.ok()) result = TransferResult::System(ERROR_WINHTTP_TIMEOUT);
+      CountResumeFailure(result.Flatten());
+    }
+    // Bytes that are not this body's, or a volume about to fill, leave
+    // nothing to resume: the partial file and its record go, so no later run
+    // appends to them.
+    if (result.IsOwn(kResultLongerThanAnnounced) || result.IsSystem(ERROR_DISK_FULL)) handler.CleanFileAndRegistry();
+    result = PostDownloadHandling(&handler, target, result);
+    LogDebug("@@@@@@@@ End Of %s Method @@@@@@@@ \n", op);
+    return result;
+  });
 }
 
 }  // namespace
 
-int ResumeGetRequestEx(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
-                       bool bandwidth) {
-  return ResumeDownload(target, memoryOut, options, bandwidth, 0, "ResumeGetRequestEx");
+namespace engine {
+
+void CountGzipFailure(const std::wstring& path) {
+  char line[1024];
+  snprintf(line, sizeof(line), "\tGzip file Decompression failed for the file %s\n", ChangeWideToUtf8Str(path).c_str());
+  WriteErrorLog(line);
+  LogInfo("Going to update Gzip Failure Count in Registry.\n");
+  IncrementCounter(std::string(reg_path::kTracking) + "\\GzipDecompressionDetails", "GZIP_DECOMPRESSION_FAILURE_COUNT");
+  TouchTracking();
 }
 
-int ResumeGetRequestByBitrate(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options) {
-  const unsigned long long blockSize = static_cast<unsigned long long>(AgentParams().DataTransferRate_KBps) * 500;
+TransferResult ResumeTransfer(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
+                              HttpRequestOptions* options, bool bandwidth, bool blocks) {
+  // Only files are resumable: data for memory has no record to resume by.
+  if (target.requestType != kRequestDownloadFile) return PlainTransfer(context, target, memoryOut, options, bandwidth);
+  const unsigned long long blockSize = blocks ? static_cast<unsigned long long>(context.rateKBps) * 500 : 0;
   // No rate means no block size: the download goes without a limit.
-  if (blockSize == 0) return ResumeDownload(target, memoryOut, options, false, 0, "ResumeGetRequestEx");
-  return ResumeDownload(target, memoryOut, options, true, blockSize, "ResumeGetRequestByBitrate");
+  if (blocks && blockSize == 0) return ResumeDownload(context, target, options, false, 0, "ResumeGetRequestEx");
+  return ResumeDownload(context, target, options, bandwidth, blockSize,
+                        blocks ? "ResumeGetRequestByBitrate" : "ResumeGetRequestEx");
+}
+
+}  // namespace engine
+
+int ResumeGetRequestEx(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
+                       HttpRequestOptions* options, bool bandwidth) {
+  return ResumeTransfer(context, target, memoryOut, options, bandwidth, false).Flatten();
+}
+
+int ResumeGetRequestEx(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
+                       bool bandwidth) {
+  return ResumeGetRequestEx(AgentTransferContext(), target, memoryOut, options, bandwidth);
+}
+
+int ResumeGetRequestByBitrate(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
+                              HttpRequestOptions* options) {
+  return ResumeTransfer(context, target, memoryOut, options, true, true).Flatten();
 }

@@ -8,15 +8,17 @@
 #include <string>
 
 #include "transport/request_engine.h"
+#include "transport/transfer.h"
 #include "transport/transfer_logs.h"
 #include "util/handles.h"
 
 // One resumable download: its temporary file and its registry record under
-// FileMetaData\<unique id>.
-class DownloadResumeHandler {
+// FileMetaData\<unique id>. As the transfer's sink it buffers the body and
+// flushes it to the file and the record.
+class DownloadResumeHandler : public engine::Sink {
  public:
   DownloadResumeHandler();
-  ~DownloadResumeHandler();
+  ~DownloadResumeHandler() override;
   DownloadResumeHandler(const DownloadResumeHandler&) = delete;
   DownloadResumeHandler& operator=(const DownloadResumeHandler&) = delete;
 
@@ -27,8 +29,9 @@ class DownloadResumeHandler {
   // Reads the record and measures the temporary file; sets the start offset
   // (0 for a fresh start, which deletes the file). 0 or 13.
   int GetFileDataFromRegistry(bool lengthKnown, unsigned long long contentLength);
-  // Opens the temporary file for appending. 0 or the system error.
-  int OpenTemporaryFile();
+  // Opens the temporary file for appending; the observer first sees the
+  // bytes a resumed file already holds. 0 or the system error.
+  int OpenTemporaryFile(BodyObserver* observer);
   // Buffers `count` bytes, flushing to the file and the record when the
   // buffer is full; with `periodic` clear everything buffered is flushed and
   // the run is recorded as ended. 0 or the failure.
@@ -38,11 +41,11 @@ class DownloadResumeHandler {
   int CleanFileAndRegistry();
   // Moves the temporary file onto the destination. 0 or the system error.
   int SaveToDestFile();
+  TransferResult Write(const char* data, size_t count) override;
+  // From now on every flush keeps `reserve` bytes free on the volume.
+  void GuardDiskSpace(unsigned long long reserve) { reserve_ = reserve; }
 
   unsigned long long startOffset() const { return startOffset_; }
-  unsigned long long writtenThisRun() const { return writtenThisRun_; }
-  const std::wstring& temporaryPath() const { return tempPath_; }
-  const std::string& uniqueId() const { return uniqueId_; }
   AccessLogEntry& access() { return access_; }
 
  private:
@@ -59,6 +62,11 @@ class DownloadResumeHandler {
   unsigned long long startOffset_ = 0;
   unsigned long long writtenThisRun_ = 0;
   std::string serverLastModified_;
+  DWORD retryCount_ = 0;
+  unsigned long long lastRetryTime_ = 0;
+  unsigned long long reserve_ = 0;
+  BodyObserver* observer_ = nullptr;
+  bool opened_ = false;
   UniqueFile file_;
   std::string buffer_;
   AccessLogEntry access_;
@@ -67,12 +75,15 @@ class DownloadResumeHandler {
 // The resumable download of the URL (11003, or 11001 into memory). Results
 // as InternetGetRequest; 416 when an outside server does not take ranges
 // (the caller then downloads without resume). `bandwidth` paces by windows.
+int ResumeGetRequestEx(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
+                       HttpRequestOptions* options, bool bandwidth);
 int ResumeGetRequestEx(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
                        bool bandwidth);
 
 // The same with block pacing: every block of DataTransferRate_KBps x 500
 // bytes from the resume offset is its own ranged request, then the pause.
-int ResumeGetRequestByBitrate(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options);
+int ResumeGetRequestByBitrate(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
+                              HttpRequestOptions* options);
 
 // The expected sizes of this process's downloads, by URL.
 void InsertResumeDownloadFileSizeParams(const std::string& url, long long size);

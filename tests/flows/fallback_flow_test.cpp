@@ -98,7 +98,9 @@ TEST_F(ListFlow, PresentFilesAreCheckedAndAWrongDownloadIsRefused) {
   const std::string a = PutPackageFile(id, "a.cab", "kept as it is");
   const std::string b = PutPackageFile(id, "b.cab", "fetched again");
   PutPackageFile(id, "c.cab", "not what the list says");
-  PutList(id, "{\"a.cab\": \"" + a + "\", \"b.cab\": \"" + b + "\", \"c.cab\": \"" + std::string(64, '0') + "\"}");
+  const std::string d = PutPackageFile(id, "d.cab", "never asked for");
+  PutList(id, "{\"a.cab\": \"" + a + "\", \"b.cab\": \"" + b + "\", \"c.cab\": \"" + std::string(64, '0') +
+                  "\", \"d.cab\": \"" + d + "\"}");
   // An earlier run left a correct a.cab and a damaged b.cab.
   MakeDirs(PackageFolder(id));
   WriteFileBytes(PackageFolder(id) + "\\a.cab", "kept as it is");
@@ -109,6 +111,8 @@ TEST_F(ListFlow, PresentFilesAreCheckedAndAWrongDownloadIsRefused) {
   EXPECT_EQ(StoreGets(id, "b.cab"), 1u);
   EXPECT_EQ(ReadFileBytes(PackageFolder(id) + "\\b.cab"), "fetched again");
   EXPECT_FALSE(FileExists(PackageFolder(id) + "\\c.cab"));
+  // The verdict on c.cab came before anything later was asked for.
+  EXPECT_EQ(StoreGets(id, "d.cab"), 0u);
   EXPECT_EQ(Count(Calls(), "/configure"), 1u);  // only the store installation
   EXPECT_NE(Remark().find("\"Failed to download " + FileUrl(id, "c.cab") + " with error checksum mismatch.\""),
             std::string::npos)

@@ -11,7 +11,8 @@ log. Bodies are the pattern byte i = i % 251 (size=N bytes, default 1000), so
 any range of them can be checked. The body scenarios honour a single
 "Range: bytes=N-M" (or N-, or -N) with a clean 206, or 416 when it starts
 beyond the end; the faults apply only to requests without Range, so a test can
-recover the rest of a broken body with a Range request.
+recover the rest of a broken body with a Range request. With norange=1 a
+body scenario ignores Range as well, and its fault applies to every request.
 
   ok          200 with Content-Length.
   norange     ignores Range: always 200 with the whole body (HEAD as well).
@@ -21,6 +22,11 @@ recover the rest of a broken body with a Range request.
   short       sends missing=N (default 100) bytes fewer, then closes.
   stall       sends at=N bytes (default half), waits sleep=S seconds
               (default 5, at most 60), then closes without the rest.
+  trickle     sends at=N bytes (default 0), then one byte every=MS
+              milliseconds (default 50) for at most sleep=S seconds (default
+              900), then closes without the rest.
+  emptyrange  like ok, but a ranged answer (206) brings no bytes.
+  garbage     answers with a status line that has no status, then closes.
   status      answers code=N (default 500) with a short body: 500, 503, 404,
               304 (no body), 407 (with Proxy-Authenticate), 416 (with
               Content-Range: bytes */size), ...
@@ -51,6 +57,7 @@ import urllib.parse
 
 LAST_MODIFIED = "Mon, 01 Jan 2024 00:00:00 GMT"
 MAX_STALL_SECONDS = 60
+MAX_TRICKLE_SECONDS = 900
 MAX_GZIP_SIZE = 16 * 1024 * 1024
 CYCLE = bytes(range(251)) * 64  # whole cycles, so slicing at offset % 251 stays in step
 CHUNK = 16 * 1024
@@ -169,6 +176,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         size = self.number("size", 1000)
         if size < 0:
             raise BadRequest("size must not be negative")
+        honour_range = honour_range and self.number("norange", 0) == 0
         ranged = self.requested_range(size) if honour_range else None
         if ranged == "unsatisfiable":
             self.short_answer(head, 416, headers=[("Content-Range", f"bytes */{size}")])
@@ -184,6 +192,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif not ranged and fault == "stall":
             count = min(max(self.number("at", length // 2), 0), length)
             stall = min(max(self.number("sleep", 5), 0), MAX_STALL_SECONDS)
+        elif not ranged and fault == "trickle":
+            count = min(max(self.number("at", 0), 0), length)
+        elif ranged and fault == "emptyrange":
+            count = 0
         self.send_response(206 if ranged else 200)
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Last-Modified", LAST_MODIFIED)
@@ -192,7 +204,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if ranged:
             self.send_header("Content-Range", f"bytes {start}-{end}/{size}")
         if framing == "length":
-            self.send_header("Content-Length", str(length))
+            self.send_header("Content-Length", str(0 if ranged and fault == "emptyrange" else length))
         elif framing == "chunked":
             self.send_header("Transfer-Encoding", "chunked")
         self.send_header("Connection", "close")
@@ -203,6 +215,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if stall:
             self.wfile.flush()
             stop_event.wait(stall)
+        if not ranged and fault == "trickle":
+            self.trickle(start + count, length - count)
+
+    def trickle(self, offset, left):
+        every = max(self.number("every", 50), 1) / 1000.0
+        deadline = min(max(self.number("sleep", MAX_TRICKLE_SECONDS), 0), MAX_TRICKLE_SECONDS)
+        waited = 0.0
+        while left > 0 and waited < deadline and not stop_event.is_set():
+            self.wfile.write(pattern(offset, 1))
+            self.wfile.flush()
+            offset += 1
+            left -= 1
+            stop_event.wait(every)
+            waited += every
 
     def send_pattern(self, offset, count, framing, end_chunks=True):
         while count > 0:
@@ -264,6 +290,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def scenario_stall(self, head):
         self.body_answer(head, fault="stall")
+
+    def scenario_trickle(self, head):
+        self.body_answer(head, fault="trickle")
+
+    def scenario_emptyrange(self, head):
+        self.body_answer(head, fault="emptyrange")
+
+    def scenario_garbage(self, head):
+        self.wfile.write(b"HTTP/1.1 garbage\r\nContent-Length: 0\r\n\r\n")
 
     def scenario_status(self, head):
         code = self.number("code", 500)

@@ -73,6 +73,9 @@ TEST_F(StoreDownload, RedirectionsAttemptsAndHeaders) {
       {"redirect/sd-hops5?hops=5&size=2000", 302, 10},    // the fifth redirection is the result, tried twice
       {"status/sd-twice?code=500", 500, 2},               // a server error is tried once more
       {"status/sd-once?code=404", 404, 1},                // a missing file is not
+      // Cut, and the missing bytes answered with the whole body again: a
+      // failure, with nothing stored, tried twice.
+      {"short/sd-cut?size=2000&missing=500&norange=1", 707, 4},
   };
   for (const auto& c : cases) {
     const std::string tag = std::string(c.scenario).substr(std::string(c.scenario).find('/') + 1,
@@ -88,4 +91,32 @@ TEST_F(StoreDownload, RedirectionsAttemptsAndHeaders) {
     EXPECT_EQ(requests[0].Header("User-Agent"), "1234");
   }
   EXPECT_EQ(AgentParams().strictCertificateMode, 0);  // for the rest of the run
+}
+
+TEST_F(StoreDownload, MethodsAsTheAgentSetsThem) {
+  // The store download asks for ranges first (its resume flag), so with
+  // DownloadMode 1 a store without them is fetched whole; with a rate the
+  // bandwidth-limited handler runs, resuming by windows or in blocks.
+  const struct {
+    unsigned rate;
+    const char* oldBitRate;
+    const char* scenario;
+    std::vector<std::string> requests;  // method and Range of each
+  } cases[] = {
+      {0, "0", "norange/sd-mode-plain?size=3000", {"HEAD bytes=0-", "GET "}},
+      {40, "0", "ok/sd-mode-window?size=3000", {"HEAD bytes=0-", "GET bytes=0-2999"}},
+      {40, "1", "ok/sd-mode-block?size=3000", {"HEAD bytes=0-", "GET bytes=0-2999"}},
+  };
+  writeValue(HKEY_LOCAL_MACHINE, reg_path::kSettings, "DownloadMode", "1", REG_DWORD);
+  for (const auto& c : cases) {
+    AgentParams().DataTransferRate_KBps = c.rate;
+    writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "isOldBitRateEnabled", c.oldBitRate, REG_DWORD);
+    const std::string tag = std::string(c.scenario).substr(std::string(c.scenario).find('/') + 1, 12);
+    const std::string destination = agent_ / (tag + ".bin");
+    EXPECT_EQ(CommWithCertEnabled(Url(c.scenario), destination, 50), 0) << c.scenario;
+    EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(0, 3000)) << c.scenario;
+    std::vector<std::string> seen;
+    for (const LoggedRequest& request : FaultRequests(tag)) seen.push_back(request.method + " " + request.Header("Range"));
+    EXPECT_EQ(seen, c.requests) << c.scenario;
+  }
 }

@@ -4,10 +4,12 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <string>
 
 #include "agent/registry.h"
 #include "source/package_list.h"
+#include "source/streaming_hash.h"
 #include "support/test_support.h"
 #include "util/handles.h"
 #include "util/registry_paths.h"
@@ -75,4 +77,25 @@ TEST(PackageListFiles, Sha256OfFilesAndTheShapeCheck) {
   EXPECT_EQ(IsJsonFileValid(dir / "bad.json"), 1);
   EXPECT_EQ(IsJsonFileValid(dir / "none.json"), 0);
   deleteValue(HKEY_LOCAL_MACHINE, reg_path::kPatch, "DisableJsonValidation");
+}
+
+TEST(PackageListFiles, ChecksumAsTheBytesArrive) {
+  // Blocks handed over in pieces give the digest of the whole; a restart
+  // forgets what came before; an invalidated hash (nothing restarted it)
+  // gives no digest, so the file is read instead.
+  StreamingSha256 hash;
+  hash.Restart();
+  hash.Feed("stale", 5);
+  hash.Restart();
+  const std::string million(1000000, 'a');
+  for (size_t at = 0; at < million.size(); at += 300007) {
+    hash.Feed(million.data() + at, std::min<size_t>(300007, million.size() - at));
+  }
+  EXPECT_EQ(hash.Finish(), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+  hash.Restart();
+  hash.Feed("abc", 3);
+  hash.Invalidate();
+  EXPECT_EQ(hash.Finish(), "");
+  hash.Feed("abc", 3);
+  EXPECT_EQ(hash.Finish(), "");
 }

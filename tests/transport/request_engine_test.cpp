@@ -11,7 +11,7 @@
 #include "support/servers.h"
 #include "support/test_support.h"
 #include "transport/agent_requests.h"
-#include "transport/engine_internal.h"
+#include "transport/transfer.h"
 #include "transport/request_engine.h"
 #include "transport/resume_download.h"
 #include "util/registry_paths.h"
@@ -21,16 +21,26 @@ using namespace testing_support;
 
 namespace {
 
-enum class Path { kPlain, kWindow, kBlock, kResume };
+enum class Path { kPlain, kWindow, kBlock, kResume, kResumeBlock };
+const Path kPaths[] = {Path::kPlain, Path::kWindow, Path::kBlock, Path::kResume, Path::kResumeBlock};
 const char* Name(Path path) {
   switch (path) {
     case Path::kPlain: return "plain";
     case Path::kWindow: return "window";
     case Path::kBlock: return "block";
     case Path::kResume: return "resume";
+    case Path::kResumeBlock: return "resblock";
   }
   return "?";
 }
+
+// Sees a download's bytes and fails like an allocation that cannot grow.
+class FailingObserver : public BodyObserver {
+ public:
+  void Restart() override {}
+  void Feed(const char*, size_t) override { throw std::bad_alloc(); }
+  void Invalidate() override {}
+};
 
 class RequestEngine : public ::testing::Test {
  protected:
@@ -44,17 +54,15 @@ class RequestEngine : public ::testing::Test {
     MakeDirs(params.tempFolder);
     // Fast enough for the tests; the pacing itself is measured by the bench.
     params.DataTransferRate_KBps = 8192;
-    SetExternalDownloadMarkers(false, false);
   }
   void TearDown() override {
-    SetExternalDownloadMarkers(false, false);
     ResetAgentParameters();
     ClearAgentRegistry();
   }
 
   RequestTarget Target(int port, const std::string& url, const std::string& destination) const {
     RequestTarget target;
-    target.protocol = "https";
+    target.protocol = L"https";
     target.server = L"127.0.0.1";
     target.port = port;
     target.urlPath = ChangeUtf8ToWideStr(url.c_str());
@@ -63,17 +71,20 @@ class RequestEngine : public ::testing::Test {
     return target;
   }
 
-  int Download(Path path, const RequestTarget& target, HttpRequestOptions* options) {
+  int Download(Path path, const RequestTarget& target, HttpRequestOptions* options,
+               TransferContext context = AgentTransferContext()) {
+    context.blockMethod = path == Path::kBlock;
     switch (path) {
       case Path::kPlain:
-        return InternetGetRequest(target, nullptr, options, false);
+        return InternetGetRequest(context, target, nullptr, options, false);
       case Path::kWindow:
-        return InternetGetRequest(target, nullptr, options, true);
+        return InternetGetRequest(context, target, nullptr, options, true);
       case Path::kBlock:
-        writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "isOldBitRateEnabled", "1", REG_DWORD);
-        return InternetGetRequestLimited(target, nullptr, options);
+        return InternetGetRequestLimited(context, target, nullptr, options);
       case Path::kResume:
-        return ResumeGetRequestEx(target, nullptr, options, false);
+        return ResumeGetRequestEx(context, target, nullptr, options, false);
+      case Path::kResumeBlock:
+        return ResumeGetRequestByBitrate(context, target, nullptr, options);
     }
     return -1;
   }
@@ -99,7 +110,7 @@ class RequestEngine : public ::testing::Test {
 TEST_F(RequestEngine, StoreDownloadArrivesWholeAndLeavesNoTemporaryFile) {
   const std::string url = PutStorePattern("engine/whole.bin", 3 * 1024 * 1024 + 17);
   const std::string folder = agent_ / "dest";
-  for (Path path : {Path::kPlain, Path::kWindow, Path::kBlock, Path::kResume}) {
+  for (Path path : kPaths) {
     const std::string destination = folder + "\\" + Name(path) + ".bin";
     HttpRequestOptions options;
     EXPECT_EQ(Download(path, Target(Servers().nginxHttps, url, destination), &options), 0) << Name(path);
@@ -107,8 +118,8 @@ TEST_F(RequestEngine, StoreDownloadArrivesWholeAndLeavesNoTemporaryFile) {
     EXPECT_EQ(body.size(), 3u * 1024 * 1024 + 17) << Name(path);
     EXPECT_TRUE(body == PatternBytes(0, body.size())) << Name(path);
   }
-  // Nothing but the four destinations; the resumable record is gone too.
-  EXPECT_EQ(Leftovers(folder, "").size(), 4u);
+  // Nothing but the destinations; the resumable record is gone too.
+  EXPECT_EQ(Leftovers(folder, "").size(), 5u);
   EXPECT_FALSE(FileExists(agent_ / "DownloadRepository\\x"));
   std::string unused;
   EXPECT_NE(ReadRegSZ(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, url.c_str(), &unused), 0);
@@ -119,36 +130,51 @@ TEST_F(RequestEngine, StoreDownloadArrivesWholeAndLeavesNoTemporaryFile) {
 TEST_F(RequestEngine, FaultMatrix) {
   struct Fault {
     const char* scenario;  // fault server path and parameters
-    int plain, window, block, resume;  // 0: a whole, correct body ends at the destination
+    int plain, window, block, resume, resumeBlock;  // 0: a whole, correct body ends at the destination
   };
   // Short, stalled and over-long bodies are recovered (or cut) to the
   // announced length; failures leave nothing behind.
   const Fault faults[] = {
-      {"status/%s?code=500", 500, 500, 500, 500},
-      {"status/%s?code=503", 503, 503, 503, 503},
-      {"status/%s?code=404", 404, 404, 404, 404},
-      {"status/%s?code=407", 407, 407, 407, 407},
-      {"status/%s?code=304", 90001, 90001, 90001, 90001},
-      {"redirect/%s?code=302", 302, 302, 302, 302},
-      {"loop/%s?code=301", 301, 301, 301, 301},
-      {"short/%s?size=200000&missing=5000", 0, 0, 0, 0},
-      {"stall/%s?size=200000&sleep=2", 0, 0, 0, 0},
-      {"long/%s?size=200000&extra=300", 0, 0, 0, 0},
-      {"nolength/%s?size=200000", 13, 13, 13, 13},
+      {"status/%s?code=500", 500, 500, 500, 500, 500},
+      {"status/%s?code=503", 503, 503, 503, 503, 503},
+      {"status/%s?code=404", 404, 404, 404, 404, 404},
+      {"status/%s?code=407", 407, 407, 407, 407, 407},
+      {"status/%s?code=304", 90001, 90001, 90001, 90001, 90001},
+      {"redirect/%s?code=302", 302, 302, 302, 302, 302},
+      {"loop/%s?code=301", 301, 301, 301, 301, 301},
+      {"short/%s?size=200000&missing=5000", 0, 0, 0, 0, 0},
+      {"stall/%s?size=200000&sleep=2", 0, 0, 0, 0, 0},
+      {"long/%s?size=200000&extra=300", 0, 0, 0, 0, 0},
+      {"nolength/%s?size=200000", 13, 13, 13, 13, 13},
+      // The Range request for the missing bytes is answered with the whole
+      // body again: the plain paths end with their size check, the resumable
+      // ones keep what they have for the next run, the blocks fail.
+      {"short/%s?size=200000&missing=5000&norange=1", 707, 707, 707, 12002, 707},
+      // A body that brings less than the minimum in its window has timed out:
+      // recovered by a Range request, or failed the second time.
+      {"trickle/%s?size=200000&at=150000", 0, 0, 0, 0, 0},
+      {"trickle/%s?size=200000&at=150000&norange=1", 707, 707, 12002, 12002, 12002},
+      // Blocks that bring nothing are no progress.
+      {"emptyrange/%s?size=200000", 0, 0, 707, 12002, 707},
+      // Five answers that are no HTTP: the last failure, never 0.
+      {"garbage/%s", 12152, 12152, 12152, 12152, 12152},
   };
+  TransferContext context = AgentTransferContext();
+  context.slowWindowMs = 1000;
   for (const Fault& fault : faults) {
-    for (Path path : {Path::kPlain, Path::kWindow, Path::kBlock, Path::kResume}) {
+    for (Path path : kPaths) {
       const std::string tag = std::string(Name(path)) + "-" + std::to_string(&fault - faults);
       char url[256];
       snprintf(url, sizeof(url), ("/fault/" + std::string(fault.scenario)).c_str(), tag.c_str());
       const std::string folder = agent_ / ("matrix\\" + tag);
       const std::string destination = folder + "\\file.bin";
       HttpRequestOptions options;
-      const int expected = path == Path::kPlain ? fault.plain
+      const int expected = path == Path::kPlain    ? fault.plain
                            : path == Path::kWindow ? fault.window
-                           : path == Path::kBlock ? fault.block
-                                                  : fault.resume;
-      EXPECT_EQ(Download(path, Target(Servers().faultHttps, url, destination), &options), expected) << url;
+                           : path == Path::kBlock  ? fault.block
+                           : path == Path::kResume ? fault.resume
+                                                   : fault.resumeBlock;
+      EXPECT_EQ(Download(path, Target(Servers().faultHttps, url, destination), &options, context), expected) << url;
       EXPECT_EQ(FileExists(destination), expected == 0) << url;
       EXPECT_TRUE(Leftovers(folder, "file.bin").empty()) << url;
       if (expected == 0) {
@@ -158,6 +184,33 @@ TEST_F(RequestEngine, FaultMatrix) {
   }
   // Every resumable ending left its access line, failures included.
   EXPECT_NE(ReadTextFile(agent_ / "logs\\downloadFailureAccess.log").find("resume-0"), std::string::npos);
+}
+
+TEST_F(RequestEngine, FailuresInsideATransferStayInside) {
+  // An exception while the body is written ends the transfer with 13 and
+  // its line; a body without a length stops before the volume fills.
+  FailingObserver failing;
+  TransferContext context = AgentTransferContext();
+  context.observer = &failing;
+  const std::string folder = agent_ / "inside";
+  HttpRequestOptions options;
+  EXPECT_EQ(Download(Path::kPlain, Target(Servers().faultHttps, "/fault/ok/throws?size=3000", folder + "\\a.bin"),
+                     &options, context),
+            13);
+  EXPECT_TRUE(Leftovers(folder, "").empty());
+
+  context = AgentTransferContext();
+  context.outsideDownload = true;
+  ULARGE_INTEGER free = {};
+  ASSERT_TRUE(GetDiskFreeSpaceExW(ChangeUtf8ToWideStr((agent_.path() + "\\").c_str()).c_str(), &free, nullptr, nullptr));
+  context.diskReserveBytes = free.QuadPart - 8 * 1024 * 1024;
+  for (Path path : {Path::kPlain, Path::kResume}) {
+    const std::string url = std::string("/fault/nolength/full-") + Name(path) + "?size=40000000";
+    EXPECT_EQ(Download(path, Target(Servers().faultHttps, url, folder + "\\full.bin"), &options, context), 112)
+        << Name(path);
+    EXPECT_TRUE(Leftovers(folder, "a.bin").empty()) << Name(path);
+    EXPECT_TRUE(Leftovers(agent_ / "DownloadRepository", "").empty()) << Name(path);
+  }
 }
 
 TEST_F(RequestEngine, NotModifiedLeavesTheDestinationUntouched) {
@@ -190,15 +243,15 @@ TEST_F(RequestEngine, BrokenGzipIsFetchedAgainWithoutGzip) {
   }
 }
 
-TEST_F(RequestEngine, OpenEndedBodyWithTheLengthMarkerAndDataIntoMemory) {
-  SetExternalDownloadMarkers(true, true);
+TEST_F(RequestEngine, OpenEndedBodyOfAnOutsideDownloadAndDataIntoMemory) {
+  TransferContext outside = AgentTransferContext();
+  outside.outsideDownload = true;
   const std::string destination = agent_ / "open.bin";
   HttpRequestOptions options;
-  EXPECT_EQ(InternetGetRequest(Target(Servers().faultHttps, "/fault/nolength/open?size=70000", destination), nullptr,
-                               &options, false),
+  EXPECT_EQ(InternetGetRequest(outside, Target(Servers().faultHttps, "/fault/nolength/open?size=70000", destination),
+                               nullptr, &options, false),
             0);
   EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(0, 70000));
-  SetExternalDownloadMarkers(false, false);
 
   RequestTarget data = Target(Servers().faultHttps, "/fault/ok/data?size=3000", "");
   data.requestType = kRequestGetData;
@@ -222,43 +275,115 @@ TEST_F(RequestEngine, BlocksAreRangedRequestsOfRateTimesFiveHundredBytes) {
   EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(0, 5000));
 }
 
-TEST_F(RequestEngine, ResumableDownloadAsksOnlyForTheMissingBytes) {
-  // A first run got 40,000 bytes: its record and its temporary file. The
-  // second run asks for the rest in one range, or in blocks of rate x 500.
+TEST_F(RequestEngine, ResumableDownloadsAskOnlyForTheMissingBytesAndCountTheirEndings) {
+  // An earlier run may have left `partial` bytes with their record (and a
+  // RetryCount of 3). A run asks for the rest in one range, or in blocks of
+  // rate x 500; how it ends shows in the counters and the record.
   AgentParams().DataTransferRate_KBps = 40;
   const struct {
     const char* tag;
+    const char* scenario;
     bool blocks;
+    bool outside;
+    unsigned long long partial;  // 0: no earlier run
+    int result;
     std::vector<std::string> ranges;
+    DWORD failures;               // DownloadFailureCount, RESUME_DOWNLOAD_FAILURE_COUNT afterwards
+    unsigned long long recorded;  // PartialFileSize afterwards, 0: no record left
+    DWORD retries;                // RetryCount of a record left
   } cases[] = {
-      {"resumed-once", false, {"bytes=40000-99999"}},
-      {"resumed-blocks", true, {"bytes=40000-59999", "bytes=60000-79999", "bytes=80000-99999"}},
+      {"rs-fresh", "ok", false, false, 0, 0, {"bytes=0-99999"}, 0, 0, 0},
+      {"rs-once", "ok", false, false, 40000, 0, {"bytes=40000-99999"}, 0, 0, 0},
+      {"rs-blocks", "ok", true, false, 40000, 0, {"bytes=40000-59999", "bytes=60000-79999", "bytes=80000-99999"}, 0, 0,
+       0},
+      // A whole body never joins a partial file: both go, and it counts.
+      {"rs-norange", "norange", false, false, 40000, 13, {"bytes=40000-99999"}, 1, 0, 0},
+      // Cut, and the missing bytes asked for in vain: kept for the next run.
+      {"rs-cut", "short", false, false, 0, 12002, {"bytes=0-99999", "bytes=95000-99999"}, 2, 95000, 1},
+      // Nothing arrived: nothing is flushed, the record stays as it was.
+      {"rs-empty", "emptyrange", false, false, 40000, 12002, {"bytes=40000-99999", "bytes=40000-99999"}, 3, 40000, 3},
+      // Without a length the body ends where the server refuses the range.
+      {"rs-end", "nolength", false, true, 100000, 0, {"bytes=100000-"}, 3, 0, 0},
   };
+  DWORD downloads = 0;
   for (const auto& c : cases) {
-    const std::string url = std::string("/fault/ok/") + c.tag + "?size=100000";
+    SCOPED_TRACE(c.tag);
+    const std::string url = std::string("/fault/") + c.scenario + "/" + c.tag + "?size=100000&missing=5000&norange=" +
+                            (std::string(c.tag) == "rs-cut" || std::string(c.tag) == "rs-norange" ? "1" : "0");
     const std::string destination = agent_ / (std::string(c.tag) + ".bin");
     const std::string id = std::string(c.tag) + ".download";
-    writeValue(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, url.c_str(), id.c_str(), REG_SZ);
     const std::string record = std::string(reg_path::kFileMetaData) + "\\" + id;
-    writeValue(HKEY_LOCAL_MACHINE, record.c_str(), "PartialFileSize", "40000", REG_QWORD);
-    writeValue(HKEY_LOCAL_MACHINE, record.c_str(), "LastModifiedTime", "Mon, 01 Jan 2024 00:00:00 GMT", REG_SZ);
-    WriteFileBytes(agent_ / ("DownloadRepository\\" + id), PatternBytes(0, 40000));
-
+    if (c.partial != 0) {
+      writeValue(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, url.c_str(), id.c_str(), REG_SZ);
+      writeValue(HKEY_LOCAL_MACHINE, record.c_str(), "PartialFileSize", std::to_string(c.partial).c_str(), REG_QWORD);
+      writeValue(HKEY_LOCAL_MACHINE, record.c_str(), "LastModifiedTime", "Mon, 01 Jan 2024 00:00:00 GMT", REG_SZ);
+      writeValue(HKEY_LOCAL_MACHINE, record.c_str(), "RetryCount", "3", REG_DWORD);
+      WriteFileBytes(agent_ / ("DownloadRepository\\" + id), PatternBytes(0, static_cast<size_t>(c.partial)));
+    }
+    TransferContext context = AgentTransferContext();
+    context.outsideDownload = c.outside;
     HttpRequestOptions options;
     const RequestTarget target = Target(Servers().faultHttps, url, destination);
-    const int result = c.blocks ? ResumeGetRequestByBitrate(target, nullptr, &options)
-                                : ResumeGetRequestEx(target, nullptr, &options, false);
-    EXPECT_EQ(result, 0) << c.tag;
-    EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(0, 100000)) << c.tag;
+    const int result = c.blocks ? ResumeGetRequestByBitrate(context, target, nullptr, &options)
+                                : ResumeGetRequestEx(context, target, nullptr, &options, false);
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(FileExists(destination), c.result == 0);
+    if (c.result == 0) {
+      EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(0, 100000));
+    }
     std::vector<std::string> ranges;
     std::vector<LoggedRequest> requests = FaultRequests(c.tag);
     ASSERT_FALSE(requests.empty());
     EXPECT_EQ(requests[0].method, "HEAD");
     for (size_t i = 1; i < requests.size(); ++i) ranges.push_back(requests[i].Header("Range"));
-    EXPECT_EQ(ranges, c.ranges) << c.tag;
-    EXPECT_FALSE(FileExists(agent_ / ("DownloadRepository\\" + id))) << c.tag;
-    EXPECT_NE(ReadTextFile(agent_ / "logs\\downloadSuccessAccess.log").find(c.tag), std::string::npos);
+    EXPECT_EQ(ranges, c.ranges);
+
+    DWORD value = 0;
+    EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, "DownloadCount", &value), 0);
+    EXPECT_EQ(value, ++downloads);
+    value = 0;
+    ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, "DownloadFailureCount", &value);
+    EXPECT_EQ(value, c.failures);
+    value = 0;
+    const std::string tracking = std::string(reg_path::kTracking) + "\\ResumeDownloadDetails";
+    ReadDwordRegistryData(HKEY_LOCAL_MACHINE, tracking.c_str(), "RESUME_DOWNLOAD_FAILURE_COUNT", &value);
+    EXPECT_EQ(value, c.failures);
+    std::string leftId;
+    const bool recordLeft = ReadRegSZ(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, url.c_str(), &leftId) == 0;
+    EXPECT_EQ(recordLeft, c.recorded != 0);
+    if (recordLeft) {
+      const std::string left = std::string(reg_path::kFileMetaData) + "\\" + leftId;
+      RawRegistryValue partial = GetRawValue(left, L"PartialFileSize", 0);
+      ASSERT_EQ(partial.bytes.size(), sizeof(unsigned long long));
+      unsigned long long recorded = 0;
+      memcpy(&recorded, partial.bytes.data(), sizeof(recorded));
+      EXPECT_EQ(recorded, c.recorded);
+      value = 0;
+      ReadDwordRegistryData(HKEY_LOCAL_MACHINE, left.c_str(), "RetryCount", &value);
+      EXPECT_EQ(value, c.retries);
+    } else {
+      EXPECT_FALSE(FileExists(agent_ / ("DownloadRepository\\" + id)));
+    }
+    EXPECT_NE(ReadTextFile(agent_ / (c.result == 0 ? "logs\\downloadSuccessAccess.log"
+                                                    : "logs\\downloadFailureAccess.log"))
+                  .find(c.tag),
+              std::string::npos);
+    // The completion check holds a body to the size its probe announced.
+    if (!c.outside) {
+      EXPECT_EQ(isFileDownloadCompleted(url, "", 100000), 0);
+      EXPECT_EQ(isFileDownloadCompleted(url, "", 99999), 12030);
+    }
   }
+  // The gzip counter: an answer that does not inflate is fetched again.
+  HttpRequestOptions gzip;
+  gzip.m_enableGzipCompression = 1;
+  EXPECT_EQ(InternetGetRequest(Target(Servers().faultHttps, "/fault/badgzip/rs-gzip?size=5000", agent_ / "gz.bin"),
+                               nullptr, &gzip, false),
+            0);
+  DWORD gzipFailures = 0;
+  const std::string gzipKey = std::string(reg_path::kTracking) + "\\GzipDecompressionDetails";
+  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, gzipKey.c_str(), "GZIP_DECOMPRESSION_FAILURE_COUNT", &gzipFailures);
+  EXPECT_EQ(gzipFailures, 1u);
 }
 
 TEST_F(RequestEngine, LengthBeyondTwoGigabytesIsReadFromTheHeaderText) {
@@ -276,7 +401,8 @@ TEST_F(RequestEngine, LengthBeyondTwoGigabytesIsReadFromTheHeaderText) {
   RequestHandles handles;
   handles.kind = 2;
   HttpRequestOptions options;
-  ASSERT_EQ(GetInternetRequestHandle(Target(Servers().nginxHttps, url, ""), &options, &handles), 0);
+  ASSERT_EQ(GetInternetRequestHandle(AgentTransferContext(), Target(Servers().nginxHttps, url, ""), options, &handles),
+            0);
   unsigned long long length = 0;
   EXPECT_TRUE(engine::QueryContentLength(handles.request.get(), "test", &length));
   EXPECT_EQ(length, 5ULL * 1024 * 1024 * 1024 + 3);
@@ -310,6 +436,27 @@ TEST_F(RequestEngine, OutsideServerWithoutRangesIsDownloadedWithoutResumeOrBlock
     ASSERT_EQ(requests.size(), 2u) << tag;
     EXPECT_EQ(requests[0].Header("Range"), "bytes=0-") << tag;
     EXPECT_EQ(requests[1].Header("Range"), "") << tag;
+  }
+}
+
+TEST_F(RequestEngine, WindowMethodResumesUnlessToldNotTo) {
+  // isOldBitRateEnabled missing: the bandwidth-limited entry is the plain one
+  // with its bandwidth flag, so DownloadMode 1 resumes (a HEAD comes first)
+  // and the no-resume flag holds.
+  writeValue(HKEY_LOCAL_MACHINE, reg_path::kSettings, "DownloadMode", "1", REG_DWORD);
+  for (int noResume : {0, 1}) {
+    const std::string tag = "window-resume-" + std::to_string(noResume);
+    const std::wstring url = ChangeUtf8ToWideStr(("/fault/ok/" + tag + "?size=30000").c_str());
+    const std::string destination = agent_ / (tag + ".bin");
+    HttpRequestOptions options;
+    EXPECT_EQ(InternetGetRequestByBitrate(0, "https", L"127.0.0.1", Servers().faultHttps, L"", L"", L"", L"",
+                                          url.c_str(), ChangeUtf8ToWideStr(destination.c_str()).c_str(), nullptr,
+                                          kRequestDownloadFile, 1, &options, 1, noResume),
+              0);
+    EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(0, 30000)) << tag;
+    std::vector<LoggedRequest> requests = FaultRequests(tag);
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests[0].method, noResume ? "GET" : "HEAD") << tag;
   }
 }
 
@@ -372,4 +519,51 @@ TEST_F(RequestEngine, StrictCertificateFailureRunsTheRecoveryAndFailsWhenNoRootV
   DWORD failure = 0;
   EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kCertificates, "SecureCommFailure", &failure), 0);
   EXPECT_EQ(failure, 1u);
+
+  // A secure channel error without a certificate behind it (the port speaks
+  // plain HTTP) is no certificate failure: no recovery runs.
+  deleteValue(HKEY_LOCAL_MACHINE, reg_path::kCertificates, "SecureCommFailure");
+  const int protocol = InternetGetRequest(Target(Servers().faultHttp, "/fault/ok/tls?size=10", destination), nullptr,
+                                          &options, false);
+  EXPECT_EQ(protocol, ERROR_WINHTTP_SECURE_CHANNEL_ERROR);
+  EXPECT_NE(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kCertificates, "SecureCommFailure", &failure), 0);
+}
+
+TEST_F(RequestEngine, NonStrictRecoveryFinallyIgnoresTheProblemsAndRecordsIt) {
+  // Without strict mode the recovery validates the roots (nothing to fetch
+  // them from here, so that fails), then receives once more with the
+  // certificate problems ignored: the answer arrives and the failure is
+  // recorded for the server.
+  AgentParams().ServerRootCertificateInstalled = 1;
+  const std::string url = PutStoreFile("engine/nonstrict.bin", "ignored problems");
+  const RequestTarget target = Target(Servers().nginxHttps, url, agent_ / "nonstrict.bin");
+  TransferContext context = AgentTransferContext();
+  HttpRequestOptions options;
+  RequestHandles handles;
+  int sends = 0;
+  engine::RequestHandlesView view;
+  view.resend = [&](DWORD flags) {
+    ++sends;
+    handles.Close();
+    context.strictCertificates = true;  // the request itself checks, as a strict one would
+    TransferResult opened = engine::OpenRequest(context, target, options, &handles);
+    context.strictCertificates = false;
+    if (!opened.ok()) return opened;
+    WinHttpSetOption(handles.request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags));
+    if (!WinHttpSendRequest(handles.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        !WinHttpReceiveResponse(handles.request.get(), nullptr)) {
+      return TransferResult::LastError();
+    }
+    return TransferResult::Success();
+  };
+  EXPECT_TRUE(engine::CertRecoveryMechanismForReceive(context, view).ok());
+  EXPECT_EQ(sends, 1);
+  DWORD value = 0;
+  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kCertificates, "SecureCommFailure", &value), 0);
+  EXPECT_EQ(value, 1u);
+  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "SecureCommFailCount", &value), 0);
+  EXPECT_EQ(value, 1u);
+  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kAgent, "CertKQTrackingAdded", &value), 0);
+  EXPECT_EQ(value, 1u);
+  handles.Close();
 }

@@ -62,6 +62,14 @@ TEST(ResponseRules, ContentLengthTextAndNames) {
   EXPECT_FALSE(ContentLengthFromRawHeaders(L"HTTP/1.1 200 OK\r\nContent-Type: x\r\n\r\n", &length));
   EXPECT_FALSE(ContentLengthFromRawHeaders(L"Content-Length: x12\r\n", &length));
   EXPECT_FALSE(ContentLengthFromRawHeaders(L"Content-Length: 99999999999999999999999\r\n", &length));
+  unsigned long long first = 0;
+  unsigned long long last = 0;
+  EXPECT_TRUE(ParseContentRange(L"bytes 40000-99999/100000", &first, &last));
+  EXPECT_EQ(first, 40000u);
+  EXPECT_EQ(last, 99999u);
+  EXPECT_TRUE(ParseContentRange(L"bytes 0-0/*", &first, &last));
+  EXPECT_FALSE(ParseContentRange(L"bytes */100000", &first, &last));  // a 416's range names no bytes
+  EXPECT_FALSE(ParseContentRange(L"bytes 9-3/100", &first, &last));
   EXPECT_TRUE(HeaderNamesGzip(L"x-custom, GZip"));
   EXPECT_FALSE(HeaderNamesGzip(L"deflate"));
   EXPECT_EQ(TemporaryFilePath(kRequestDownloadFile, L"C:\\a\\file.bin", L"C:\\t", 42), L"C:\\a\\file.bin42.tmp");
@@ -105,6 +113,7 @@ TEST(ResumeStart, RecordAndTemporaryFileDecideTheOffset) {
     EXPECT_EQ(decision.resume, c.resume) << c.recorded << " " << c.file;
     EXPECT_EQ(decision.offset, c.offset) << c.recorded << " " << c.file;
   }
-  EXPECT_EQ(NextBlockRange(4000, 2000, 5000).last, 4999u);
-  EXPECT_EQ(NextBlockRange(0, 2000, 5000).last, 1999u);
+  EXPECT_EQ(NextBlockRange(4000, 2000, true, 5000).last, 4999u);
+  EXPECT_EQ(NextBlockRange(0, 2000, true, 5000).last, 1999u);
+  EXPECT_EQ(NextBlockRange(8000, 2000, false, 0).last, 9999u);  // no length: whole blocks until the end
 }

@@ -1,0 +1,445 @@
+#include "transport/transfer.h"
+
+#include <cstdio>
+#include <cwchar>
+#include <exception>
+
+#include "agent/agent_parameters.h"
+#include "agent/registry.h"
+#include "log/agent_log.h"
+#include "transport/http_errors.h"
+#include "transport/pacing.h"
+#include "transport/transfer_logs.h"
+#include "util/files.h"
+#include "util/registry_paths.h"
+#include "util/text.h"
+
+namespace {
+
+// Gathered writes: one WriteFile per megabyte rather than per WinHTTP read.
+const size_t kGatherBytes = 1024 * 1024;
+// Reads in a row that bring nothing before the body counts as stalled.
+const int kMaxIdleReads = 3;
+const DWORD kHttpRangeNotSatisfiable = 416;
+
+std::wstring RangeHeader(unsigned long long first, bool bounded, unsigned long long last) {
+  wchar_t text[96];
+  if (bounded) {
+    swprintf(text, 96, L"Range: bytes=%llu-%llu", first, last);
+  } else {
+    swprintf(text, 96, L"Range: bytes=%llu-", first);
+  }
+  return text;
+}
+
+}  // namespace
+
+TransferContext AgentTransferContext() {
+  const AgentParameters& params = AgentParams();
+  TransferContext context;
+  context.rateKBps = params.DataTransferRate_KBps;
+  DWORD value = 0;
+  context.blockMethod =
+      ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kAgent, "isOldBitRateEnabled", &value) == ERROR_SUCCESS &&
+      value != 0;
+  value = 0;
+  context.resumable =
+      ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kSettings, "DownloadMode", &value) == ERROR_SUCCESS &&
+      value == 1;
+  if (!params.tempFolder.empty()) {
+    context.tempFolder = ChangeUtf8ToWideStr(params.tempFolder.c_str());
+  } else {
+    wchar_t path[MAX_PATH + 1] = L"";
+    DWORD length = GetTempPathW(MAX_PATH + 1, path);
+    context.tempFolder.assign(path, length);
+    while (!context.tempFolder.empty() && (context.tempFolder.back() == L'\\' || context.tempFolder.back() == L'/')) {
+      context.tempFolder.pop_back();
+    }
+  }
+  context.strictCertificates = params.strictCertificateMode == 1;
+  return context;
+}
+
+ByteRange NextBlockRange(unsigned long long start, unsigned long long blockSize, bool lengthKnown,
+                         unsigned long long length) {
+  unsigned long long last = start + blockSize - 1;
+  if (lengthKnown && last > length - 1) last = length - 1;
+  return ByteRange{start, last};
+}
+
+bool ParseContentRange(const std::wstring& value, unsigned long long* first, unsigned long long* last,
+                       unsigned long long* whole) {
+  unsigned long long a = 0;
+  unsigned long long b = 0;
+  unsigned long long n = 0;
+  const int fields = swscanf(value.c_str(), L"bytes %llu-%llu/%llu", &a, &b, &n);
+  if (fields < 2 || b < a) return false;
+  *first = a;
+  *last = b;
+  if (whole) *whole = fields == 3 ? n : 0;
+  return true;
+}
+
+namespace engine {
+
+BodySink::BodySink(const TransferContext& context, const RequestTarget& target)
+    : target_(target),
+      inMemory_(target.requestType == kRequestGetData),
+      path_(inMemory_ ? std::wstring() : TemporaryFileFor(context, target)),
+      observer_(context.observer),
+      reserve_(context.diskReserveBytes) {}
+
+BodySink::~BodySink() {
+  file_.reset();
+  if (!path_.empty()) DeleteFileW(path_.c_str());
+}
+
+TransferResult BodySink::Create(bool lengthKnown) {
+  if (!lengthKnown) LogInfo("File download more than 4 GB method \n");
+  // A body with a length is held to it instead.
+  if (lengthKnown) reserve_ = 0;
+  if (inMemory_) return TransferResult::Success();
+  CreateDestinationFolder(target_);
+  file_.reset(CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file_) return TransferResult::LastError();
+  if (observer_) observer_->Restart();
+  return TransferResult::Success();
+}
+
+TransferResult BodySink::Write(const char* data, size_t count) {
+  if (!inMemory_ && gathered_.size() + count > kGatherBytes) {
+    TransferResult result = Flush();
+    if (!result.ok()) return result;
+  }
+  if (!inMemory_ && gathered_.capacity() < kGatherBytes) gathered_.reserve(kGatherBytes);
+  gathered_.append(data, count);
+  return TransferResult::Success();
+}
+
+TransferResult BodySink::Flush() {
+  if (inMemory_ || gathered_.empty()) return TransferResult::Success();
+  if (!file_) {
+    LogError("Invalid File Handle\n");
+    return TransferResult::System(ERROR_INVALID_HANDLE);
+  }
+  if (reserve_ != 0) {
+    TransferResult room = CheckDiskRoom(path_, reserve_, gathered_.size());
+    if (!room.ok()) return room;
+  }
+  DWORD written = 0;
+  if (!WriteFile(file_.get(), gathered_.data(), static_cast<DWORD>(gathered_.size()), &written, nullptr) ||
+      written != gathered_.size()) {
+    DWORD error = GetLastError();
+    LogError("InternetGetRequestEx :  Error in WriteFile --> %lu \n", error);
+    return TransferResult::System(error ? error : ERROR_WRITE_FAULT);
+  }
+  if (observer_) observer_->Feed(gathered_.data(), gathered_.size());
+  written_ += gathered_.size();
+  gathered_.clear();
+  return TransferResult::Success();
+}
+
+TransferResult BodySink::Close() {
+  TransferResult result = Flush();
+  file_.reset();
+  return result;
+}
+
+TransferResult BodySink::Deliver(std::string* memoryOut) {
+  if (inMemory_) {
+    if (memoryOut) *memoryOut = std::move(gathered_);
+    return TransferResult::Success();
+  }
+  if (!MoveFileExW(path_.c_str(), target_.destination.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    return TransferResult::LastError();
+  }
+  path_.clear();
+  return TransferResult::Success();
+}
+
+TransferResult CheckDiskRoom(const std::wstring& path, unsigned long long reserve, unsigned long long adding) {
+  ULARGE_INTEGER available;
+  const std::wstring folder = FolderOf(path);
+  if (!GetDiskFreeSpaceExW(folder.empty() ? nullptr : (folder + L"\\").c_str(), &available, nullptr, nullptr)) {
+    return TransferResult::Success();  // nothing to measure by; the write itself will tell
+  }
+  if (available.QuadPart >= reserve && available.QuadPart - reserve >= adding) return TransferResult::Success();
+  LogError("InternetGetRequestEx :  Error in WriteFile --> %lu \n", static_cast<unsigned long>(ERROR_DISK_FULL));
+  return TransferResult::System(ERROR_DISK_FULL);
+}
+
+WindowPacer::WindowPacer(unsigned rateKBps) : budget_(static_cast<unsigned long long>(rateKBps) * 1000) {
+  GetLocalTime(&windowStart_);
+}
+
+DWORD WindowPacer::Count(unsigned long long bytes) {
+  if (budget_ == 0) return 0;
+  inWindow_ += bytes;
+  if (inWindow_ < budget_) return 0;
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  const DWORD pause = WindowPacingSleepMs(WallClockElapsedMs(windowStart_, now));
+  Sleep(pause);
+  // What the last chunk brought beyond the budget belongs to the next
+  // window; dropping it would run every window a little fast.
+  inWindow_ -= budget_;
+  GetLocalTime(&windowStart_);
+  return pause;
+}
+
+RangeAnswer AskRange(const TransferContext& context, const RequestTarget& target, const HttpRequestOptions& options,
+                     RequestHandles* handles, unsigned long long first, bool bounded, unsigned long long last,
+                     const char* op) {
+  RangeAnswer answer;
+  handles->Close();
+  handles->kind = 1;
+  handles->extraHeader = RangeHeader(first, bounded, last);
+  LogInfo("%s: Content-Range Header message: %S\n", op, handles->extraHeader.c_str());
+  HttpRequestOptions plain = options;
+  plain.m_enableGzipCompression = 0;
+  answer.result = SendRequest(context, target, plain, handles);
+  LogInfo("%s: GetInternetRequestHandle function return code: %lu\n", op,
+          static_cast<unsigned long>(answer.result.Flatten()));
+  if (!answer.result.ok()) return answer;
+  const DWORD status = handles->status;
+  if (status == HTTP_STATUS_OK) {
+    answer.whole = true;
+  } else if (status == kHttpRangeNotSatisfiable) {
+    answer.end = true;
+  } else if (status == HTTP_STATUS_PARTIAL_CONTENT) {
+    unsigned long long from = 0;
+    unsigned long long to = 0;
+    if (!ParseContentRange(QueryHeaderText(handles->request.get(), WINHTTP_QUERY_CONTENT_RANGE), &from, &to) ||
+        from != first || (bounded && to > last)) {
+      // Bytes from elsewhere would land in the wrong place of the file.
+      LogError("%s : Failed with the http status code %lu \n", op, static_cast<unsigned long>(status));
+      answer.result = TransferResult::Own(kResultPartialFile);
+    } else {
+      answer.length = to - from + 1;
+    }
+  } else {
+    LogError("%s : Failed with the http status code %lu \n", op, static_cast<unsigned long>(status));
+    answer.result = TransferResult::Status(status);
+  }
+  return answer;
+}
+
+Probe ProbeBody(const TransferContext& context, const RequestTarget& target, HttpRequestOptions* options,
+                const ProbeTexts& texts) {
+  Probe probe;
+  RequestHandles handles;
+  HttpRequestOptions probeOptions = *options;
+  const bool external = options->m_externalVendorServer == 1;
+  if (external) probeOptions.extraHeaders[L"Range"] = L"bytes=0-";
+  handles.kind = external && !texts.headForOutside ? 0 : 2;
+  probe.result = SendRequest(context, target, probeOptions, &handles);
+  if (!probe.result.ok()) return probe;
+  const DWORD status = handles.status;
+  HINTERNET request = handles.request.get();
+  if (status == HTTP_STATUS_NOT_MODIFIED) {
+    LogInfo(texts.notModified, options->lastModified.c_str());
+    probe.result = TransferResult::Own(kResultNotModified);
+  } else if (status == HTTP_STATUS_MOVED || status == HTTP_STATUS_REDIRECT) {
+    options->redirectUrl = QueryHeaderText(request, WINHTTP_QUERY_CONTENT_LOCATION);
+    LogInfo("Redirection url is %S\n", options->redirectUrl.c_str());
+    probe.result = TransferResult::Status(status);
+  } else if (external && status != HTTP_STATUS_PARTIAL_CONTENT) {
+    LogError("%s : External server doesnot support range request. Failed with the http status code, %d \n", texts.op,
+             static_cast<int>(status));
+    probe.result = status == HTTP_STATUS_NOT_FOUND && texts.headForOutside ? TransferResult::Status(status)
+                                                                           : TransferResult::Own(kResultRangesNotServed);
+  } else if (!external && status != HTTP_STATUS_OK) {
+    LogError(texts.failed, static_cast<int>(status));
+    probe.result = TransferResult::Status(status);
+  } else {
+    probe.lastModified = QueryHeaderText(request, WINHTTP_QUERY_LAST_MODIFIED);
+    probe.lengthKnown = QueryContentLength(request, texts.op, &probe.length, &probe.lengthUnusable);
+    // An answer to "bytes=0-" names the whole body in Content-Range.
+    unsigned long long first = 0;
+    unsigned long long last = 0;
+    unsigned long long whole = 0;
+    if (external && ParseContentRange(QueryHeaderText(request, WINHTTP_QUERY_CONTENT_RANGE), &first, &last, &whole) &&
+        whole != 0) {
+      probe.length = whole;
+      probe.lengthKnown = true;
+    }
+  }
+  return probe;
+}
+
+BodyOutcome ReadBody(const TransferContext& context, const RequestTarget& target, const HttpRequestOptions& options,
+                     RequestHandles* handles, const BodySpec& spec, Sink* sink, WindowPacer* pacer) {
+  BodyOutcome body;
+  std::vector<char> buffer;
+  bool recovered = false;
+  int idleReads = 0;
+  DWORD windowStart = GetTickCount();
+  unsigned long long windowBytes = 0;
+  for (;;) {
+    DWORD available = 0;
+    DWORD error = 0;
+    if (!WinHttpQueryDataAvailable(handles->request.get(), &available)) error = GetLastError();
+    bool stalled = idleReads >= kMaxIdleReads;
+    if (error == 0 && GetTickCount() - windowStart >= context.slowWindowMs) {
+      stalled = stalled || windowBytes < context.slowMinBytes;
+      windowStart = GetTickCount();
+      windowBytes = 0;
+    }
+    // A body that ends is no stall, however slowly it came.
+    const bool timedOut = IsTimeout(error) || (stalled && available != 0);
+    const bool early = error == 0 && available == 0 && spec.lengthKnown && body.received < spec.length;
+    if (timedOut || early) {
+      if (recovered) {
+        LogError("InternetGetRequestEx: Download failed in retry method \n");
+        body.recoveryFailed = true;
+        body.result = timedOut ? TransferResult::System(ERROR_WINHTTP_TIMEOUT)
+                               : TransferResult::Own(kResultPartialFile);
+        return body;
+      }
+      recovered = true;
+      LogInfo("%s", spec.retryLine);
+      const unsigned long long from = spec.first + body.received;
+      RangeAnswer answer = AskRange(context, target, options, handles, from, spec.lengthKnown,
+                                    spec.first + spec.length - 1, spec.op);
+      // Without a length, a range beyond the body says it was all there.
+      if (answer.end && !spec.lengthKnown) return body;
+      if (!answer.result.ok() || answer.whole || answer.end) {
+        LogError("InternetGetRequestEx: Download failed in retry method \n");
+        body.recoveryFailed = true;
+        body.rangeIgnored = answer.whole;
+        body.result = timedOut ? TransferResult::System(ERROR_WINHTTP_TIMEOUT)
+                               : TransferResult::Own(kResultPartialFile);
+        return body;
+      }
+      idleReads = 0;
+      windowStart = GetTickCount();
+      windowBytes = 0;
+      continue;
+    }
+    if (error != 0) {
+      LogError("%s :  Error in WinHttpQueryDataAvailable --> %lu \n", spec.op, error);
+      HttpGetLastError(static_cast<long>(error));
+      body.result = TransferResult::System(error);
+      return body;
+    }
+    if (available == 0) return body;  // the server ended the body
+    if (buffer.size() < available) buffer.resize(available);
+    DWORD read = 0;
+    if (!WinHttpReadData(handles->request.get(), buffer.data(), available, &read)) {
+      DWORD readError = GetLastError();
+      LogError("InternetGetRequestEx :  Error in WinHttpReadData --> %lu \n", readError);
+      body.result = TransferResult::System(readError ? readError : ERROR_READ_FAULT);
+      return body;
+    }
+    if (read == 0) {
+      ++idleReads;
+      continue;
+    }
+    idleReads = 0;
+    if (spec.lengthKnown && body.received + read > spec.length) {
+      LogError("InternetGetRequestEx : File downloading more than the content length. File download deleted and "
+               "download failed. \n");
+      body.result = TransferResult::Own(kResultLongerThanAnnounced);
+      return body;
+    }
+    body.result = sink->Write(buffer.data(), read);
+    if (!body.result.ok()) return body;
+    body.received += read;
+    windowBytes += read;
+    // The pacer's pause is no lost time.
+    if (pacer) windowStart += pacer->Count(read);
+    if (spec.lengthKnown && body.received == spec.length) {
+      LogInfo("Bytes read reached the contenlength\n");
+      return body;
+    }
+  }
+}
+
+TransferResult RunBlocks(const TransferContext& context, const RequestTarget& target,
+                         const HttpRequestOptions& options, const BlockSpec& spec, Sink* sink,
+                         unsigned long long* received) {
+  char retryLine[128];
+  snprintf(retryLine, sizeof(retryLine), "%s : second attempt of the previous request\n", spec.op);
+  for (;;) {
+    const unsigned long long offset = spec.start + *received;
+    if (spec.lengthKnown && offset >= spec.length) return TransferResult::Success();
+    SYSTEMTIME blockStart;
+    GetLocalTime(&blockStart);
+    const ByteRange range = NextBlockRange(offset, spec.blockSize, spec.lengthKnown, spec.length);
+    RequestHandles handles;
+    RangeAnswer answer = AskRange(context, target, options, &handles, range.first, true, range.last, spec.op);
+    if (!answer.result.ok()) return answer.result;
+    if (answer.end && !spec.lengthKnown) {
+      LogInfo("DownloadFileMoreThan4GBbyBitrate : File completely downloaded and requested for invalid byte range. "
+              "TotalbytesReaded - %llu \n",
+              offset);
+      return TransferResult::Success();
+    }
+    if (answer.end || (answer.whole && offset != 0)) {
+      // Only a first block may bring the whole body; a later one would
+      // append it again.
+      LogError("%s : Failed with the http status code %lu \n", spec.op, static_cast<unsigned long>(handles.status));
+      return answer.end ? TransferResult::Status(handles.status) : TransferResult::Own(kResultRangesNotServed);
+    }
+    BodySpec body{spec.op, retryLine, range.first, true, answer.length};
+    if (answer.whole) {
+      body.lengthKnown = spec.lengthKnown;
+      body.length = spec.length;
+    }
+    BodyOutcome got = ReadBody(context, target, options, &handles, body, sink, nullptr);
+    *received += got.received;
+    LogDebug("%s: Bytes Read: %llu\n", spec.op, *received);
+    if (!got.result.ok()) return got.result;
+    // A block that brings nothing would be asked for again forever.
+    if (got.received == 0) return TransferResult::Own(kResultPartialFile);
+    if (answer.whole) return TransferResult::Success();
+    handles.Close();
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    Sleep(BlockPacingSleepMs(WallClockElapsedMs(blockStart, now)));
+  }
+}
+
+std::wstring FolderOf(const std::wstring& path) {
+  size_t cut = path.find_last_of(L"\\/");
+  return cut == std::wstring::npos ? std::wstring() : path.substr(0, cut);
+}
+
+void CreateDestinationFolder(const RequestTarget& target) {
+  if (target.requestType != kRequestDownloadFile) return;
+  const std::wstring folder = FolderOf(target.destination);
+  if (!folder.empty() && CreateFolderTree(folder) != 0) {
+    LogError("InternetGetRequestEx : Failed to create the destination directory for the destination file %S \n",
+             target.destination.c_str());
+  }
+}
+
+std::wstring TemporaryFileFor(const TransferContext& context, const RequestTarget& target) {
+  return TemporaryFilePath(target.requestType, target.destination, context.tempFolder, GetCurrentThreadId());
+}
+
+void RecordDownload(const RequestTarget& target, unsigned long long length, const TransferResult& result) {
+  DownloadTransfer transfer;
+  transfer.server = ChangeWideToUtf8Str(target.server);
+  transfer.port = target.port;
+  transfer.urlPath = ChangeWideToUtf8Str(target.urlPath);
+  transfer.destination = ChangeWideToUtf8Str(target.destination);
+  transfer.contentLength = length;
+  transfer.result = result.Flatten();
+  WriteDownloadTransferLog(transfer);
+}
+
+bool IsTimeout(DWORD error) { return error == ERROR_WINHTTP_TIMEOUT || error == WSAETIMEDOUT; }
+
+TransferResult Guarded(const char* op, const std::function<TransferResult()>& transfer) {
+  try {
+    return transfer();
+  } catch (const std::exception&) {
+  } catch (...) {
+  }
+  LogError("Error caught in %s\n", op);
+  return TransferResult::Own(kResultGeneralFailure);
+}
+
+}  // namespace engine

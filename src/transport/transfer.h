@@ -1,0 +1,218 @@
+// The one transfer every download path runs: a request, its answer checked,
+// and its body read by one loop into a sink, with one recovery policy and
+// one progress guard. The paths differ only in settings: the pacer, where
+// the body starts, and the sink. Not for use outside src/transport.
+#pragma once
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "transport/request_engine.h"
+#include "transport/transfer_result.h"
+#include "util/handles.h"
+
+namespace engine {
+
+// --- the request (request_setup.cpp) ---
+// Steps one to ten of the request setup: session, connection, request and
+// everything set on them before it is sent.
+TransferResult OpenRequest(const TransferContext& context, const RequestTarget& target,
+                           const HttpRequestOptions& options, RequestHandles* handles);
+// Opens, sends and receives with the bounded attempts and the certificate
+// recovery, then reads the status into `handles`. 407 is a failure; any
+// other status is left to the caller. The handles are closed on failure.
+TransferResult SendRequest(const TransferContext& context, const RequestTarget& target,
+                           const HttpRequestOptions& options, RequestHandles* handles);
+// A response header as text (by query number, or a custom one by name);
+// empty when absent.
+std::wstring QueryHeaderText(HINTERNET request, DWORD query);
+std::wstring QueryNamedHeader(HINTERNET request, const wchar_t* name);
+// The announced length, logged under `op`; false when the answer has none,
+// or one that does not read as a 64-bit number (then `unusable` is set).
+bool QueryContentLength(HINTERNET request, const char* op, unsigned long long* length, bool* unusable = nullptr);
+// Whether WinHTTP (or the socket below it, under some emulations) gave up
+// waiting for data.
+bool IsTimeout(DWORD error);
+
+// What the certificate recovery needs of a request: its security flags and
+// a way to send it once more on a fresh request with other flags.
+struct RequestHandlesView {
+  HINTERNET request = nullptr;
+  std::function<TransferResult(DWORD flags)> resend;
+};
+// Validates or fetches the root certificates after a failed certificate
+// check and receives the answer once more; without strict mode the problems
+// are finally ignored.
+TransferResult CertRecoveryMechanismForReceive(const TransferContext& context, const RequestHandlesView& view);
+
+// --- sinks: where the bytes go ---
+class Sink {
+ public:
+  virtual ~Sink() = default;
+  virtual TransferResult Write(const char* data, size_t count) = 0;
+};
+
+// Where a plain or block body goes: memory for get data; otherwise a
+// temporary file beside the destination, written in gathered blocks of
+// about 1 MiB, fed to the observer as written, and deleted unless it was
+// moved into place.
+class BodySink : public Sink {
+ public:
+  BodySink(const TransferContext& context, const RequestTarget& target);
+  ~BodySink() override;
+  BodySink(const BodySink&) = delete;
+  BodySink& operator=(const BodySink&) = delete;
+
+  // Creates the destination's folder and the file. A body without a known
+  // length is held to the context's free-space reserve.
+  TransferResult Create(bool lengthKnown);
+  TransferResult Write(const char* data, size_t count) override;
+  // Writes what is gathered and closes the file.
+  TransferResult Close();
+  bool inMemory() const { return inMemory_; }
+  unsigned long long size() const { return written_ + gathered_.size(); }
+  const std::wstring& path() const { return path_; }
+  // The body of get data.
+  std::string& memory() { return gathered_; }
+  // Hands the closed body over: into `memoryOut`, or moved onto the
+  // destination (a move, not a copy: written once, never half in place).
+  TransferResult Deliver(std::string* memoryOut);
+
+ private:
+  TransferResult Flush();
+  const RequestTarget& target_;
+  const bool inMemory_;
+  std::wstring path_;
+  BodyObserver* observer_;
+  UniqueFile file_;
+  std::string gathered_;
+  unsigned long long written_ = 0;
+  unsigned long long reserve_ = 0;
+};
+
+// ERROR_DISK_FULL when writing `adding` bytes into `path`'s volume would
+// leave less than `reserve` free.
+TransferResult CheckDiskRoom(const std::wstring& path, unsigned long long reserve, unsigned long long adding);
+
+// --- the body loop ---
+// Window pacing of a bandwidth-limited download: after every window of
+// rate x 1000 bytes, sleep out the rest of the second. Count returns the
+// milliseconds it slept, which are no lost time for the progress guard.
+class WindowPacer {
+ public:
+  explicit WindowPacer(unsigned rateKBps);
+  DWORD Count(unsigned long long bytes);
+
+ private:
+  unsigned long long budget_;
+  unsigned long long inWindow_ = 0;
+  SYSTEMTIME windowStart_;
+};
+
+// One answer's body as the loop sees it.
+struct BodySpec {
+  const char* op;         // prefix of the loop's own lines
+  const char* retryLine;  // the path's line when it recovers
+  unsigned long long first = 0;   // where this answer starts in the whole body
+  bool lengthKnown = false;
+  unsigned long long length = 0;  // what this answer brings, when known
+};
+struct BodyOutcome {
+  TransferResult result = TransferResult::Success();
+  unsigned long long received = 0;
+  // A time-out, a stall or an early end that the one Range request could
+  // not mend: the result is then 12002 after a time-out, else 707.
+  bool recoveryFailed = false;
+  // The recovery's Range was answered with the whole body.
+  bool rangeIgnored = false;
+};
+// Reads the answer in `handles` into the sink. A time-out, a body that
+// stalls (less than the context's minimum in its window, or reads that
+// bring nothing) or ends before its length is recovered once by asking for
+// the missing bytes; a second one ends the body. Too many bytes give 13.
+BodyOutcome ReadBody(const TransferContext& context, const RequestTarget& target, const HttpRequestOptions& options,
+                     RequestHandles* handles, const BodySpec& spec, Sink* sink, WindowPacer* pacer);
+
+// The answer to a ranged request.
+struct RangeAnswer {
+  TransferResult result = TransferResult::Success();
+  bool whole = false;  // 200: the server sent the whole body instead
+  bool end = false;    // 416: the range starts beyond the body
+  unsigned long long length = 0;  // bytes of a 206 answer
+};
+// Asks for bytes `first` to `last` (to the end when not `bounded`) on new
+// handles. A 206 must name exactly that start and end within the range.
+RangeAnswer AskRange(const TransferContext& context, const RequestTarget& target, const HttpRequestOptions& options,
+                     RequestHandles* handles, unsigned long long first, bool bounded, unsigned long long last,
+                     const char* op);
+
+// The request before a resumable or block download, for the body's length
+// and Last-Modified: a HEAD for the agent's servers, which must answer 200;
+// an outside server is asked for "bytes=0-" and must answer 206 (with a
+// HEAD when `headForOutside`, else a GET whose body is not read).
+struct ProbeTexts {
+  const char* op;
+  const char* notModified;  // with the time sent
+  const char* failed;       // with the status
+  bool headForOutside;
+};
+struct Probe {
+  TransferResult result = TransferResult::Success();
+  bool lengthKnown = false;
+  bool lengthUnusable = false;  // announced, but no 64-bit number
+  unsigned long long length = 0;
+  std::wstring lastModified;
+};
+Probe ProbeBody(const TransferContext& context, const RequestTarget& target, HttpRequestOptions* options,
+                const ProbeTexts& texts);
+
+// --- the block loop ---
+struct BlockSpec {
+  const char* op;
+  unsigned long long start = 0;  // the resume offset
+  bool lengthKnown = false;
+  unsigned long long length = 0;
+  unsigned long long blockSize = 0;
+};
+// The body from `start` in blocks, each its own ranged request read by the
+// body loop, followed by the block pause. A first block answered 200 is the
+// whole body; without a length a 416 is the end. `received` grows by what
+// arrived.
+TransferResult RunBlocks(const TransferContext& context, const RequestTarget& target,
+                         const HttpRequestOptions& options, const BlockSpec& spec, Sink* sink,
+                         unsigned long long* received);
+
+// --- around the transfer ---
+// Appends the download's line to the transfer log.
+void RecordDownload(const RequestTarget& target, unsigned long long length, const TransferResult& result);
+// The folder part of a path (up to its last separator); empty without one.
+std::wstring FolderOf(const std::wstring& path);
+// Creates the folder of a download's destination (the temporary file goes
+// beside it); a failure is logged and left to the file's creation to report.
+void CreateDestinationFolder(const RequestTarget& target);
+std::wstring TemporaryFileFor(const TransferContext& context, const RequestTarget& target);
+// Counts a gzip answer that could not be decompressed, for the server.
+void CountGzipFailure(const std::wstring& path);
+// Runs a transfer; an exception inside it (a failed allocation, say) ends
+// it with "Error caught in <op>" and 13 instead of leaving it.
+TransferResult Guarded(const char* op, const std::function<TransferResult()>& transfer);
+
+// The plain path with its transfer record; the other paths fall back to it.
+TransferResult PlainTransfer(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
+                             HttpRequestOptions* options, bool bandwidth);
+// A file download as the agent's settings choose it: resumable (unless
+// `noResume`, or a document), else plain.
+TransferResult ChooseDownload(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
+                              HttpRequestOptions* options, bool bandwidth, bool noResume);
+// The block method of a bandwidth-limited download.
+TransferResult BlockTransfer(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
+                             HttpRequestOptions* options);
+// The resumable path, with window pacing (`bandwidth`) or blocks.
+TransferResult ResumeTransfer(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
+                              HttpRequestOptions* options, bool bandwidth, bool blocks);
+
+}  // namespace engine
