@@ -20,9 +20,9 @@
 #include "office/office_setup.h"
 #include "options/run_options.h"
 #include "source/download_handlers.h"
+#include "util/files.h"
 #include "util/handles.h"
 #include "util/registry_paths.h"
-#include "util/files.h"
 #include "util/text.h"
 
 namespace {
@@ -51,10 +51,6 @@ std::string TrimBlanks(const std::string& text) {
   if (first == std::string::npos) return std::string();
   return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
-
-}  // namespace
-
-namespace {
 
 bool IsPackageFileName(const std::string& name) {
   size_t dot = name.rfind('.');
@@ -152,7 +148,8 @@ PackageListCheck CheckPackageList(const std::vector<ListMember>& members) {
     // second overwrites the first.
     auto inserted = seen.emplace(FileSystemKey(name), name);
     if (!inserted.second) {
-      return Refuse(check, "Refusing the file name " + name + ": it names the same file as " + inserted.first->second + ".\n");
+      return Refuse(check,
+                    "Refusing the file name " + name + ": it names the same file as " + inserted.first->second + ".\n");
     }
     PackageFile file;
     file.name = name;

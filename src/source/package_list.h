@@ -44,7 +44,7 @@ struct ListMember {
 };
 // A listed installation file as the list's rules accept it.
 struct PackageFile {
-  std::string name;       // as listed, for the log and the remarks
+  std::string name;       // as listed
   std::string localName;  // "\" separators, relative to the package folder
   std::string urlPath;    // "/" separators, percent-encoded for the store URL
   std::string checksum;

@@ -38,7 +38,8 @@ class BackgroundRun {
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     std::wstring line = ChangeUtf8ToWideStr(commandLine.c_str());
-    started_ = CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, process_.put());
+    started_ =
+        CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, process_.put());
   }
   // The exit code; a run still going after five minutes fails the test.
   DWORD Wait() {

@@ -179,7 +179,9 @@ TEST_F(LogRotationTest, StartUpRotatesTheAgentLogFromTwoMillionBytesKeepingFourB
   testing_support::SeedAgentValue("", "RZAgentInstallDir", dir.path() + "\\");
   const std::string logs = dir / "logs";
   testing_support::MakeDirs(logs);
-  for (int n = 1; n <= 4; ++n) WriteFileBytes(logs + "\\rzprereqhandler" + std::to_string(n) + ".log", std::to_string(n));
+  for (int n = 1; n <= 4; ++n) {
+    WriteFileBytes(logs + "\\rzprereqhandler" + std::to_string(n) + ".log", std::to_string(n));
+  }
   const std::string live = logs + "\\" + kLogName;
   for (size_t size : {1999999, 2000000}) {
     SCOPED_TRACE(size);

@@ -384,7 +384,8 @@ TEST_F(RequestEngine, StrictCertificateFailureRunsTheRecoveryAndFailsWhenNoRootV
     writeValue(HKEY_LOCAL_MACHINE, reg_path::kMetadataVersions, "DSCertLastRetriveTime", last.c_str(), REG_DWORD);
     InternetGetRequest(Target(Servers().nginxHttps, url, destination), nullptr, &options, false);
     DWORD tried = 0;
-    EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kMetadataVersions, "DSCertLastRetriveTime", &tried), 0);
+    EXPECT_EQ(
+        ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kMetadataVersions, "DSCertLastRetriveTime", &tried), 0);
     if (ago < 86400) {
       EXPECT_EQ(tried, static_cast<DWORD>(now - ago));
     } else {
