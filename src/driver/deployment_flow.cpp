@@ -18,6 +18,8 @@
 #include "office/office_setup.h"
 #include "office/office_state.h"
 #include "options/run_options.h"
+#include "util/clock.h"
+#include "util/handles.h"
 #include "util/registry_paths.h"
 #include "util/text.h"
 
@@ -25,6 +27,61 @@ namespace {
 
 const int kGeneralFailure = 13;
 const int kLanguageNotSelected = 15050;
+const int kTimedOut = 258;
+// How often a waiting run looks at the lock and the clock.
+const DWORD kDeploymentPauseMs = 500;
+
+// Two runs of one deployment at once share the package folder and the
+// prompt state: one would install from the other's half-written files or
+// delete them under it. The lock is a mutex in the Global namespace, named
+// after the patch id, so a second run of the same patch waits for the first
+// and runs of other patches do not. It is held until the run returns.
+class DeploymentLock {
+ public:
+  ~DeploymentLock() {
+    if (owned_) ReleaseMutex(mutex_.get());
+  }
+  // 0 once the lock is ours (also when it cannot be had at all, as the run
+  // went before); 258 when the other run held it past the bound; the
+  // system's error of a failed wait.
+  int Acquire(int patchId) {
+    const std::wstring name = L"Global\\rzOfficeDeployment_" + std::to_wstring(patchId);
+    mutex_.reset(CreateMutexW(nullptr, FALSE, name.c_str()));
+    if (!mutex_) {
+      LogError("The lock of deployment %d cannot be created : ", patchId);
+      LogErrorCode(static_cast<long>(GetLastError()));
+      return 0;
+    }
+    DWORD wait = WaitForSingleObject(mutex_.get(), 0);
+    if (wait == WAIT_TIMEOUT) {
+      LogInfo("Another run of deployment %d is in progress. Waiting for it to end.\n", patchId);
+      // The wall clock bounds the wait, as it bounds the fallback stage; it
+      // is read between short pauses.
+      const long long start = UnixSecondsNow(nullptr);
+      while (wait == WAIT_TIMEOUT) {
+        if (UnixSecondsNow(nullptr) - start >= kOldFlowTimeLimitSeconds) {
+          LogError("Another run of deployment %d did not end within %d seconds.\n", patchId, kOldFlowTimeLimitSeconds);
+          return kTimedOut;
+        }
+        Sleep(kDeploymentPauseMs);
+        wait = WaitForSingleObject(mutex_.get(), 0);
+      }
+    }
+    if (wait == WAIT_FAILED) {
+      const DWORD error = GetLastError();
+      LogError("Waiting for the lock of deployment %d failed : ", patchId);
+      LogErrorCode(static_cast<long>(error));
+      return error ? static_cast<int>(error) : ERROR_GEN_FAILURE;
+    }
+    // An abandoned lock belonged to a run that ended without releasing it.
+    owned_ = true;
+    return 0;
+  }
+
+ private:
+  UniqueHandleNull mutex_;
+  bool owned_ = false;
+};
 
 // Tries every server address with setup until one succeeds or a result
 // ends the attempts. Returns false when no address was usable.
@@ -97,6 +154,9 @@ int RunDeploymentFlow() {
     LogError("Invalid arguments.\n");
     return kGeneralFailure;
   }
+  DeploymentLock lock;
+  const int lockResult = lock.Acquire(options.patchId);
+  if (lockResult != 0) return lockResult;
   const std::string packageFolder = PackageFolder();
   const std::wstring widePackageFolder = ChangeUtf8ToWideStr(packageFolder.c_str());
   CreateFolderTree(widePackageFolder);

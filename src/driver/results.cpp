@@ -122,7 +122,7 @@ const std::vector<ExitCodeMeaning>& ExitCodeMeanings() {
       {13, "general failure (agent settings, a debug run, invalid arguments: a patch id outside 1 to 2147483647 "
            "or an installer name that would leave patches)"},
       {258, "time-out (also: the store installation took two hours or more, so the package-file list was not "
-            "tried)"},
+            "tried; or another run of the same patch id did not end within two hours)"},
       {404, "the server's store has no package-file list, or not one of its files"},
       {1168, "no usable server address"},
       {3010, "success, a restart completes the installation"},

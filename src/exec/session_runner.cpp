@@ -120,7 +120,18 @@ class UserEnvironment {
   bool profileLoaded_ = false;
 };
 
-// Starts the child as the token's user, inside a job when the system allows.
+// Windows keeps all processes of a job in one session: a child started in
+// another session cannot join our job. It is stopped on its own at the
+// time-out instead. A token whose session cannot be read is taken for ours.
+bool RunsInOwnSession(HANDLE token) {
+  DWORD tokenSession = 0;
+  DWORD ownSession = 0;
+  if (QueryTokenSession(token, &tokenSession) != 0) return true;
+  if (!ProcessIdToSessionId(GetCurrentProcessId(), &ownSession)) return true;
+  return tokenSession == ownSession;
+}
+
+// Starts the child as the token's user, inside the job when there is one.
 int StartAsTokenUser(const TokenRun& run, void* environment, UniqueHandleNull* job, UniqueProcessInfo* process) {
   STARTUPINFOW startup;
   ZeroMemory(&startup, sizeof(startup));
@@ -163,7 +174,8 @@ int RunWithToken(const TokenRun& run, std::string* remarks) {
 
   UserEnvironment environment;
   if (run.loadProfile) environment.Load(run);
-  UniqueHandleNull job = CreateChildJob(run.who);
+  UniqueHandleNull job;
+  if (RunsInOwnSession(run.token)) job = CreateChildJob(run.who);
   UniqueProcessInfo process;
   result = StartAsTokenUser(run, environment.block(), &job, &process);
   if (result != 0) {

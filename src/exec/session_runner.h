@@ -21,7 +21,9 @@ int GetDomainnameFromToken(HANDLE token, std::string* userName, std::string* dom
 
 // Runs the command line as the token's user and waits at most 35 minutes
 // (the time-out argument is ignored); a child still running then is stopped
-// and the result is 258. With a working folder, that folder becomes this
+// and the result is 258. A child in our own session runs in a job, so its
+// whole tree is stopped with it; one in another session cannot join a job of
+// ours and is stopped alone. With a working folder, that folder becomes this
 // process's current folder and stays so after the run. With loadProfile,
 // the child gets the user's environment and profile; their failures are
 // logged and do not stop the run. show 1 puts the child on the interactive

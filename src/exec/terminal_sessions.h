@@ -1,7 +1,8 @@
-// The terminal sessions of the machine and their users: the one place where
-// the program asks the system's session functions.
+// The terminal sessions of the machine, their users and the session of a
+// token: the one place where the program asks the system's session
+// functions.
 //
-// Each program links exactly one implementation of these two functions:
+// Each program links exactly one implementation of these functions:
 // the product links the one over the WTS functions (wts_sessions.cpp, the
 // exec_wts_sessions target); test programs link a scripted one, since a
 // machine without real sessions cannot show a session choice. Nothing at
@@ -31,3 +32,7 @@ DWORD EnumerateTerminalSessions(std::vector<TerminalSession>* sessions);
 // logged on), or the system's error code; `userName` is untouched on
 // failure.
 DWORD QuerySessionUserName(int session, std::string* userName);
+
+// 0 and the terminal session whose processes the token's programs join, or
+// the system's error code; `session` is untouched on failure.
+DWORD QueryTokenSession(HANDLE token, DWORD* session);

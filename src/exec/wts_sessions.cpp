@@ -26,6 +26,14 @@ DWORD EnumerateTerminalSessions(std::vector<TerminalSession>* sessions) {
   return 0;
 }
 
+DWORD QueryTokenSession(HANDLE token, DWORD* session) {
+  DWORD id = 0;
+  DWORD size = 0;
+  if (!GetTokenInformation(token, TokenSessionId, &id, sizeof(id), &size)) return LastErrorOr(ERROR_GEN_FAILURE);
+  *session = id;
+  return 0;
+}
+
 DWORD QuerySessionUserName(int session, std::string* userName) {
   WtsBuffer buffer;
   DWORD bytes = 0;

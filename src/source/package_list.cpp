@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <vector>
 
 #include "agent/agent_parameters.h"
@@ -18,6 +19,7 @@
 #include "options/run_options.h"
 #include "source/download_handlers.h"
 #include "source/streaming_hash.h"
+#include "util/files.h"
 #include "util/handles.h"
 #include "util/registry_paths.h"
 #include "util/text.h"
@@ -27,6 +29,7 @@ namespace {
 const char kHashOp[] = "GetSHA256HashFromFile";
 const int kDecryptTimeoutMinutes = 5;
 const int kDecryptorAlreadyDone = 183;
+const unsigned long long kMaxListBytes = 16 * 1024 * 1024;
 // Large reads: the hash runs at the speed of the disk, not of the calls.
 const DWORD kHashBlockBytes = 1024 * 1024;
 
@@ -43,8 +46,6 @@ std::string TrimBlanks(const std::string& text) {
   return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
-}  // namespace
-
 bool IsPackageFileName(const std::string& name) {
   size_t dot = name.rfind('.');
   if (dot == std::string::npos) return false;
@@ -52,7 +53,108 @@ bool IsPackageFileName(const std::string& name) {
   return extension == ".cab" || extension == ".dat" || extension == ".cat";
 }
 
-bool IsChecksumText(const std::string& checksum) { return checksum.size() == 64; }
+// The elements of a name, split at "\" and "/".
+std::vector<std::string> Elements(const std::string& name) {
+  std::vector<std::string> elements;
+  size_t start = 0;
+  for (;;) {
+    size_t end = name.find_first_of("\\/", start);
+    elements.push_back(name.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    if (end == std::string::npos) return elements;
+    start = end + 1;
+  }
+}
+
+// Windows drops the trailing dots and blanks of an element.
+std::string WithoutTrailingDotsAndBlanks(const std::string& element) {
+  size_t keep = element.find_last_not_of(". ");
+  return keep == std::string::npos ? std::string() : element.substr(0, keep + 1);
+}
+
+// Windows opens a device for these in every folder, whatever follows the
+// first "." and whatever trailing dots and blanks come before it.
+bool NamesDevice(const std::string& element) {
+  const std::string base = ToLowerAscii(WithoutTrailingDotsAndBlanks(element.substr(0, element.find('.'))));
+  if (base == "con" || base == "prn" || base == "aux" || base == "nul") return true;
+  return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) && base[3] >= '1' &&
+         base[3] <= '9';
+}
+
+// The name as the file system compares it: one separator, no trailing dots
+// or blanks in an element, letter case folded as Windows folds it.
+std::wstring FileSystemKey(const std::string& name) {
+  std::string key;
+  for (const std::string& element : Elements(name)) key += "\\" + WithoutTrailingDotsAndBlanks(element);
+  std::wstring wide = ChangeUtf8ToWideStr(key.c_str());
+  if (!wide.empty()) CharUpperBuffW(&wide[0], static_cast<DWORD>(wide.size()));
+  return wide;
+}
+
+// The characters a URL gives a meaning of its own, and blanks, are
+// percent-encoded, so the store is asked for exactly the listed file.
+std::string UrlPath(const std::string& name) {
+  std::string path;
+  for (char c : name) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (c == '\\') {
+      path += '/';
+    } else if (c == '%' || c == '?' || c == '#' || byte <= 0x20 || byte == 0x7F) {
+      char encoded[4];
+      snprintf(encoded, sizeof(encoded), "%%%02X", byte);
+      path += encoded;
+    } else {
+      path += c;
+    }
+  }
+  return path;
+}
+
+PackageListCheck Refuse(PackageListCheck check, const std::string& line) {
+  check.result = 1;
+  check.refusal = line;
+  check.files.clear();
+  return check;
+}
+
+}  // namespace
+
+PackageListCheck CheckPackageList(const std::vector<ListMember>& members) {
+  PackageListCheck check;
+  std::map<std::wstring, std::string> seen;
+  for (const ListMember& member : members) {
+    const std::string& name = member.name;
+    if (!IsPackageFileName(name)) {
+      check.skipped.push_back(name);
+      continue;
+    }
+    if (member.checksum.size() != 64) {
+      return Refuse(check, "Invalid checksum data : " + member.checksum + " for the file : " + name + "\n");
+    }
+    // The program runs as the system account: a listed name must never reach
+    // a file outside the package folder, nor a device.
+    if (!IsContainedRelativePath(name)) {
+      return Refuse(check, "Refusing the file name " + name + ": it leads outside the package folder.\n");
+    }
+    for (const std::string& element : Elements(name)) {
+      if (NamesDevice(element)) return Refuse(check, "Refusing the file name " + name + ": it names a device.\n");
+    }
+    // Two names of one file would each pass their own checksum while the
+    // second overwrites the first.
+    auto inserted = seen.emplace(FileSystemKey(name), name);
+    if (!inserted.second) {
+      return Refuse(check,
+                    "Refusing the file name " + name + ": it names the same file as " + inserted.first->second + ".\n");
+    }
+    PackageFile file;
+    file.name = name;
+    file.localName = name;
+    std::replace(file.localName.begin(), file.localName.end(), '/', '\\');
+    file.urlPath = UrlPath(file.localName);
+    file.checksum = member.checksum;
+    check.files.push_back(file);
+  }
+  return check;
+}
 
 bool LooksLikeJson(const std::string& text) {
   // "[]" and "{}" pass: an empty list is refused later, as an empty value.
@@ -143,6 +245,17 @@ bool SameChecksum(const std::string& computed, const std::string& listed) {
 
 void DeleteFileUtf8(const std::string& path) { DeleteFileW(ChangeUtf8ToWideStr(path.c_str()).c_str()); }
 
+// 0 when the package folder holds no "<patch id>.json" any more, else the
+// system's error of the deletion.
+int DeleteEarlierList() {
+  const std::string listFile = ListFilePath();
+  if (DeleteFileW(ChangeUtf8ToWideStr(listFile.c_str()).c_str())) return 0;
+  const DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return 0;
+  LogError("Could not delete the earlier list %s : %d\n", listFile.c_str(), static_cast<int>(error));
+  return error ? static_cast<int>(error) : ERROR_ACCESS_DENIED;
+}
+
 }  // namespace
 
 int DownloadPatchMetaJson(std::string* address) {
@@ -197,7 +310,16 @@ int DecryptPatchMetaJson() {
 
 int DownloadPackageFiles(const std::string& address) {
   const std::string listFile = ListFilePath();
-  if (!Found(listFile) || IsJsonFileValid(listFile) == 0) return 2;
+  if (!Found(listFile)) return 2;
+  // A real list is a few kilobytes. A huge one would cost more memory to
+  // parse than a 32-bit process can address, so it is refused unread.
+  WIN32_FILE_ATTRIBUTE_DATA attributes;
+  if (GetFileAttributesExW(ChangeUtf8ToWideStr(listFile.c_str()).c_str(), GetFileExInfoStandard, &attributes) &&
+      ((static_cast<unsigned long long>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow) > kMaxListBytes) {
+    LogError("The list %s is larger than %u bytes.\n", listFile.c_str(), static_cast<unsigned>(kMaxListBytes));
+    return 2;
+  }
+  if (IsJsonFileValid(listFile) == 0) return 2;
   if (address.empty()) {
     LogError("Download address for office meta flow not intialized.\n");
     return 1;
@@ -211,40 +333,32 @@ int DownloadPackageFiles(const std::string& address) {
     LogError("Invalid json object in %s\n", listFile.c_str());
     return 2;
   }
+  // JsonCpp keeps members in byte order of their names.
+  std::vector<ListMember> members;
+  for (const std::string& name : list.getMemberNames()) {
+    const Json::Value& value = list[name];
+    members.push_back({name, value.isString() ? value.asString() : std::string()});
+  }
+  const PackageListCheck check = CheckPackageList(members);
+  for (const std::string& name : check.skipped) LogInfo("Skipping %s\n", name.c_str());
+  if (check.result != 0) {
+    LogError("%s", check.refusal.c_str());
+    return check.result;
+  }
   const std::string port = ReadStoreServerValues().securePort;
   const std::string packageFolder = PackageFolder();
   const std::string patchId = PatchIdText();
   // Each file is hashed while it arrives, so its verdict is ready as soon as
   // it is on disk and comes before the next file is asked for.
   StreamingSha256 hasher;
-  // JsonCpp keeps members in byte order of their names.
-  for (const std::string& name : list.getMemberNames()) {
-    if (!IsPackageFileName(name)) {
-      LogInfo("Skipping %s\n", name.c_str());
-      continue;
-    }
-    const Json::Value& value = list[name];
-    const std::string checksum = value.isString() ? value.asString() : std::string();
-    if (!IsChecksumText(checksum)) {
-      LogError("Invalid checksum data : %s for the file : %s\n", checksum.c_str(), name.c_str());
-      return 1;
-    }
-    // The program runs as the system account: a listed name must never
-    // place a file outside the package folder.
-    if (!IsContainedRelativePath(name)) {
-      LogError("Refusing the file name %s: it leads outside the package folder.\n", name.c_str());
-      return 1;
-    }
-    std::string localName = name;
-    std::replace(localName.begin(), localName.end(), '/', '\\');
-    size_t lastSeparator = localName.rfind('\\');
+  for (const PackageFile& file : check.files) {
+    const std::string& checksum = file.checksum;
+    size_t lastSeparator = file.localName.rfind('\\');
     if (lastSeparator != std::string::npos) {
-      CreateFolderTree(ChangeUtf8ToWideStr((packageFolder + "\\" + localName.substr(0, lastSeparator)).c_str()));
+      CreateFolderTree(ChangeUtf8ToWideStr((packageFolder + "\\" + file.localName.substr(0, lastSeparator)).c_str()));
     }
-    const std::string destination = packageFolder + "\\" + localName;
-    std::string urlName = name;
-    std::replace(urlName.begin(), urlName.end(), '\\', '/');
-    const std::string url = "https://" + address + ":" + port + "/store/office/" + patchId + "/" + urlName;
+    const std::string destination = packageFolder + "\\" + file.localName;
+    const std::string url = "https://" + address + ":" + port + "/store/office/" + patchId + "/" + file.urlPath;
 
     if (GetFileAttributesW(ChangeUtf8ToWideStr(destination.c_str()).c_str()) != INVALID_FILE_ATTRIBUTES) {
       LogInfo("File : %s already exists.\n", destination.c_str());
@@ -288,9 +402,12 @@ int DownloadPackageFiles(const std::string& address) {
 }
 
 int RunOfficeMetaFlow() {
-  std::string address;
-  int result = DownloadPatchMetaJson(&address);
   char remark[512];
+  // Only this run's list may ever be decrypted and used: a list an earlier
+  // run left behind would otherwise stand in for one that failed to arrive.
+  std::string address;
+  int result = DeleteEarlierList();
+  if (result == 0) result = DownloadPatchMetaJson(&address);
   if (result != 0) {
     snprintf(remark, sizeof(remark), "Failed to download office patch meta json with error code : %d", result);
     WriteCustomPatchRemarks(remark);

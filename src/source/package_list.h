@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // The whole flow. 0 when setup succeeded (the package folder is then
 // deleted); otherwise the failing step's code, with its remark written.
@@ -20,9 +21,9 @@ int DownloadPatchMetaJson(std::string* address);
 int DecryptPatchMetaJson();
 // Downloads every listed installation file the package folder does not
 // already hold intact from the store at `address`, each checked before the
-// next is asked for. 0; 1 (no address, a malformed checksum or a name that
-// leaves the package folder); 2 (no usable list); 60000 (a checksum differs
-// after the download); or the failed download's code.
+// next is asked for. 0; 1 (no address, or a list CheckPackageList refuses);
+// 2 (no usable list, or one over 16 MiB); 60000 (a checksum differs after
+// the download); or the failed download's code.
 int DownloadPackageFiles(const std::string& address);
 
 // The SHA-256 of the file as 64 lower-case hexadecimal digits in `hex`
@@ -37,10 +38,35 @@ int GetSHA256HashFromFile(const std::string& path, std::string* hex);
 int IsJsonFileValid(const std::string& path);
 
 // --- pure pieces, exposed for tests ---
-// Whether a member of the list names an installation file: its extension
-// (from the last ".") is .cab, .dat or .cat in any letter case.
-bool IsPackageFileName(const std::string& name);
-// Whether a checksum text has the length of a SHA-256 in hexadecimal.
-bool IsChecksumText(const std::string& checksum);
+// One member of the decrypted list: a name and its checksum text (empty when
+// the value is not a text).
+struct ListMember {
+  std::string name;
+  std::string checksum;
+};
+// A listed installation file as the list's rules accept it.
+struct PackageFile {
+  std::string name;       // as listed
+  std::string localName;  // "\" separators, relative to the package folder
+  std::string urlPath;    // "/" separators, percent-encoded for the store URL
+  std::string checksum;
+};
+struct PackageListCheck {
+  int result = 0;       // 0, or 1 when the list is refused as a whole
+  std::string refusal;  // the log line of a refusal
+  std::vector<std::string> skipped;  // members that name no installation file
+  std::vector<PackageFile> files;    // the files to fetch, in list order
+};
+// Every rule of the list, applied to all members before anything is
+// fetched. A member names an installation file when its extension (from the
+// last ".") is .cab, .dat or .cat in any letter case; other members are
+// skipped whatever they hold. An installation file is refused (result 1)
+// when its checksum text is not 64 characters long, when its name leaves the
+// package folder (absolute, a drive or ':', a leading separator, a ".."
+// element), when any element names a device (CON, PRN, AUX, NUL, COM1-COM9,
+// LPT1-LPT9 in any letter case, with or without an extension, trailing dots
+// or blanks), or when two names are the same file to Windows (letter case,
+// "/" against "\", trailing dots and blanks of an element). Pure.
+PackageListCheck CheckPackageList(const std::vector<ListMember>& members);
 // The shape check on the joined text.
 bool LooksLikeJson(const std::string& text);

@@ -82,6 +82,20 @@ TEST(SessionRunner, SystemSessionRunBorrowsWinlogonsTokenAndStaysInTheWorkingFol
   // Nothing to run is not a success.
   EXPECT_EQ(ExecuteInSystemSession(work.c_str(), nullptr, &remarks, 0, 0, OwnSession()), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(CurrentFolder(), before);
+
+  // A child in our own session joins our job; one in another session, where
+  // Windows would refuse it (Wine would not), is never put in it.
+  const std::string script = dir / "sessions.txt";
+  SetScriptedSessionsFile(script);
+  const std::string inJob = dir / "in_job.txt";
+  const std::string jobLine = Standin("0 0 \"--in-job-to=" + inJob + "\"");
+  for (int tokenSession : {OwnSession(), OwnSession() + 1}) {
+    SCOPED_TRACE(tokenSession);
+    WriteFileBytes(script, "token " + std::to_string(tokenSession) + "\n");
+    EXPECT_EQ(ExecuteInSystemSession(nullptr, jobLine.c_str(), &remarks, 0, 0, OwnSession()), 0);
+    EXPECT_EQ(ReadOnceReleased(inJob), tokenSession == OwnSession() ? "1" : "0");
+  }
+  SetScriptedSessionsFile("");
 }
 
 TEST(SessionRunner, LaunchInUserSessionRunsOnlyWhenASessionQualifies) {

@@ -63,11 +63,17 @@ TEST_F(ListFlow, StoreFailureThenTheListInstallsFromThePackageFolder) {
   const std::string a = PutPackageFile(id, "a.cab", "first cabinet");
   const std::string b = PutPackageFile(id, "Data\\b.DAT", "second file, in a subfolder");
   const std::string c = PutPackageFile(id, "c.cat", "catalog");
+  // The store is asked for exactly this file, not for a query, a fragment or
+  // a decoded "..".
+  const std::string d = PutPackageFile(id, "%2e%2e\\a b#1.cab", "URL-special name");
   std::string upperC = c;
   for (char& ch : upperC) ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
-  // An .xml member is skipped, even with a malformed checksum.
-  PutList(id, "{\"c.cat\": \"" + upperC + "\", \"Data\\\\b.DAT\": \"" + b + "\", \"a.cab\": \"" + a +
-                  "\", \"notes.xml\": \"x\"}");
+  // An .xml member is skipped, even with a malformed checksum. The list has
+  // the largest size accepted.
+  std::string list = "{\"c.cat\": \"" + upperC + "\", \"Data\\\\b.DAT\": \"" + b + "\", \"a.cab\": \"" + a +
+                     "\", \"%2e%2e\\\\a b#1.cab\": \"" + d + "\", \"notes.xml\": \"x\"}";
+  list.resize(16 * 1024 * 1024, ' ');
+  PutList(id, list);
   // The agent's decryptor may answer that the list is already decrypted.
   PlaceDecryptor("exit_code=183");
 
@@ -77,7 +83,9 @@ TEST_F(ListFlow, StoreFailureThenTheListInstallsFromThePackageFolder) {
   EXPECT_EQ(Count(Calls(), "/configure"), 2u);
   EXPECT_NE(Received(1).find("SourcePath=\"" + StoreUrl("127.0.0.1", id) + "\""), std::string::npos);
   EXPECT_NE(Received(2).find("SourcePath=\"" + PackageFolder(id) + "\""), std::string::npos) << Received(2);
-  for (const char* name : {"a.cab", "Data/b.DAT", "c.cat"}) EXPECT_EQ(StoreGets(id, name), 1u) << name;
+  for (const char* name : {"a.cab", "Data/b.DAT", "c.cat", "%252e%252e/a%20b%231.cab"}) {
+    EXPECT_EQ(StoreGets(id, name), 1u) << name;
+  }
   EXPECT_EQ(StoreGets(id, "notes.xml"), 0u);
 
   DWORD flow = 0;
@@ -136,57 +144,97 @@ TEST_F(ListFlow, ListFromTheSecondAddressServesEveryFile) {
 }
 
 TEST_F(ListFlow, FailuresEndWithTheirCodeAndRemark) {
+  const char kGeneric1[] = "Failed to download office installation files with error code : 1";
+  const std::string tooLarge = "{\"a.cab\": \"%s\"}" + std::string(16 * 1024 * 1024 - 13, ' ');
   const struct {
     int id;
-    const char* list;       // null: nothing in the store
+    const char* list;       // null: nothing in the store; "%s": the checksum of a stored a.cab
     const char* decryptor;  // its script
     DWORD exitCode;
-    const char* remark;
+    const char* remark;     // "%s": the patch's store URL
   } cases[] = {
       {44, nullptr, "", 404, "Failed to download office patch meta json with error code : 404"},
       {45, "{}", "exit_code=5", 5, "Failed to decrypt office meta - 45.json"},
       {46, "{}", "remove_list=1", 2, "Failed to decrypt office meta - 46.json"},
       {47, "[]", "", 2, "Failed to download office installation files with error code : 2"},
-      {48, "{\"b.dat\": \"0123\"}", "", 1, "Failed to download office installation files with error code : 1"},
-      // Names that would leave the package folder are refused before anything is written.
-      {49, "{\"..\\\\..\\\\evil.cab\": \"%s\"}", "", 1, "Failed to download office installation files with error code : 1"},
-      {50, "{\"\\\\evil.cab\": \"%s\"}", "", 1, "Failed to download office installation files with error code : 1"},
-      {51, "{\"C:evil.cab\": \"%s\"}", "", 1, "Failed to download office installation files with error code : 1"},
+      {48, "{\"b.dat\": \"0123\"}", "", 1, kGeneric1},
+      // Names that would leave the package folder, or reach a device, or
+      // name one file twice, are refused before anything is fetched.
+      {49, "{\"a.cab\": \"%s\", \"..\\\\..\\\\evil.cab\": \"%s\"}", "", 1, kGeneric1},
+      {50, "{\"\\\\evil.cab\": \"%s\"}", "", 1, kGeneric1},
+      {51, "{\"C:evil.cab\": \"%s\"}", "", 1, kGeneric1},
+      {53, "{\"NUL.cab\": \"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\"}", "", 1, kGeneric1},
+      {54, "{\"a.cab\": \"%s\", \"sub\\\\LPT1.dat\": \"%s\"}", "", 1, kGeneric1},
+      {55, "{\"A.cab\": \"%s\", \"a.cab\": \"%s\"}", "", 1, kGeneric1},
+      {56, tooLarge.c_str(), "", 2, "Failed to download office installation files with error code : 2"},
+      {57, "{\"a.cab\": \"%s\", \"gone.cab\": \"%s\"}", "", 404,
+       "Failed to download %s/gone.cab with error code : 404\\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.id);
-    // A remark an earlier run left says nothing about this one.
+    // A remark an earlier run left says nothing about this one, nor does a
+    // decrypted list an earlier run left in the package folder.
     WriteFileBytes(agent_ / "data\\custom-patch-remarks.json", "{\"custom_remarks\" : \"stale\"}");
+    const std::string listFile = PackageFolder(c.id) + "\\" + std::to_string(c.id) + ".json";
+    MakeDirs(PackageFolder(c.id));
+    WriteFileBytes(listFile, "{\"stale.cab\": \"" + std::string(64, '0') + "\"}");
     PlaceDecryptor(c.decryptor);
     if (c.list) {
       std::string list = c.list;
-      size_t hole = list.find("%s");
-      if (hole != std::string::npos) list.replace(hole, 2, PutPackageFile(c.id, "evil.cab", "x"));
+      const std::string hash = PutPackageFile(c.id, "a.cab", "x");
+      for (size_t hole = list.find("%s"); hole != std::string::npos; hole = list.find("%s", hole)) {
+        list.replace(hole, 2, hash);
+      }
       PutList(c.id, list);
     }
     EXPECT_EQ(RunPatch(c.id), c.exitCode);
-    EXPECT_NE(Remark().find(std::string("\"") + c.remark + "\""), std::string::npos) << Remark();
+    std::string remark = c.remark;
+    if (remark.find("%s") != std::string::npos) remark.replace(remark.find("%s"), 2, StoreUrl("127.0.0.1", c.id));
+    EXPECT_NE(Remark().find("\"" + remark + "\""), std::string::npos) << Remark();
+    EXPECT_EQ(ReadFileBytes(listFile).find("stale"), std::string::npos);
+    EXPECT_EQ(StoreGets(c.id, "a.cab"), c.id == 57 ? 1u : 0u);
   }
   EXPECT_FALSE(FileExists(agent_ / "patches\\evil.cab"));
   EXPECT_FALSE(FileExists(agent_ / "patches\\office\\evil.cab"));
-  EXPECT_EQ(Count(Calls(), "/configure"), 8u);  // the store installations only
+  EXPECT_EQ(Count(Calls(), "/configure"), 13u);  // the store installations only
 }
 
 TEST_F(ListFlow, NetworkShareAfterBothFlowsFailed) {
-  const int id = 52;
-  PutList(id, "{}");
-  PlaceDecryptor("exit_code=7");
-  PlaceInstaller("configure_exits=17002,1603");
   writeValue(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "EnableNetworkShare", "1", REG_DWORD);
-  // \\sharesrv\office\52 is a folder of the Wine prefix's UNC tree.
+  // \\sharesrv\office\<id> is a folder of the Wine prefix's UNC tree.
   SeedAgentValue("ServerInfo", "RZServerFlatName", "sharesrv");
-  MakeDirs(WinePrefixPath("dosdevices\\unc\\sharesrv\\office\\52"));
+  const struct {
+    int id;
+    const char* decryptor;
+    const char* setup;  // the store's, then the package folder's or the share's
+    DWORD exitCode;
+    size_t extractions;
+  } cases[] = {
+      {52, "exit_code=7", "17002,1603", 1603, 2},
+      // Setup's "applications in use" from the share, and from the package
+      // folder (the share is then not tried).
+      {58, "exit_code=7", "17002,17006", 20001, 2},
+      {59, "", "17002,17006", 20001, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    const std::string a = PutPackageFile(c.id, "a.cab", "cabinet");
+    PutList(c.id, "{\"a.cab\": \"" + a + "\"}");
+    PlaceDecryptor(c.decryptor);
+    PlaceInstaller(std::string("configure_exits=") + c.setup);
+    MakeDirs(WinePrefixPath("dosdevices\\unc\\sharesrv\\office\\" + std::to_string(c.id)));
+    for (const std::string& file : {record_ / "setup_standin.calls.txt", record_ / "configure.received.2.xml",
+                                    agent_ / "logs\\rzprereqhandler.log"}) {
+      DeleteFileW(ChangeUtf8ToWideStr(file.c_str()).c_str());
+    }
 
-  EXPECT_EQ(RunPatch(id), 1603u);
-  EXPECT_EQ(Count(Calls(), "/extract:"), 2u);
-  EXPECT_NE(Received(2).find("SourcePath=\"\\\\sharesrv\\office\\52\""), std::string::npos) << Received(2);
-  const std::string log = Log();
-  EXPECT_NE(log.find("Decrypt Error : 7\n"), std::string::npos);
-  EXPECT_NE(log.find("Office installation failed with error code : 1603\n"), std::string::npos);
-  EXPECT_EQ(log.find("SharePath installation is skipped"), std::string::npos);
+    EXPECT_EQ(RunPatch(c.id), c.exitCode);
+    EXPECT_EQ(Count(Calls(), "/extract:"), c.extractions);
+    if (c.extractions == 2) {
+      EXPECT_NE(Received(2).find("SourcePath=\"\\\\sharesrv\\office\\" + std::to_string(c.id) + "\""),
+                std::string::npos)
+          << Received(2);
+      EXPECT_EQ(Log().find("SharePath installation is skipped"), std::string::npos);
+    }
+  }
 }

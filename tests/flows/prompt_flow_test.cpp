@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <utility>
 
 #include "flows/deployment_fixture.h"
 #include "prompt/localized_texts.h"
+#include "util/clock.h"
 #include "util/files.h"
 
 using namespace testing_support;
@@ -56,7 +59,7 @@ class PromptedDeployment : public DeploymentFlow {
   // A fresh run: the install mode, the postponement policy, the stored
   // prompt state (empty: none), the prompt program's script, and an answer
   // an earlier run left behind; nothing left of an earlier run's prompts,
-  // setup calls, remark or log. Printing was allowed explicitly, the other
+  // setup calls, remark or log. Printing was forbidden explicitly, the other
   // two browser restrictions were never set.
   void Prepare(int mode, DWORD enablePostpone, DWORD forceCloseDays, const std::string& first,
                const std::string& postPoneTill, const std::string& script) {
@@ -79,7 +82,7 @@ class PromptedDeployment : public DeploymentFlow {
     }
     DeleteFolderTree(ChangeUtf8ToWideStr(PackageFolder().c_str()));
     deleteRegistryKey(HKEY_CURRENT_USER, kRestrictionsKey);
-    writeValue(HKEY_CURRENT_USER, kRestrictionsKey, "NoPrinting", "0", REG_DWORD);
+    writeValue(HKEY_CURRENT_USER, kRestrictionsKey, "NoPrinting", "1", REG_DWORD);
   }
 
   // The n-th start of the prompt program, as it recorded it; empty when it
@@ -127,35 +130,47 @@ TEST_F(PromptedDeployment, RunsThatMeetRunningApplications) {
     const char* remark;
     bool installs;  // with setup closing the applications
     bool completionNotice;
-    const char* postPoneTillAfter;  // a success removes the deployment's state
+    // The deployment's state afterwards (a success removes it); "now": the
+    // run's own time.
+    const char* firstAfter;
+    const char* postPoneTillAfter;
   } cases[] = {
-      {"mode 2 may not close them", 2, 1, 7, "100", "", "exit_code=1", "", 20001, nullptr, "", false, false, "(none)"},
-      {"mode 1 lets setup close them", 1, 1, 7, "100", "", "exit_code=1", "", 0, nullptr, "", true, false, "(none)"},
-      {"yes", 3, 1, 7, "100", "", "exit_code=1", "", 0, kPostpone7, "", true, true, "(none)"},
+      {"mode 2 may not close them", 2, 1, 7, "100", "", "exit_code=1", "", 20001, nullptr, "", false, false, "100",
+       "(none)"},
+      {"mode 1 lets setup close them", 1, 1, 7, "100", "", "exit_code=1", "", 0, nullptr, "", true, false, "(none)",
+       "(none)"},
+      {"yes", 3, 1, 7, "100", "", "exit_code=1", "", 0, kPostpone7, "", true, true, "(none)", "(none)"},
       {"yes, completion notice off", 3, 1, 7, "100", "", "exit_code=1", "NeglectOfficeCompletionPrompt", 0,
-       kPostpone7, "", true, false, "(none)"},
+       kPostpone7, "", true, false, "(none)", "(none)"},
       {"postponed", 3, 1, 7, "100", "", "exit_code=2\npostpone_value=1999999999", "", 20001, kPostpone7,
-       "Office updates postponed by users", false, false, "1999999999"},
+       "Office updates postponed by users", false, false, "now", "1999999999"},
+      // Without postponement a "no" postpones nothing.
+      {"refused without postponement", 3, 0, 0, "100", "", "exit_code=2", "", 20001,
+       "rzpatchprompt.exe -PatchPrompt -prompt-text \"emptydata\" -pid {pid} -timeoutinmin 5",
+       "Office updates postponed by users", false, false, "100", "(none)"},
       // No days to offer: the line ends in a blank after the text argument.
       {"prompt program failed", 3, 1, 0, "100", "", "exit_code=3", "", 5,
        "rzpatchprompt.exe -PatchPrompt -prompt-type postpone -pid {pid} -prompt-text \"emptydata\" ", "", false,
-       false, "(none)"},
+       false, "now", "(none)"},
       // RunningPromptTimeOut 45 is capped at 30.
       {"no answer to the prompt without postponement", 3, 0, 0, "100", "", "", "RunningPromptTimeOut", 20001,
        "rzpatchprompt.exe -PatchPrompt -prompt-text \"emptydata\" -pid {pid} -timeoutinmin 30", kNoResponse, false,
-       false, "(none)"},
+       false, "100", "(none)"},
       {"postponed until later", 3, 1, 7, "1000000", "2000000000", "exit_code=1", "", 20001, nullptr, kNoResponse,
-       false, false, "2000000000"},
+       false, false, "1000000", "2000000000"},
       // Postponed beyond the deadline, a day after the first prompt, which
       // has passed: the user is only told.
-      {"deadline passed", 3, 1, 1, "1000", "100000", "exit_code=1", "", 0, kForceClose, "", true, true, "(none)"},
+      {"deadline passed", 3, 1, 1, "1000", "100000", "exit_code=1", "", 0, kForceClose, "", true, true, "(none)",
+       "(none)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Prepare(c.mode, c.enablePostpone, c.forceCloseDays, c.first, c.postPoneTill, c.script);
     if (*c.extraName) writeValue(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, c.extraName, "45", REG_DWORD);
 
+    const long long before = UnixSecondsNow(nullptr);
     EXPECT_EQ(Run(), c.exitCode);
+    const long long after = UnixSecondsNow(nullptr);
     const std::string asked = Prompt(1);
     if (c.prompt) {
       ExpectPrompt(asked, c.prompt,
@@ -163,10 +178,11 @@ TEST_F(PromptedDeployment, RunsThatMeetRunningApplications) {
       EXPECT_EQ(Field(asked, "folder"), agent_.path());
       // Restricted while the prompt is up, as before afterwards.
       EXPECT_EQ(Field(asked, "restrictions"), "1 1 1");
-      for (const char* name : {"NoFileOpen", "NoFileNew", "NoPrinting"}) {
-        DWORD value = 1;
-        EXPECT_EQ(ReadDwordRegistryData(HKEY_CURRENT_USER, kRestrictionsKey, name, &value), 0) << name;
-        EXPECT_EQ(value, 0u) << name;
+      const std::pair<const char*, DWORD> before[] = {{"NoFileOpen", 0}, {"NoFileNew", 0}, {"NoPrinting", 1}};
+      for (const auto& restriction : before) {
+        DWORD value = 7;
+        EXPECT_EQ(ReadDwordRegistryData(HKEY_CURRENT_USER, kRestrictionsKey, restriction.first, &value), 0);
+        EXPECT_EQ(value, restriction.second) << restriction.first;
       }
     }
     if (c.mode == 3) {
@@ -188,6 +204,13 @@ TEST_F(PromptedDeployment, RunsThatMeetRunningApplications) {
               *c.remark ? "{\r\n\t\"custom_remarks\" : \"" + std::string(c.remark) + "\"\r\n}\r\n" : "");
     EXPECT_EQ(Count(Log(), "Log close time"), 1u);
 
+    const std::string first = DeploymentValue("FirstPromptTime");
+    if (std::string(c.firstAfter) == "now") {
+      const long long written = atoll(first.c_str());
+      EXPECT_TRUE(written >= before && written <= after) << first;
+    } else {
+      EXPECT_EQ(first, c.firstAfter);
+    }
     EXPECT_EQ(DeploymentValue("PostPoneTill"), c.postPoneTillAfter);
     std::string postponement;
     EXPECT_EQ(ReadViewString(reg_path::kPatch, "UserPromptPostPoneValue", &postponement, 0), ERROR_FILE_NOT_FOUND);

@@ -174,6 +174,26 @@ TEST_F(LogRotationTest, RotatingWhileWritingLosesAndCutsNoLine) {
   EXPECT_EQ(notOnce, 0);
 }
 
+TEST_F(LogRotationTest, StartUpRotatesTheAgentLogFromTwoMillionBytesKeepingFourBackups) {
+  TempDir dir("rotation_start_up");
+  testing_support::SeedAgentValue("", "RZAgentInstallDir", dir.path() + "\\");
+  const std::string logs = dir / "logs";
+  testing_support::MakeDirs(logs);
+  for (int n = 1; n <= 4; ++n) {
+    WriteFileBytes(logs + "\\rzprereqhandler" + std::to_string(n) + ".log", std::to_string(n));
+  }
+  const std::string live = logs + "\\" + kLogName;
+  for (size_t size : {1999999, 2000000}) {
+    SCOPED_TRACE(size);
+    WriteFileBytes(live, std::string(size, 'x'));
+    ASSERT_EQ(InitializeAgentLog(kLogName), 0);
+    CloseAgentLog();
+    EXPECT_EQ(ReadFileBytes(logs + "\\rzprereqhandler1.log").size(), size == 2000000 ? size : 1u);
+  }
+  EXPECT_EQ(ReadFileBytes(logs + "\\rzprereqhandler4.log"), "3");
+  EXPECT_FALSE(FileExists(logs + "\\rzprereqhandler5.log"));
+}
+
 TEST_F(LogRotationTest, ChecksOnceAtStartThenOncePerPeriod) {
   TempDir dir("rotation_timer");
   ASSERT_EQ(OpenAgentLog(kLogName, dir.path().c_str(), 1), 0);
@@ -199,4 +219,14 @@ TEST_F(LogRotationTest, ChecksOnceAtStartThenOncePerPeriod) {
   EXPECT_GE(checks, 4);
   Sleep(100);
   EXPECT_EQ(CountOccurrences(ReadTextFile(dir / kLogName), check), checks);
+
+  // Closing the log stops the checks too: a live file over the threshold
+  // afterwards stays as it is.
+  settings.thresholdBytes = 1000000;
+  StartLogRotation(settings);
+  for (int i = 0; i < 1000 && CountOccurrences(ReadTextFile(dir / kLogName), check) < checks + 2; ++i) Sleep(20);
+  CloseAgentLog();
+  WriteFileBytes(dir / kLogName, std::string(1000000, 'x'));
+  Sleep(100);
+  EXPECT_FALSE(FileExists(Backup(dir, 1)));
 }

@@ -1,4 +1,4 @@
-// The package list's pieces: member rules, the shape check and SHA-256 of
+// The package list's pieces: the list's rules, the shape check and SHA-256 of
 // files (known vectors, and a file longer than one read block).
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "agent/registry.h"
 #include "source/package_list.h"
@@ -16,12 +17,65 @@
 
 using namespace testing_support;
 
-TEST(PackageListRules, MembersChecksumsAndShape) {
-  for (const char* name : {"a.cab", "sub\\b.CAB", "c.Dat", "d.cat"}) EXPECT_TRUE(IsPackageFileName(name)) << name;
-  for (const char* name : {"setup.xml", "cab", "a.cab.txt", "v.cabx"}) EXPECT_FALSE(IsPackageFileName(name)) << name;
-  EXPECT_TRUE(IsChecksumText(std::string(64, 'A')));
-  EXPECT_FALSE(IsChecksumText(std::string(63, 'a')));
-  EXPECT_FALSE(IsChecksumText(std::string(65, 'a')));
+TEST(PackageListRules, EveryRuleOverTheWholeList) {
+  const std::string h(64, 'a');
+  const std::string upper(64, 'A');
+  const struct {
+    const char* what;
+    std::vector<ListMember> members;
+    int result;
+    // The URL paths of the files to fetch; for a refusal none at all.
+    std::vector<std::string> urlPaths;
+    size_t skipped;
+  } rows[] = {
+      {"installation files, any letter case", {{"a.cab", h}, {"sub\\b.CAB", upper}, {"c.Dat", h}, {"d.cat", h}},
+       0, {"a.cab", "sub/b.CAB", "c.Dat", "d.cat"}, 0},
+      {"other members are skipped whatever they hold",
+       {{"setup.xml", "x"}, {"cab", ""}, {"a.cab.txt", ""}, {"v.cabx", h}, {"A.xml", ""}, {"a.xml", ""}}, 0, {}, 6},
+      {"63-character checksum", {{"a.cab", h}, {"b.dat", std::string(63, 'a')}}, 1, {}, 0},
+      {"65-character checksum", {{"b.dat", std::string(65, 'a')}}, 1, {}, 0},
+      {"checksum that is no text", {{"b.dat", ""}}, 1, {}, 0},
+      {"climbs out", {{"a.cab", h}, {"..\\..\\evil.cab", h}}, 1, {}, 0},
+      {"climbs out through a folder", {{"a/../../evil.cab", h}}, 1, {}, 0},
+      {"leading separator", {{"\\evil.cab", h}}, 1, {}, 0},
+      {"drive", {{"C:evil.cab", h}}, 1, {}, 0},
+      {"device with the checksum of nothing",
+       {{"NUL.cab", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"}}, 1, {}, 0},
+      {"serial device", {{"COM1.cab", h}}, 1, {}, 0},
+      {"printer device in a folder", {{"sub\\LPT1.dat", h}}, 1, {}, 0},
+      {"device as a folder", {{"prn\\a.cab", h}}, 1, {}, 0},
+      {"device in lower case with two extensions", {{"aux.tar.cab", h}}, 1, {}, 0},
+      {"device with trailing blanks and dots", {{"con .\\a.cab", h}}, 1, {}, 0},
+      {"device with a blank before the extension", {{"lpt9 .cab", h}}, 1, {}, 0},
+      {"names that only resemble devices", {{"COM0.cab", h}, {"LPT10.cab", h}, {"console.cab", h}, {"nulx.cat", h}},
+       0, {"COM0.cab", "LPT10.cab", "console.cab", "nulx.cat"}, 0},
+      {"same name in another letter case", {{"A.cab", h}, {"a.cab", h}}, 1, {}, 0},
+      {"same name with the other separator", {{"SUB\\X.CAB", h}, {"sub/x.cab", h}}, 1, {}, 0},
+      {"same folder with a trailing dot", {{"sub.\\x.cab", h}, {"sub\\x.cab", h}}, 1, {}, 0},
+      {"same name beyond ASCII", {{"\xC3\x84.cab", h}, {"\xC3\xA4.cab", h}}, 1, {}, 0},
+      {"characters a URL reads its own way",
+       {{"%2e%2e\\%2e%2e\\f.cab", h}, {"a b#1.cab", h}, {"q?x=1.cab", h}}, 0,
+       {"%252e%252e/%252e%252e/f.cab", "a%20b%231.cab", "q%3Fx=1.cab"}, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const PackageListCheck check = CheckPackageList(row.members);
+    EXPECT_EQ(check.result, row.result);
+    EXPECT_EQ(check.refusal.empty(), row.result == 0) << check.refusal;
+    std::vector<std::string> urlPaths;
+    for (const PackageFile& file : check.files) {
+      urlPaths.push_back(file.urlPath);
+      // The file lands where the list says, with Windows separators.
+      std::string local = file.name;
+      for (char& c : local) c = c == '/' ? '\\' : c;
+      EXPECT_EQ(file.localName, local);
+    }
+    EXPECT_EQ(urlPaths, row.urlPaths);
+    EXPECT_EQ(check.skipped.size(), row.skipped);
+  }
+}
+
+TEST(PackageListRules, ShapeOfTheJoinedText) {
   for (const char* text : {"[]", "{}", " {\"a.cab\":\"x\"} ", "[1]"}) EXPECT_TRUE(LooksLikeJson(text)) << text;
   for (const char* text : {"[", "", "garbage", "{\"a\":1"}) EXPECT_FALSE(LooksLikeJson(text)) << text;
 }

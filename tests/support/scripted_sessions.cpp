@@ -25,6 +25,7 @@ std::wstring DefaultScriptPath() {
 
 struct Script {
   DWORD listingError = 0;
+  int tokenSession = -1;  // -1: the system's answer
   std::vector<TerminalSession> sessions;
   std::vector<std::string> userNames;
 };
@@ -40,6 +41,10 @@ Script ReadScript() {
     if (!(fields >> first)) continue;
     if (first == "fail") {
       fields >> script.listingError;
+      continue;
+    }
+    if (first == "token") {
+      fields >> script.tokenSession;
       continue;
     }
     TerminalSession session;
@@ -71,4 +76,17 @@ DWORD QuerySessionUserName(int session, std::string* userName) {
     return 0;
   }
   return ERROR_FILE_NOT_FOUND;
+}
+
+DWORD QueryTokenSession(HANDLE token, DWORD* session) {
+  const Script script = ReadScript();
+  if (script.tokenSession >= 0) {
+    *session = static_cast<DWORD>(script.tokenSession);
+    return 0;
+  }
+  DWORD id = 0;
+  DWORD size = 0;
+  if (!GetTokenInformation(token, TokenSessionId, &id, sizeof(id), &size)) return GetLastError();
+  *session = id;
+  return 0;
 }

@@ -5,8 +5,10 @@
 // The script is a text file read at every call, one session per line in the
 // system's order: "<id> <state> [user name]" (states: 0 active, 1 connected,
 // 4 disconnected, others ignored by the session choice). A line
-// "fail <code>" makes the listing fail with that code. Without the file
-// there are no sessions.
+// "fail <code>" makes the listing fail with that code. A line "token <id>"
+// puts every token into that session; without it a token's session is the
+// one the system reports, under Wine always our own. Without the file there
+// are no sessions.
 #pragma once
 
 #include <string>

@@ -14,6 +14,7 @@
 #include "transport/transfer.h"
 #include "transport/request_engine.h"
 #include "transport/resume_download.h"
+#include "util/clock.h"
 #include "util/registry_paths.h"
 #include "util/text.h"
 
@@ -519,6 +520,25 @@ TEST_F(RequestEngine, StrictCertificateFailureRunsTheRecoveryAndFailsWhenNoRootV
   DWORD failure = 0;
   EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kCertificates, "SecureCommFailure", &failure), 0);
   EXPECT_EQ(failure, 1u);
+
+  // With a distribution server the recovery fetches its root certificate
+  // again, at most once a day.
+  params.EnableDistributionServer = "yes";
+  const long long now = UnixSecondsNow(nullptr);
+  for (long long ago : {86000LL, 86400LL}) {
+    SCOPED_TRACE(ago);
+    const std::string last = std::to_string(now - ago);
+    writeValue(HKEY_LOCAL_MACHINE, reg_path::kMetadataVersions, "DSCertLastRetriveTime", last.c_str(), REG_DWORD);
+    InternetGetRequest(Target(Servers().nginxHttps, url, destination), nullptr, &options, false);
+    DWORD tried = 0;
+    EXPECT_EQ(
+        ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kMetadataVersions, "DSCertLastRetriveTime", &tried), 0);
+    if (ago < 86400) {
+      EXPECT_EQ(tried, static_cast<DWORD>(now - ago));
+    } else {
+      EXPECT_GE(tried, static_cast<DWORD>(now));
+    }
+  }
 
   // A secure channel error without a certificate behind it (the port speaks
   // plain HTTP) is no certificate failure: no recovery runs.
