@@ -30,6 +30,7 @@ const char kHashOp[] = "GetSHA256HashFromFile";
 const int kDecryptTimeoutMinutes = 5;
 const int kDecryptorAlreadyDone = 183;
 const unsigned long long kMaxListBytes = 16 * 1024 * 1024;
+const size_t kMaxSkippedLines = 20;
 // Large reads: the hash runs at the speed of the disk, not of the calls.
 const DWORD kHashBlockBytes = 1024 * 1024;
 
@@ -340,7 +341,14 @@ int DownloadPackageFiles(const std::string& address) {
     members.push_back({name, value.isString() ? value.asString() : std::string()});
   }
   const PackageListCheck check = CheckPackageList(members);
-  for (const std::string& name : check.skipped) LogInfo("Skipping %s\n", name.c_str());
+  // A list may name any number of other members: one line each would let a
+  // single list fill the agent's log.
+  const size_t named = check.skipped.size() < kMaxSkippedLines ? check.skipped.size() : kMaxSkippedLines;
+  for (size_t i = 0; i < named; ++i) LogInfo("Skipping %s\n", check.skipped[i].c_str());
+  if (check.skipped.size() > named) {
+    LogInfo("Skipping %lu more members that name no installation file.\n",
+            static_cast<unsigned long>(check.skipped.size() - named));
+  }
   if (check.result != 0) {
     LogError("%s", check.refusal.c_str());
     return check.result;

@@ -71,7 +71,11 @@ TEST_F(ListFlow, StoreFailureThenTheListInstallsFromThePackageFolder) {
   // An .xml member is skipped, even with a malformed checksum. The list has
   // the largest size accepted.
   std::string list = "{\"c.cat\": \"" + upperC + "\", \"Data\\\\b.DAT\": \"" + b + "\", \"a.cab\": \"" + a +
-                     "\", \"%2e%2e\\\\a b#1.cab\": \"" + d + "\", \"notes.xml\": \"x\"}";
+                     "\", \"%2e%2e\\\\a b#1.cab\": \"" + d + "\", \"notes.xml\": \"x\"";
+  // Many more members that are no installation files: the log names only
+  // the first of them.
+  for (int i = 0; i < 1000; ++i) list += ", \"z" + std::to_string(1000 + i) + ".txt\": \"\"";
+  list += "}";
   list.resize(16 * 1024 * 1024, ' ');
   PutList(id, list);
   // The agent's decryptor may answer that the list is already decrypted.
@@ -97,6 +101,8 @@ TEST_F(ListFlow, StoreFailureThenTheListInstallsFromThePackageFolder) {
   const std::string log = Log();
   EXPECT_NE(log.find("Considering error code 183 as success.\n"), std::string::npos);
   EXPECT_NE(log.find("Skipping notes.xml\n"), std::string::npos);
+  EXPECT_EQ(Count(log, "Skipping z"), 19u);
+  EXPECT_NE(log.find("Skipping 981 more members that name no installation file.\n"), std::string::npos);
   EXPECT_NE(log.find("KQTracking is Processed and added value for Old Flow Success: 2 \n"), std::string::npos);
   EXPECT_NE(log.find("As installed succeeded, we are cleaning up the setup files.\n"), std::string::npos);
 }
