@@ -135,7 +135,7 @@ int InternetDownloadFileIfmodifiedSince(const std::string& urlPath, const std::s
   HttpRequestOptions options;
   options.ifModifiedSinceEnabled = true;
   options.lastModified = ChangeUtf8ToWideStr(stored.c_str());
-  int result = InternetGetRequest(context, target, nullptr, &options, context.rateKBps != 0);
+  int result = InternetGetRequest(target, nullptr, &options, context.rateKBps != 0, context);
   if (result == 0) {
     writeValue(HKEY_LOCAL_MACHINE, reg_path::kIfModifiedSince, valueName.c_str(),
                ChangeWideToUtf8Str(options.lastModifiedOut).c_str(), REG_SZ);

@@ -169,19 +169,23 @@ TransferResult PlainTransfer(const TransferContext& context, const RequestTarget
 }
 
 TransferResult ChooseDownload(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                              HttpRequestOptions* options, bool bandwidth, bool noResume) {
-  if (!noResume && !IsDocumentUrl(target.urlPath)) {
+                              HttpRequestOptions* options, bool bandwidth, bool noResume, bool blocks) {
+  // The block method has no no-resume flag.
+  if ((blocks || !noResume) && !IsDocumentUrl(target.urlPath)) {
     LogInfo("InternetGetDownloader : Plexmoor Server & Port -> %S : %d \n", target.server.c_str(), target.port);
     if (context.resumable && target.requestType == kRequestDownloadFile) {
       options->m_enableGzipCompression = 0;
-      TransferResult result = ResumeTransfer(context, target, memoryOut, options, bandwidth, false);
-      LogInfo("InternetGetDownloader : ResumeGetRequestEx errorCode = %d \n", result.Flatten());
+      TransferResult result = ResumeTransfer(context, target, memoryOut, options, bandwidth, blocks);
+      if (!blocks) LogInfo("InternetGetDownloader : ResumeGetRequestEx errorCode = %d \n", result.Flatten());
       if (!(result.RangesRefused() && options->m_externalVendorServer == 1)) return result;
-      LogInfo("InternetGetDownloader : ResumeGetRequestEx() failed due to errorCode = %d, trying to download using "
+      LogInfo("InternetGetDownloader : %s() failed due to errorCode = %d, trying to download using "
               "InternetGetRequestEx() \n",
-              result.Flatten());
+              blocks ? "ResumeGetRequestByBitrate" : "ResumeGetRequestEx", result.Flatten());
+      // After the block method the whole body comes without a limit.
+      return PlainTransfer(context, target, memoryOut, options, bandwidth && !blocks);
     }
   }
+  if (blocks) return BlockTransfer(context, target, memoryOut, options);
   return PlainTransfer(context, target, memoryOut, options, bandwidth);
 }
 
@@ -193,14 +197,9 @@ std::wstring TemporaryFilePath(int requestType, const std::wstring& destination,
   return destination + std::to_wstring(threadId) + L".tmp";
 }
 
-int InternetGetRequest(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                       HttpRequestOptions* options, bool bandwidth) {
-  return PlainTransfer(context, target, memoryOut, options, bandwidth).Flatten();
-}
-
 int InternetGetRequest(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
-                       bool bandwidth) {
-  return InternetGetRequest(AgentTransferContext(), target, memoryOut, options, bandwidth);
+                       bool bandwidth, const TransferContext& context) {
+  return PlainTransfer(context, target, memoryOut, options, bandwidth).Flatten();
 }
 
 RequestTarget MakeRequestTarget(int useProxy, const char* protocol, const wchar_t* server, int port,
@@ -227,11 +226,10 @@ int InternetGetRequestEx(int useProxy, const char* protocol, const wchar_t* serv
                          const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
                          const wchar_t* proxyPassword, const wchar_t* urlPath, const wchar_t* destinationPath,
                          std::string* memoryOut, int requestType, int keepAlive, HttpRequestOptions* options,
-                         int bandwidth, int noResume, const TransferContext* context) {
+                         int bandwidth, int noResume, const TransferContext& context) {
   HttpRequestOptions defaults;
-  const TransferContext settings = context ? *context : AgentTransferContext();
+  if (!options) options = &defaults;
   const RequestTarget target = MakeRequestTarget(useProxy, protocol, server, port, proxyServer, proxyBypass, proxyUser,
                                                  proxyPassword, urlPath, destinationPath, requestType, keepAlive);
-  return ChooseDownload(settings, target, memoryOut, options ? options : &defaults, bandwidth != 0, noResume != 0)
-      .Flatten();
+  return ChooseDownload(context, target, memoryOut, options, bandwidth != 0, noResume != 0, false).Flatten();
 }

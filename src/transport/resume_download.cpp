@@ -36,24 +36,6 @@ bool RegistryKeyPresent(const std::string& key) {
 
 std::string RecordKey(const std::string& uniqueId) { return std::string(reg_path::kFileMetaData) + "\\" + uniqueId; }
 
-std::string ReadText(const std::string& key, const char* name) {
-  RawRegistryValue value;
-  if (ReadRawRegistryValue(key.c_str(), name, &value) != ERROR_SUCCESS) return std::string();
-  if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) return std::string();
-  std::wstring text(value.data.size() / sizeof(wchar_t), L'\0');
-  if (!text.empty()) memcpy(&text[0], value.data.data(), text.size() * sizeof(wchar_t));
-  text.resize(wcsnlen(text.c_str(), text.size()));
-  return ChangeWideToUtf8Str(text);
-}
-
-bool ReadTypedDword(const std::string& key, const char* name, DWORD* out) {
-  RawRegistryValue value;
-  if (ReadRawRegistryValue(key.c_str(), name, &value) != ERROR_SUCCESS) return false;
-  if (value.type != REG_DWORD || value.data.size() != sizeof(DWORD)) return false;
-  memcpy(out, value.data.data(), sizeof(DWORD));
-  return true;
-}
-
 void WriteNumber(const std::string& key, const char* name, unsigned long long number, DWORD type) {
   writeValue(HKEY_LOCAL_MACHINE, key.c_str(), name, std::to_string(number).c_str(), type);
 }
@@ -61,22 +43,17 @@ void WriteNumber(const std::string& key, const char* name, unsigned long long nu
 // Adds one to a DWORD counter; a counter that cannot be read starts at 1.
 DWORD IncrementCounter(const std::string& key, const char* name) {
   DWORD count = 0;
-  if (!ReadTypedDword(key, name, &count)) count = 0;
+  if (ReadViewDword(key.c_str(), name, &count, 0) != ERROR_SUCCESS) count = 0;
   WriteNumber(key, name, count + 1, REG_DWORD);
   return count + 1;
 }
 
 // Milliseconds since 1970 in UTC, as the record keeps its retry time.
 std::string RetryTimeText() {
-  SYSTEMTIME now;
-  GetSystemTime(&now);
-  FILETIME ft;
-  SystemTimeToFileTime(&now, &ft);
-  ULARGE_INTEGER ticks;
-  ticks.LowPart = ft.dwLowDateTime;
-  ticks.HighPart = ft.dwHighDateTime;
-  unsigned long long seconds = (ticks.QuadPart - 116444736000000000ULL) / 10000000ULL;
-  return std::to_string(seconds * 1000 + now.wMilliseconds);
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const unsigned long long ticks = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return std::to_string((ticks - 116444736000000000ULL) / 10000);
 }
 
 void TouchTracking() {
@@ -211,7 +188,8 @@ int DownloadResumeHandler::Initialize(const std::wstring& destination, const std
   fileKey_ = ChangeWideToUtf8Str(url);
   const bool keyPresent = RegistryKeyPresent(reg_path::kFileMetaData);
   LogInfo(keyPresent ? "reading folder info\n" : "failure in openeing reg key\n");
-  std::string repository = ReadText(reg_path::kFileMetaData, "IntermediateRepositoryName");
+  std::string repository;
+  ReadViewString(reg_path::kFileMetaData, "IntermediateRepositoryName", &repository, 0);
   if (repository.empty() || repository.size() > 255 || !IsContainedRelativePath(repository)) {
     // The repository lives under the agent folder; a name that would leave
     // it is replaced by the default.
@@ -222,7 +200,7 @@ int DownloadResumeHandler::Initialize(const std::wstring& destination, const std
   repository_ = repository;
   if (keyPresent) LogInfo("reading periodic limit  info\n");
   DWORD limit = 0;
-  if (!ReadTypedDword(reg_path::kFileMetaData, "InterSaveByteLimit", &limit) || limit == 0) {
+  if (ReadViewDword(reg_path::kFileMetaData, "InterSaveByteLimit", &limit, 0) != ERROR_SUCCESS || limit == 0) {
     limit = kDefaultPeriodicLimit;
     WriteNumber(reg_path::kFileMetaData, "InterSaveByteLimit", limit, REG_DWORD);
   }
@@ -230,7 +208,7 @@ int DownloadResumeHandler::Initialize(const std::wstring& destination, const std
   LogInfo("Download folder = %S\tperiodic save limit = %lu\n", ChangeUtf8ToWideStr(repository_.c_str()).c_str(),
           static_cast<unsigned long>(periodicLimit_));
 
-  uniqueId_ = ReadText(reg_path::kFileMetaData, fileKey_.c_str());
+  ReadViewString(reg_path::kFileMetaData, fileKey_.c_str(), &uniqueId_, 0);
   // The id names a file in the repository: anything but a plain name is
   // not ours and is replaced.
   const bool usable = !uniqueId_.empty() && uniqueId_.find_first_of("\\/:") == std::string::npos &&
@@ -263,7 +241,8 @@ int DownloadResumeHandler::GetFileDataFromRegistry(bool lengthKnown, unsigned lo
   RawRegistryValue partial;
   bool recordUsable = false;
   unsigned long long recorded = 0;
-  const std::string recordedModified = ReadText(key, "LastModifiedTime");
+  std::string recordedModified;
+  ReadViewString(key.c_str(), "LastModifiedTime", &recordedModified, 0);
   if (!RegistryKeyPresent(key)) {
     LogInfo("GetFileDataFromRegistry; Registry subkey not found\n");
   } else {
@@ -296,8 +275,10 @@ int DownloadResumeHandler::GetFileDataFromRegistry(bool lengthKnown, unsigned lo
     DeleteFileW(tempPath_.c_str());
     return 0;
   }
-  lastRetryTime_ = _strtoui64(ReadText(key, "LastRetryTime").c_str(), nullptr, 10);
-  if (!ReadTypedDword(key, "RetryCount", &retryCount_)) retryCount_ = 0;
+  std::string retryTime;
+  ReadViewString(key.c_str(), "LastRetryTime", &retryTime, 0);
+  lastRetryTime_ = _strtoui64(retryTime.c_str(), nullptr, 10);
+  if (ReadViewDword(key.c_str(), "RetryCount", &retryCount_, 0) != ERROR_SUCCESS) retryCount_ = 0;
   return 0;
 }
 
@@ -568,17 +549,12 @@ TransferResult ResumeTransfer(const TransferContext& context, const RequestTarge
 
 }  // namespace engine
 
-int ResumeGetRequestEx(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                       HttpRequestOptions* options, bool bandwidth) {
+int ResumeGetRequestEx(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
+                       bool bandwidth, const TransferContext& context) {
   return ResumeTransfer(context, target, memoryOut, options, bandwidth, false).Flatten();
 }
 
-int ResumeGetRequestEx(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
-                       bool bandwidth) {
-  return ResumeGetRequestEx(AgentTransferContext(), target, memoryOut, options, bandwidth);
-}
-
-int ResumeGetRequestByBitrate(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                              HttpRequestOptions* options) {
+int ResumeGetRequestByBitrate(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
+                              const TransferContext& context) {
   return ResumeTransfer(context, target, memoryOut, options, true, true).Flatten();
 }

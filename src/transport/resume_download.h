@@ -75,15 +75,13 @@ class DownloadResumeHandler : public engine::Sink {
 // The resumable download of the URL (11003, or 11001 into memory). Results
 // as InternetGetRequest; 416 when an outside server does not take ranges
 // (the caller then downloads without resume). `bandwidth` paces by windows.
-int ResumeGetRequestEx(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                       HttpRequestOptions* options, bool bandwidth);
 int ResumeGetRequestEx(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
-                       bool bandwidth);
+                       bool bandwidth, const TransferContext& context = AgentTransferContext());
 
 // The same with block pacing: every block of DataTransferRate_KBps x 500
 // bytes from the resume offset is its own ranged request, then the pause.
-int ResumeGetRequestByBitrate(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                              HttpRequestOptions* options);
+int ResumeGetRequestByBitrate(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
+                              const TransferContext& context = AgentTransferContext());
 
 // The expected sizes of this process's downloads, by URL.
 void InsertResumeDownloadFileSizeParams(const std::string& url, long long size);

@@ -205,9 +205,9 @@ TransferResult Guarded(const char* op, const std::function<TransferResult()>& tr
 TransferResult PlainTransfer(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
                              HttpRequestOptions* options, bool bandwidth);
 // A file download as the agent's settings choose it: resumable (unless
-// `noResume`, or a document), else plain.
+// `noResume`, or a document), else plain, or with `blocks` the block method.
 TransferResult ChooseDownload(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                              HttpRequestOptions* options, bool bandwidth, bool noResume);
+                              HttpRequestOptions* options, bool bandwidth, bool noResume, bool blocks);
 // The block method of a bandwidth-limited download.
 TransferResult BlockTransfer(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
                              HttpRequestOptions* options);
