@@ -3,7 +3,6 @@
 // own ranged request through the transfer's read loop, followed by a pause.
 #include <string>
 
-#include "agent/agent_parameters.h"
 #include "log/agent_log.h"
 #include "transport/request_engine.h"
 #include "transport/transfer.h"

@@ -17,7 +17,6 @@
 
 namespace {
 
-const DWORD kIgnoreCertificateFlags = 0x3300;
 const int kDsCertificateRetryLimitSeconds = 86400;
 
 std::atomic<bool> g_secureCommFailure{false};

@@ -3,7 +3,6 @@
 // decompressed when it is gzip, and moved into place.
 #include "transport/request_engine.h"
 
-#include "agent/agent_parameters.h"
 #include "log/agent_log.h"
 #include "transport/gzip_file.h"
 #include "transport/transfer.h"
@@ -66,14 +65,12 @@ TransferResult ReceiveBody(const TransferContext& context, const RequestTarget& 
     LogInfo("GetFilelastmodifiedTime : File last modified time: %S\n", options->lastModifiedOut.c_str());
   }
   unsigned long long length = 0;
-  bool lengthKnown = QueryContentLength(request, kOp, &length);
+  bool lengthKnown = QueryContentLength(request, kOp, &length) && length != 0;
   // Without an outside download a missing length counts as 0, so a body
   // that arrives is longer than announced.
-  if ((!lengthKnown || length == 0) && !context.outsideDownload) {
+  if (!lengthKnown && !context.outsideDownload) {
     lengthKnown = true;
     length = 0;
-  } else if (length == 0) {
-    lengthKnown = false;
   }
   *announced = lengthKnown ? length : 0;
 
@@ -121,7 +118,7 @@ TransferResult PlainGet(const TransferContext& context, const RequestTarget& tar
   bool gzipAnswer = false;
   if (options->m_enableGzipCompression == 1 || options->m_enableGzipCompression == 2) {
     const wchar_t* name = options->m_enableGzipCompression == 2 ? L"Cloud-Content-Encoding" : L"Content-Encoding";
-    std::wstring encoding = QueryNamedHeader(handles.request.get(), name);
+    std::wstring encoding = QueryHeaderText(handles.request.get(), WINHTTP_QUERY_CUSTOM, name);
     if (encoding.empty()) {
       LogInfo("Response Header doesn't contain %S. \n", name);
     } else if (HeaderNamesGzip(encoding)) {
@@ -206,20 +203,13 @@ RequestTarget MakeRequestTarget(int useProxy, const char* protocol, const wchar_
                                 const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
                                 const wchar_t* proxyPassword, const wchar_t* urlPath, const wchar_t* destinationPath,
                                 int requestType, int keepAlive) {
-  RequestTarget target;
-  target.useProxy = useProxy != 0;
-  target.protocol = protocol ? ChangeUtf8ToWideStr(protocol) : L"https";
-  target.server = server ? server : L"";
-  target.port = port;
-  target.proxyServer = proxyServer ? proxyServer : L"";
-  target.proxyBypass = proxyBypass ? proxyBypass : L"";
-  target.proxyUser = proxyUser ? proxyUser : L"";
-  target.proxyPassword = proxyPassword ? proxyPassword : L"";
-  target.urlPath = urlPath ? urlPath : L"";
-  target.destination = destinationPath ? destinationPath : L"";
-  target.requestType = requestType;
-  target.keepAlive = keepAlive != 0;
-  return target;
+  auto text = [](const wchar_t* value) { return std::wstring(value ? value : L""); };
+  return RequestTarget{useProxy != 0,     protocol ? ChangeUtf8ToWideStr(protocol) : L"https",
+                       text(server),      port,
+                       text(proxyServer), text(proxyBypass),
+                       text(proxyUser),   text(proxyPassword),
+                       text(urlPath),     text(destinationPath),
+                       requestType,       keepAlive != 0};
 }
 
 int InternetGetRequestEx(int useProxy, const char* protocol, const wchar_t* server, int port,

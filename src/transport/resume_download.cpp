@@ -5,13 +5,10 @@
 #include <mutex>
 #include <vector>
 
-#include "transport/http_errors.h"
-
 #include "agent/agent_parameters.h"
 #include "agent/registry.h"
 #include "log/agent_log.h"
 #include "log/seconds_clock.h"
-#include "transport/pacing.h"
 #include "util/files.h"
 #include "util/raw_registry.h"
 #include "util/registry_paths.h"

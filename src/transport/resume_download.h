@@ -7,7 +7,6 @@
 
 #include <string>
 
-#include "transport/request_engine.h"
 #include "transport/transfer.h"
 #include "transport/transfer_logs.h"
 #include "util/handles.h"

@@ -23,13 +23,7 @@ const int kMaxIdleReads = 3;
 const DWORD kHttpRangeNotSatisfiable = 416;
 
 std::wstring RangeHeader(unsigned long long first, bool bounded, unsigned long long last) {
-  wchar_t text[96];
-  if (bounded) {
-    swprintf(text, 96, L"Range: bytes=%llu-%llu", first, last);
-  } else {
-    swprintf(text, 96, L"Range: bytes=%llu-", first);
-  }
-  return text;
+  return L"Range: bytes=" + std::to_wstring(first) + L"-" + (bounded ? std::to_wstring(last) : std::wstring());
 }
 
 }  // namespace
@@ -290,32 +284,26 @@ BodyOutcome ReadBody(const TransferContext& context, const RequestTarget& target
     const bool timedOut = IsTimeout(error) || (stalled && available != 0);
     const bool early = error == 0 && available == 0 && spec.lengthKnown && body.received < spec.length;
     if (timedOut || early) {
-      if (recovered) {
-        LogError("InternetGetRequestEx: Download failed in retry method \n");
-        body.recoveryFailed = true;
-        body.result = timedOut ? TransferResult::System(ERROR_WINHTTP_TIMEOUT)
-                               : TransferResult::Own(kResultPartialFile);
-        return body;
+      RangeAnswer answer;
+      if (!recovered) {
+        recovered = true;
+        LogInfo("%s", spec.retryLine);
+        answer = AskRange(context, target, options, handles, spec.first + body.received, spec.lengthKnown,
+                          spec.first + spec.length - 1, spec.op);
+        // Without a length, a range beyond the body says it was all there.
+        if (answer.end && !spec.lengthKnown) return body;
+        if (answer.result.ok() && !answer.whole && !answer.end) {
+          idleReads = 0;
+          windowStart = GetTickCount();
+          windowBytes = 0;
+          continue;
+        }
       }
-      recovered = true;
-      LogInfo("%s", spec.retryLine);
-      const unsigned long long from = spec.first + body.received;
-      RangeAnswer answer = AskRange(context, target, options, handles, from, spec.lengthKnown,
-                                    spec.first + spec.length - 1, spec.op);
-      // Without a length, a range beyond the body says it was all there.
-      if (answer.end && !spec.lengthKnown) return body;
-      if (!answer.result.ok() || answer.whole || answer.end) {
-        LogError("InternetGetRequestEx: Download failed in retry method \n");
-        body.recoveryFailed = true;
-        body.rangeIgnored = answer.whole;
-        body.result = timedOut ? TransferResult::System(ERROR_WINHTTP_TIMEOUT)
-                               : TransferResult::Own(kResultPartialFile);
-        return body;
-      }
-      idleReads = 0;
-      windowStart = GetTickCount();
-      windowBytes = 0;
-      continue;
+      LogError("InternetGetRequestEx: Download failed in retry method \n");
+      body.recoveryFailed = true;
+      body.rangeIgnored = answer.whole;
+      body.result = timedOut ? TransferResult::System(ERROR_WINHTTP_TIMEOUT) : TransferResult::Own(kResultPartialFile);
+      return body;
     }
     if (error != 0) {
       LogError("%s :  Error in WinHttpQueryDataAvailable --> %lu \n", spec.op, error);

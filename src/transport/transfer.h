@@ -15,6 +15,10 @@
 #include "transport/transfer_result.h"
 #include "util/handles.h"
 
+// Certificate problems the server's answer may carry: untrusted issuer,
+// wrong usage, invalid common name, invalid date.
+const DWORD kIgnoreCertificateFlags = 0x3300;
+
 namespace engine {
 
 // --- the request (request_setup.cpp) ---
@@ -27,10 +31,9 @@ TransferResult OpenRequest(const TransferContext& context, const RequestTarget& 
 // other status is left to the caller. The handles are closed on failure.
 TransferResult SendRequest(const TransferContext& context, const RequestTarget& target,
                            const HttpRequestOptions& options, RequestHandles* handles);
-// A response header as text (by query number, or a custom one by name);
-// empty when absent.
-std::wstring QueryHeaderText(HINTERNET request, DWORD query);
-std::wstring QueryNamedHeader(HINTERNET request, const wchar_t* name);
+// A response header as text (by query number, or a custom one by name with
+// WINHTTP_QUERY_CUSTOM); empty when absent.
+std::wstring QueryHeaderText(HINTERNET request, DWORD query, const wchar_t* name = WINHTTP_HEADER_NAME_BY_INDEX);
 // The announced length, logged under `op`; false when the answer has none,
 // or one that does not read as a 64-bit number (then `unusable` is set).
 bool QueryContentLength(HINTERNET request, const char* op, unsigned long long* length, bool* unusable = nullptr);
