@@ -130,7 +130,6 @@ void SetSecureProtocols(HINTERNET session) {
 // The security flags of an https request: the certificate problems are
 // ignored unless the agent runs in strict certificate mode.
 void ApplySecurityFlags(HINTERNET request, const TransferContext& context) {
-  const AgentParameters& params = AgentParams();
   DWORD flags = 0;
   DWORD size = sizeof(flags);
   WinHttpQueryOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, &size);
@@ -145,7 +144,7 @@ void ApplySecurityFlags(HINTERNET request, const TransferContext& context) {
   if (WinHttpSetOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags))) {
     LogInfo("GetInternetRequestHandle :  The request is updated with the internet option security flags. \n");
   }
-  if (params.ds.closedNetworkFlag == 1) {
+  if (AgentParams().ds.closedNetworkFlag == 1) {
     // The client certificate is chosen by the agent's certificate store;
     // none installed means the request goes on without one.
     if (WinHttpSetOption(request, WINHTTP_OPTION_CLIENT_CERT_CONTEXT, WINHTTP_NO_CLIENT_CERT_CONTEXT, 0)) {
@@ -206,16 +205,11 @@ TransferResult OpenRequest(const TransferContext& context, const RequestTarget& 
   handles->connection.reset(
       WinHttpConnect(handles->session.get(), target.server.c_str(), static_cast<INTERNET_PORT>(target.port), 0));
   if (!handles->connection) return WinHttpFailure("GetInternetRequestHandle :  Error in WinHttpConnect --> %d \n");
-  const wchar_t* verb = L"GET";
-  if (handles->kind == 2) {
-    verb = L"HEAD";
-    LogInfo("GetInternetRequestHandle :  HEAD Request \n");
-  } else {
-    LogInfo("GetInternetRequestHandle :  GET Request \n");
-  }
+  const bool head = handles->kind == 2;
+  LogInfo(head ? "GetInternetRequestHandle :  HEAD Request \n" : "GetInternetRequestHandle :  GET Request \n");
   const wchar_t* acceptTypes[] = {L"*/*", nullptr};
-  handles->request.reset(WinHttpOpenRequest(handles->connection.get(), verb, target.urlPath.c_str(), nullptr,
-                                            WINHTTP_NO_REFERER, acceptTypes, https ? WINHTTP_FLAG_SECURE : 0));
+  handles->request.reset(WinHttpOpenRequest(handles->connection.get(), head ? L"HEAD" : L"GET", target.urlPath.c_str(),
+                                            nullptr, WINHTTP_NO_REFERER, acceptTypes, https ? WINHTTP_FLAG_SECURE : 0));
   if (!handles->request) return WinHttpFailure("GetInternetRequestHandle :  Error in WinHttpOpenRequest --> %d \n");
   HINTERNET request = handles->request.get();
   WinHttpSetStatusCallback(request, SecureFailureCallback, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
@@ -427,15 +421,12 @@ TransferResult SendRequest(const TransferContext& context, const RequestTarget& 
 using namespace engine;
 
 void RequestHandles::Close() {
-  if (request && !WinHttpCloseHandle(request.release())) {
-    LogError("Error in WinHttpCloseHandle hRequest --> %d \n", static_cast<int>(GetLastError()));
-  }
-  if (connection && !WinHttpCloseHandle(connection.release())) {
-    LogError("Error in WinHttpCloseHandle hConnect --> %d \n", static_cast<int>(GetLastError()));
-  }
-  if (session && !WinHttpCloseHandle(session.release())) {
-    LogError("Error in WinHttpCloseHandle hSession --> %d \n", static_cast<int>(GetLastError()));
-  }
+  auto close = [](UniqueInternet* handle, const char* failed) {
+    if (*handle && !WinHttpCloseHandle(handle->release())) LogError(failed, static_cast<int>(GetLastError()));
+  };
+  close(&request, "Error in WinHttpCloseHandle hRequest --> %d \n");
+  close(&connection, "Error in WinHttpCloseHandle hConnect --> %d \n");
+  close(&session, "Error in WinHttpCloseHandle hSession --> %d \n");
 }
 
 bool ContentLengthFromRawHeaders(const std::wstring& rawHeaders, unsigned long long* length) {

@@ -93,7 +93,13 @@ TransferResult BodySink::Create(bool lengthKnown) {
   // A body with a length is held to it instead.
   if (lengthKnown) reserve_ = 0;
   if (inMemory_) return TransferResult::Success();
-  CreateDestinationFolder(target_);
+  // The temporary file goes beside the destination; a folder that cannot be
+  // made is left to the file's creation to report.
+  const std::wstring folder = FolderOf(target_.destination);
+  if (!folder.empty() && CreateFolderTree(folder) != 0) {
+    LogError("InternetGetRequestEx : Failed to create the destination directory for the destination file %S \n",
+             target_.destination.c_str());
+  }
   file_.reset(CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_) return TransferResult::LastError();
@@ -280,8 +286,9 @@ BodyOutcome ReadBody(const TransferContext& context, const RequestTarget& target
       windowStart = GetTickCount();
       windowBytes = 0;
     }
-    // A body that ends is no stall, however slowly it came.
-    const bool timedOut = IsTimeout(error) || (stalled && available != 0);
+    // WinHTTP gave up waiting (or the socket below it, under some
+    // emulations); a body that ends is no stall, however slowly it came.
+    const bool timedOut = error == ERROR_WINHTTP_TIMEOUT || error == WSAETIMEDOUT || (stalled && available != 0);
     const bool early = error == 0 && available == 0 && spec.lengthKnown && body.received < spec.length;
     if (timedOut || early) {
       RangeAnswer answer;
@@ -394,31 +401,15 @@ std::wstring FolderOf(const std::wstring& path) {
   return cut == std::wstring::npos ? std::wstring() : path.substr(0, cut);
 }
 
-void CreateDestinationFolder(const RequestTarget& target) {
-  if (target.requestType != kRequestDownloadFile) return;
-  const std::wstring folder = FolderOf(target.destination);
-  if (!folder.empty() && CreateFolderTree(folder) != 0) {
-    LogError("InternetGetRequestEx : Failed to create the destination directory for the destination file %S \n",
-             target.destination.c_str());
-  }
-}
-
 std::wstring TemporaryFileFor(const TransferContext& context, const RequestTarget& target) {
   return TemporaryFilePath(target.requestType, target.destination, context.tempFolder, GetCurrentThreadId());
 }
 
 void RecordDownload(const RequestTarget& target, unsigned long long length, const TransferResult& result) {
-  DownloadTransfer transfer;
-  transfer.server = ChangeWideToUtf8Str(target.server);
-  transfer.port = target.port;
-  transfer.urlPath = ChangeWideToUtf8Str(target.urlPath);
-  transfer.destination = ChangeWideToUtf8Str(target.destination);
-  transfer.contentLength = length;
-  transfer.result = result.Flatten();
-  WriteDownloadTransferLog(transfer);
+  WriteDownloadTransferLog(DownloadTransfer{ChangeWideToUtf8Str(target.server), target.port,
+                                            ChangeWideToUtf8Str(target.urlPath),
+                                            ChangeWideToUtf8Str(target.destination), length, result.Flatten()});
 }
-
-bool IsTimeout(DWORD error) { return error == ERROR_WINHTTP_TIMEOUT || error == WSAETIMEDOUT; }
 
 TransferResult Guarded(const char* op, const std::function<TransferResult()>& transfer) {
   try {

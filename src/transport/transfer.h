@@ -37,9 +37,6 @@ std::wstring QueryHeaderText(HINTERNET request, DWORD query, const wchar_t* name
 // The announced length, logged under `op`; false when the answer has none,
 // or one that does not read as a 64-bit number (then `unusable` is set).
 bool QueryContentLength(HINTERNET request, const char* op, unsigned long long* length, bool* unusable = nullptr);
-// Whether WinHTTP (or the socket below it, under some emulations) gave up
-// waiting for data.
-bool IsTimeout(DWORD error);
 
 // What the certificate recovery needs of a request: its security flags and
 // a way to send it once more on a fresh request with other flags.
@@ -194,9 +191,6 @@ TransferResult RunBlocks(const TransferContext& context, const RequestTarget& ta
 void RecordDownload(const RequestTarget& target, unsigned long long length, const TransferResult& result);
 // The folder part of a path (up to its last separator); empty without one.
 std::wstring FolderOf(const std::wstring& path);
-// Creates the folder of a download's destination (the temporary file goes
-// beside it); a failure is logged and left to the file's creation to report.
-void CreateDestinationFolder(const RequestTarget& target);
 std::wstring TemporaryFileFor(const TransferContext& context, const RequestTarget& target);
 // Counts a gzip answer that could not be decompressed, for the server.
 void CountGzipFailure(const std::wstring& path);
