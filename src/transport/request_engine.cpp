@@ -167,7 +167,7 @@ TransferResult PlainTransfer(const TransferContext& context, const RequestTarget
 
 TransferResult ChooseDownload(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
                               HttpRequestOptions* options, bool bandwidth, bool noResume, bool blocks) {
-  // The block method has no no-resume flag.
+  // Only the plain and window methods know noResume.
   if ((blocks || !noResume) && !IsDocumentUrl(target.urlPath)) {
     LogInfo("InternetGetDownloader : Plexmoor Server & Port -> %S : %d \n", target.server.c_str(), target.port);
     if (context.resumable && target.requestType == kRequestDownloadFile) {

@@ -219,7 +219,6 @@ void DownloadResumeHandler::Initialize(const std::string& serverLastModified, bo
               static_cast<int>(GetCurrentThreadId()));
     }
     DeleteFileW(tempPath_.c_str());
-    startOffset_ = 0;
   } else {
     LogInfo("Unique id for the file is %s\n", uniqueId_.c_str());
     tempPath_ = folder + ChangeUtf8ToWideStr(uniqueId_.c_str());

@@ -377,11 +377,9 @@ TransferResult RunBlocks(const TransferContext& context, const RequestTarget& ta
       LogError("%s : Failed with the http status code %lu \n", spec.op, static_cast<unsigned long>(handles.status));
       return answer.end ? TransferResult::Status(handles.status) : TransferResult::Own(kResultRangesNotServed);
     }
-    BodySpec body{spec.op, retryLine, range.first, true, answer.length};
-    if (answer.whole) {
-      body.lengthKnown = spec.lengthKnown;
-      body.length = spec.length;
-    }
+    // A first block answered with the whole body is held to the whole length.
+    const BodySpec body{spec.op, retryLine, range.first, answer.whole ? spec.lengthKnown : true,
+                        answer.whole ? spec.length : answer.length};
     BodyOutcome got = ReadBody(context, target, options, &handles, body, sink, nullptr);
     *received += got.received;
     LogDebug("%s: Bytes Read: %llu\n", spec.op, *received);
