@@ -142,11 +142,11 @@ int ExternalDownloadHandler::Transfer(const std::string& rawUrl, const std::stri
     result = InternetGetRequestByBitrate(useProxy_, protocol.c_str(), serverName_.c_str(), port_,
                                          proxyServer_.c_str(), proxyBypass_.c_str(), proxyUser_.c_str(),
                                          proxyPassword_.c_str(), urlPath_.c_str(), wideDestination.c_str(), &resultText_,
-                                         requestType_, 1, &options, 1, 0, &context);
+                                         requestType_, 1, &options, 1, 0, context);
   } else {
     result = InternetGetRequestEx(useProxy_, protocol.c_str(), serverName_.c_str(), port_, proxyServer_.c_str(),
                                   proxyBypass_.c_str(), proxyUser_.c_str(), proxyPassword_.c_str(), urlPath_.c_str(),
-                                  wideDestination.c_str(), &resultText_, requestType_, 1, &options, 0, 0, &context);
+                                  wideDestination.c_str(), &resultText_, requestType_, 1, &options, 0, 0, context);
   }
   if ((result == HTTP_STATUS_MOVED || result == HTTP_STATUS_REDIRECT) && redirections_ < kMaxRedirections &&
       !options.redirectUrl.empty()) {

@@ -67,8 +67,7 @@ int InternetGetDataOnlyWithAddress(const std::string& address, const std::string
   target.requestType = kRequestGetData;
   ApplyAgentProxy(&target);
   HttpRequestOptions options;
-  std::string ignored;
-  return InternetGetRequest(target, body ? body : &ignored, &options, false);
+  return InternetGetRequest(target, body, &options, false);
 }
 
 std::string validateDSIPAddress(const std::string& addressList) {
@@ -102,8 +101,7 @@ int CheckConnectivityWithProxyDisabled(const std::string& urlPath) {
   target.urlPath = ChangeUtf8ToWideStr(urlPath.c_str());
   target.requestType = kRequestGetData;
   HttpRequestOptions options;
-  std::string ignored;
-  const int result = InternetGetRequest(target, &ignored, &options, false);
+  const int result = InternetGetRequest(target, nullptr, &options, false);
   const bool failed = result == 400 || result == 12002 || result == 12005 || result == 12007 || result == 12029;
   if (failed) {
     LogInfo("CheckConnectivityWithProxyDisabled: Server connection failure with proxy disabled.. updating the registry "
@@ -135,7 +133,7 @@ int InternetDownloadFileIfmodifiedSince(const std::string& urlPath, const std::s
   HttpRequestOptions options;
   options.ifModifiedSinceEnabled = true;
   options.lastModified = ChangeUtf8ToWideStr(stored.c_str());
-  int result = InternetGetRequest(context, target, nullptr, &options, context.rateKBps != 0);
+  int result = InternetGetRequest(target, nullptr, &options, context.rateKBps != 0, context);
   if (result == 0) {
     writeValue(HKEY_LOCAL_MACHINE, reg_path::kIfModifiedSince, valueName.c_str(),
                ChangeWideToUtf8Str(options.lastModifiedOut).c_str(), REG_SZ);

@@ -3,7 +3,6 @@
 // own ranged request through the transfer's read loop, followed by a pause.
 #include <string>
 
-#include "agent/agent_parameters.h"
 #include "log/agent_log.h"
 #include "transport/request_engine.h"
 #include "transport/transfer.h"
@@ -13,10 +12,6 @@ using namespace engine;
 namespace {
 
 const char kOp[] = "InternetGetRequestByBitrate";
-
-bool IsDocumentUrl(const std::wstring& url) {
-  return url.find(L".xml") != std::wstring::npos || url.find(L".json") != std::wstring::npos;
-}
 
 // The block loop for a body without a known length: blocks until the
 // server refuses the range (the end). `received` grows by what arrived.
@@ -119,42 +114,21 @@ TransferResult BlockTransfer(const TransferContext& context, const RequestTarget
 
 }  // namespace engine
 
-int InternetGetRequestLimited(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                              HttpRequestOptions* options) {
+int InternetGetRequestLimited(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
+                              const TransferContext& context) {
   // The window method is the plain entry with its bandwidth flag, resume
   // and all.
-  if (!context.blockMethod) return ChooseDownload(context, target, memoryOut, options, true, false).Flatten();
-  if (!IsDocumentUrl(target.urlPath)) {
-    LogInfo("InternetGetDownloader : Plexmoor Server & Port -> %S : %d \n", target.server.c_str(), target.port);
-    if (target.requestType == kRequestDownloadFile && context.resumable) {
-      options->m_enableGzipCompression = 0;
-      TransferResult result = ResumeTransfer(context, target, memoryOut, options, true, true);
-      if (!(result.RangesRefused() && options->m_externalVendorServer == 1)) return result.Flatten();
-      LogInfo("InternetGetDownloader : ResumeGetRequestByBitrate() failed due to errorCode = %d, trying to download "
-              "using InternetGetRequestEx() \n",
-              result.Flatten());
-      return PlainTransfer(context, target, memoryOut, options, false).Flatten();
-    }
-  }
-  return BlockTransfer(context, target, memoryOut, options).Flatten();
-}
-
-int InternetGetRequestLimited(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options) {
-  return InternetGetRequestLimited(AgentTransferContext(), target, memoryOut, options);
+  return ChooseDownload(context, target, memoryOut, options, true, false, context.blockMethod).Flatten();
 }
 
 int InternetGetRequestByBitrate(int useProxy, const char* protocol, const wchar_t* server, int port,
                                 const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
                                 const wchar_t* proxyPassword, const wchar_t* urlPath, const wchar_t* destinationPath,
                                 std::string* memoryOut, int requestType, int keepAlive, HttpRequestOptions* options,
-                                int /*bandwidth*/, int noResume, const TransferContext* context) {
+                                int /*bandwidth*/, int noResume, const TransferContext& context) {
   HttpRequestOptions defaults;
-  const TransferContext settings = context ? *context : AgentTransferContext();
+  if (!options) options = &defaults;
   const RequestTarget target = MakeRequestTarget(useProxy, protocol, server, port, proxyServer, proxyBypass, proxyUser,
                                                  proxyPassword, urlPath, destinationPath, requestType, keepAlive);
-  if (!options) options = &defaults;
-  // The window method: the plain entry with the bandwidth flag, so
-  // DownloadMode 1 resumes it and noResume holds.
-  if (!settings.blockMethod) return ChooseDownload(settings, target, memoryOut, options, true, noResume != 0).Flatten();
-  return InternetGetRequestLimited(settings, target, memoryOut, options);
+  return ChooseDownload(context, target, memoryOut, options, true, noResume != 0, context.blockMethod).Flatten();
 }

@@ -17,7 +17,6 @@
 
 namespace {
 
-const DWORD kIgnoreCertificateFlags = 0x3300;
 const int kDsCertificateRetryLimitSeconds = 86400;
 
 std::atomic<bool> g_secureCommFailure{false};
@@ -88,34 +87,17 @@ void UpdateCertFailedKQTracking() {
   LogInfo("KQData modified time Updated value is %s \n", now.c_str());
 }
 
-TransferResult Recover(const TransferContext& context, const engine::RequestHandlesView& view, DWORD flags,
-                       bool ignore, int depth) {
-  const AgentParameters& params = AgentParams();
-  TransferResult result = TransferResult::Success();
-  bool validated = true;
-  if (ignore) {
-    MarkSecureCommFailure(true);
-    flags |= kIgnoreCertificateFlags;
-    LogInfo("CertRecoveryMechanismForReceive: Ignoring Certificate check flags added for communication \n");
-  } else if (CertificateValidation(0) != 0) {
-    result = TransferResult::Own(kResultGeneralFailure);
-    validated = false;
-  }
-  if (validated) {
+TransferResult Recover(const TransferContext& context, const engine::RequestHandlesView& view, DWORD flags) {
+  TransferResult result = TransferResult::Own(kResultGeneralFailure);
+  if (CertificateValidation(0) == 0) {
     result = ReceiveAgain(view, flags);
     if (result.ok()) {
-      if (!ignore) {
-        MarkSecureCommFailure(false);
-      } else {
-        LogInfo("CertRecoveryMechanismForReceive: Communication enabled with ignoring security flags \n");
-        UpdateCertFailedKQTracking();
-      }
+      MarkSecureCommFailure(false);
       return result;
     }
-    if (ignore) return result;
   }
   if (context.strictCertificates) {
-    if (EqualsNoCase(params.EnableDistributionServer, "yes") && RetriveDSCertFromServer() == 0) {
+    if (EqualsNoCase(AgentParams().EnableDistributionServer, "yes") && RetriveDSCertFromServer() == 0) {
       result = ReceiveAgain(view, flags);
     }
     MarkSecureCommFailure(!result.ok());
@@ -123,9 +105,15 @@ TransferResult Recover(const TransferContext& context, const engine::RequestHand
             "enabled \n");
     return result;
   }
-  if (depth > 0) return result;
   LogInfo("CertRecoveryMechanismForReceive: Invoking CertRecoveryMechanism with need to enable flag true");
-  return Recover(context, view, flags, true, depth + 1);
+  MarkSecureCommFailure(true);
+  LogInfo("CertRecoveryMechanismForReceive: Ignoring Certificate check flags added for communication \n");
+  result = ReceiveAgain(view, flags | kIgnoreCertificateFlags);
+  if (result.ok()) {
+    LogInfo("CertRecoveryMechanismForReceive: Communication enabled with ignoring security flags \n");
+    UpdateCertFailedKQTracking();
+  }
+  return result;
 }
 
 }  // namespace
@@ -138,7 +126,7 @@ TransferResult CertRecoveryMechanismForReceive(const TransferContext& context, c
   DWORD flags = 0;
   DWORD size = sizeof(flags);
   WinHttpQueryOption(view.request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, &size);
-  return Recover(context, view, flags, false, 0);
+  return Recover(context, view, flags);
 }
 
 }  // namespace engine

@@ -3,7 +3,6 @@
 // decompressed when it is gzip, and moved into place.
 #include "transport/request_engine.h"
 
-#include "agent/agent_parameters.h"
 #include "log/agent_log.h"
 #include "transport/gzip_file.h"
 #include "transport/transfer.h"
@@ -66,14 +65,12 @@ TransferResult ReceiveBody(const TransferContext& context, const RequestTarget& 
     LogInfo("GetFilelastmodifiedTime : File last modified time: %S\n", options->lastModifiedOut.c_str());
   }
   unsigned long long length = 0;
-  bool lengthKnown = QueryContentLength(request, kOp, &length);
+  bool lengthKnown = QueryContentLength(request, kOp, &length) && length != 0;
   // Without an outside download a missing length counts as 0, so a body
   // that arrives is longer than announced.
-  if ((!lengthKnown || length == 0) && !context.outsideDownload) {
+  if (!lengthKnown && !context.outsideDownload) {
     lengthKnown = true;
     length = 0;
-  } else if (length == 0) {
-    lengthKnown = false;
   }
   *announced = lengthKnown ? length : 0;
 
@@ -121,7 +118,7 @@ TransferResult PlainGet(const TransferContext& context, const RequestTarget& tar
   bool gzipAnswer = false;
   if (options->m_enableGzipCompression == 1 || options->m_enableGzipCompression == 2) {
     const wchar_t* name = options->m_enableGzipCompression == 2 ? L"Cloud-Content-Encoding" : L"Content-Encoding";
-    std::wstring encoding = QueryNamedHeader(handles.request.get(), name);
+    std::wstring encoding = QueryHeaderText(handles.request.get(), WINHTTP_QUERY_CUSTOM, name);
     if (encoding.empty()) {
       LogInfo("Response Header doesn't contain %S. \n", name);
     } else if (HeaderNamesGzip(encoding)) {
@@ -169,19 +166,23 @@ TransferResult PlainTransfer(const TransferContext& context, const RequestTarget
 }
 
 TransferResult ChooseDownload(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                              HttpRequestOptions* options, bool bandwidth, bool noResume) {
-  if (!noResume && !IsDocumentUrl(target.urlPath)) {
+                              HttpRequestOptions* options, bool bandwidth, bool noResume, bool blocks) {
+  // Only the plain and window methods know noResume.
+  if ((blocks || !noResume) && !IsDocumentUrl(target.urlPath)) {
     LogInfo("InternetGetDownloader : Plexmoor Server & Port -> %S : %d \n", target.server.c_str(), target.port);
     if (context.resumable && target.requestType == kRequestDownloadFile) {
       options->m_enableGzipCompression = 0;
-      TransferResult result = ResumeTransfer(context, target, memoryOut, options, bandwidth, false);
-      LogInfo("InternetGetDownloader : ResumeGetRequestEx errorCode = %d \n", result.Flatten());
+      TransferResult result = ResumeTransfer(context, target, memoryOut, options, bandwidth, blocks);
+      if (!blocks) LogInfo("InternetGetDownloader : ResumeGetRequestEx errorCode = %d \n", result.Flatten());
       if (!(result.RangesRefused() && options->m_externalVendorServer == 1)) return result;
-      LogInfo("InternetGetDownloader : ResumeGetRequestEx() failed due to errorCode = %d, trying to download using "
+      LogInfo("InternetGetDownloader : %s() failed due to errorCode = %d, trying to download using "
               "InternetGetRequestEx() \n",
-              result.Flatten());
+              blocks ? "ResumeGetRequestByBitrate" : "ResumeGetRequestEx", result.Flatten());
+      // After the block method the whole body comes without a limit.
+      return PlainTransfer(context, target, memoryOut, options, bandwidth && !blocks);
     }
   }
+  if (blocks) return BlockTransfer(context, target, memoryOut, options);
   return PlainTransfer(context, target, memoryOut, options, bandwidth);
 }
 
@@ -193,45 +194,32 @@ std::wstring TemporaryFilePath(int requestType, const std::wstring& destination,
   return destination + std::to_wstring(threadId) + L".tmp";
 }
 
-int InternetGetRequest(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                       HttpRequestOptions* options, bool bandwidth) {
-  return PlainTransfer(context, target, memoryOut, options, bandwidth).Flatten();
-}
-
 int InternetGetRequest(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
-                       bool bandwidth) {
-  return InternetGetRequest(AgentTransferContext(), target, memoryOut, options, bandwidth);
+                       bool bandwidth, const TransferContext& context) {
+  return PlainTransfer(context, target, memoryOut, options, bandwidth).Flatten();
 }
 
 RequestTarget MakeRequestTarget(int useProxy, const char* protocol, const wchar_t* server, int port,
                                 const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
                                 const wchar_t* proxyPassword, const wchar_t* urlPath, const wchar_t* destinationPath,
                                 int requestType, int keepAlive) {
-  RequestTarget target;
-  target.useProxy = useProxy != 0;
-  target.protocol = protocol ? ChangeUtf8ToWideStr(protocol) : L"https";
-  target.server = server ? server : L"";
-  target.port = port;
-  target.proxyServer = proxyServer ? proxyServer : L"";
-  target.proxyBypass = proxyBypass ? proxyBypass : L"";
-  target.proxyUser = proxyUser ? proxyUser : L"";
-  target.proxyPassword = proxyPassword ? proxyPassword : L"";
-  target.urlPath = urlPath ? urlPath : L"";
-  target.destination = destinationPath ? destinationPath : L"";
-  target.requestType = requestType;
-  target.keepAlive = keepAlive != 0;
-  return target;
+  auto text = [](const wchar_t* value) { return std::wstring(value ? value : L""); };
+  return RequestTarget{useProxy != 0,     protocol ? ChangeUtf8ToWideStr(protocol) : L"https",
+                       text(server),      port,
+                       text(proxyServer), text(proxyBypass),
+                       text(proxyUser),   text(proxyPassword),
+                       text(urlPath),     text(destinationPath),
+                       requestType,       keepAlive != 0};
 }
 
 int InternetGetRequestEx(int useProxy, const char* protocol, const wchar_t* server, int port,
                          const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
                          const wchar_t* proxyPassword, const wchar_t* urlPath, const wchar_t* destinationPath,
                          std::string* memoryOut, int requestType, int keepAlive, HttpRequestOptions* options,
-                         int bandwidth, int noResume, const TransferContext* context) {
+                         int bandwidth, int noResume, const TransferContext& context) {
   HttpRequestOptions defaults;
-  const TransferContext settings = context ? *context : AgentTransferContext();
+  if (!options) options = &defaults;
   const RequestTarget target = MakeRequestTarget(useProxy, protocol, server, port, proxyServer, proxyBypass, proxyUser,
                                                  proxyPassword, urlPath, destinationPath, requestType, keepAlive);
-  return ChooseDownload(settings, target, memoryOut, options ? options : &defaults, bandwidth != 0, noResume != 0)
-      .Flatten();
+  return ChooseDownload(context, target, memoryOut, options, bandwidth != 0, noResume != 0, false).Flatten();
 }

@@ -54,13 +54,13 @@ int GetInternetRequestHandle(const TransferContext& context, const RequestTarget
 // windows of DataTransferRate_KBps x 1000 bytes; with DownloadMode 1 a file
 // download resumes (unless `noResume`). Returns 0, 13, 707, 90001, the HTTP
 // status, or a WinHTTP/system error. The destination is only replaced by a
-// body that arrived whole; no temporary file survives. `context` null reads
+// body that arrived whole; no temporary file survives. `context` defaults to
 // the agent's settings.
 int InternetGetRequestEx(int useProxy, const char* protocol, const wchar_t* server, int port,
                          const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
                          const wchar_t* proxyPassword, const wchar_t* urlPath, const wchar_t* destinationPath,
                          std::string* memoryOut, int requestType, int keepAlive, HttpRequestOptions* options,
-                         int bandwidth, int noResume, const TransferContext* context = nullptr);
+                         int bandwidth, int noResume, const TransferContext& context = AgentTransferContext());
 
 // The bandwidth-limited sibling, same arguments and results. Without the
 // block method it is InternetGetRequestEx with the bandwidth flag; with it
@@ -71,17 +71,14 @@ int InternetGetRequestByBitrate(int useProxy, const char* protocol, const wchar_
                                 const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
                                 const wchar_t* proxyPassword, const wchar_t* urlPath, const wchar_t* destinationPath,
                                 std::string* memoryOut, int requestType, int keepAlive, HttpRequestOptions* options,
-                                int bandwidth, int noResume, const TransferContext* context = nullptr);
+                                int bandwidth, int noResume, const TransferContext& context = AgentTransferContext());
 
 // The same calls with the target gathered in one record. InternetGetRequest
 // is the plain path alone (no resume, no blocks).
-int InternetGetRequest(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                       HttpRequestOptions* options, bool bandwidth);
 int InternetGetRequest(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
-                       bool bandwidth);
-int InternetGetRequestLimited(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                              HttpRequestOptions* options);
-int InternetGetRequestLimited(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options);
+                       bool bandwidth, const TransferContext& context = AgentTransferContext());
+int InternetGetRequestLimited(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
+                              const TransferContext& context = AgentTransferContext());
 
 // Builds the record from the entry points' argument list.
 RequestTarget MakeRequestTarget(int useProxy, const char* protocol, const wchar_t* server, int port,

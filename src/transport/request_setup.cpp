@@ -1,7 +1,5 @@
 #include "transport/request_engine.h"
 
-#include <cwctype>
-
 #include "agent/agent_parameters.h"
 #include "agent/registry.h"
 #include "log/agent_log.h"
@@ -12,9 +10,6 @@
 
 namespace {
 
-// Certificate problems the server's answer may carry: untrusted issuer,
-// wrong usage, invalid common name, invalid date.
-const DWORD kIgnoreCertificateFlags = 0x3300;
 // TLS 1.0, 1.1 and 1.2.
 const DWORD kSecureProtocols = 2688;
 const int kMaxSendAttempts = 5;
@@ -24,10 +19,6 @@ const DWORD kLoginFailure = 12015;
 const DWORD kOperationCancelled = 12017;
 const DWORD kResendRequest = 12032;
 const DWORD kInvalidServerResponse = 12152;
-
-bool IsHttps(const RequestTarget& target) { return _wcsicmp(target.protocol.c_str(), L"https") == 0; }
-
-std::string Narrow(const std::wstring& wide) { return ChangeWideToUtf8Str(wide); }
 
 // Whether the certificate chain the request received fails to verify
 // against the machine's roots for this server name. False when the request
@@ -112,7 +103,7 @@ void SetAgentCredentials(HINTERNET request, const TransferContext& context, cons
   std::string stored;
   if (ReadRegSZ(HKEY_LOCAL_MACHINE, reg_path::kAgent, "Authtoken", &stored) != ERROR_SUCCESS || stored.empty()) {
     stored.clear();
-    if (Narrow(target.urlPath).find("agentAuthPropsRequest") == std::string::npos) return;
+    if (target.urlPath.find(L"agentAuthPropsRequest") == std::wstring::npos) return;
     if (ReadRegSZ(HKEY_LOCAL_MACHINE, reg_path::kAgent, "ProvKey", &stored) != ERROR_SUCCESS || stored.empty()) return;
   }
   const std::wstring password = ChangeUtf8ToWideStr(DecodeProxyPassword(stored).c_str());
@@ -139,7 +130,6 @@ void SetSecureProtocols(HINTERNET session) {
 // The security flags of an https request: the certificate problems are
 // ignored unless the agent runs in strict certificate mode.
 void ApplySecurityFlags(HINTERNET request, const TransferContext& context) {
-  const AgentParameters& params = AgentParams();
   DWORD flags = 0;
   DWORD size = sizeof(flags);
   WinHttpQueryOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, &size);
@@ -154,7 +144,7 @@ void ApplySecurityFlags(HINTERNET request, const TransferContext& context) {
   if (WinHttpSetOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags))) {
     LogInfo("GetInternetRequestHandle :  The request is updated with the internet option security flags. \n");
   }
-  if (params.ds.closedNetworkFlag == 1) {
+  if (AgentParams().ds.closedNetworkFlag == 1) {
     // The client certificate is chosen by the agent's certificate store;
     // none installed means the request goes on without one.
     if (WinHttpSetOption(request, WINHTTP_OPTION_CLIENT_CERT_CONTEXT, WINHTTP_NO_CLIENT_CERT_CONTEXT, 0)) {
@@ -181,9 +171,12 @@ BOOL SendOnce(HINTERNET request, const std::wstring& gzipHeader) {
                             gzipHeader.empty() ? 0 : static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
 }
 
-// A response header as text: the size first, then the text. Empty when the
-// answer has none.
-std::wstring QueryHeaderAs(HINTERNET request, DWORD query, const wchar_t* name) {
+}  // namespace
+
+namespace engine {
+
+// The size first, then the text.
+std::wstring QueryHeaderText(HINTERNET request, DWORD query, const wchar_t* name) {
   DWORD size = 0;
   WinHttpQueryHeaders(request, query, name, nullptr, &size, WINHTTP_NO_HEADER_INDEX);
   if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return std::wstring();
@@ -193,12 +186,6 @@ std::wstring QueryHeaderAs(HINTERNET request, DWORD query, const wchar_t* name) 
   return text;
 }
 
-}  // namespace
-
-namespace engine {
-
-// Steps one to ten of the request setup: session, connection, request and
-// everything set on them before the request is sent. 0 or the error.
 TransferResult OpenRequest(const TransferContext& context, const RequestTarget& target,
                            const HttpRequestOptions& options, RequestHandles* handles) {
   const std::wstring userAgent = options.userAgent.empty() ? AgentParams().userAgent : options.userAgent;
@@ -212,22 +199,17 @@ TransferResult OpenRequest(const TransferContext& context, const RequestTarget& 
         WinHttpOpen(userAgent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
   }
   if (!handles->session) return WinHttpFailure("GetInternetRequestHandle :  Error in WinHttpOpen --> %d \n");
-  const bool https = IsHttps(target);
+  const bool https = _wcsicmp(target.protocol.c_str(), L"https") == 0;
   if (https) SetSecureProtocols(handles->session.get());
 
   handles->connection.reset(
       WinHttpConnect(handles->session.get(), target.server.c_str(), static_cast<INTERNET_PORT>(target.port), 0));
   if (!handles->connection) return WinHttpFailure("GetInternetRequestHandle :  Error in WinHttpConnect --> %d \n");
-  const wchar_t* verb = L"GET";
-  if (handles->kind == 2) {
-    verb = L"HEAD";
-    LogInfo("GetInternetRequestHandle :  HEAD Request \n");
-  } else {
-    LogInfo("GetInternetRequestHandle :  GET Request \n");
-  }
+  const bool head = handles->kind == 2;
+  LogInfo(head ? "GetInternetRequestHandle :  HEAD Request \n" : "GetInternetRequestHandle :  GET Request \n");
   const wchar_t* acceptTypes[] = {L"*/*", nullptr};
-  handles->request.reset(WinHttpOpenRequest(handles->connection.get(), verb, target.urlPath.c_str(), nullptr,
-                                            WINHTTP_NO_REFERER, acceptTypes, https ? WINHTTP_FLAG_SECURE : 0));
+  handles->request.reset(WinHttpOpenRequest(handles->connection.get(), head ? L"HEAD" : L"GET", target.urlPath.c_str(),
+                                            nullptr, WINHTTP_NO_REFERER, acceptTypes, https ? WINHTTP_FLAG_SECURE : 0));
   if (!handles->request) return WinHttpFailure("GetInternetRequestHandle :  Error in WinHttpOpenRequest --> %d \n");
   HINTERNET request = handles->request.get();
   WinHttpSetStatusCallback(request, SecureFailureCallback, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
@@ -272,19 +254,8 @@ TransferResult OpenRequest(const TransferContext& context, const RequestTarget& 
   return TransferResult::Success();
 }
 
-std::wstring QueryHeaderText(HINTERNET request, DWORD query) {
-  return QueryHeaderAs(request, query, WINHTTP_HEADER_NAME_BY_INDEX);
-}
-
-// A custom response header by name; empty when absent.
-std::wstring QueryNamedHeader(HINTERNET request, const wchar_t* name) {
-  return QueryHeaderAs(request, WINHTTP_QUERY_CUSTOM, name);
-}
-
-// The announced length: the numeric query first; a length that does not fit
-// (534, or the 2^31-1 some WinHTTP versions cap at) is read from the headers
-// as text. False when the answer has none, or one that is no 64-bit number
-// (`unusable` tells the two apart).
+// The numeric query first; a length that does not fit (534, or the 2^31-1
+// some WinHTTP versions cap at) is read from the headers as text.
 bool QueryContentLength(HINTERNET request, const char* op, unsigned long long* length, bool* unusable) {
   if (unusable) *unusable = false;
   DWORD value = 0;
@@ -315,11 +286,15 @@ TransferResult SendWithAttempts(const TransferContext& context, const RequestTar
                                 const HttpRequestOptions& options, RequestHandles* handles) {
   bool reopened = false;
   const std::wstring gzipHeader = GzipRequestHeader(options);
+  auto reopen = [&]() -> TransferResult {
+    reopened = true;
+    handles->Close();
+    return OpenRequest(context, target, options, handles);
+  };
   // The certificate recovery sends again on a fresh request: a connection
   // whose handshake failed is not used twice.
   auto resend = [&](DWORD flags) -> TransferResult {
-    handles->Close();
-    TransferResult opened = OpenRequest(context, target, options, handles);
+    TransferResult opened = reopen();
     if (!opened.ok()) return opened;
     if (!WinHttpSetOption(handles->request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags))) {
       DWORD error = GetLastError();
@@ -330,11 +305,6 @@ TransferResult SendWithAttempts(const TransferContext& context, const RequestTar
       return TransferResult::LastError();
     }
     return TransferResult::Success();
-  };
-  auto reopen = [&]() -> TransferResult {
-    reopened = true;
-    handles->Close();
-    return OpenRequest(context, target, options, handles);
   };
   // A failed certificate check, and only that, earns the certificate
   // recovery. Windows reports it as 12175; some WinHTTP implementations as a
@@ -451,29 +421,25 @@ TransferResult SendRequest(const TransferContext& context, const RequestTarget& 
 using namespace engine;
 
 void RequestHandles::Close() {
-  if (request && !WinHttpCloseHandle(request.release())) {
-    LogError("Error in WinHttpCloseHandle hRequest --> %d \n", static_cast<int>(GetLastError()));
-  }
-  if (connection && !WinHttpCloseHandle(connection.release())) {
-    LogError("Error in WinHttpCloseHandle hConnect --> %d \n", static_cast<int>(GetLastError()));
-  }
-  if (session && !WinHttpCloseHandle(session.release())) {
-    LogError("Error in WinHttpCloseHandle hSession --> %d \n", static_cast<int>(GetLastError()));
-  }
+  auto close = [](UniqueInternet* handle, const char* failed) {
+    if (*handle && !WinHttpCloseHandle(handle->release())) LogError(failed, static_cast<int>(GetLastError()));
+  };
+  close(&request, "Error in WinHttpCloseHandle hRequest --> %d \n");
+  close(&connection, "Error in WinHttpCloseHandle hConnect --> %d \n");
+  close(&session, "Error in WinHttpCloseHandle hSession --> %d \n");
 }
 
 bool ContentLengthFromRawHeaders(const std::wstring& rawHeaders, unsigned long long* length) {
-  std::wstring lower = rawHeaders;
-  for (wchar_t& c : lower) c = static_cast<wchar_t>(towlower(c));
-  size_t at = lower.find(L"content-length:");
-  if (at == std::wstring::npos) return false;
+  const std::string lower = ToLowerAscii(ChangeWideToUtf8Str(rawHeaders));
+  size_t at = lower.find("content-length:");
+  if (at == std::string::npos) return false;
   at += 15;
-  while (at < lower.size() && (lower[at] == L' ' || lower[at] == L'\t')) ++at;
+  while (at < lower.size() && (lower[at] == ' ' || lower[at] == '\t')) ++at;
   unsigned long long value = 0;
   size_t digits = 0;
-  for (; at < lower.size() && lower[at] >= L'0' && lower[at] <= L'9'; ++at, ++digits) {
+  for (; at < lower.size() && lower[at] >= '0' && lower[at] <= '9'; ++at, ++digits) {
     if (value > (~0ULL - 9) / 10) return false;  // does not fit 64 bits
-    value = value * 10 + static_cast<unsigned long long>(lower[at] - L'0');
+    value = value * 10 + static_cast<unsigned long long>(lower[at] - '0');
   }
   if (digits == 0) return false;
   *length = value;
@@ -481,9 +447,7 @@ bool ContentLengthFromRawHeaders(const std::wstring& rawHeaders, unsigned long l
 }
 
 bool HeaderNamesGzip(const std::wstring& value) {
-  std::wstring lower = value;
-  for (wchar_t& c : lower) c = static_cast<wchar_t>(towlower(c));
-  return lower.find(L"gzip") != std::wstring::npos;
+  return ToLowerAscii(ChangeWideToUtf8Str(value)).find("gzip") != std::string::npos;
 }
 
 int GetInternetRequestHandle(const TransferContext& context, const RequestTarget& target,

@@ -5,13 +5,10 @@
 #include <mutex>
 #include <vector>
 
-#include "transport/http_errors.h"
-
 #include "agent/agent_parameters.h"
 #include "agent/registry.h"
 #include "log/agent_log.h"
 #include "log/seconds_clock.h"
-#include "transport/pacing.h"
 #include "util/files.h"
 #include "util/raw_registry.h"
 #include "util/registry_paths.h"
@@ -36,24 +33,6 @@ bool RegistryKeyPresent(const std::string& key) {
 
 std::string RecordKey(const std::string& uniqueId) { return std::string(reg_path::kFileMetaData) + "\\" + uniqueId; }
 
-std::string ReadText(const std::string& key, const char* name) {
-  RawRegistryValue value;
-  if (ReadRawRegistryValue(key.c_str(), name, &value) != ERROR_SUCCESS) return std::string();
-  if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) return std::string();
-  std::wstring text(value.data.size() / sizeof(wchar_t), L'\0');
-  if (!text.empty()) memcpy(&text[0], value.data.data(), text.size() * sizeof(wchar_t));
-  text.resize(wcsnlen(text.c_str(), text.size()));
-  return ChangeWideToUtf8Str(text);
-}
-
-bool ReadTypedDword(const std::string& key, const char* name, DWORD* out) {
-  RawRegistryValue value;
-  if (ReadRawRegistryValue(key.c_str(), name, &value) != ERROR_SUCCESS) return false;
-  if (value.type != REG_DWORD || value.data.size() != sizeof(DWORD)) return false;
-  memcpy(out, value.data.data(), sizeof(DWORD));
-  return true;
-}
-
 void WriteNumber(const std::string& key, const char* name, unsigned long long number, DWORD type) {
   writeValue(HKEY_LOCAL_MACHINE, key.c_str(), name, std::to_string(number).c_str(), type);
 }
@@ -61,22 +40,17 @@ void WriteNumber(const std::string& key, const char* name, unsigned long long nu
 // Adds one to a DWORD counter; a counter that cannot be read starts at 1.
 DWORD IncrementCounter(const std::string& key, const char* name) {
   DWORD count = 0;
-  if (!ReadTypedDword(key, name, &count)) count = 0;
+  if (ReadViewDword(key.c_str(), name, &count, 0) != ERROR_SUCCESS) count = 0;
   WriteNumber(key, name, count + 1, REG_DWORD);
   return count + 1;
 }
 
 // Milliseconds since 1970 in UTC, as the record keeps its retry time.
 std::string RetryTimeText() {
-  SYSTEMTIME now;
-  GetSystemTime(&now);
-  FILETIME ft;
-  SystemTimeToFileTime(&now, &ft);
-  ULARGE_INTEGER ticks;
-  ticks.LowPart = ft.dwLowDateTime;
-  ticks.HighPart = ft.dwHighDateTime;
-  unsigned long long seconds = (ticks.QuadPart - 116444736000000000ULL) / 10000000ULL;
-  return std::to_string(seconds * 1000 + now.wMilliseconds);
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const unsigned long long ticks = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return std::to_string((ticks - 116444736000000000ULL) / 10000);
 }
 
 void TouchTracking() {
@@ -115,8 +89,7 @@ TransferResult PostDownloadHandling(DownloadResumeHandler* handler, const Reques
                                     TransferResult result) {
   LogInfo("Proceeding for PostDownloadHandling \n");
   if (result.ok()) {
-    const int saved = handler->SaveToDestFile();
-    result = saved == 0 ? TransferResult::Success() : TransferResult::System(static_cast<DWORD>(saved));
+    result = handler->SaveToDestFile();
     if (result.ok()) {
       handler->CleanFileAndRegistry();
       LogInfo("PostDownloadHandling : Successfully downloaded the file %S from the server %S to the destination file "
@@ -185,33 +158,35 @@ int isFileDownloadCompleted(const std::string& downloadUrl, const std::string& l
   return 0;
 }
 
-DownloadResumeHandler::DownloadResumeHandler() { access_.startStamp = AccessStartStamp(); }
+DownloadResumeHandler::DownloadResumeHandler(const RequestTarget& target)
+    : destination_(target.destination),
+      url_(target.urlPath),
+      fileKey_(ChangeWideToUtf8Str(target.urlPath)),
+      access_{AccessStartStamp(), ChangeWideToUtf8Str(target.server), target.port, fileKey_, target.requestType, 0,
+              0} {}
 
 DownloadResumeHandler::~DownloadResumeHandler() {
   file_.reset();
   if (!uniqueId_.empty()) deleteValue(HKEY_LOCAL_MACHINE, RecordKey(uniqueId_).c_str(), "downloadInProgress");
 }
 
-int DownloadResumeHandler::FormUniqueFileName() {
+void DownloadResumeHandler::FormUniqueFileName() {
   char id[96];
   snprintf(id, sizeof(id), "%lu%lu%lu.download", static_cast<unsigned long>(GetTimeInSeconds()),
            static_cast<unsigned long>(GetCurrentProcessId()), static_cast<unsigned long>(GetCurrentThreadId()));
   uniqueId_ = id;
   LogInfo("Formed Unique id for the file is %s\n", uniqueId_.c_str());
   writeValue(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, fileKey_.c_str(), uniqueId_.c_str(), REG_SZ);
-  return 0;
 }
 
-int DownloadResumeHandler::Initialize(const std::wstring& destination, const std::string& serverLastModified,
-                                      const std::wstring& url, bool lengthKnown, unsigned long long contentLength) {
+void DownloadResumeHandler::Initialize(const std::string& serverLastModified, bool lengthKnown,
+                                       unsigned long long contentLength) {
   LogDebug("Inside DownloadResumeHandler::Initialize\n");
-  destination_ = destination;
   serverLastModified_ = serverLastModified;
-  url_ = url;
-  fileKey_ = ChangeWideToUtf8Str(url);
   const bool keyPresent = RegistryKeyPresent(reg_path::kFileMetaData);
   LogInfo(keyPresent ? "reading folder info\n" : "failure in openeing reg key\n");
-  std::string repository = ReadText(reg_path::kFileMetaData, "IntermediateRepositoryName");
+  std::string repository;
+  ReadViewString(reg_path::kFileMetaData, "IntermediateRepositoryName", &repository, 0);
   if (repository.empty() || repository.size() > 255 || !IsContainedRelativePath(repository)) {
     // The repository lives under the agent folder; a name that would leave
     // it is replaced by the default.
@@ -219,23 +194,22 @@ int DownloadResumeHandler::Initialize(const std::wstring& destination, const std
     writeValue(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, "IntermediateRepositoryName", repository.c_str(), REG_SZ);
   }
   if (repository.back() != '\\') repository += '\\';
-  repository_ = repository;
   if (keyPresent) LogInfo("reading periodic limit  info\n");
   DWORD limit = 0;
-  if (!ReadTypedDword(reg_path::kFileMetaData, "InterSaveByteLimit", &limit) || limit == 0) {
+  if (ReadViewDword(reg_path::kFileMetaData, "InterSaveByteLimit", &limit, 0) != ERROR_SUCCESS || limit == 0) {
     limit = kDefaultPeriodicLimit;
     WriteNumber(reg_path::kFileMetaData, "InterSaveByteLimit", limit, REG_DWORD);
   }
   periodicLimit_ = limit;
-  LogInfo("Download folder = %S\tperiodic save limit = %lu\n", ChangeUtf8ToWideStr(repository_.c_str()).c_str(),
+  LogInfo("Download folder = %S\tperiodic save limit = %lu\n", ChangeUtf8ToWideStr(repository.c_str()).c_str(),
           static_cast<unsigned long>(periodicLimit_));
 
-  uniqueId_ = ReadText(reg_path::kFileMetaData, fileKey_.c_str());
+  ReadViewString(reg_path::kFileMetaData, fileKey_.c_str(), &uniqueId_, 0);
   // The id names a file in the repository: anything but a plain name is
   // not ours and is replaced.
   const bool usable = !uniqueId_.empty() && uniqueId_.find_first_of("\\/:") == std::string::npos &&
                       IsContainedRelativePath(uniqueId_);
-  const std::wstring folder = ChangeUtf8ToWideStr((AgentParams().RZAgentInstallDir + repository_).c_str());
+  const std::wstring folder = ChangeUtf8ToWideStr((AgentParams().RZAgentInstallDir + repository).c_str());
   CreateFolderTree(folder.back() == L'\\' ? folder.substr(0, folder.size() - 1) : folder);
   if (!usable) {
     FormUniqueFileName();
@@ -245,7 +219,6 @@ int DownloadResumeHandler::Initialize(const std::wstring& destination, const std
               static_cast<int>(GetCurrentThreadId()));
     }
     DeleteFileW(tempPath_.c_str());
-    startOffset_ = 0;
   } else {
     LogInfo("Unique id for the file is %s\n", uniqueId_.c_str());
     tempPath_ = folder + ChangeUtf8ToWideStr(uniqueId_.c_str());
@@ -255,15 +228,15 @@ int DownloadResumeHandler::Initialize(const std::wstring& destination, const std
   LogInfo("ResumeGetRequestEx : To update download count\n");
   IncrementCounter(reg_path::kFileMetaData, "DownloadCount");
   LogDebug("End of DownloadResumeHandler::Initialize\n");
-  return 0;
 }
 
-int DownloadResumeHandler::GetFileDataFromRegistry(bool lengthKnown, unsigned long long contentLength) {
+void DownloadResumeHandler::GetFileDataFromRegistry(bool lengthKnown, unsigned long long contentLength) {
   const std::string key = RecordKey(uniqueId_);
   RawRegistryValue partial;
   bool recordUsable = false;
   unsigned long long recorded = 0;
-  const std::string recordedModified = ReadText(key, "LastModifiedTime");
+  std::string recordedModified;
+  ReadViewString(key.c_str(), "LastModifiedTime", &recordedModified, 0);
   if (!RegistryKeyPresent(key)) {
     LogInfo("GetFileDataFromRegistry; Registry subkey not found\n");
   } else {
@@ -294,22 +267,23 @@ int DownloadResumeHandler::GetFileDataFromRegistry(bool lengthKnown, unsigned lo
   startOffset_ = decision.offset;
   if (!decision.resume) {
     DeleteFileW(tempPath_.c_str());
-    return 0;
+    return;
   }
-  lastRetryTime_ = _strtoui64(ReadText(key, "LastRetryTime").c_str(), nullptr, 10);
-  if (!ReadTypedDword(key, "RetryCount", &retryCount_)) retryCount_ = 0;
-  return 0;
+  std::string retryTime;
+  ReadViewString(key.c_str(), "LastRetryTime", &retryTime, 0);
+  lastRetryTime_ = _strtoui64(retryTime.c_str(), nullptr, 10);
+  if (ReadViewDword(key.c_str(), "RetryCount", &retryCount_, 0) != ERROR_SUCCESS) retryCount_ = 0;
 }
 
-int DownloadResumeHandler::OpenTemporaryFile(BodyObserver* observer) {
+TransferResult DownloadResumeHandler::OpenTemporaryFile(BodyObserver* observer) {
   observer_ = observer;
   opened_ = true;
   file_.reset(CreateFileW(tempPath_.c_str(), FILE_APPEND_DATA | GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_) {
+    TransferResult failed = TransferResult::LastError();
     LogError("File Handle is NULL\n");
-    DWORD error = GetLastError();
-    return static_cast<int>(error ? error : ERROR_OPEN_FAILED);
+    return failed;
   }
   if (observer_) {
     // A resumed file is seen from its first byte: what an earlier run wrote,
@@ -327,19 +301,19 @@ int DownloadResumeHandler::OpenTemporaryFile(BodyObserver* observer) {
       left -= read;
     }
   }
-  return 0;
+  return TransferResult::Success();
 }
 
-int DownloadResumeHandler::FlushBuffer(bool final) {
+TransferResult DownloadResumeHandler::FlushBuffer(bool final) {
   // A flush of nothing writes nothing, the record included.
-  if (buffer_.empty()) return 0;
+  if (buffer_.empty()) return TransferResult::Success();
   if (!file_) {
     LogError(opened_ ? "Invalid File Handle\n" : "File Handle is NULL\n");
-    return ERROR_INVALID_HANDLE;
+    return TransferResult::System(ERROR_INVALID_HANDLE);
   }
   if (reserve_ != 0) {
     TransferResult room = CheckDiskRoom(tempPath_, reserve_, buffer_.size());
-    if (!room.ok()) return room.Flatten();
+    if (!room.ok()) return room;
   }
   DWORD written = 0;
   if (!WriteFile(file_.get(), buffer_.data(), static_cast<DWORD>(buffer_.size()), &written, nullptr) ||
@@ -347,7 +321,7 @@ int DownloadResumeHandler::FlushBuffer(bool final) {
     DWORD error = GetLastError();
     LogError("ProcessDownloadedBuffer :  Error in WriteFile --> %lu \n", error);
     file_.reset();
-    return static_cast<int>(error ? error : ERROR_WRITE_FAULT);
+    return TransferResult::System(error ? error : ERROR_WRITE_FAULT);
   }
   if (observer_) observer_->Feed(buffer_.data(), buffer_.size());
   writtenThisRun_ += buffer_.size();
@@ -368,15 +342,15 @@ int DownloadResumeHandler::FlushBuffer(bool final) {
     IncrementCounter(key, "RetryCount");
     deleteValue(HKEY_LOCAL_MACHINE, key.c_str(), "downloadInProgress");
   }
-  return 0;
+  return TransferResult::Success();
 }
 
-int DownloadResumeHandler::ProcessDownloadedBuffer(const char* data, size_t count, bool periodic) {
+TransferResult DownloadResumeHandler::ProcessDownloadedBuffer(const char* data, size_t count, bool periodic) {
   LogTrace("Inside ProcessDownloadedBuffer\n");
   if (count > 0) {
     if (buffer_.size() + count > periodicLimit_ && !buffer_.empty()) {
-      int result = FlushBuffer(false);
-      if (result != 0) return result;
+      TransferResult result = FlushBuffer(false);
+      if (!result.ok()) return result;
     }
     if (buffer_.capacity() < buffer_.size() + count) {
       const size_t grown = buffer_.size() + count > periodicLimit_ ? buffer_.size() + count : periodicLimit_;
@@ -384,17 +358,16 @@ int DownloadResumeHandler::ProcessDownloadedBuffer(const char* data, size_t coun
       buffer_.reserve(grown);
     }
     buffer_.append(data, count);
-    if (buffer_.size() < periodicLimit_ && periodic) return 0;
+    if (buffer_.size() < periodicLimit_ && periodic) return TransferResult::Success();
   }
   return FlushBuffer(!periodic);
 }
 
 TransferResult DownloadResumeHandler::Write(const char* data, size_t count) {
-  const int result = ProcessDownloadedBuffer(data, count, true);
-  return result == 0 ? TransferResult::Success() : TransferResult::System(static_cast<DWORD>(result));
+  return ProcessDownloadedBuffer(data, count, true);
 }
 
-int DownloadResumeHandler::CleanFileAndRegistry() {
+void DownloadResumeHandler::CleanFileAndRegistry() {
   LogInfo("Inside CleanFileAndRegistry\n");
   file_.reset();
   if (!DeleteFileW(tempPath_.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
@@ -405,10 +378,9 @@ int DownloadResumeHandler::CleanFileAndRegistry() {
   deleteValue(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, fileKey_.c_str());
   deleteRegistryKey(HKEY_LOCAL_MACHINE, RecordKey(uniqueId_).c_str());
   uniqueId_.clear();
-  return 0;
 }
 
-int DownloadResumeHandler::SaveToDestFile() {
+TransferResult DownloadResumeHandler::SaveToDestFile() {
   LogInfo("Inside SaveToDestFile from %S to %S\n", tempPath_.c_str(), destination_.c_str());
   file_.reset();
   const std::wstring folder = FolderOf(destination_);
@@ -418,9 +390,9 @@ int DownloadResumeHandler::SaveToDestFile() {
   if (!MoveFileExW(tempPath_.c_str(), destination_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
     DWORD error = GetLastError();
     LogError("InternetGetRequestEx : could n't copy from %S file to %S ,\n", tempPath_.c_str(), destination_.c_str());
-    return static_cast<int>(error ? error : ERROR_WRITE_FAULT);
+    return TransferResult::System(error ? error : ERROR_WRITE_FAULT);
   }
-  return 0;
+  return TransferResult::Success();
 }
 
 
@@ -474,12 +446,8 @@ TransferResult ResumeDownload(const TransferContext& context, const RequestTarge
   LogInfo("httpRequestObjOld.m_externalVendorServer = %d \n", options->m_externalVendorServer);
   LogInfo("%s : URL to Get -> %S \n", op, target.urlPath.c_str());
   if (bandwidth) LogInfo("%s : BitRateDownload Enabled with rate -> %d KBps:  \n", op, static_cast<int>(context.rateKBps));
-  DownloadResumeHandler handler;
+  DownloadResumeHandler handler(target);
   AccessLogEntry& access = handler.access();
-  access.server = ChangeWideToUtf8Str(target.server);
-  access.port = target.port;
-  access.urlPath = ChangeWideToUtf8Str(target.urlPath);
-  access.requestType = target.requestType;
   return Guarded(op, [&]() -> TransferResult {
     Probe pre = PreDownloadHandling(context, target, options);
     if (pre.result.ok() && !pre.lengthKnown && !context.outsideDownload) {
@@ -493,8 +461,7 @@ TransferResult ResumeDownload(const TransferContext& context, const RequestTarge
     // Every ending, a failed probe included, leaves its access line.
     if (!pre.result.ok()) return PostDownloadHandling(&handler, target, pre.result);
     options->lastModifiedOut = pre.lastModified;
-    handler.Initialize(target.destination, ChangeWideToUtf8Str(pre.lastModified), target.urlPath, pre.lengthKnown,
-                       pre.length);
+    handler.Initialize(ChangeWideToUtf8Str(pre.lastModified), pre.lengthKnown, pre.length);
     const unsigned long long start = handler.startOffset();
     LogInfo("Start Range: %llu \n", start);
     if (pre.lengthKnown && start == pre.length) {
@@ -506,8 +473,7 @@ TransferResult ResumeDownload(const TransferContext& context, const RequestTarge
       LogInfo("ResumeGetRequestEx: Filesize contains more than 4 GB \n");
       handler.GuardDiskSpace(context.diskReserveBytes);
     }
-    const int opened = handler.OpenTemporaryFile(context.observer);
-    TransferResult result = opened == 0 ? TransferResult::Success() : TransferResult::System(static_cast<DWORD>(opened));
+    TransferResult result = handler.OpenTemporaryFile(context.observer);
     unsigned long long received = 0;
     bool getFailed = false;
     const DWORD begun = GetTickCount();
@@ -519,8 +485,8 @@ TransferResult ResumeDownload(const TransferContext& context, const RequestTarge
     access.receivedBytes = received;
     // A refused GET brought nothing: its status is the result, uncounted.
     if (getFailed) return PostDownloadHandling(&handler, target, result);
-    const int flushed = handler.ProcessDownloadedBuffer(nullptr, 0, false);
-    if (result.ok() && flushed != 0) result = TransferResult::System(static_cast<DWORD>(flushed));
+    const TransferResult flushed = handler.ProcessDownloadedBuffer(nullptr, 0, false);
+    if (result.ok()) result = flushed;
     if (result.ok() && !pre.lengthKnown) {
       const int complete = isFileDownloadCompleted(ChangeWideToUtf8Str(target.urlPath),
                                                    ChangeWideToUtf8Str(target.destination),
@@ -568,17 +534,12 @@ TransferResult ResumeTransfer(const TransferContext& context, const RequestTarge
 
 }  // namespace engine
 
-int ResumeGetRequestEx(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                       HttpRequestOptions* options, bool bandwidth) {
+int ResumeGetRequestEx(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
+                       bool bandwidth, const TransferContext& context) {
   return ResumeTransfer(context, target, memoryOut, options, bandwidth, false).Flatten();
 }
 
-int ResumeGetRequestEx(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
-                       bool bandwidth) {
-  return ResumeGetRequestEx(AgentTransferContext(), target, memoryOut, options, bandwidth);
-}
-
-int ResumeGetRequestByBitrate(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                              HttpRequestOptions* options) {
+int ResumeGetRequestByBitrate(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
+                              const TransferContext& context) {
   return ResumeTransfer(context, target, memoryOut, options, true, true).Flatten();
 }

@@ -7,7 +7,6 @@
 
 #include <string>
 
-#include "transport/request_engine.h"
 #include "transport/transfer.h"
 #include "transport/transfer_logs.h"
 #include "util/handles.h"
@@ -17,30 +16,30 @@
 // flushes it to the file and the record.
 class DownloadResumeHandler : public engine::Sink {
  public:
-  DownloadResumeHandler();
+  explicit DownloadResumeHandler(const RequestTarget& target);
   ~DownloadResumeHandler() override;
   DownloadResumeHandler(const DownloadResumeHandler&) = delete;
   DownloadResumeHandler& operator=(const DownloadResumeHandler&) = delete;
 
   // Finds or forms the download's unique id and repository, and decides
-  // where the body starts (GetFileDataFromRegistry). 0 or 13.
-  int Initialize(const std::wstring& destination, const std::string& serverLastModified, const std::wstring& url,
-                 bool lengthKnown, unsigned long long contentLength);
+  // where the body starts (GetFileDataFromRegistry).
+  void Initialize(const std::string& serverLastModified, bool lengthKnown, unsigned long long contentLength);
   // Reads the record and measures the temporary file; sets the start offset
-  // (0 for a fresh start, which deletes the file). 0 or 13.
-  int GetFileDataFromRegistry(bool lengthKnown, unsigned long long contentLength);
+  // (0 for a fresh start, which deletes the file).
+  void GetFileDataFromRegistry(bool lengthKnown, unsigned long long contentLength);
   // Opens the temporary file for appending; the observer first sees the
-  // bytes a resumed file already holds. 0 or the system error.
-  int OpenTemporaryFile(BodyObserver* observer);
+  // bytes a resumed file already holds. Success or the system error.
+  TransferResult OpenTemporaryFile(BodyObserver* observer);
   // Buffers `count` bytes, flushing to the file and the record when the
   // buffer is full; with `periodic` clear everything buffered is flushed and
-  // the run is recorded as ended. 0 or the failure.
-  int ProcessDownloadedBuffer(const char* data, size_t count, bool periodic);
+  // the run is recorded as ended. Success or the failure.
+  TransferResult ProcessDownloadedBuffer(const char* data, size_t count, bool periodic);
   // Deletes the temporary file (once more after 5 s when that fails) and the
-  // download's record. 0 or 13.
-  int CleanFileAndRegistry();
-  // Moves the temporary file onto the destination. 0 or the system error.
-  int SaveToDestFile();
+  // download's record.
+  void CleanFileAndRegistry();
+  // Moves the temporary file onto the destination. Success or the system
+  // error.
+  TransferResult SaveToDestFile();
   TransferResult Write(const char* data, size_t count) override;
   // From now on every flush keeps `reserve` bytes free on the volume.
   void GuardDiskSpace(unsigned long long reserve) { reserve_ = reserve; }
@@ -49,12 +48,11 @@ class DownloadResumeHandler : public engine::Sink {
   AccessLogEntry& access() { return access_; }
 
  private:
-  int FormUniqueFileName();
-  int FlushBuffer(bool final);
+  void FormUniqueFileName();
+  TransferResult FlushBuffer(bool final);
 
   std::wstring destination_;
   std::wstring tempPath_;
-  std::string repository_;
   std::wstring url_;
   std::string fileKey_;
   std::string uniqueId_;
@@ -75,15 +73,13 @@ class DownloadResumeHandler : public engine::Sink {
 // The resumable download of the URL (11003, or 11001 into memory). Results
 // as InternetGetRequest; 416 when an outside server does not take ranges
 // (the caller then downloads without resume). `bandwidth` paces by windows.
-int ResumeGetRequestEx(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                       HttpRequestOptions* options, bool bandwidth);
 int ResumeGetRequestEx(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
-                       bool bandwidth);
+                       bool bandwidth, const TransferContext& context = AgentTransferContext());
 
 // The same with block pacing: every block of DataTransferRate_KBps x 500
 // bytes from the resume offset is its own ranged request, then the pause.
-int ResumeGetRequestByBitrate(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                              HttpRequestOptions* options);
+int ResumeGetRequestByBitrate(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
+                              const TransferContext& context = AgentTransferContext());
 
 // The expected sizes of this process's downloads, by URL.
 void InsertResumeDownloadFileSizeParams(const std::string& url, long long size);

@@ -23,13 +23,7 @@ const int kMaxIdleReads = 3;
 const DWORD kHttpRangeNotSatisfiable = 416;
 
 std::wstring RangeHeader(unsigned long long first, bool bounded, unsigned long long last) {
-  wchar_t text[96];
-  if (bounded) {
-    swprintf(text, 96, L"Range: bytes=%llu-%llu", first, last);
-  } else {
-    swprintf(text, 96, L"Range: bytes=%llu-", first);
-  }
-  return text;
+  return L"Range: bytes=" + std::to_wstring(first) + L"-" + (bounded ? std::to_wstring(last) : std::wstring());
 }
 
 }  // namespace
@@ -99,7 +93,13 @@ TransferResult BodySink::Create(bool lengthKnown) {
   // A body with a length is held to it instead.
   if (lengthKnown) reserve_ = 0;
   if (inMemory_) return TransferResult::Success();
-  CreateDestinationFolder(target_);
+  // The temporary file goes beside the destination; a folder that cannot be
+  // made is left to the file's creation to report.
+  const std::wstring folder = FolderOf(target_.destination);
+  if (!folder.empty() && CreateFolderTree(folder) != 0) {
+    LogError("InternetGetRequestEx : Failed to create the destination directory for the destination file %S \n",
+             target_.destination.c_str());
+  }
   file_.reset(CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_) return TransferResult::LastError();
@@ -286,36 +286,31 @@ BodyOutcome ReadBody(const TransferContext& context, const RequestTarget& target
       windowStart = GetTickCount();
       windowBytes = 0;
     }
-    // A body that ends is no stall, however slowly it came.
-    const bool timedOut = IsTimeout(error) || (stalled && available != 0);
+    // WinHTTP gave up waiting (or the socket below it, under some
+    // emulations); a body that ends is no stall, however slowly it came.
+    const bool timedOut = error == ERROR_WINHTTP_TIMEOUT || error == WSAETIMEDOUT || (stalled && available != 0);
     const bool early = error == 0 && available == 0 && spec.lengthKnown && body.received < spec.length;
     if (timedOut || early) {
-      if (recovered) {
-        LogError("InternetGetRequestEx: Download failed in retry method \n");
-        body.recoveryFailed = true;
-        body.result = timedOut ? TransferResult::System(ERROR_WINHTTP_TIMEOUT)
-                               : TransferResult::Own(kResultPartialFile);
-        return body;
+      RangeAnswer answer;
+      if (!recovered) {
+        recovered = true;
+        LogInfo("%s", spec.retryLine);
+        answer = AskRange(context, target, options, handles, spec.first + body.received, spec.lengthKnown,
+                          spec.first + spec.length - 1, spec.op);
+        // Without a length, a range beyond the body says it was all there.
+        if (answer.end && !spec.lengthKnown) return body;
+        if (answer.result.ok() && !answer.whole && !answer.end) {
+          idleReads = 0;
+          windowStart = GetTickCount();
+          windowBytes = 0;
+          continue;
+        }
       }
-      recovered = true;
-      LogInfo("%s", spec.retryLine);
-      const unsigned long long from = spec.first + body.received;
-      RangeAnswer answer = AskRange(context, target, options, handles, from, spec.lengthKnown,
-                                    spec.first + spec.length - 1, spec.op);
-      // Without a length, a range beyond the body says it was all there.
-      if (answer.end && !spec.lengthKnown) return body;
-      if (!answer.result.ok() || answer.whole || answer.end) {
-        LogError("InternetGetRequestEx: Download failed in retry method \n");
-        body.recoveryFailed = true;
-        body.rangeIgnored = answer.whole;
-        body.result = timedOut ? TransferResult::System(ERROR_WINHTTP_TIMEOUT)
-                               : TransferResult::Own(kResultPartialFile);
-        return body;
-      }
-      idleReads = 0;
-      windowStart = GetTickCount();
-      windowBytes = 0;
-      continue;
+      LogError("InternetGetRequestEx: Download failed in retry method \n");
+      body.recoveryFailed = true;
+      body.rangeIgnored = answer.whole;
+      body.result = timedOut ? TransferResult::System(ERROR_WINHTTP_TIMEOUT) : TransferResult::Own(kResultPartialFile);
+      return body;
     }
     if (error != 0) {
       LogError("%s :  Error in WinHttpQueryDataAvailable --> %lu \n", spec.op, error);
@@ -382,11 +377,9 @@ TransferResult RunBlocks(const TransferContext& context, const RequestTarget& ta
       LogError("%s : Failed with the http status code %lu \n", spec.op, static_cast<unsigned long>(handles.status));
       return answer.end ? TransferResult::Status(handles.status) : TransferResult::Own(kResultRangesNotServed);
     }
-    BodySpec body{spec.op, retryLine, range.first, true, answer.length};
-    if (answer.whole) {
-      body.lengthKnown = spec.lengthKnown;
-      body.length = spec.length;
-    }
+    // A first block answered with the whole body is held to the whole length.
+    const BodySpec body{spec.op, retryLine, range.first, answer.whole ? spec.lengthKnown : true,
+                        answer.whole ? spec.length : answer.length};
     BodyOutcome got = ReadBody(context, target, options, &handles, body, sink, nullptr);
     *received += got.received;
     LogDebug("%s: Bytes Read: %llu\n", spec.op, *received);
@@ -406,31 +399,15 @@ std::wstring FolderOf(const std::wstring& path) {
   return cut == std::wstring::npos ? std::wstring() : path.substr(0, cut);
 }
 
-void CreateDestinationFolder(const RequestTarget& target) {
-  if (target.requestType != kRequestDownloadFile) return;
-  const std::wstring folder = FolderOf(target.destination);
-  if (!folder.empty() && CreateFolderTree(folder) != 0) {
-    LogError("InternetGetRequestEx : Failed to create the destination directory for the destination file %S \n",
-             target.destination.c_str());
-  }
-}
-
 std::wstring TemporaryFileFor(const TransferContext& context, const RequestTarget& target) {
   return TemporaryFilePath(target.requestType, target.destination, context.tempFolder, GetCurrentThreadId());
 }
 
 void RecordDownload(const RequestTarget& target, unsigned long long length, const TransferResult& result) {
-  DownloadTransfer transfer;
-  transfer.server = ChangeWideToUtf8Str(target.server);
-  transfer.port = target.port;
-  transfer.urlPath = ChangeWideToUtf8Str(target.urlPath);
-  transfer.destination = ChangeWideToUtf8Str(target.destination);
-  transfer.contentLength = length;
-  transfer.result = result.Flatten();
-  WriteDownloadTransferLog(transfer);
+  WriteDownloadTransferLog(DownloadTransfer{ChangeWideToUtf8Str(target.server), target.port,
+                                            ChangeWideToUtf8Str(target.urlPath),
+                                            ChangeWideToUtf8Str(target.destination), length, result.Flatten()});
 }
-
-bool IsTimeout(DWORD error) { return error == ERROR_WINHTTP_TIMEOUT || error == WSAETIMEDOUT; }
 
 TransferResult Guarded(const char* op, const std::function<TransferResult()>& transfer) {
   try {

@@ -15,6 +15,10 @@
 #include "transport/transfer_result.h"
 #include "util/handles.h"
 
+// Certificate problems the server's answer may carry: untrusted issuer,
+// wrong usage, invalid common name, invalid date.
+const DWORD kIgnoreCertificateFlags = 0x3300;
+
 namespace engine {
 
 // --- the request (request_setup.cpp) ---
@@ -27,16 +31,12 @@ TransferResult OpenRequest(const TransferContext& context, const RequestTarget& 
 // other status is left to the caller. The handles are closed on failure.
 TransferResult SendRequest(const TransferContext& context, const RequestTarget& target,
                            const HttpRequestOptions& options, RequestHandles* handles);
-// A response header as text (by query number, or a custom one by name);
-// empty when absent.
-std::wstring QueryHeaderText(HINTERNET request, DWORD query);
-std::wstring QueryNamedHeader(HINTERNET request, const wchar_t* name);
+// A response header as text (by query number, or a custom one by name with
+// WINHTTP_QUERY_CUSTOM); empty when absent.
+std::wstring QueryHeaderText(HINTERNET request, DWORD query, const wchar_t* name = WINHTTP_HEADER_NAME_BY_INDEX);
 // The announced length, logged under `op`; false when the answer has none,
 // or one that does not read as a 64-bit number (then `unusable` is set).
 bool QueryContentLength(HINTERNET request, const char* op, unsigned long long* length, bool* unusable = nullptr);
-// Whether WinHTTP (or the socket below it, under some emulations) gave up
-// waiting for data.
-bool IsTimeout(DWORD error);
 
 // What the certificate recovery needs of a request: its security flags and
 // a way to send it once more on a fresh request with other flags.
@@ -191,9 +191,6 @@ TransferResult RunBlocks(const TransferContext& context, const RequestTarget& ta
 void RecordDownload(const RequestTarget& target, unsigned long long length, const TransferResult& result);
 // The folder part of a path (up to its last separator); empty without one.
 std::wstring FolderOf(const std::wstring& path);
-// Creates the folder of a download's destination (the temporary file goes
-// beside it); a failure is logged and left to the file's creation to report.
-void CreateDestinationFolder(const RequestTarget& target);
 std::wstring TemporaryFileFor(const TransferContext& context, const RequestTarget& target);
 // Counts a gzip answer that could not be decompressed, for the server.
 void CountGzipFailure(const std::wstring& path);
@@ -205,9 +202,9 @@ TransferResult Guarded(const char* op, const std::function<TransferResult()>& tr
 TransferResult PlainTransfer(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
                              HttpRequestOptions* options, bool bandwidth);
 // A file download as the agent's settings choose it: resumable (unless
-// `noResume`, or a document), else plain.
+// `noResume`, or a document), else plain, or with `blocks` the block method.
 TransferResult ChooseDownload(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                              HttpRequestOptions* options, bool bandwidth, bool noResume);
+                              HttpRequestOptions* options, bool bandwidth, bool noResume, bool blocks);
 // The block method of a bandwidth-limited download.
 TransferResult BlockTransfer(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
                              HttpRequestOptions* options);

@@ -35,7 +35,6 @@ class TransferResult {
   static TransferResult Own(int code) { return TransferResult(Kind::kOwnCode, code); }
 
   bool ok() const { return kind_ == Kind::kSuccess; }
-  Kind kind() const { return kind_; }
   bool IsStatus(int status) const { return kind_ == Kind::kHttpStatus && code_ == status; }
   bool IsSystem(DWORD error) const { return kind_ == Kind::kSystemError && code_ == static_cast<int>(error); }
   bool IsOwn(int code) const { return kind_ == Kind::kOwnCode && code_ == code; }

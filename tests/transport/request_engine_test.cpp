@@ -77,15 +77,15 @@ class RequestEngine : public ::testing::Test {
     context.blockMethod = path == Path::kBlock;
     switch (path) {
       case Path::kPlain:
-        return InternetGetRequest(context, target, nullptr, options, false);
+        return InternetGetRequest(target, nullptr, options, false, context);
       case Path::kWindow:
-        return InternetGetRequest(context, target, nullptr, options, true);
+        return InternetGetRequest(target, nullptr, options, true, context);
       case Path::kBlock:
-        return InternetGetRequestLimited(context, target, nullptr, options);
+        return InternetGetRequestLimited(target, nullptr, options, context);
       case Path::kResume:
-        return ResumeGetRequestEx(context, target, nullptr, options, false);
+        return ResumeGetRequestEx(target, nullptr, options, false, context);
       case Path::kResumeBlock:
-        return ResumeGetRequestByBitrate(context, target, nullptr, options);
+        return ResumeGetRequestByBitrate(target, nullptr, options, context);
     }
     return -1;
   }
@@ -249,8 +249,8 @@ TEST_F(RequestEngine, OpenEndedBodyOfAnOutsideDownloadAndDataIntoMemory) {
   outside.outsideDownload = true;
   const std::string destination = agent_ / "open.bin";
   HttpRequestOptions options;
-  EXPECT_EQ(InternetGetRequest(outside, Target(Servers().faultHttps, "/fault/nolength/open?size=70000", destination),
-                               nullptr, &options, false),
+  EXPECT_EQ(InternetGetRequest(Target(Servers().faultHttps, "/fault/nolength/open?size=70000", destination), nullptr,
+                               &options, false, outside),
             0);
   EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(0, 70000));
 
@@ -325,8 +325,8 @@ TEST_F(RequestEngine, ResumableDownloadsAskOnlyForTheMissingBytesAndCountTheirEn
     context.outsideDownload = c.outside;
     HttpRequestOptions options;
     const RequestTarget target = Target(Servers().faultHttps, url, destination);
-    const int result = c.blocks ? ResumeGetRequestByBitrate(context, target, nullptr, &options)
-                                : ResumeGetRequestEx(context, target, nullptr, &options, false);
+    const int result = c.blocks ? ResumeGetRequestByBitrate(target, nullptr, &options, context)
+                                : ResumeGetRequestEx(target, nullptr, &options, false, context);
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(FileExists(destination), c.result == 0);
     if (c.result == 0) {
