@@ -175,9 +175,11 @@ TransferResult ChooseDownload(const TransferContext& context, const RequestTarge
       TransferResult result = ResumeTransfer(context, target, memoryOut, options, bandwidth, blocks);
       if (!blocks) LogInfo("InternetGetDownloader : ResumeGetRequestEx errorCode = %d \n", result.Flatten());
       if (!(result.RangesRefused() && options->m_externalVendorServer == 1)) return result;
-      LogInfo("InternetGetDownloader : %s() failed due to errorCode = %d, trying to download using "
-              "InternetGetRequestEx() \n",
-              blocks ? "ResumeGetRequestByBitrate" : "ResumeGetRequestEx", result.Flatten());
+      LogInfo(blocks ? "InternetGetDownloader : ResumeGetRequestByBitrate() failed due to errorCode = %d, trying to "
+                       "download using InternetGetRequestEx() \n"
+                     : "InternetGetDownloader : ResumeGetRequestEx() failed due to errorCode = %d, trying to download "
+                       "using InternetGetRequestEx() \n",
+              result.Flatten());
       // After the block method the whole body comes without a limit.
       return PlainTransfer(context, target, memoryOut, options, bandwidth && !blocks);
     }
