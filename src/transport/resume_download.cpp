@@ -311,19 +311,12 @@ TransferResult DownloadResumeHandler::FlushBuffer(bool final) {
     LogError(opened_ ? "Invalid File Handle\n" : "File Handle is NULL\n");
     return TransferResult::System(ERROR_INVALID_HANDLE);
   }
-  if (reserve_ != 0) {
-    TransferResult room = CheckDiskRoom(tempPath_, reserve_, buffer_.size());
-    if (!room.ok()) return room;
-  }
-  DWORD written = 0;
-  if (!WriteFile(file_.get(), buffer_.data(), static_cast<DWORD>(buffer_.size()), &written, nullptr) ||
-      written != buffer_.size()) {
-    DWORD error = GetLastError();
-    LogError("ProcessDownloadedBuffer :  Error in WriteFile --> %lu \n", error);
+  TransferResult result =
+      WriteDownloadBlock(file_.get(), tempPath_, buffer_, reserve_, observer_, "ProcessDownloadedBuffer");
+  if (!result.ok()) {
     file_.reset();
-    return TransferResult::System(error ? error : ERROR_WRITE_FAULT);
+    return result;
   }
-  if (observer_) observer_->Feed(buffer_.data(), buffer_.size());
   writtenThisRun_ += buffer_.size();
   buffer_.clear();
   FlushFileBuffers(file_.get());

@@ -123,21 +123,11 @@ TransferResult BodySink::Flush() {
     LogError("Invalid File Handle\n");
     return TransferResult::System(ERROR_INVALID_HANDLE);
   }
-  if (reserve_ != 0) {
-    TransferResult room = CheckDiskRoom(path_, reserve_, gathered_.size());
-    if (!room.ok()) return room;
-  }
-  DWORD written = 0;
-  if (!WriteFile(file_.get(), gathered_.data(), static_cast<DWORD>(gathered_.size()), &written, nullptr) ||
-      written != gathered_.size()) {
-    DWORD error = GetLastError();
-    LogError("InternetGetRequestEx :  Error in WriteFile --> %lu \n", error);
-    return TransferResult::System(error ? error : ERROR_WRITE_FAULT);
-  }
-  if (observer_) observer_->Feed(gathered_.data(), gathered_.size());
+  TransferResult result = WriteDownloadBlock(file_.get(), path_, gathered_, reserve_, observer_, "InternetGetRequestEx");
+  if (!result.ok()) return result;
   written_ += gathered_.size();
   gathered_.clear();
-  return TransferResult::Success();
+  return result;
 }
 
 TransferResult BodySink::Close() {
@@ -158,15 +148,30 @@ TransferResult BodySink::Deliver(std::string* memoryOut) {
   return TransferResult::Success();
 }
 
-TransferResult CheckDiskRoom(const std::wstring& path, unsigned long long reserve, unsigned long long adding) {
+TransferResult WriteDownloadBlock(HANDLE file, const std::wstring& path, const std::string& bytes,
+                                  unsigned long long reserve, BodyObserver* observer, const char* op) {
+  DWORD error = 0;
   ULARGE_INTEGER available;
   const std::wstring folder = FolderOf(path);
-  if (!GetDiskFreeSpaceExW(folder.empty() ? nullptr : (folder + L"\\").c_str(), &available, nullptr, nullptr)) {
-    return TransferResult::Success();  // nothing to measure by; the write itself will tell
+  // Without a reading of the free space the write itself will tell.
+  if (reserve != 0 &&
+      GetDiskFreeSpaceExW(folder.empty() ? nullptr : (folder + L"\\").c_str(), &available, nullptr, nullptr) &&
+      (available.QuadPart < reserve || available.QuadPart - reserve < bytes.size())) {
+    error = ERROR_DISK_FULL;
+  } else {
+    DWORD written = 0;
+    if (!WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+        written != bytes.size()) {
+      error = GetLastError();
+      if (error == 0) error = ERROR_WRITE_FAULT;
+    }
   }
-  if (available.QuadPart >= reserve && available.QuadPart - reserve >= adding) return TransferResult::Success();
-  LogError("InternetGetRequestEx :  Error in WriteFile --> %lu \n", static_cast<unsigned long>(ERROR_DISK_FULL));
-  return TransferResult::System(ERROR_DISK_FULL);
+  if (error != 0) {
+    LogError("%s :  Error in WriteFile --> %lu \n", op, error);
+    return TransferResult::System(error);
+  }
+  if (observer) observer->Feed(bytes.data(), bytes.size());
+  return TransferResult::Success();
 }
 
 WindowPacer::WindowPacer(unsigned rateKBps) : budget_(static_cast<unsigned long long>(rateKBps) * 1000) {

@@ -94,9 +94,11 @@ class BodySink : public Sink {
   unsigned long long reserve_ = 0;
 };
 
-// ERROR_DISK_FULL when writing `adding` bytes into `path`'s volume would
-// leave less than `reserve` free.
-TransferResult CheckDiskRoom(const std::wstring& path, unsigned long long reserve, unsigned long long adding);
+// Writes a gathered block to the download's file at `path` and hands it to
+// the observer. With `reserve` set it stops with ERROR_DISK_FULL before the
+// volume's free space would fall below it. A failure is logged under `op`.
+TransferResult WriteDownloadBlock(HANDLE file, const std::wstring& path, const std::string& bytes,
+                                  unsigned long long reserve, BodyObserver* observer, const char* op);
 
 // --- the body loop ---
 // Window pacing of a bandwidth-limited download: after every window of
