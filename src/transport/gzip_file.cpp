@@ -4,49 +4,16 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <climits>
 
 #include "util/handles.h"
 
 namespace {
 
-// Reads the whole file. 0 or the system error.
-DWORD ReadWholeFile(const std::wstring& path, std::string* bytes) {
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file) return GetLastError() ? GetLastError() : ERROR_OPEN_FAILED;
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(file.get(), &size)) return GetLastError() ? GetLastError() : ERROR_READ_FAULT;
-  if (size.QuadPart > INT_MAX) return ERROR_NOT_ENOUGH_MEMORY;
-  bytes->resize(static_cast<size_t>(size.QuadPart));
-  size_t done = 0;
-  while (done < bytes->size()) {
-    DWORD read = 0;
-    if (!ReadFile(file.get(), &(*bytes)[done], static_cast<DWORD>(bytes->size() - done), &read, nullptr)) {
-      return GetLastError() ? GetLastError() : ERROR_READ_FAULT;
-    }
-    if (read == 0) break;
-    done += read;
-  }
-  bytes->resize(done);
-  return 0;
-}
+// The inflated bytes are written a block of this size at a time.
+const size_t kBlockBytes = 1024 * 1024;
+const int kNotInflated = 13;
 
-DWORD WriteWholeFile(const std::wstring& path, const std::string& bytes) {
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return GetLastError() ? GetLastError() : ERROR_OPEN_FAILED;
-  size_t done = 0;
-  while (done < bytes.size()) {
-    DWORD written = 0;
-    DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
-    if (!WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr) || written == 0) {
-      return GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
-    }
-    done += written;
-  }
-  return 0;
-}
+int LastErrorOr(DWORD fallback) { return static_cast<int>(GetLastError() ? GetLastError() : fallback); }
 
 }  // namespace
 
@@ -81,11 +48,37 @@ bool InflateGzip(const std::string& compressed, std::string* plain) {
 }
 
 int DecompressGzipFileInPlace(const std::wstring& path) {
-  std::string compressed;
-  DWORD error = ReadWholeFile(path, &compressed);
-  if (error != 0) return static_cast<int>(error);
-  if (compressed.empty()) return 0;
-  std::string plain;
-  if (!InflateGzip(compressed, &plain)) return 13;
-  return static_cast<int>(WriteWholeFile(path, plain));
+  WIN32_FILE_ATTRIBUTE_DATA info;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info)) return LastErrorOr(ERROR_OPEN_FAILED);
+  if (info.nFileSizeHigh == 0 && info.nFileSizeLow == 0) return 0;
+  // Inflated a block at a time into a file beside it, which then takes its
+  // place: memory stays at a few blocks whatever the body's size, and the
+  // file is left as it was unless the whole stream inflated.
+  std::string block(kBlockBytes, '\0');
+  const std::wstring plainPath = path + L".plain";
+  UniqueFile out(CreateFileW(plainPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                             nullptr));
+  if (!out) return LastErrorOr(ERROR_OPEN_FAILED);
+  gzFile in = gzopen_w(path.c_str(), "rb");
+  int rc = in ? 0 : kNotInflated;
+  int read = 0;
+  while (rc == 0 && (read = gzread(in, &block[0], static_cast<unsigned>(block.size()))) > 0) {
+    DWORD written = 0;
+    if (!WriteFile(out.get(), block.data(), static_cast<DWORD>(read), &written, nullptr) ||
+        written != static_cast<DWORD>(read)) {
+      rc = LastErrorOr(ERROR_WRITE_FAULT);
+    }
+  }
+  // A failed read, a stream cut short, or a file that is no gzip at all
+  // (which gzread passes through as it is) did not inflate.
+  int streamError = Z_OK;
+  if (in) gzerror(in, &streamError);
+  if (rc == 0 && (read < 0 || streamError != Z_OK || gzdirect(in))) rc = kNotInflated;
+  if (in) gzclose_r(in);
+  out.reset();
+  if (rc == 0 && !MoveFileExW(plainPath.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    rc = LastErrorOr(ERROR_WRITE_FAULT);
+  }
+  if (rc != 0) DeleteFileW(plainPath.c_str());
+  return rc;
 }

@@ -226,21 +226,25 @@ TEST_F(RequestEngine, NotModifiedLeavesTheDestinationUntouched) {
 }
 
 TEST_F(RequestEngine, BrokenGzipIsFetchedAgainWithoutGzip) {
-  for (const char* scenario : {"gzip", "badgzip"}) {
-    const std::string tag = std::string("gz-") + scenario;
-    const std::string url = "/fault/" + std::string(scenario) + "/" + tag + "?size=50000";
+  // The large body inflates in several blocks.
+  const struct {
+    const char* scenario;
+    size_t size;
+  } rows[] = {{"gzip", 50000}, {"badgzip", 50000}, {"gzip", 5u << 20}};
+  for (const auto& row : rows) {
+    const std::string scenario = row.scenario;
+    const std::string tag = "gz-" + scenario + std::to_string(row.size);
+    const std::string url = "/fault/" + scenario + "/" + tag + "?size=" + std::to_string(row.size);
     const std::string destination = agent_ / (tag + ".bin");
     HttpRequestOptions options;
     options.m_enableGzipCompression = 1;
     EXPECT_EQ(InternetGetRequest(Target(Servers().faultHttps, url, destination), nullptr, &options, false), 0);
-    EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(0, 50000)) << scenario;
+    EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(0, row.size)) << tag;
     std::vector<LoggedRequest> requests = FaultRequests(tag);
-    ASSERT_FALSE(requests.empty());
+    // A body that inflates is fetched once.
+    ASSERT_EQ(requests.size(), scenario == "badgzip" ? 2u : 1u) << tag;
     EXPECT_EQ(requests.front().Header("Accept-Encoding"), "gzip");
-    if (std::string(scenario) == "badgzip") {
-      ASSERT_EQ(requests.size(), 2u);
-      EXPECT_EQ(requests.back().Header("Accept-Encoding"), "");
-    }
+    EXPECT_EQ(requests.back().Header("Accept-Encoding"), scenario == "badgzip" ? "" : "gzip");
   }
 }
 
