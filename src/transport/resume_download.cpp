@@ -159,7 +159,8 @@ int isFileDownloadCompleted(const std::string& downloadUrl, const std::string& l
 }
 
 DownloadResumeHandler::DownloadResumeHandler(const RequestTarget& target)
-    : destination_(target.destination),
+    : GatheringSink("ProcessDownloadedBuffer"),
+      destination_(target.destination),
       url_(target.urlPath),
       fileKey_(ChangeWideToUtf8Str(target.urlPath)),
       access_{AccessStartStamp(), ChangeWideToUtf8Str(target.server), target.port, fileKey_, target.requestType, 0,
@@ -200,9 +201,9 @@ void DownloadResumeHandler::Initialize(const std::string& serverLastModified, bo
     limit = kDefaultPeriodicLimit;
     WriteNumber(reg_path::kFileMetaData, "InterSaveByteLimit", limit, REG_DWORD);
   }
-  periodicLimit_ = limit;
+  blockBytes_ = limit;
   LogInfo("Download folder = %S\tperiodic save limit = %lu\n", ChangeUtf8ToWideStr(repository.c_str()).c_str(),
-          static_cast<unsigned long>(periodicLimit_));
+          static_cast<unsigned long>(blockBytes_));
 
   ReadViewString(reg_path::kFileMetaData, fileKey_.c_str(), &uniqueId_, 0);
   // The id names a file in the repository: anything but a plain name is
@@ -213,18 +214,18 @@ void DownloadResumeHandler::Initialize(const std::string& serverLastModified, bo
   CreateFolderTree(folder.back() == L'\\' ? folder.substr(0, folder.size() - 1) : folder);
   if (!usable) {
     FormUniqueFileName();
-    tempPath_ = folder + ChangeUtf8ToWideStr(uniqueId_.c_str());
+    path_ = folder + ChangeUtf8ToWideStr(uniqueId_.c_str());
     if (!keyPresent) {
       LogInfo("Setting variable for DOWNLOAD_FOLDER and url  %S & id - %d\n", url_.c_str(),
               static_cast<int>(GetCurrentThreadId()));
     }
-    DeleteFileW(tempPath_.c_str());
+    DeleteFileW(path_.c_str());
   } else {
     LogInfo("Unique id for the file is %s\n", uniqueId_.c_str());
-    tempPath_ = folder + ChangeUtf8ToWideStr(uniqueId_.c_str());
+    path_ = folder + ChangeUtf8ToWideStr(uniqueId_.c_str());
     GetFileDataFromRegistry(lengthKnown, contentLength);
   }
-  LogInfo("Temporary file path is %S\n", tempPath_.c_str());
+  LogInfo("Temporary file path is %S\n", path_.c_str());
   LogInfo("ResumeGetRequestEx : To update download count\n");
   IncrementCounter(reg_path::kFileMetaData, "DownloadCount");
   LogDebug("End of DownloadResumeHandler::Initialize\n");
@@ -255,7 +256,7 @@ void DownloadResumeHandler::GetFileDataFromRegistry(bool lengthKnown, unsigned l
   }
   unsigned long long fileSize = 0;
   WIN32_FILE_ATTRIBUTE_DATA info;
-  if (GetFileAttributesExW(tempPath_.c_str(), GetFileExInfoStandard, &info)) {
+  if (GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &info)) {
     fileSize = (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
   }
   if (recordUsable) {
@@ -266,7 +267,7 @@ void DownloadResumeHandler::GetFileDataFromRegistry(bool lengthKnown, unsigned l
   ResumeDecision decision = DecideResumeStart(recordUsable, recorded, fileSize, lengthKnown, contentLength);
   startOffset_ = decision.offset;
   if (!decision.resume) {
-    DeleteFileW(tempPath_.c_str());
+    DeleteFileW(path_.c_str());
     return;
   }
   std::string retryTime;
@@ -278,7 +279,7 @@ void DownloadResumeHandler::GetFileDataFromRegistry(bool lengthKnown, unsigned l
 TransferResult DownloadResumeHandler::OpenTemporaryFile(BodyObserver* observer) {
   observer_ = observer;
   opened_ = true;
-  file_.reset(CreateFileW(tempPath_.c_str(), FILE_APPEND_DATA | GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+  file_.reset(CreateFileW(path_.c_str(), FILE_APPEND_DATA | GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_) {
     TransferResult failed = TransferResult::LastError();
@@ -304,56 +305,33 @@ TransferResult DownloadResumeHandler::OpenTemporaryFile(BodyObserver* observer) 
   return TransferResult::Success();
 }
 
-TransferResult DownloadResumeHandler::FlushBuffer(bool final) {
-  // A flush of nothing writes nothing, the record included.
-  if (buffer_.empty()) return TransferResult::Success();
-  if (!file_) {
-    LogError(opened_ ? "Invalid File Handle\n" : "File Handle is NULL\n");
-    return TransferResult::System(ERROR_INVALID_HANDLE);
-  }
-  TransferResult result =
-      WriteDownloadBlock(file_.get(), tempPath_, buffer_, reserve_, observer_, "ProcessDownloadedBuffer");
-  if (!result.ok()) {
-    file_.reset();
-    return result;
-  }
-  writtenThisRun_ += buffer_.size();
-  buffer_.clear();
+void DownloadResumeHandler::Flushed() {
   FlushFileBuffers(file_.get());
   LogDebug("File updated with data.\n");
   // The record follows the file: what it says is on disk is on disk.
   const std::string key = RecordKey(uniqueId_);
-  const unsigned long long partial = startOffset_ + writtenThisRun_;
+  const unsigned long long partial = startOffset_ + written_;
   WriteNumber(key, "PartialFileSize", partial, REG_QWORD);
   writeValue(HKEY_LOCAL_MACHINE, key.c_str(), "LastModifiedTime", serverLastModified_.c_str(), REG_SZ);
   const std::string retry = RetryTimeText();
   writeValue(HKEY_LOCAL_MACHINE, key.c_str(), "LastRetryTime", retry.c_str(), REG_SZ);
   LogDebug("updated registry entries  %llu \n", partial);
-  if (final) {
-    LogInfo("updated registry entries size  %llu and last modified time %S retry time %d\n", partial,
-            ChangeUtf8ToWideStr(serverLastModified_.c_str()).c_str(), static_cast<int>(retryCount_));
-    IncrementCounter(key, "RetryCount");
-    deleteValue(HKEY_LOCAL_MACHINE, key.c_str(), "downloadInProgress");
-  }
-  return TransferResult::Success();
 }
 
 TransferResult DownloadResumeHandler::ProcessDownloadedBuffer(const char* data, size_t count, bool periodic) {
   LogTrace("Inside ProcessDownloadedBuffer\n");
-  if (count > 0) {
-    if (buffer_.size() + count > periodicLimit_ && !buffer_.empty()) {
-      TransferResult result = FlushBuffer(false);
-      if (!result.ok()) return result;
-    }
-    if (buffer_.capacity() < buffer_.size() + count) {
-      const size_t grown = buffer_.size() + count > periodicLimit_ ? buffer_.size() + count : periodicLimit_;
-      LogDebug("Reallocating buffer to %lu\n", static_cast<unsigned long>(grown));
-      buffer_.reserve(grown);
-    }
-    buffer_.append(data, count);
-    if (buffer_.size() < periodicLimit_ && periodic) return TransferResult::Success();
-  }
-  return FlushBuffer(!periodic);
+  const bool any = count > 0 || !gathered_.empty();
+  TransferResult result = GatheringSink::Write(data, count);
+  // A flush of nothing writes nothing, the record included.
+  if (periodic || !result.ok() || !any) return result;
+  result = Flush();
+  if (!result.ok()) return result;
+  const std::string key = RecordKey(uniqueId_);
+  LogInfo("updated registry entries size  %llu and last modified time %S retry time %d\n", startOffset_ + written_,
+          ChangeUtf8ToWideStr(serverLastModified_.c_str()).c_str(), static_cast<int>(retryCount_));
+  IncrementCounter(key, "RetryCount");
+  deleteValue(HKEY_LOCAL_MACHINE, key.c_str(), "downloadInProgress");
+  return result;
 }
 
 TransferResult DownloadResumeHandler::Write(const char* data, size_t count) {
@@ -363,10 +341,10 @@ TransferResult DownloadResumeHandler::Write(const char* data, size_t count) {
 void DownloadResumeHandler::CleanFileAndRegistry() {
   LogInfo("Inside CleanFileAndRegistry\n");
   file_.reset();
-  if (!DeleteFileW(tempPath_.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+  if (!DeleteFileW(path_.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
     LogError("temp file deletion failed with error %d..reattempting after 5secs\n", static_cast<int>(GetLastError()));
     Sleep(kDeleteRetryPauseMs);
-    DeleteFileW(tempPath_.c_str());
+    DeleteFileW(path_.c_str());
   }
   deleteValue(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, fileKey_.c_str());
   deleteRegistryKey(HKEY_LOCAL_MACHINE, RecordKey(uniqueId_).c_str());
@@ -374,15 +352,15 @@ void DownloadResumeHandler::CleanFileAndRegistry() {
 }
 
 TransferResult DownloadResumeHandler::SaveToDestFile() {
-  LogInfo("Inside SaveToDestFile from %S to %S\n", tempPath_.c_str(), destination_.c_str());
+  LogInfo("Inside SaveToDestFile from %S to %S\n", path_.c_str(), destination_.c_str());
   file_.reset();
   const std::wstring folder = FolderOf(destination_);
   if (!folder.empty()) CreateFolderTree(folder);
   // Moved rather than copied, so the destination never holds half a body;
   // the repository may be on another volume, where the move copies.
-  if (!MoveFileExW(tempPath_.c_str(), destination_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+  if (!MoveFileExW(path_.c_str(), destination_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
     DWORD error = GetLastError();
-    LogError("InternetGetRequestEx : could n't copy from %S file to %S ,\n", tempPath_.c_str(), destination_.c_str());
+    LogError("InternetGetRequestEx : could n't copy from %S file to %S ,\n", path_.c_str(), destination_.c_str());
     return TransferResult::System(error ? error : ERROR_WRITE_FAULT);
   }
   return TransferResult::Success();

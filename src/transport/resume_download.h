@@ -9,12 +9,11 @@
 
 #include "transport/transfer.h"
 #include "transport/transfer_logs.h"
-#include "util/handles.h"
 
 // One resumable download: its temporary file and its registry record under
-// FileMetaData\<unique id>. As the transfer's sink it buffers the body and
-// flushes it to the file and the record.
-class DownloadResumeHandler : public engine::Sink {
+// FileMetaData\<unique id>. As the transfer's sink it gathers the body in
+// blocks of InterSaveByteLimit bytes; the record follows every block.
+class DownloadResumeHandler : public engine::GatheringSink {
  public:
   explicit DownloadResumeHandler(const RequestTarget& target);
   ~DownloadResumeHandler() override;
@@ -49,24 +48,17 @@ class DownloadResumeHandler : public engine::Sink {
 
  private:
   void FormUniqueFileName();
-  TransferResult FlushBuffer(bool final);
+  // Writes the record of what is on disk.
+  void Flushed() override;
 
   std::wstring destination_;
-  std::wstring tempPath_;
   std::wstring url_;
   std::string fileKey_;
   std::string uniqueId_;
-  DWORD periodicLimit_ = 1048576;
   unsigned long long startOffset_ = 0;
-  unsigned long long writtenThisRun_ = 0;
   std::string serverLastModified_;
   DWORD retryCount_ = 0;
   unsigned long long lastRetryTime_ = 0;
-  unsigned long long reserve_ = 0;
-  BodyObserver* observer_ = nullptr;
-  bool opened_ = false;
-  UniqueFile file_;
-  std::string buffer_;
   AccessLogEntry access_;
 };
 

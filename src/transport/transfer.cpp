@@ -1,5 +1,6 @@
 #include "transport/transfer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <exception>
@@ -16,8 +17,6 @@
 
 namespace {
 
-// Gathered writes: one WriteFile per megabyte rather than per WinHTTP read.
-const size_t kGatherBytes = 1024 * 1024;
 // Reads in a row that bring nothing before the body counts as stalled.
 const int kMaxIdleReads = 3;
 const DWORD kHttpRangeNotSatisfiable = 416;
@@ -76,12 +75,60 @@ bool ParseContentRange(const std::wstring& value, unsigned long long* first, uns
 
 namespace engine {
 
+TransferResult GatheringSink::Write(const char* data, size_t count) {
+  if (gathered_.size() + count > blockBytes_ && !gathered_.empty()) {
+    TransferResult result = Flush();
+    if (!result.ok()) return result;
+  }
+  if (gathered_.capacity() < gathered_.size() + count) {
+    const size_t grown = std::max(gathered_.size() + count, blockBytes_);
+    LogDebug("Reallocating buffer to %lu\n", static_cast<unsigned long>(grown));
+    gathered_.reserve(grown);
+  }
+  gathered_.append(data, count);
+  return gathered_.size() < blockBytes_ ? TransferResult::Success() : Flush();
+}
+
+TransferResult GatheringSink::Flush() {
+  if (gathered_.empty()) return TransferResult::Success();
+  if (!file_) {
+    LogError(opened_ ? "Invalid File Handle\n" : "File Handle is NULL\n");
+    return TransferResult::System(ERROR_INVALID_HANDLE);
+  }
+  DWORD error = 0;
+  ULARGE_INTEGER available;
+  const std::wstring folder = FolderOf(path_);
+  // Without a reading of the free space the write itself will tell.
+  if (reserve_ != 0 &&
+      GetDiskFreeSpaceExW(folder.empty() ? nullptr : (folder + L"\\").c_str(), &available, nullptr, nullptr) &&
+      (available.QuadPart < reserve_ || available.QuadPart - reserve_ < gathered_.size())) {
+    error = ERROR_DISK_FULL;
+  } else {
+    DWORD written = 0;
+    if (!WriteFile(file_.get(), gathered_.data(), static_cast<DWORD>(gathered_.size()), &written, nullptr) ||
+        written != gathered_.size()) {
+      error = GetLastError();
+      if (error == 0) error = ERROR_WRITE_FAULT;
+    }
+  }
+  if (error != 0) {
+    LogError("%s :  Error in WriteFile --> %lu \n", op_, error);
+    file_.reset();
+    return TransferResult::System(error);
+  }
+  if (observer_) observer_->Feed(gathered_.data(), gathered_.size());
+  written_ += gathered_.size();
+  gathered_.clear();
+  Flushed();
+  return TransferResult::Success();
+}
+
 BodySink::BodySink(const TransferContext& context, const RequestTarget& target)
-    : target_(target),
-      inMemory_(target.requestType == kRequestGetData),
-      path_(inMemory_ ? std::wstring() : TemporaryFileFor(context, target)),
-      observer_(context.observer),
-      reserve_(context.diskReserveBytes) {}
+    : GatheringSink("InternetGetRequestEx"), target_(target), inMemory_(target.requestType == kRequestGetData) {
+  if (!inMemory_) path_ = TemporaryFileFor(context, target);
+  observer_ = context.observer;
+  reserve_ = context.diskReserveBytes;
+}
 
 BodySink::~BodySink() {
   file_.reset();
@@ -100,6 +147,7 @@ TransferResult BodySink::Create(bool lengthKnown) {
     LogError("InternetGetRequestEx : Failed to create the destination directory for the destination file %S \n",
              target_.destination.c_str());
   }
+  opened_ = true;
   file_.reset(CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_) return TransferResult::LastError();
@@ -108,30 +156,13 @@ TransferResult BodySink::Create(bool lengthKnown) {
 }
 
 TransferResult BodySink::Write(const char* data, size_t count) {
-  if (!inMemory_ && gathered_.size() + count > kGatherBytes) {
-    TransferResult result = Flush();
-    if (!result.ok()) return result;
-  }
-  if (!inMemory_ && gathered_.capacity() < kGatherBytes) gathered_.reserve(kGatherBytes);
+  if (!inMemory_) return GatheringSink::Write(data, count);
   gathered_.append(data, count);
   return TransferResult::Success();
 }
 
-TransferResult BodySink::Flush() {
-  if (inMemory_ || gathered_.empty()) return TransferResult::Success();
-  if (!file_) {
-    LogError("Invalid File Handle\n");
-    return TransferResult::System(ERROR_INVALID_HANDLE);
-  }
-  TransferResult result = WriteDownloadBlock(file_.get(), path_, gathered_, reserve_, observer_, "InternetGetRequestEx");
-  if (!result.ok()) return result;
-  written_ += gathered_.size();
-  gathered_.clear();
-  return result;
-}
-
 TransferResult BodySink::Close() {
-  TransferResult result = Flush();
+  TransferResult result = inMemory_ ? TransferResult::Success() : Flush();
   file_.reset();
   return result;
 }
@@ -145,32 +176,6 @@ TransferResult BodySink::Deliver(std::string* memoryOut) {
     return TransferResult::LastError();
   }
   path_.clear();
-  return TransferResult::Success();
-}
-
-TransferResult WriteDownloadBlock(HANDLE file, const std::wstring& path, const std::string& bytes,
-                                  unsigned long long reserve, BodyObserver* observer, const char* op) {
-  DWORD error = 0;
-  ULARGE_INTEGER available;
-  const std::wstring folder = FolderOf(path);
-  // Without a reading of the free space the write itself will tell.
-  if (reserve != 0 &&
-      GetDiskFreeSpaceExW(folder.empty() ? nullptr : (folder + L"\\").c_str(), &available, nullptr, nullptr) &&
-      (available.QuadPart < reserve || available.QuadPart - reserve < bytes.size())) {
-    error = ERROR_DISK_FULL;
-  } else {
-    DWORD written = 0;
-    if (!WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-        written != bytes.size()) {
-      error = GetLastError();
-      if (error == 0) error = ERROR_WRITE_FAULT;
-    }
-  }
-  if (error != 0) {
-    LogError("%s :  Error in WriteFile --> %lu \n", op, error);
-    return TransferResult::System(error);
-  }
-  if (observer) observer->Feed(bytes.data(), bytes.size());
   return TransferResult::Success();
 }
 

@@ -56,11 +56,40 @@ class Sink {
   virtual TransferResult Write(const char* data, size_t count) = 0;
 };
 
+// A body gathered in memory and written to its file a block at a time
+// (one WriteFile per block rather than per WinHTTP read), each block handed
+// to the observer once it is on disk. With a reserve set, a block that
+// would leave the volume with less free space is not written
+// (ERROR_DISK_FULL). A failed write is logged under `op` and closes the file.
+class GatheringSink : public Sink {
+ public:
+  // Gathers the bytes; a block that is full, or would overflow, is written.
+  TransferResult Write(const char* data, size_t count) override;
+
+ protected:
+  explicit GatheringSink(const char* op) : op_(op) {}
+  // Writes what is gathered; nothing at all when nothing is.
+  TransferResult Flush();
+  // After every block that reached the file.
+  virtual void Flushed() {}
+
+  std::wstring path_;
+  UniqueFile file_;
+  bool opened_ = false;  // the file was opened once
+  BodyObserver* observer_ = nullptr;
+  size_t blockBytes_ = 1024 * 1024;
+  unsigned long long reserve_ = 0;
+  unsigned long long written_ = 0;
+  std::string gathered_;
+
+ private:
+  const char* op_;
+};
+
 // Where a plain or block body goes: memory for get data; otherwise a
-// temporary file beside the destination, written in gathered blocks of
-// about 1 MiB, fed to the observer as written, and deleted unless it was
-// moved into place.
-class BodySink : public Sink {
+// temporary file beside the destination, written in gathered blocks and
+// deleted unless it was moved into place.
+class BodySink : public GatheringSink {
  public:
   BodySink(const TransferContext& context, const RequestTarget& target);
   ~BodySink() override;
@@ -83,22 +112,9 @@ class BodySink : public Sink {
   TransferResult Deliver(std::string* memoryOut);
 
  private:
-  TransferResult Flush();
   const RequestTarget& target_;
   const bool inMemory_;
-  std::wstring path_;
-  BodyObserver* observer_;
-  UniqueFile file_;
-  std::string gathered_;
-  unsigned long long written_ = 0;
-  unsigned long long reserve_ = 0;
 };
-
-// Writes a gathered block to the download's file at `path` and hands it to
-// the observer. With `reserve` set it stops with ERROR_DISK_FULL before the
-// volume's free space would fall below it. A failure is logged under `op`.
-TransferResult WriteDownloadBlock(HANDLE file, const std::wstring& path, const std::string& bytes,
-                                  unsigned long long reserve, BodyObserver* observer, const char* op);
 
 // --- the body loop ---
 // Window pacing of a bandwidth-limited download: after every window of
