@@ -338,42 +338,36 @@ TransferResult SendWithAttempts(const TransferContext& context, const RequestTar
   };
   DWORD lastError = ERROR_GEN_FAILURE;
   for (int attempt = 1; attempt <= kMaxSendAttempts; ++attempt) {
-    if (!SendOnce(handles->request.get(), gzipHeader)) {
-      DWORD error = GetLastError();
-      if ((error == kLoginFailure || error == kOperationCancelled) && !reopened) {
-        LogInfo("GetInternetRequestHandle : Going to close the request handle and going to resending the data to the "
-                "server %S \n",
-                target.server.c_str());
-        TransferResult opened = reopen();
-        if (!opened.ok()) return opened;
-        lastError = error;
-        continue;
-      }
-      LogError("GetInternetRequestHandle :  Error in WinHttpSendRequest -> %d \n", static_cast<int>(error));
-      // Where the handshake runs inside the send, a failed certificate check
-      // shows here rather than at the receive.
-      return recoverOrFail(error);
-    }
-    if (WinHttpReceiveResponse(handles->request.get(), nullptr)) return TransferResult::Success();
-    DWORD error = GetLastError();
+    const bool sent = SendOnce(handles->request.get(), gzipHeader);
+    if (sent && WinHttpReceiveResponse(handles->request.get(), nullptr)) return TransferResult::Success();
+    const DWORD error = GetLastError();
     lastError = error ? error : ERROR_GEN_FAILURE;
-    if (error == kLoginFailure || error == kInvalidServerResponse) {
+    // A dropped connection is re-opened once; a send that fails so again
+    // ends the call, a receive that fails so is sent again.
+    if (!sent && (error == kLoginFailure || error == kOperationCancelled) && !reopened) {
+      LogInfo("GetInternetRequestHandle : Going to close the request handle and going to resending the data to the "
+              "server %S \n",
+              target.server.c_str());
+    } else if (sent && (error == kLoginFailure || error == kInvalidServerResponse)) {
       LogInfo("GetInternetRequestHandle : Going to close the request handle and going to resending the data to the "
               "server %S,as the error code received is %d \n",
               target.server.c_str(), static_cast<int>(error));
-      if (!reopened) {
-        TransferResult opened = reopen();
-        if (!opened.ok()) return opened;
-      }
-      continue;
-    }
-    if (error == kResendRequest) {
+    } else if (sent && error == kResendRequest) {
       LogInfo("GetInternetRequestHandle : Resending the data to the server %S \n", target.server.c_str());
       Sleep(kResendPauseMs);
       continue;
+    } else {
+      LogError(sent ? "GetInternetRequestHandle :  Error - WinHttpReceiveResponse --> %d \n"
+                    : "GetInternetRequestHandle :  Error in WinHttpSendRequest -> %d \n",
+               static_cast<int>(error));
+      // Where the handshake runs inside the send, a failed certificate check
+      // shows there rather than at the receive.
+      return recoverOrFail(error);
     }
-    LogError("GetInternetRequestHandle :  Error - WinHttpReceiveResponse --> %d \n", static_cast<int>(error));
-    return recoverOrFail(error);
+    if (!reopened) {
+      TransferResult opened = reopen();
+      if (!opened.ok()) return opened;
+    }
   }
   // Five attempts and no answer: that is a failure, never an answer.
   HttpGetLastError(static_cast<long>(lastError));
