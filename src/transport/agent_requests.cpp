@@ -25,22 +25,14 @@ void ApplyAgentProxy(RequestTarget* target) {
 // True for the distribution server.
 bool ApplyCurrentServer(RequestTarget* target) {
   const AgentParameters& params = AgentParams();
-  std::string name;
-  if (EqualsNoCase(params.EnableDistributionServer, "yes")) {
-    const DistributionEndpoint& ds = params.ds;
-    name = ds.DistributionLastAccessName.value_or("");
-    if (name.empty()) name = ds.DistributionServerName;
-    target->protocol = ChangeUtf8ToWideStr(ds.DistributionServerProtocol.c_str());
-    target->port = ds.dsServerPort;
-  } else {
-    const ServerEndpoint& server = params.server;
-    name = server.RZLastAccessName.value_or("");
-    if (name.empty()) name = server.RZServerName;
-    target->protocol = ChangeUtf8ToWideStr(server.RZServerProtocol.c_str());
-    target->port = server.serverPort;
-  }
+  const bool ds = EqualsNoCase(params.EnableDistributionServer, "yes");
+  std::string name = (ds ? params.ds.DistributionLastAccessName : params.server.RZLastAccessName).value_or("");
+  if (name.empty()) name = ds ? params.ds.DistributionServerName : params.server.RZServerName;
   target->server = ChangeUtf8ToWideStr(name.c_str());
-  return EqualsNoCase(params.EnableDistributionServer, "yes");
+  target->protocol =
+      ChangeUtf8ToWideStr((ds ? params.ds.DistributionServerProtocol : params.server.RZServerProtocol).c_str());
+  target->port = ds ? params.ds.dsServerPort : params.server.serverPort;
+  return ds;
 }
 
 }  // namespace
