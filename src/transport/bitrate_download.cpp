@@ -15,7 +15,7 @@ const char kOp[] = "InternetGetRequestByBitrate";
 
 // The block loop for a body without a known length: blocks until the
 // server refuses the range (the end). `received` grows by what arrived.
-TransferResult DownloadFileMoreThan4GBbyBitrate(unsigned long long blockSize, Sink* file,
+TransferResult DownloadFileMoreThan4GBbyBitrate(unsigned long long blockSize, GatheringSink* file,
                                                 const TransferContext& context, const RequestTarget& target,
                                                 const HttpRequestOptions& options, unsigned long long* received) {
   LogInfo("DownloadFileMoreThan4GBbyBitrate: BytesToRead %lu", static_cast<unsigned long>(blockSize));

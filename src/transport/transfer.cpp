@@ -279,7 +279,7 @@ Probe ProbeBody(const TransferContext& context, const RequestTarget& target, Htt
 }
 
 BodyOutcome ReadBody(const TransferContext& context, const RequestTarget& target, const HttpRequestOptions& options,
-                     RequestHandles* handles, const BodySpec& spec, Sink* sink, WindowPacer* pacer) {
+                     RequestHandles* handles, const BodySpec& spec, GatheringSink* sink, WindowPacer* pacer) {
   BodyOutcome body;
   std::vector<char> buffer;
   bool recovered = false;
@@ -362,7 +362,7 @@ BodyOutcome ReadBody(const TransferContext& context, const RequestTarget& target
 }
 
 TransferResult RunBlocks(const TransferContext& context, const RequestTarget& target,
-                         const HttpRequestOptions& options, const BlockSpec& spec, Sink* sink,
+                         const HttpRequestOptions& options, const BlockSpec& spec, GatheringSink* sink,
                          unsigned long long* received) {
   char retryLine[128];
   snprintf(retryLine, sizeof(retryLine), "%s : second attempt of the previous request\n", spec.op);

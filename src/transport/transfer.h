@@ -49,22 +49,17 @@ struct RequestHandlesView {
 // are finally ignored.
 TransferResult CertRecoveryMechanismForReceive(const TransferContext& context, const RequestHandlesView& view);
 
-// --- sinks: where the bytes go ---
-class Sink {
- public:
-  virtual ~Sink() = default;
-  virtual TransferResult Write(const char* data, size_t count) = 0;
-};
-
+// --- the sink: where the bytes go ---
 // A body gathered in memory and written to its file a block at a time
 // (one WriteFile per block rather than per WinHTTP read), each block handed
 // to the observer once it is on disk. With a reserve set, a block that
 // would leave the volume with less free space is not written
 // (ERROR_DISK_FULL). A failed write is logged under `op` and closes the file.
-class GatheringSink : public Sink {
+class GatheringSink {
  public:
+  virtual ~GatheringSink() = default;
   // Gathers the bytes; a block that is full, or would overflow, is written.
-  TransferResult Write(const char* data, size_t count) override;
+  virtual TransferResult Write(const char* data, size_t count);
 
  protected:
   explicit GatheringSink(const char* op) : op_(op) {}
@@ -153,7 +148,7 @@ struct BodyOutcome {
 // bring nothing) or ends before its length is recovered once by asking for
 // the missing bytes; a second one ends the body. Too many bytes give 13.
 BodyOutcome ReadBody(const TransferContext& context, const RequestTarget& target, const HttpRequestOptions& options,
-                     RequestHandles* handles, const BodySpec& spec, Sink* sink, WindowPacer* pacer);
+                     RequestHandles* handles, const BodySpec& spec, GatheringSink* sink, WindowPacer* pacer);
 
 // The answer to a ranged request.
 struct RangeAnswer {
@@ -201,7 +196,7 @@ struct BlockSpec {
 // whole body; without a length a 416 is the end. `received` grows by what
 // arrived.
 TransferResult RunBlocks(const TransferContext& context, const RequestTarget& target,
-                         const HttpRequestOptions& options, const BlockSpec& spec, Sink* sink,
+                         const HttpRequestOptions& options, const BlockSpec& spec, GatheringSink* sink,
                          unsigned long long* received);
 
 // --- around the transfer ---
