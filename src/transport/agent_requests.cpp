@@ -37,18 +37,6 @@ bool ApplyCurrentServer(RequestTarget* target) {
 
 }  // namespace
 
-std::vector<std::string> SplitAddressList(const std::string& list) {
-  std::vector<std::string> pieces;
-  size_t start = 0;
-  for (;;) {
-    size_t comma = list.find(',', start);
-    pieces.push_back(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-    if (comma == std::string::npos) break;
-    start = comma + 1;
-  }
-  return pieces;
-}
-
 int InternetGetDataOnlyWithAddress(const std::string& address, const std::string& protocol, int port,
                                    const std::string& urlPath, std::string* body) {
   RequestTarget target;
@@ -71,9 +59,11 @@ std::string validateDSIPAddress(const std::string& addressList) {
     LogInfo("validateDSIPAddress: DS IP is not having multiple ip address, hence returning from the function\n");
     return addressList;
   }
+  // Every piece between commas, empty ones included, in order.
   std::string address;
-  for (const std::string& piece : SplitAddressList(addressList)) {
-    address = piece;
+  for (size_t start = 0, comma = 0; comma != std::string::npos; start = comma + 1) {
+    comma = addressList.find(',', start);
+    address = addressList.substr(start, comma - start);
     LogInfo("validateDSIPAddress: splitted string: %s\n", address.c_str());
     int result = InternetGetDataOnlyWithAddress(address, ds.DistributionServerProtocol, ds.dsServerPort,
                                                 "testfile.file", nullptr);

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 // A get-data request (11001) for `urlPath` to one address, with the agent's
 // proxy when ProxyEnabled is "yes". The body lands in `body` when given.
@@ -31,7 +30,3 @@ int InternetDownloadFileIfmodifiedSince(const std::string& urlPath, const std::s
 // answered: 400, 12002, 12005, 12007 and 12029 mean it did not. Returns the
 // request's result.
 int CheckConnectivityWithProxyDisabled(const std::string& urlPath);
-
-// --- pure, exposed for tests ---
-// The pieces of a comma-separated list, empty ones kept.
-std::vector<std::string> SplitAddressList(const std::string& list);
