@@ -87,7 +87,16 @@ void UpdateCertFailedKQTracking() {
   LogInfo("KQData modified time Updated value is %s \n", now.c_str());
 }
 
-TransferResult Recover(const TransferContext& context, const engine::RequestHandlesView& view, DWORD flags) {
+}  // namespace
+
+namespace engine {
+
+TransferResult CertRecoveryMechanismForReceive(const TransferContext& context, const RequestHandlesView& view) {
+  // The certificate functions download through this engine.
+  SetRootCertificateDownloader(DownloadForCertificates);
+  DWORD flags = 0;
+  DWORD size = sizeof(flags);
+  WinHttpQueryOption(view.request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, &size);
   TransferResult result = TransferResult::Own(kResultGeneralFailure);
   if (CertificateValidation(0) == 0) {
     result = ReceiveAgain(view, flags);
@@ -114,19 +123,6 @@ TransferResult Recover(const TransferContext& context, const engine::RequestHand
     UpdateCertFailedKQTracking();
   }
   return result;
-}
-
-}  // namespace
-
-namespace engine {
-
-TransferResult CertRecoveryMechanismForReceive(const TransferContext& context, const RequestHandlesView& view) {
-  // The certificate functions download through this engine.
-  SetRootCertificateDownloader(DownloadForCertificates);
-  DWORD flags = 0;
-  DWORD size = sizeof(flags);
-  WinHttpQueryOption(view.request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, &size);
-  return Recover(context, view, flags);
 }
 
 }  // namespace engine
