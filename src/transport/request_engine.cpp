@@ -81,10 +81,9 @@ TransferResult ReceiveBody(const TransferContext& context, const RequestTarget& 
     return result;
   }
   const DWORD start = GetTickCount();
-  WindowPacer pacer(bandwidth ? context.rateKBps : 0);
   const BodySpec spec{kOp, "InternetGetRequestEx : second attempt to recover from previous error\n", 0, lengthKnown,
-                      length};
-  BodyOutcome body = ReadBody(context, target, *options, handles, spec, &sink, &pacer);
+                      length, bandwidth ? context.rateKBps : 0};
+  BodyOutcome body = ReadBody(context, target, *options, handles, spec, &sink);
   result = body.result;
   TransferResult closed = sink.Close();
   if (result.ok()) result = closed;

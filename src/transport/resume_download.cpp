@@ -400,9 +400,8 @@ TransferResult FetchBody(const TransferContext& context, const RequestTarget& ta
     return answer.end ? TransferResult::Status(handles.status) : answer.result;
   }
   BodySpec spec{"ResumeGetRequestEx", "ResumeGetRequestEx : second attempt to recover from previous error\n", start,
-                pre.lengthKnown, pre.lengthKnown ? pre.length - start : 0};
-  WindowPacer pacer(bandwidth ? context.rateKBps : 0);
-  BodyOutcome body = ReadBody(context, target, *options, &handles, spec, handler, &pacer);
+                pre.lengthKnown, pre.lengthKnown ? pre.length - start : 0, bandwidth ? context.rateKBps : 0};
+  BodyOutcome body = ReadBody(context, target, *options, &handles, spec, handler);
   *received = body.received;
   if (body.rangeIgnored && start != 0) return TransferResult::Own(kResultLongerThanAnnounced);
   // What could not be mended stays partial, for the next run.

@@ -179,25 +179,6 @@ TransferResult BodySink::Deliver(std::string* memoryOut) {
   return TransferResult::Success();
 }
 
-WindowPacer::WindowPacer(unsigned rateKBps) : budget_(static_cast<unsigned long long>(rateKBps) * 1000) {
-  GetLocalTime(&windowStart_);
-}
-
-DWORD WindowPacer::Count(unsigned long long bytes) {
-  if (budget_ == 0) return 0;
-  inWindow_ += bytes;
-  if (inWindow_ < budget_) return 0;
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  const DWORD pause = WindowPacingSleepMs(WallClockElapsedMs(windowStart_, now));
-  Sleep(pause);
-  // What the last chunk brought beyond the budget belongs to the next
-  // window; dropping it would run every window a little fast.
-  inWindow_ -= budget_;
-  GetLocalTime(&windowStart_);
-  return pause;
-}
-
 RangeAnswer AskRange(const TransferContext& context, const RequestTarget& target, const HttpRequestOptions& options,
                      RequestHandles* handles, unsigned long long first, bool bounded, unsigned long long last,
                      const char* op) {
@@ -279,13 +260,17 @@ Probe ProbeBody(const TransferContext& context, const RequestTarget& target, Htt
 }
 
 BodyOutcome ReadBody(const TransferContext& context, const RequestTarget& target, const HttpRequestOptions& options,
-                     RequestHandles* handles, const BodySpec& spec, GatheringSink* sink, WindowPacer* pacer) {
+                     RequestHandles* handles, const BodySpec& spec, GatheringSink* sink) {
   BodyOutcome body;
   std::vector<char> buffer;
   bool recovered = false;
   int idleReads = 0;
   DWORD windowStart = GetTickCount();
   unsigned long long windowBytes = 0;
+  const unsigned long long paceBudget = static_cast<unsigned long long>(spec.rateKBps) * 1000;
+  unsigned long long paced = 0;
+  SYSTEMTIME paceStart;
+  GetLocalTime(&paceStart);
   for (;;) {
     DWORD available = 0;
     DWORD error = 0;
@@ -352,8 +337,18 @@ BodyOutcome ReadBody(const TransferContext& context, const RequestTarget& target
     if (!body.result.ok()) return body;
     body.received += read;
     windowBytes += read;
-    // The pacer's pause is no lost time.
-    if (pacer) windowStart += pacer->Count(read);
+    paced += read;
+    if (paceBudget != 0 && paced >= paceBudget) {
+      SYSTEMTIME now;
+      GetLocalTime(&now);
+      const DWORD pause = WindowPacingSleepMs(WallClockElapsedMs(paceStart, now));
+      Sleep(pause);
+      windowStart += pause;
+      // What the last chunk brought beyond the budget belongs to the next
+      // window; dropping it would run every window a little fast.
+      paced -= paceBudget;
+      GetLocalTime(&paceStart);
+    }
     if (spec.lengthKnown && body.received == spec.length) {
       LogInfo("Bytes read reached the contenlength\n");
       return body;
@@ -390,7 +385,7 @@ TransferResult RunBlocks(const TransferContext& context, const RequestTarget& ta
     // A first block answered with the whole body is held to the whole length.
     const BodySpec body{spec.op, retryLine, range.first, answer.whole ? spec.lengthKnown : true,
                         answer.whole ? spec.length : answer.length};
-    BodyOutcome got = ReadBody(context, target, options, &handles, body, sink, nullptr);
+    BodyOutcome got = ReadBody(context, target, options, &handles, body, sink);
     *received += got.received;
     LogDebug("%s: Bytes Read: %llu\n", spec.op, *received);
     if (!got.result.ok()) return got.result;

@@ -112,20 +112,6 @@ class BodySink : public GatheringSink {
 };
 
 // --- the body loop ---
-// Window pacing of a bandwidth-limited download: after every window of
-// rate x 1000 bytes, sleep out the rest of the second. Count returns the
-// milliseconds it slept, which are no lost time for the progress guard.
-class WindowPacer {
- public:
-  explicit WindowPacer(unsigned rateKBps);
-  DWORD Count(unsigned long long bytes);
-
- private:
-  unsigned long long budget_;
-  unsigned long long inWindow_ = 0;
-  SYSTEMTIME windowStart_;
-};
-
 // One answer's body as the loop sees it.
 struct BodySpec {
   const char* op;         // prefix of the loop's own lines
@@ -133,6 +119,9 @@ struct BodySpec {
   unsigned long long first = 0;   // where this answer starts in the whole body
   bool lengthKnown = false;
   unsigned long long length = 0;  // what this answer brings, when known
+  // Window pacing of a bandwidth-limited download: after every window of
+  // rate x 1000 bytes, sleep out the rest of the second. 0 paces nothing.
+  unsigned rateKBps = 0;
 };
 struct BodyOutcome {
   TransferResult result = TransferResult::Success();
@@ -147,8 +136,9 @@ struct BodyOutcome {
 // stalls (less than the context's minimum in its window, or reads that
 // bring nothing) or ends before its length is recovered once by asking for
 // the missing bytes; a second one ends the body. Too many bytes give 13.
+// The pacing's pauses are no lost time.
 BodyOutcome ReadBody(const TransferContext& context, const RequestTarget& target, const HttpRequestOptions& options,
-                     RequestHandles* handles, const BodySpec& spec, GatheringSink* sink, WindowPacer* pacer);
+                     RequestHandles* handles, const BodySpec& spec, GatheringSink* sink);
 
 // The answer to a ranged request.
 struct RangeAnswer {
