@@ -77,8 +77,7 @@ TransferResult Blocks(const TransferContext& context, const RequestTarget& targe
     result = DownloadFileMoreThan4GBbyBitrate(blockSize, &sink, context, target, *options, &received);
     *recorded = received;
   }
-  TransferResult closed = sink.Close();
-  if (result.ok()) result = closed;
+  result = sink.Close(result);
   if (!result.ok()) return result;
   result = sink.Deliver(memoryOut);
   if (!result.ok()) {

@@ -84,9 +84,7 @@ TransferResult ReceiveBody(const TransferContext& context, const RequestTarget& 
   const BodySpec spec{kOp, "InternetGetRequestEx : second attempt to recover from previous error\n", 0, lengthKnown,
                       length, bandwidth ? context.rateKBps : 0};
   BodyOutcome body = ReadBody(context, target, *options, handles, spec, &sink);
-  result = body.result;
-  TransferResult closed = sink.Close();
-  if (result.ok()) result = closed;
+  result = sink.Close(body.result);
   LogInfo("InternetGetRequestEx : Total Time Taken for download : %d seconds\n",
           static_cast<int>((GetTickCount() - start) / 1000));
   LogInfo("InternetGetRequestEx : Total bytes downloaded : %llu \n", body.received);

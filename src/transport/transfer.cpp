@@ -161,10 +161,10 @@ TransferResult BodySink::Write(const char* data, size_t count) {
   return TransferResult::Success();
 }
 
-TransferResult BodySink::Close() {
-  TransferResult result = inMemory_ ? TransferResult::Success() : Flush();
+TransferResult BodySink::Close(const TransferResult& result) {
+  const TransferResult flushed = inMemory_ ? TransferResult::Success() : Flush();
   file_.reset();
-  return result;
+  return result.ok() ? flushed : result;
 }
 
 TransferResult BodySink::Deliver(std::string* memoryOut) {

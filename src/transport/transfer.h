@@ -95,8 +95,9 @@ class BodySink : public GatheringSink {
   // length is held to the context's free-space reserve.
   TransferResult Create(bool lengthKnown);
   TransferResult Write(const char* data, size_t count) override;
-  // Writes what is gathered and closes the file.
-  TransferResult Close();
+  // Writes what is gathered and closes the file. The first failure, the
+  // body's `result` or the write's, is the result.
+  TransferResult Close(const TransferResult& result);
   bool inMemory() const { return inMemory_; }
   unsigned long long size() const { return written_ + gathered_.size(); }
   const std::wstring& path() const { return path_; }
