@@ -415,7 +415,9 @@ TransferResult ResumeDownload(const TransferContext& context, const RequestTarge
   LogDebug("@@@@@@@@ Inside %s Method @@@@@@@@ \n", op);
   LogInfo("httpRequestObjOld.m_externalVendorServer = %d \n", options->m_externalVendorServer);
   LogInfo("%s : URL to Get -> %S \n", op, target.urlPath.c_str());
-  if (bandwidth) LogInfo("%s : BitRateDownload Enabled with rate -> %d KBps:  \n", op, static_cast<int>(context.rateKBps));
+  if (bandwidth) {
+    LogInfo("%s : BitRateDownload Enabled with rate -> %d KBps:  \n", op, static_cast<int>(context.rateKBps));
+  }
   DownloadResumeHandler handler(target);
   AccessLogEntry& access = handler.access();
   return Guarded(op, [&]() -> TransferResult {

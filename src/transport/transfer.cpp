@@ -238,8 +238,9 @@ Probe ProbeBody(const TransferContext& context, const RequestTarget& target, Htt
   } else if (external && status != HTTP_STATUS_PARTIAL_CONTENT) {
     LogError("%s : External server doesnot support range request. Failed with the http status code, %d \n", texts.op,
              static_cast<int>(status));
-    probe.result = status == HTTP_STATUS_NOT_FOUND && texts.headForOutside ? TransferResult::Status(status)
-                                                                           : TransferResult::Own(kResultRangesNotServed);
+    probe.result = status == HTTP_STATUS_NOT_FOUND && texts.headForOutside
+                       ? TransferResult::Status(status)
+                       : TransferResult::Own(kResultRangesNotServed);
   } else if (!external && status != HTTP_STATUS_OK) {
     LogError(texts.failed, static_cast<int>(status));
     probe.result = TransferResult::Status(status);
