@@ -19,9 +19,9 @@ TransferResult DownloadFileMoreThan4GBbyBitrate(unsigned long long blockSize, Ga
                                                 const TransferContext& context, const RequestTarget& target,
                                                 const HttpRequestOptions& options, unsigned long long* received) {
   LogInfo("DownloadFileMoreThan4GBbyBitrate: BytesToRead %lu", static_cast<unsigned long>(blockSize));
-  TransferResult result = RunBlocks(context, target, options,
-                                    BlockSpec{"DownloadFileMoreThan4GBbyBitrate", 0, false, 0, blockSize}, file,
-                                    received);
+  TransferResult result = RunBlocks(
+      context, target, options, BodySpec{"DownloadFileMoreThan4GBbyBitrate", nullptr, 0, false, 0, 0, blockSize}, file,
+      received);
   if (!result.ok()) {
     LogError("DownloadFileMoreThan4GBbyBitrate : Failed with the http status code %d \n", result.Flatten());
   }
@@ -56,11 +56,6 @@ TransferResult Blocks(const TransferContext& context, const RequestTarget& targe
              "download failed. \n");
     return TransferResult::Own(kResultLongerThanAnnounced);
   }
-  // No rate, no block size: a limit of nothing is no limit.
-  if (blockSize == 0) {
-    *delegated = true;
-    return PlainTransfer(context, target, memoryOut, options, false);
-  }
   *recorded = probe.length;
 
   BodySink sink(context, target);
@@ -71,7 +66,8 @@ TransferResult Blocks(const TransferContext& context, const RequestTarget& targe
   }
   unsigned long long received = 0;
   if (probe.lengthKnown) {
-    result = RunBlocks(context, target, *options, BlockSpec{kOp, 0, true, probe.length, blockSize}, &sink, &received);
+    result = RunBlocks(context, target, *options, BodySpec{kOp, nullptr, 0, true, probe.length, 0, blockSize}, &sink,
+                       &received);
     LogInfo("InternetGetRequestByBitrate: Total bytes read = %llu\n", received);
   } else {
     result = DownloadFileMoreThan4GBbyBitrate(blockSize, &sink, context, target, *options, &received);

@@ -2,7 +2,7 @@
 // certificates are validated (or, for the distribution server, fetched again)
 // and the answer is received once more; without strict certificate mode the
 // certificate problems are finally ignored and the failure is recorded.
-#include <atomic>
+#include <functional>
 #include <string>
 
 #include "agent/agent_parameters.h"
@@ -19,21 +19,18 @@ namespace {
 
 const int kDsCertificateRetryLimitSeconds = 86400;
 
-std::atomic<bool> g_secureCommFailure{false};
-
 int DownloadForCertificates(const char* urlPath, const char* localPath, const char* ifModifiedValueName, int strict) {
   return InternetDownloadFileIfmodifiedSince(urlPath ? urlPath : "", localPath ? localPath : "",
                                              ifModifiedValueName ? ifModifiedValueName : "", strict);
 }
 
 void MarkSecureCommFailure(bool failed) {
-  g_secureCommFailure.store(failed);
   writeValue(HKEY_LOCAL_MACHINE, reg_path::kCertificates, "SecureCommFailure", failed ? "1" : "0", REG_DWORD);
 }
 
 // Sends the request once more with the flags; a failure is logged.
-TransferResult ReceiveAgain(const engine::RequestHandlesView& view, DWORD flags) {
-  TransferResult result = view.resend(flags);
+TransferResult ReceiveAgain(const std::function<TransferResult(DWORD)>& resend, DWORD flags) {
+  TransferResult result = resend(flags);
   if (!result.ok()) {
     LogError("CertRecoveryMechanismForReceive :  Error in WinHttpReceiveResponse --> %d \n", result.Flatten());
   }
@@ -91,15 +88,13 @@ void UpdateCertFailedKQTracking() {
 
 namespace engine {
 
-TransferResult CertRecoveryMechanismForReceive(const TransferContext& context, const RequestHandlesView& view) {
+TransferResult CertRecoveryMechanismForReceive(const TransferContext& context, DWORD flags,
+                                               const std::function<TransferResult(DWORD flags)>& resend) {
   // The certificate functions download through this engine.
   SetRootCertificateDownloader(DownloadForCertificates);
-  DWORD flags = 0;
-  DWORD size = sizeof(flags);
-  WinHttpQueryOption(view.request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, &size);
   TransferResult result = TransferResult::Own(kResultGeneralFailure);
   if (CertificateValidation(0) == 0) {
-    result = ReceiveAgain(view, flags);
+    result = ReceiveAgain(resend, flags);
     if (result.ok()) {
       MarkSecureCommFailure(false);
       return result;
@@ -107,7 +102,7 @@ TransferResult CertRecoveryMechanismForReceive(const TransferContext& context, c
   }
   if (context.strictCertificates) {
     if (EqualsNoCase(AgentParams().EnableDistributionServer, "yes") && RetriveDSCertFromServer() == 0) {
-      result = ReceiveAgain(view, flags);
+      result = ReceiveAgain(resend, flags);
     }
     MarkSecureCommFailure(!result.ok());
     LogInfo("CertRecoveryMechanismForReceive: strict mode is enabled.. skipping the validation with certificate flag "
@@ -117,7 +112,7 @@ TransferResult CertRecoveryMechanismForReceive(const TransferContext& context, c
   LogInfo("CertRecoveryMechanismForReceive: Invoking CertRecoveryMechanism with need to enable flag true");
   MarkSecureCommFailure(true);
   LogInfo("CertRecoveryMechanismForReceive: Ignoring Certificate check flags added for communication \n");
-  result = ReceiveAgain(view, flags | kIgnoreCertificateFlags);
+  result = ReceiveAgain(resend, flags | kIgnoreCertificateFlags);
   if (result.ok()) {
     LogInfo("CertRecoveryMechanismForReceive: Communication enabled with ignoring security flags \n");
     UpdateCertFailedKQTracking();

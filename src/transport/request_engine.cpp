@@ -164,6 +164,9 @@ TransferResult PlainTransfer(const TransferContext& context, const RequestTarget
 
 TransferResult ChooseDownload(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
                               HttpRequestOptions* options, bool bandwidth, bool noResume, bool blocks) {
+  // Without a rate the block method has no block size: a limit of nothing
+  // is no limit.
+  blocks = blocks && context.rateKBps != 0;
   // Only the plain and window methods know noResume.
   if ((blocks || !noResume) && !IsDocumentUrl(target.urlPath)) {
     LogInfo("InternetGetDownloader : Plexmoor Server & Port -> %S : %d \n", target.server.c_str(), target.port);
@@ -172,11 +175,9 @@ TransferResult ChooseDownload(const TransferContext& context, const RequestTarge
       TransferResult result = ResumeTransfer(context, target, memoryOut, options, bandwidth, blocks);
       if (!blocks) LogInfo("InternetGetDownloader : ResumeGetRequestEx errorCode = %d \n", result.Flatten());
       if (!(result.RangesRefused() && options->m_externalVendorServer == 1)) return result;
-      LogInfo(blocks ? "InternetGetDownloader : ResumeGetRequestByBitrate() failed due to errorCode = %d, trying to "
-                       "download using InternetGetRequestEx() \n"
-                     : "InternetGetDownloader : ResumeGetRequestEx() failed due to errorCode = %d, trying to download "
-                       "using InternetGetRequestEx() \n",
-              result.Flatten());
+      LogInfo("InternetGetDownloader : %s() failed due to errorCode = %d, trying to download using "
+              "InternetGetRequestEx() \n",
+              blocks ? "ResumeGetRequestByBitrate" : "ResumeGetRequestEx", result.Flatten());
       // After the block method the whole body comes without a limit.
       return PlainTransfer(context, target, memoryOut, options, bandwidth && !blocks);
     }

@@ -90,6 +90,16 @@ RequestTarget MakeRequestTarget(int useProxy, const char* protocol, const wchar_
 // The 64-bit value of the first "Content-Length:" header in raw header text;
 // false when there is none or it is not a number.
 bool ContentLengthFromRawHeaders(const std::wstring& rawHeaders, unsigned long long* length);
+// The pauses of bandwidth-limited downloads. Window method: after R x 1000
+// bytes, sleep out the rest of the second when the window took less than
+// 900 ms, else 100 ms. Block method: after each R x 500-byte request, sleep
+// out the rest of 600 ms when the block took at most 449 ms, else 100 ms.
+DWORD WindowPacingSleepMs(long long elapsedMs);
+DWORD BlockPacingSleepMs(long long elapsedMs);
+// Milliseconds from `earlier` to `later` (local wall-clock readings): the
+// difference of the seconds of the day, taken in 16 bits, times 1000, plus
+// the difference of the milliseconds.
+long long WallClockElapsedMs(const SYSTEMTIME& earlier, const SYSTEMTIME& later);
 // Block requests of the block method: [first, last] ranges of `blockSize`
 // bytes from `start`, the last one cut at length - 1 when the length is known.
 struct ByteRange {

@@ -189,15 +189,12 @@ std::wstring QueryHeaderText(HINTERNET request, DWORD query, const wchar_t* name
 TransferResult OpenRequest(const TransferContext& context, const RequestTarget& target,
                            const HttpRequestOptions& options, RequestHandles* handles) {
   const std::wstring userAgent = options.userAgent.empty() ? AgentParams().userAgent : options.userAgent;
-  if (target.useProxy) {
-    LogInfo("GetInternetRequestHandle : Proxy Server Name : %S \n", target.proxyServer.c_str());
-    handles->session.reset(WinHttpOpen(userAgent.c_str(), WINHTTP_ACCESS_TYPE_NAMED_PROXY, target.proxyServer.c_str(),
-                                       target.proxyBypass.empty() ? WINHTTP_NO_PROXY_BYPASS : target.proxyBypass.c_str(),
-                                       0));
-  } else {
-    handles->session.reset(
-        WinHttpOpen(userAgent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-  }
+  const bool proxy = target.useProxy;
+  if (proxy) LogInfo("GetInternetRequestHandle : Proxy Server Name : %S \n", target.proxyServer.c_str());
+  handles->session.reset(WinHttpOpen(
+      userAgent.c_str(), proxy ? WINHTTP_ACCESS_TYPE_NAMED_PROXY : WINHTTP_ACCESS_TYPE_NO_PROXY,
+      proxy ? target.proxyServer.c_str() : WINHTTP_NO_PROXY_NAME,
+      proxy && !target.proxyBypass.empty() ? target.proxyBypass.c_str() : WINHTTP_NO_PROXY_BYPASS, 0));
   if (!handles->session) return WinHttpFailure("GetInternetRequestHandle :  Error in WinHttpOpen --> %d \n");
   const bool https = _wcsicmp(target.protocol.c_str(), L"https") == 0;
   if (https) SetSecureProtocols(handles->session.get());
@@ -329,8 +326,10 @@ TransferResult SendWithAttempts(const TransferContext& context, const RequestTar
   // anything else, or a recovery that fails, ends the call with the error.
   auto recoverOrFail = [&](DWORD error) -> TransferResult {
     if (AgentParams().ServerRootCertificateInstalled == 1 && certificateFailed(error)) {
-      TransferResult recovered =
-          CertRecoveryMechanismForReceive(context, RequestHandlesView{handles->request.get(), resend});
+      DWORD flags = 0;
+      DWORD size = sizeof(flags);
+      WinHttpQueryOption(handles->request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, &size);
+      TransferResult recovered = CertRecoveryMechanismForReceive(context, flags, resend);
       if (recovered.ok()) return recovered;
     }
     HttpGetLastError(static_cast<long>(error));

@@ -334,10 +334,6 @@ TransferResult DownloadResumeHandler::ProcessDownloadedBuffer(const char* data, 
   return result;
 }
 
-TransferResult DownloadResumeHandler::Write(const char* data, size_t count) {
-  return ProcessDownloadedBuffer(data, count, true);
-}
-
 void DownloadResumeHandler::CleanFileAndRegistry() {
   LogInfo("Inside CleanFileAndRegistry\n");
   file_.reset();
@@ -376,8 +372,8 @@ TransferResult FetchBody(const TransferContext& context, const RequestTarget& ta
                          bool* getFailed) {
   const unsigned long long start = handler->startOffset();
   if (blockSize != 0) {
-    return RunBlocks(context, target, *options, BlockSpec{op, start, pre.lengthKnown, pre.length, blockSize}, handler,
-                     received);
+    return RunBlocks(context, target, *options, BodySpec{op, nullptr, start, pre.lengthKnown, pre.length, 0, blockSize},
+                     handler, received);
   }
   RequestHandles handles;
   if (!pre.lengthKnown) LogInfo("Start Range: %llu \n", start);
@@ -498,8 +494,6 @@ TransferResult ResumeTransfer(const TransferContext& context, const RequestTarge
   // Only files are resumable: data for memory has no record to resume by.
   if (target.requestType != kRequestDownloadFile) return PlainTransfer(context, target, memoryOut, options, bandwidth);
   const unsigned long long blockSize = blocks ? static_cast<unsigned long long>(context.rateKBps) * 500 : 0;
-  // No rate means no block size: the download goes without a limit.
-  if (blocks && blockSize == 0) return ResumeDownload(context, target, options, false, 0, "ResumeGetRequestEx");
   return ResumeDownload(context, target, options, bandwidth, blockSize,
                         blocks ? "ResumeGetRequestByBitrate" : "ResumeGetRequestEx");
 }
@@ -513,5 +507,5 @@ int ResumeGetRequestEx(const RequestTarget& target, std::string* memoryOut, Http
 
 int ResumeGetRequestByBitrate(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
                               const TransferContext& context) {
-  return ResumeTransfer(context, target, memoryOut, options, true, true).Flatten();
+  return ResumeTransfer(context, target, memoryOut, options, true, context.rateKBps != 0).Flatten();
 }

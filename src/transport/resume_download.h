@@ -39,7 +39,6 @@ class DownloadResumeHandler : public engine::GatheringSink {
   // Moves the temporary file onto the destination. Success or the system
   // error.
   TransferResult SaveToDestFile();
-  TransferResult Write(const char* data, size_t count) override;
   // From now on every flush keeps `reserve` bytes free on the volume.
   void GuardDiskSpace(unsigned long long reserve) { reserve_ = reserve; }
 
@@ -69,7 +68,8 @@ int ResumeGetRequestEx(const RequestTarget& target, std::string* memoryOut, Http
                        bool bandwidth, const TransferContext& context = AgentTransferContext());
 
 // The same with block pacing: every block of DataTransferRate_KBps x 500
-// bytes from the resume offset is its own ranged request, then the pause.
+// bytes from the resume offset is its own ranged request, then the pause
+// (without a rate, one request and no pause).
 int ResumeGetRequestByBitrate(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
                               const TransferContext& context = AgentTransferContext());
 

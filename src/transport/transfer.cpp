@@ -1,6 +1,7 @@
 #include "transport/transfer.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cwchar>
 #include <exception>
@@ -9,7 +10,6 @@
 #include "agent/registry.h"
 #include "log/agent_log.h"
 #include "transport/http_errors.h"
-#include "transport/pacing.h"
 #include "transport/transfer_logs.h"
 #include "util/files.h"
 #include "util/registry_paths.h"
@@ -51,6 +51,25 @@ TransferContext AgentTransferContext() {
   }
   context.strictCertificates = params.strictCertificateMode == 1;
   return context;
+}
+
+DWORD WindowPacingSleepMs(long long elapsedMs) {
+  if (elapsedMs < 0) elapsedMs = 0;
+  return elapsedMs < 900 ? static_cast<DWORD>(1000 - elapsedMs) : 100;
+}
+
+DWORD BlockPacingSleepMs(long long elapsedMs) {
+  if (elapsedMs < 0) elapsedMs = 0;
+  return elapsedMs <= 449 ? static_cast<DWORD>(600 - elapsedMs) : 100;
+}
+
+long long WallClockElapsedMs(const SYSTEMTIME& earlier, const SYSTEMTIME& later) {
+  const int first = earlier.wHour * 3600 + earlier.wMinute * 60 + earlier.wSecond;
+  const int second = later.wHour * 3600 + later.wMinute * 60 + later.wSecond;
+  // The seconds of the day do not fit 16 bits, but their difference over a
+  // window does, and 16-bit arithmetic keeps it right across the wrap.
+  const int16_t seconds = static_cast<int16_t>(static_cast<uint16_t>(second - first));
+  return static_cast<long long>(seconds) * 1000 + (static_cast<int>(later.wMilliseconds) - earlier.wMilliseconds);
 }
 
 ByteRange NextBlockRange(unsigned long long start, unsigned long long blockSize, bool lengthKnown,
@@ -194,24 +213,21 @@ RangeAnswer AskRange(const TransferContext& context, const RequestTarget& target
           static_cast<unsigned long>(answer.result.Flatten()));
   if (!answer.result.ok()) return answer;
   const DWORD status = handles->status;
+  unsigned long long from = 0;
+  unsigned long long to = 0;
   if (status == HTTP_STATUS_OK) {
     answer.whole = true;
   } else if (status == kHttpRangeNotSatisfiable) {
     answer.end = true;
-  } else if (status == HTTP_STATUS_PARTIAL_CONTENT) {
-    unsigned long long from = 0;
-    unsigned long long to = 0;
-    if (!ParseContentRange(QueryHeaderText(handles->request.get(), WINHTTP_QUERY_CONTENT_RANGE), &from, &to) ||
-        from != first || (bounded && to > last)) {
-      // Bytes from elsewhere would land in the wrong place of the file.
-      LogError("%s : Failed with the http status code %lu \n", op, static_cast<unsigned long>(status));
-      answer.result = TransferResult::Own(kResultPartialFile);
-    } else {
-      answer.length = to - from + 1;
-    }
+  } else if (status == HTTP_STATUS_PARTIAL_CONTENT &&
+             ParseContentRange(QueryHeaderText(handles->request.get(), WINHTTP_QUERY_CONTENT_RANGE), &from, &to) &&
+             from == first && (!bounded || to <= last)) {
+    answer.length = to - from + 1;
   } else {
+    // A 206 with bytes from elsewhere would land them in the wrong place.
     LogError("%s : Failed with the http status code %lu \n", op, static_cast<unsigned long>(status));
-    answer.result = TransferResult::Status(status);
+    answer.result = status == HTTP_STATUS_PARTIAL_CONTENT ? TransferResult::Own(kResultPartialFile)
+                                                          : TransferResult::Status(status);
   }
   return answer;
 }
@@ -358,12 +374,12 @@ BodyOutcome ReadBody(const TransferContext& context, const RequestTarget& target
 }
 
 TransferResult RunBlocks(const TransferContext& context, const RequestTarget& target,
-                         const HttpRequestOptions& options, const BlockSpec& spec, GatheringSink* sink,
+                         const HttpRequestOptions& options, const BodySpec& spec, GatheringSink* sink,
                          unsigned long long* received) {
   char retryLine[128];
   snprintf(retryLine, sizeof(retryLine), "%s : second attempt of the previous request\n", spec.op);
   for (;;) {
-    const unsigned long long offset = spec.start + *received;
+    const unsigned long long offset = spec.first + *received;
     if (spec.lengthKnown && offset >= spec.length) return TransferResult::Success();
     SYSTEMTIME blockStart;
     GetLocalTime(&blockStart);

@@ -38,16 +38,12 @@ std::wstring QueryHeaderText(HINTERNET request, DWORD query, const wchar_t* name
 // or one that does not read as a 64-bit number (then `unusable` is set).
 bool QueryContentLength(HINTERNET request, const char* op, unsigned long long* length, bool* unusable = nullptr);
 
-// What the certificate recovery needs of a request: its security flags and
-// a way to send it once more on a fresh request with other flags.
-struct RequestHandlesView {
-  HINTERNET request = nullptr;
-  std::function<TransferResult(DWORD flags)> resend;
-};
 // Validates or fetches the root certificates after a failed certificate
-// check and receives the answer once more; without strict mode the problems
-// are finally ignored.
-TransferResult CertRecoveryMechanismForReceive(const TransferContext& context, const RequestHandlesView& view);
+// check and receives the answer once more: `resend` sends the request again
+// on a fresh one with the security flags it is given (the failed request's
+// `flags`); without strict mode the problems are finally ignored.
+TransferResult CertRecoveryMechanismForReceive(const TransferContext& context, DWORD flags,
+                                               const std::function<TransferResult(DWORD flags)>& resend);
 
 // --- the sink: where the bytes go ---
 // A body gathered in memory and written to its file a block at a time
@@ -113,7 +109,8 @@ class BodySink : public GatheringSink {
 };
 
 // --- the body loop ---
-// One answer's body as the loop sees it.
+// One answer's body as the loop sees it, or the whole body as the block
+// loop fetches it.
 struct BodySpec {
   const char* op;         // prefix of the loop's own lines
   const char* retryLine;  // the path's line when it recovers
@@ -123,6 +120,7 @@ struct BodySpec {
   // Window pacing of a bandwidth-limited download: after every window of
   // rate x 1000 bytes, sleep out the rest of the second. 0 paces nothing.
   unsigned rateKBps = 0;
+  unsigned long long blockSize = 0;  // the block loop's
 };
 struct BodyOutcome {
   TransferResult result = TransferResult::Success();
@@ -175,19 +173,12 @@ Probe ProbeBody(const TransferContext& context, const RequestTarget& target, Htt
                 const ProbeTexts& texts);
 
 // --- the block loop ---
-struct BlockSpec {
-  const char* op;
-  unsigned long long start = 0;  // the resume offset
-  bool lengthKnown = false;
-  unsigned long long length = 0;
-  unsigned long long blockSize = 0;
-};
-// The body from `start` in blocks, each its own ranged request read by the
-// body loop, followed by the block pause. A first block answered 200 is the
-// whole body; without a length a 416 is the end. `received` grows by what
-// arrived.
+// The body from `first` (the resume offset) in blocks, each its own ranged
+// request read by the body loop, followed by the block pause. A first block
+// answered 200 is the whole body; without a length a 416 is the end.
+// `received` grows by what arrived.
 TransferResult RunBlocks(const TransferContext& context, const RequestTarget& target,
-                         const HttpRequestOptions& options, const BlockSpec& spec, GatheringSink* sink,
+                         const HttpRequestOptions& options, const BodySpec& spec, GatheringSink* sink,
                          unsigned long long* received);
 
 // --- around the transfer ---

@@ -38,11 +38,6 @@ std::string PadLeft(const std::string& text, size_t width) {
   return columns >= width ? text : std::string(width - columns, ' ') + text;
 }
 
-// The two headers were always told apart by the file's name.
-const char* CsvHeaderFor(const std::string& path) {
-  return ToLowerAscii(path).find(kDownloadLog) != std::string::npos ? kDownloadHeader : kUploadHeader;
-}
-
 // The records have nowhere to go while the agent folder is unknown, and a
 // relative path would land in whatever folder the process runs in.
 bool AgentFolderKnown() {
@@ -64,12 +59,11 @@ int AppendRecord(const std::string& path, const std::string& header, const std::
 // Appends the CSV line that `makeLine` gives once the folder is known, and
 // logs the outcome.
 template <typename MakeLine>
-int AppendCsvRecord(const char* fileName, MakeLine makeLine) {
+int AppendCsvRecord(const char* fileName, const char* header, MakeLine makeLine) {
   if (!AgentFolderKnown()) return 13;
   int rc = 13;
   try {
-    const std::string path = LogsFilePath(fileName);
-    rc = AppendRecord(path, CsvHeaderFor(path), makeLine());
+    rc = AppendRecord(LogsFilePath(fileName), header, makeLine());
   } catch (...) {
     rc = 13;
   }
@@ -139,7 +133,7 @@ std::string FormatAccessLogLine(const AccessLogEntry& entry, int result, const S
 
 int WriteDownloadTransferLog(const DownloadTransfer& transfer) {
   g_downloadedBytes += transfer.contentLength;
-  return AppendCsvRecord(kDownloadLog, [&] {
+  return AppendCsvRecord(kDownloadLog, kDownloadHeader, [&] {
     // Producing the message text logs it as well.
     const std::string message = GetErrorMessageText(transfer.result);
     return FormatDownloadTransferLine(LocalNow(), GetCurrentThreadId(), transfer, message);
@@ -147,7 +141,7 @@ int WriteDownloadTransferLog(const DownloadTransfer& transfer) {
 }
 
 int WriteUploadTransferLog(const UploadTransfer& transfer) {
-  return AppendCsvRecord(kUploadLog,
+  return AppendCsvRecord(kUploadLog, kUploadHeader,
                          [&] { return FormatUploadTransferLine(LocalNow(), GetCurrentThreadId(), transfer); });
 }
 

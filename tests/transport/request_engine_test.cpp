@@ -565,8 +565,7 @@ TEST_F(RequestEngine, NonStrictRecoveryFinallyIgnoresTheProblemsAndRecordsIt) {
   HttpRequestOptions options;
   RequestHandles handles;
   int sends = 0;
-  engine::RequestHandlesView view;
-  view.resend = [&](DWORD flags) {
+  auto resend = [&](DWORD flags) {
     ++sends;
     handles.Close();
     context.strictCertificates = true;  // the request itself checks, as a strict one would
@@ -580,7 +579,7 @@ TEST_F(RequestEngine, NonStrictRecoveryFinallyIgnoresTheProblemsAndRecordsIt) {
     }
     return TransferResult::Success();
   };
-  EXPECT_TRUE(engine::CertRecoveryMechanismForReceive(context, view).ok());
+  EXPECT_TRUE(engine::CertRecoveryMechanismForReceive(context, 0, resend).ok());
   EXPECT_EQ(sends, 1);
   DWORD value = 0;
   EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kCertificates, "SecureCommFailure", &value), 0);

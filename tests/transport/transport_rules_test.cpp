@@ -8,7 +8,6 @@
 #include <string>
 
 #include "transport/gzip_file.h"
-#include "transport/pacing.h"
 #include "transport/request_engine.h"
 #include "transport/resume_download.h"
 
