@@ -38,11 +38,12 @@ TransferResult Blocks(const TransferContext& context, const RequestTarget& targe
   const unsigned long long blockSize = static_cast<unsigned long long>(context.rateKBps) * 500;
   LogInfo("InternetGetRequestByBitrate: Block of bytes to read: %u\n", static_cast<unsigned>(blockSize));
   if (options->m_externalVendorServer != 1) LogInfo("sending head request\n");
-  Probe probe = ProbeBody(context, target, options,
-                          ProbeTexts{kOp, "InternetGetRequestByBitrate : File not modified since the time: %S\n",
-                                     "InternetGetRequestByBitrate : Failed with the http status code: %d \n", false});
+  const Answer probe = OpenAnswer(
+      context, target, options,
+      AnswerTexts{kOp, "InternetGetRequestByBitrate : File not modified since the time: %S\n",
+                  "InternetGetRequestByBitrate : Failed with the http status code: %d \n",
+                  options->m_externalVendorServer == 1 ? 0 : 2, true});
   if (!probe.result.ok()) return probe.result;
-  if (options->ifModifiedSinceEnabled) options->lastModifiedOut = probe.lastModified;
   if ((!probe.lengthKnown || probe.length == 0) && context.outsideDownload) {
     LogInfo("InternetGetRequestByBitrate: Contenet length header not retrieved.. Downloading without bitrate enabled "
             "\n");

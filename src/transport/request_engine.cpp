@@ -57,23 +57,12 @@ TransferResult Deliver(const TransferContext& context, const RequestTarget& targ
 // The body of a 200 answer: read into the sink, checked against the
 // announced length, and handed over.
 TransferResult ReceiveBody(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                           HttpRequestOptions* options, RequestHandles* handles, bool bandwidth, bool gzipAnswer,
-                           unsigned long long* announced) {
-  HINTERNET request = handles->request.get();
-  if (options->ifModifiedSinceEnabled) {
-    options->lastModifiedOut = QueryHeaderText(request, WINHTTP_QUERY_LAST_MODIFIED);
-    LogInfo("GetFilelastmodifiedTime : File last modified time: %S\n", options->lastModifiedOut.c_str());
-  }
-  unsigned long long length = 0;
-  bool lengthKnown = QueryContentLength(request, kOp, &length) && length != 0;
+                           HttpRequestOptions* options, RequestHandles* handles, const Answer& answer, bool bandwidth,
+                           bool gzipAnswer) {
   // Without an outside download a missing length counts as 0, so a body
   // that arrives is longer than announced.
-  if (!lengthKnown && !context.outsideDownload) {
-    lengthKnown = true;
-    length = 0;
-  }
-  *announced = lengthKnown ? length : 0;
-
+  const bool lengthKnown = (answer.lengthKnown && answer.length != 0) || !context.outsideDownload;
+  const unsigned long long length = answer.length;
   BodySink sink(context, target);
   TransferResult result = sink.Create(lengthKnown);
   if (!result.ok()) {
@@ -110,8 +99,13 @@ TransferResult ReceiveBody(const TransferContext& context, const RequestTarget& 
 TransferResult PlainGet(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
                         HttpRequestOptions* options, bool bandwidth, unsigned long long* announced) {
   RequestHandles handles;
-  TransferResult result = SendRequest(context, target, *options, &handles);
-  if (!result.ok()) return result;
+  const Answer answer = OpenAnswer(context, target, options,
+                                   AnswerTexts{kOp, "InternetGetRequestEx :File not modified since the time: %S\n",
+                                               "InternetGetRequestEx : Failed with the http status code, %d \n", 0,
+                                               false},
+                                   &handles);
+  if (!answer.result.ok()) return answer.result;
+  *announced = answer.length;
   bool gzipAnswer = false;
   if (options->m_enableGzipCompression == 1 || options->m_enableGzipCompression == 2) {
     const wchar_t* name = options->m_enableGzipCompression == 2 ? L"Cloud-Content-Encoding" : L"Content-Encoding";
@@ -123,22 +117,7 @@ TransferResult PlainGet(const TransferContext& context, const RequestTarget& tar
       gzipAnswer = true;
     }
   }
-  switch (handles.status) {
-    case HTTP_STATUS_OK:
-      return ReceiveBody(context, target, memoryOut, options, &handles, bandwidth, gzipAnswer, announced);
-    case HTTP_STATUS_MOVED:
-    case HTTP_STATUS_REDIRECT:
-      options->redirectUrl = QueryHeaderText(handles.request.get(), WINHTTP_QUERY_CONTENT_LOCATION);
-      LogInfo("GetRedirectionUrlFromHeader : content location: %S\n", options->redirectUrl.c_str());
-      LogInfo("Redirection url is %S\n", options->redirectUrl.c_str());
-      return TransferResult::Status(handles.status);
-    case HTTP_STATUS_NOT_MODIFIED:
-      LogInfo("InternetGetRequestEx :File not modified since the time: %S\n", options->lastModified.c_str());
-      return TransferResult::Own(kResultNotModified);
-    default:
-      LogError("InternetGetRequestEx : Failed with the http status code, %d \n", static_cast<int>(handles.status));
-      return TransferResult::Status(handles.status);
-  }
+  return ReceiveBody(context, target, memoryOut, options, &handles, answer, bandwidth, gzipAnswer);
 }
 
 }  // namespace

@@ -70,10 +70,10 @@ void CountResumeFailure(int result) {
 }
 
 // The HEAD before the download: status, length and Last-Modified.
-Probe PreDownloadHandling(const TransferContext& context, const RequestTarget& target, HttpRequestOptions* options) {
-  Probe pre = ProbeBody(context, target, options,
-                        ProbeTexts{"PreDownloadHandling", "PreDownloadHandling :File not modified since the time: %S\n",
-                                   "PreDownloadHandling : Failed with the http status code, %d \n", true});
+Answer PreDownloadHandling(const TransferContext& context, const RequestTarget& target, HttpRequestOptions* options) {
+  Answer pre = OpenAnswer(context, target, options,
+                          AnswerTexts{"PreDownloadHandling", "PreDownloadHandling :File not modified since the time: %S\n",
+                                      "PreDownloadHandling : Failed with the http status code, %d \n", 2, true});
   if (!pre.result.ok()) {
     LogError("PreDownloadHandling: ERROR in GetInternetRequestHandle - %d\n", pre.result.Flatten());
     return pre;
@@ -367,7 +367,7 @@ namespace {
 
 // The body from the resume offset: one ranged request, or blocks.
 TransferResult FetchBody(const TransferContext& context, const RequestTarget& target, HttpRequestOptions* options,
-                         DownloadResumeHandler* handler, const Probe& pre, bool bandwidth,
+                         DownloadResumeHandler* handler, const Answer& pre, bool bandwidth,
                          unsigned long long blockSize, const char* op, unsigned long long* received,
                          bool* getFailed) {
   const unsigned long long start = handler->startOffset();
@@ -417,7 +417,7 @@ TransferResult ResumeDownload(const TransferContext& context, const RequestTarge
   DownloadResumeHandler handler(target);
   AccessLogEntry& access = handler.access();
   return Guarded(op, [&]() -> TransferResult {
-    Probe pre = PreDownloadHandling(context, target, options);
+    Answer pre = PreDownloadHandling(context, target, options);
     if (pre.result.ok() && !pre.lengthKnown && !context.outsideDownload) {
       // No length and none accepted: the plain path's rule, so a body is
       // never taken as complete without a length to check it against.

@@ -232,48 +232,53 @@ RangeAnswer AskRange(const TransferContext& context, const RequestTarget& target
   return answer;
 }
 
-Probe ProbeBody(const TransferContext& context, const RequestTarget& target, HttpRequestOptions* options,
-                const ProbeTexts& texts) {
-  Probe probe;
-  RequestHandles handles;
-  HttpRequestOptions probeOptions = *options;
-  const bool external = options->m_externalVendorServer == 1;
-  if (external) probeOptions.extraHeaders[L"Range"] = L"bytes=0-";
-  handles.kind = external && !texts.headForOutside ? 0 : 2;
-  probe.result = SendRequest(context, target, probeOptions, &handles);
-  if (!probe.result.ok()) return probe;
-  const DWORD status = handles.status;
-  HINTERNET request = handles.request.get();
+Answer OpenAnswer(const TransferContext& context, const RequestTarget& target, HttpRequestOptions* options,
+                  const AnswerTexts& texts, RequestHandles* handles) {
+  Answer answer;
+  RequestHandles probeHandles;
+  if (!handles) handles = &probeHandles;
+  handles->kind = texts.kind;
+  HttpRequestOptions sent = *options;
+  const bool external = texts.probe && options->m_externalVendorServer == 1;
+  if (external) sent.extraHeaders[L"Range"] = L"bytes=0-";
+  answer.result = SendRequest(context, target, sent, handles);
+  if (!answer.result.ok()) return answer;
+  const DWORD status = handles->status;
+  HINTERNET request = handles->request.get();
   if (status == HTTP_STATUS_NOT_MODIFIED) {
     LogInfo(texts.notModified, options->lastModified.c_str());
-    probe.result = TransferResult::Own(kResultNotModified);
+    answer.result = TransferResult::Own(kResultNotModified);
   } else if (status == HTTP_STATUS_MOVED || status == HTTP_STATUS_REDIRECT) {
     options->redirectUrl = QueryHeaderText(request, WINHTTP_QUERY_CONTENT_LOCATION);
+    LogInfo("GetRedirectionUrlFromHeader : content location: %S\n", options->redirectUrl.c_str());
     LogInfo("Redirection url is %S\n", options->redirectUrl.c_str());
-    probe.result = TransferResult::Status(status);
+    answer.result = TransferResult::Status(status);
   } else if (external && status != HTTP_STATUS_PARTIAL_CONTENT) {
     LogError("%s : External server doesnot support range request. Failed with the http status code, %d \n", texts.op,
              static_cast<int>(status));
-    probe.result = status == HTTP_STATUS_NOT_FOUND && texts.headForOutside
-                       ? TransferResult::Status(status)
-                       : TransferResult::Own(kResultRangesNotServed);
+    answer.result = status == HTTP_STATUS_NOT_FOUND && texts.kind == 2 ? TransferResult::Status(status)
+                                                                        : TransferResult::Own(kResultRangesNotServed);
   } else if (!external && status != HTTP_STATUS_OK) {
     LogError(texts.failed, static_cast<int>(status));
-    probe.result = TransferResult::Status(status);
+    answer.result = TransferResult::Status(status);
   } else {
-    probe.lastModified = QueryHeaderText(request, WINHTTP_QUERY_LAST_MODIFIED);
-    probe.lengthKnown = QueryContentLength(request, texts.op, &probe.length, &probe.lengthUnusable);
+    answer.lastModified = QueryHeaderText(request, WINHTTP_QUERY_LAST_MODIFIED);
+    if (options->ifModifiedSinceEnabled) {
+      options->lastModifiedOut = answer.lastModified;
+      LogInfo("GetFilelastmodifiedTime : File last modified time: %S\n", answer.lastModified.c_str());
+    }
+    answer.lengthKnown = QueryContentLength(request, texts.op, &answer.length, &answer.lengthUnusable);
     // An answer to "bytes=0-" names the whole body in Content-Range.
     unsigned long long first = 0;
     unsigned long long last = 0;
     unsigned long long whole = 0;
     if (external && ParseContentRange(QueryHeaderText(request, WINHTTP_QUERY_CONTENT_RANGE), &first, &last, &whole) &&
         whole != 0) {
-      probe.length = whole;
-      probe.lengthKnown = true;
+      answer.length = whole;
+      answer.lengthKnown = true;
     }
   }
-  return probe;
+  return answer;
 }
 
 BodyOutcome ReadBody(const TransferContext& context, const RequestTarget& target, const HttpRequestOptions& options,

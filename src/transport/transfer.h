@@ -152,25 +152,30 @@ RangeAnswer AskRange(const TransferContext& context, const RequestTarget& target
                      RequestHandles* handles, unsigned long long first, bool bounded, unsigned long long last,
                      const char* op);
 
-// The request before a resumable or block download, for the body's length
-// and Last-Modified: a HEAD for the agent's servers, which must answer 200;
-// an outside server is asked for "bytes=0-" and must answer 206 (with a
-// HEAD when `headForOutside`, else a GET whose body is not read).
-struct ProbeTexts {
+// How an answer is asked for and checked: the request kind (see
+// RequestHandles), the path's lines, and whether it is the probe before a
+// resumable or block download, which asks an outside server for "bytes=0-".
+struct AnswerTexts {
   const char* op;
   const char* notModified;  // with the time sent
   const char* failed;       // with the status
-  bool headForOutside;
+  int kind;
+  bool probe;
 };
-struct Probe {
+struct Answer {
   TransferResult result = TransferResult::Success();
   bool lengthKnown = false;
   bool lengthUnusable = false;  // announced, but no 64-bit number
   unsigned long long length = 0;
   std::wstring lastModified;
 };
-Probe ProbeBody(const TransferContext& context, const RequestTarget& target, HttpRequestOptions* options,
-                const ProbeTexts& texts);
+// Sends the request and checks the answer's status: 200 is the answer (206
+// from a probed outside server, whose Content-Range then gives the length);
+// 304 gives 90001, a 301/302 its status with the redirect URL in `options`,
+// an outside server that does not answer a probe with 206 gives 416, and any
+// other status itself. With `handles` given the caller reads the body.
+Answer OpenAnswer(const TransferContext& context, const RequestTarget& target, HttpRequestOptions* options,
+                  const AnswerTexts& texts, RequestHandles* handles = nullptr);
 
 // --- the block loop ---
 // The body from `first` (the resume offset) in blocks, each its own ranged
