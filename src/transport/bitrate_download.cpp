@@ -50,13 +50,9 @@ TransferResult Blocks(const TransferContext& context, const RequestTarget& targe
     *delegated = true;
     return PlainTransfer(context, target, memoryOut, options, false);
   }
-  if (!probe.lengthKnown && !probe.lengthUnusable) {
-    // No length and none accepted: as on the plain path, whatever arrives is
-    // more than announced. Success with an empty file would hide the body.
-    LogError("InternetGetRequestEx : File downloading more than the content length. File download deleted and "
-             "download failed. \n");
-    return TransferResult::Own(kResultLongerThanAnnounced);
-  }
+  // No length and none accepted: as on the plain path, whatever arrives is
+  // more than announced. Success with an empty file would hide the body.
+  if (!probe.lengthKnown && !probe.lengthUnusable) return LongerThanAnnounced();
   *recorded = probe.length;
 
   BodySink sink(context, target);

@@ -42,13 +42,6 @@ struct RequestHandles {
   void Close();
 };
 
-// Sets up the request and sends it, with up to five attempts and the
-// certificate recovery; leaves the answer's status in `handles`. 0, 407 for
-// failed proxy credentials, or the WinHTTP/system error of the failing call
-// (the handles are closed then).
-int GetInternetRequestHandle(const TransferContext& context, const RequestTarget& target,
-                             const HttpRequestOptions& options, RequestHandles* handles);
-
 // A GET of the URL path: into memory (`memoryOut`) for request type 11001,
 // to the destination for 11003. With `bandwidth` set the body is paced by
 // windows of DataTransferRate_KBps x 1000 bytes; with DownloadMode 1 a file

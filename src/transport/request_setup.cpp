@@ -375,8 +375,8 @@ TransferResult SendWithAttempts(const TransferContext& context, const RequestTar
 
 }  // namespace
 
-TransferResult SendRequest(const TransferContext& context, const RequestTarget& target,
-                           const HttpRequestOptions& options, RequestHandles* handles) {
+TransferResult GetInternetRequestHandle(const TransferContext& context, const RequestTarget& target,
+                                        const HttpRequestOptions& options, RequestHandles* handles) {
   LogDebug("@@@@@@@@ Inside GetInternetRequestHandle Method @@@@@@@@ \n");
   TransferResult result = OpenRequest(context, target, options, handles);
   if (result.ok()) result = SendWithAttempts(context, target, options, handles);
@@ -441,9 +441,4 @@ bool ContentLengthFromRawHeaders(const std::wstring& rawHeaders, unsigned long l
 
 bool HeaderNamesGzip(const std::wstring& value) {
   return ToLowerAscii(ChangeWideToUtf8Str(value)).find("gzip") != std::string::npos;
-}
-
-int GetInternetRequestHandle(const TransferContext& context, const RequestTarget& target,
-                             const HttpRequestOptions& options, RequestHandles* handles) {
-  return SendRequest(context, target, options, handles).Flatten();
 }

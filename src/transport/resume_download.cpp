@@ -161,7 +161,6 @@ int isFileDownloadCompleted(const std::string& downloadUrl, const std::string& l
 DownloadResumeHandler::DownloadResumeHandler(const RequestTarget& target)
     : GatheringSink("ProcessDownloadedBuffer"),
       destination_(target.destination),
-      url_(target.urlPath),
       fileKey_(ChangeWideToUtf8Str(target.urlPath)),
       access_{AccessStartStamp(), ChangeWideToUtf8Str(target.server), target.port, fileKey_, target.requestType, 0,
               0} {}
@@ -216,7 +215,7 @@ void DownloadResumeHandler::Initialize(const std::string& serverLastModified, bo
     FormUniqueFileName();
     path_ = folder + ChangeUtf8ToWideStr(uniqueId_.c_str());
     if (!keyPresent) {
-      LogInfo("Setting variable for DOWNLOAD_FOLDER and url  %S & id - %d\n", url_.c_str(),
+      LogInfo("Setting variable for DOWNLOAD_FOLDER and url  %s & id - %d\n", fileKey_.c_str(),
               static_cast<int>(GetCurrentThreadId()));
     }
     DeleteFileW(path_.c_str());
@@ -376,7 +375,6 @@ TransferResult FetchBody(const TransferContext& context, const RequestTarget& ta
                      handler, received);
   }
   RequestHandles handles;
-  if (!pre.lengthKnown) LogInfo("Start Range: %llu \n", start);
   RangeAnswer answer = AskRange(context, target, *options, &handles, start, pre.lengthKnown, pre.length - 1,
                                 "ResumeGetRequestEx");
   if (handles.status == HTTP_STATUS_MOVED || handles.status == HTTP_STATUS_REDIRECT) {
@@ -385,12 +383,8 @@ TransferResult FetchBody(const TransferContext& context, const RequestTarget& ta
   }
   // The end of an open-ended body: nothing more to fetch.
   if (answer.end && !pre.lengthKnown) return TransferResult::Success();
-  if (answer.whole && start != 0) {
-    // The whole body never joins a partial file.
-    LogError("InternetGetRequestEx : File downloading more than the content length. File download deleted and "
-             "download failed. \n");
-    return TransferResult::Own(kResultLongerThanAnnounced);
-  }
+  // The whole body never joins a partial file.
+  if (answer.whole && start != 0) return LongerThanAnnounced();
   if (!answer.result.ok() || answer.end) {
     *getFailed = true;
     return answer.end ? TransferResult::Status(handles.status) : answer.result;
@@ -418,13 +412,9 @@ TransferResult ResumeDownload(const TransferContext& context, const RequestTarge
   AccessLogEntry& access = handler.access();
   return Guarded(op, [&]() -> TransferResult {
     Answer pre = PreDownloadHandling(context, target, options);
-    if (pre.result.ok() && !pre.lengthKnown && !context.outsideDownload) {
-      // No length and none accepted: the plain path's rule, so a body is
-      // never taken as complete without a length to check it against.
-      LogError("InternetGetRequestEx : File downloading more than the content length. File download deleted and "
-               "download failed. \n");
-      pre.result = TransferResult::Own(kResultLongerThanAnnounced);
-    }
+    // No length and none accepted: the plain path's rule, so a body is never
+    // taken as complete without a length to check it against.
+    if (pre.result.ok() && !pre.lengthKnown && !context.outsideDownload) pre.result = LongerThanAnnounced();
     access.contentLength = pre.length;
     // Every ending, a failed probe included, leaves its access line.
     if (!pre.result.ok()) return PostDownloadHandling(&handler, target, pre.result);

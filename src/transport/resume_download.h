@@ -51,7 +51,6 @@ class DownloadResumeHandler : public engine::GatheringSink {
   void Flushed() override;
 
   std::wstring destination_;
-  std::wstring url_;
   std::string fileKey_;
   std::string uniqueId_;
   unsigned long long startOffset_ = 0;

@@ -208,7 +208,7 @@ RangeAnswer AskRange(const TransferContext& context, const RequestTarget& target
   LogInfo("%s: Content-Range Header message: %S\n", op, handles->extraHeader.c_str());
   HttpRequestOptions plain = options;
   plain.m_enableGzipCompression = 0;
-  answer.result = SendRequest(context, target, plain, handles);
+  answer.result = GetInternetRequestHandle(context, target, plain, handles);
   LogInfo("%s: GetInternetRequestHandle function return code: %lu\n", op,
           static_cast<unsigned long>(answer.result.Flatten()));
   if (!answer.result.ok()) return answer;
@@ -241,7 +241,7 @@ Answer OpenAnswer(const TransferContext& context, const RequestTarget& target, H
   HttpRequestOptions sent = *options;
   const bool external = texts.probe && options->m_externalVendorServer == 1;
   if (external) sent.extraHeaders[L"Range"] = L"bytes=0-";
-  answer.result = SendRequest(context, target, sent, handles);
+  answer.result = GetInternetRequestHandle(context, target, sent, handles);
   if (!answer.result.ok()) return answer;
   const DWORD status = handles->status;
   HINTERNET request = handles->request.get();
@@ -350,9 +350,7 @@ BodyOutcome ReadBody(const TransferContext& context, const RequestTarget& target
     }
     idleReads = 0;
     if (spec.lengthKnown && body.received + read > spec.length) {
-      LogError("InternetGetRequestEx : File downloading more than the content length. File download deleted and "
-               "download failed. \n");
-      body.result = TransferResult::Own(kResultLongerThanAnnounced);
+      body.result = LongerThanAnnounced();
       return body;
     }
     body.result = sink->Write(buffer.data(), read);
@@ -434,6 +432,12 @@ void RecordDownload(const RequestTarget& target, unsigned long long length, cons
   WriteDownloadTransferLog(DownloadTransfer{ChangeWideToUtf8Str(target.server), target.port,
                                             ChangeWideToUtf8Str(target.urlPath),
                                             ChangeWideToUtf8Str(target.destination), length, result.Flatten()});
+}
+
+TransferResult LongerThanAnnounced() {
+  LogError("InternetGetRequestEx : File downloading more than the content length. File download deleted and "
+           "download failed. \n");
+  return TransferResult::Own(kResultLongerThanAnnounced);
 }
 
 TransferResult Guarded(const char* op, const std::function<TransferResult()>& transfer) {

@@ -26,11 +26,12 @@ namespace engine {
 // everything set on them before it is sent.
 TransferResult OpenRequest(const TransferContext& context, const RequestTarget& target,
                            const HttpRequestOptions& options, RequestHandles* handles);
-// Opens, sends and receives with the bounded attempts and the certificate
-// recovery, then reads the status into `handles`. 407 is a failure; any
-// other status is left to the caller. The handles are closed on failure.
-TransferResult SendRequest(const TransferContext& context, const RequestTarget& target,
-                           const HttpRequestOptions& options, RequestHandles* handles);
+// Opens, sends and receives with up to five attempts and the certificate
+// recovery, then reads the status into `handles`. 407 (failed proxy
+// credentials) is a failure; any other status is left to the caller. The
+// handles are closed on failure.
+TransferResult GetInternetRequestHandle(const TransferContext& context, const RequestTarget& target,
+                                        const HttpRequestOptions& options, RequestHandles* handles);
 // A response header as text (by query number, or a custom one by name with
 // WINHTTP_QUERY_CUSTOM); empty when absent.
 std::wstring QueryHeaderText(HINTERNET request, DWORD query, const wchar_t* name = WINHTTP_HEADER_NAME_BY_INDEX);
@@ -194,6 +195,9 @@ std::wstring FolderOf(const std::wstring& path);
 std::wstring TemporaryFileFor(const TransferContext& context, const RequestTarget& target);
 // Counts a gzip answer that could not be decompressed, for the server.
 void CountGzipFailure(const std::wstring& path);
+// More bytes than announced (or no length where one is required): the
+// plain path's line, and 13.
+TransferResult LongerThanAnnounced();
 // Runs a transfer; an exception inside it (a failed allocation, say) ends
 // it with "Error caught in <op>" and 13 instead of leaving it.
 TransferResult Guarded(const char* op, const std::function<TransferResult()>& transfer);

@@ -406,8 +406,9 @@ TEST_F(RequestEngine, LengthBeyondTwoGigabytesIsReadFromTheHeaderText) {
   RequestHandles handles;
   handles.kind = 2;
   HttpRequestOptions options;
-  ASSERT_EQ(GetInternetRequestHandle(AgentTransferContext(), Target(Servers().nginxHttps, url, ""), options, &handles),
-            0);
+  ASSERT_TRUE(
+      engine::GetInternetRequestHandle(AgentTransferContext(), Target(Servers().nginxHttps, url, ""), options, &handles)
+          .ok());
   unsigned long long length = 0;
   EXPECT_TRUE(engine::QueryContentLength(handles.request.get(), "test", &length));
   EXPECT_EQ(length, 5ULL * 1024 * 1024 * 1024 + 3);
