@@ -85,13 +85,10 @@ int CheckConnectivityWithProxyDisabled(const std::string& urlPath) {
   HttpRequestOptions options;
   const int result = InternetGetRequest(target, nullptr, &options, false);
   const bool failed = result == 400 || result == 12002 || result == 12005 || result == 12007 || result == 12029;
-  if (failed) {
-    LogInfo("CheckConnectivityWithProxyDisabled: Server connection failure with proxy disabled.. updating the registry "
-            "value \n");
-  } else {
-    LogInfo("CheckConnectivityWithProxyDisabled: Server connected successfully with proxy disabled.. updating the "
-            "registry value \n");
-  }
+  LogInfo(failed ? "CheckConnectivityWithProxyDisabled: Server connection failure with proxy disabled.. updating the "
+                   "registry value \n"
+                 : "CheckConnectivityWithProxyDisabled: Server connected successfully with proxy disabled.. updating "
+                   "the registry value \n");
   writeValue(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "ConnectWithoutProxy", failed ? "no" : "yes", REG_SZ);
   return result;
 }

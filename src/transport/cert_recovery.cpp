@@ -19,11 +19,6 @@ namespace {
 
 const int kDsCertificateRetryLimitSeconds = 86400;
 
-int DownloadForCertificates(const char* urlPath, const char* localPath, const char* ifModifiedValueName, int strict) {
-  return InternetDownloadFileIfmodifiedSince(urlPath ? urlPath : "", localPath ? localPath : "",
-                                             ifModifiedValueName ? ifModifiedValueName : "", strict);
-}
-
 void MarkSecureCommFailure(bool failed) {
   writeValue(HKEY_LOCAL_MACHINE, reg_path::kCertificates, "SecureCommFailure", failed ? "1" : "0", REG_DWORD);
 }
@@ -41,11 +36,8 @@ TransferResult ReceiveAgain(const std::function<TransferResult(DWORD)>& resend, 
 // day. 0, or 13 inside the limit or after a failed installation.
 int RetriveDSCertFromServer() {
   AgentParameters& params = AgentParams();
-  DWORD last = 0;
-  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kMetadataVersions, "DSCertLastRetriveTime", &last) !=
-      ERROR_SUCCESS) {
-    last = 0;
-  }
+  DWORD last = 0;  // never, unless a time is stored
+  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kMetadataVersions, "DSCertLastRetriveTime", &last);
   const int now = GetTimeInSeconds();
   if (last != 0 && now - static_cast<int>(last) < kDsCertificateRetryLimitSeconds) {
     LogInfo("RetriveDSCertFromServer: Skip download from Server as time limit not yet reached!\n");
@@ -69,10 +61,8 @@ int RetriveDSCertFromServer() {
 // problems ignored.
 void UpdateCertFailedKQTracking() {
   DWORD added = 0;
-  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kAgent, "CertKQTrackingAdded", &added) == ERROR_SUCCESS &&
-      added == 1) {
-    return;
-  }
+  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kAgent, "CertKQTrackingAdded", &added);
+  if (added == 1) return;
   LONG rc = writeValue(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "SecureCommFailCount", "1", REG_DWORD);
   if (rc != ERROR_SUCCESS) {
     LogError("UpdateCertFailedKQTracking: SECURE_COMM_FAILURE_COUNT registry value cannot be created with error %d\n",
@@ -91,7 +81,10 @@ namespace engine {
 TransferResult CertRecoveryMechanismForReceive(const TransferContext& context, DWORD flags,
                                                const std::function<TransferResult(DWORD flags)>& resend) {
   // The certificate functions download through this engine.
-  SetRootCertificateDownloader(DownloadForCertificates);
+  SetRootCertificateDownloader([](const char* urlPath, const char* localPath, const char* valueName, int strict) {
+    return InternetDownloadFileIfmodifiedSince(urlPath ? urlPath : "", localPath ? localPath : "",
+                                               valueName ? valueName : "", strict);
+  });
   TransferResult result = TransferResult::Own(kResultGeneralFailure);
   if (CertificateValidation(0) == 0) {
     result = ReceiveAgain(resend, flags);

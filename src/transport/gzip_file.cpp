@@ -3,8 +3,6 @@
 #include <windows.h>
 #include <zlib.h>
 
-#include <algorithm>
-
 #include "util/handles.h"
 
 namespace {
@@ -22,27 +20,20 @@ bool InflateGzip(const std::string& compressed, std::string* plain) {
   z_stream stream = {};
   // 31: the gzip wrapper only.
   if (inflateInit2(&stream, 31) != Z_OK) return false;
-  // The output starts as large as the input and grows by half the input
-  // whenever it is full.
-  const size_t growth = std::max<size_t>(compressed.size() / 2, 1);
-  std::string out(compressed.size(), '\0');
   stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
   stream.avail_in = static_cast<uInt>(compressed.size());
-  size_t produced = 0;
+  std::string out;
+  std::string block(64 * 1024, '\0');
   int rc = Z_OK;
   while (rc == Z_OK) {
-    if (produced == out.size()) out.resize(out.size() + growth);
-    stream.next_out = reinterpret_cast<Bytef*>(&out[produced]);
-    stream.avail_out = static_cast<uInt>(out.size() - produced);
-    rc = inflate(&stream, Z_SYNC_FLUSH);
-    produced = out.size() - stream.avail_out;
-    // Input used up without the stream's end: the body was cut short.
-    if (rc == Z_OK && stream.avail_in == 0 && stream.avail_out != 0) rc = Z_DATA_ERROR;
-    if (rc == Z_BUF_ERROR && stream.avail_out == 0) rc = Z_OK;
+    stream.next_out = reinterpret_cast<Bytef*>(&block[0]);
+    stream.avail_out = static_cast<uInt>(block.size());
+    rc = inflate(&stream, Z_NO_FLUSH);
+    out.append(block.data(), block.size() - stream.avail_out);
   }
   inflateEnd(&stream);
+  // Z_BUF_ERROR: the input ended before the stream did.
   if (rc != Z_STREAM_END) return false;
-  out.resize(produced);
   *plain = std::move(out);
   return true;
 }

@@ -62,7 +62,6 @@ TransferResult ReceiveBody(const TransferContext& context, const RequestTarget& 
   // Without an outside download a missing length counts as 0, so a body
   // that arrives is longer than announced.
   const bool lengthKnown = (answer.lengthKnown && answer.length != 0) || !context.outsideDownload;
-  const unsigned long long length = answer.length;
   BodySink sink(context, target);
   TransferResult result = sink.Create(lengthKnown);
   if (!result.ok()) {
@@ -71,7 +70,7 @@ TransferResult ReceiveBody(const TransferContext& context, const RequestTarget& 
   }
   const DWORD start = GetTickCount();
   const BodySpec spec{kOp, "InternetGetRequestEx : second attempt to recover from previous error\n", 0, lengthKnown,
-                      length, bandwidth ? context.rateKBps : 0};
+                      answer.length, bandwidth ? context.rateKBps : 0};
   BodyOutcome body = ReadBody(context, target, *options, handles, spec, &sink);
   result = sink.Close(body.result);
   LogInfo("InternetGetRequestEx : Total Time Taken for download : %d seconds\n",
@@ -80,7 +79,7 @@ TransferResult ReceiveBody(const TransferContext& context, const RequestTarget& 
   if (lengthKnown) {
     // A body that could not be mended ends here, where its size tells.
     if (body.recoveryFailed) result = TransferResult::Success();
-    if (result.ok() && sink.size() == length) {
+    if (result.ok() && sink.size() == answer.length) {
       LogInfo("InternetGetRequestEx : File completely downloaded..!\n");
     } else if (result.ok()) {
       LogError("InternetGetRequestEx : Only partial file downloaded. GetFileSize returns :  %llu\n", sink.size());

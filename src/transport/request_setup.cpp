@@ -294,9 +294,7 @@ TransferResult SendWithAttempts(const TransferContext& context, const RequestTar
     TransferResult opened = reopen();
     if (!opened.ok()) return opened;
     if (!WinHttpSetOption(handles->request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags))) {
-      DWORD error = GetLastError();
-      LogError("CertRecoveryMechanismForReceive :  Error in WinHttpSetOption --> %d \n", static_cast<int>(error));
-      return TransferResult::System(error);
+      return WinHttpFailure("CertRecoveryMechanismForReceive :  Error in WinHttpSetOption --> %d \n");
     }
     if (!SendOnce(handles->request.get(), gzipHeader) || !WinHttpReceiveResponse(handles->request.get(), nullptr)) {
       return TransferResult::LastError();
@@ -391,12 +389,11 @@ TransferResult GetInternetRequestHandle(const TransferContext& context, const Re
   DWORD size = sizeof(status);
   if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
                            &status, &size, WINHTTP_NO_HEADER_INDEX)) {
-    DWORD error = GetLastError();
-    LogError("GetInternetRequestHandle : WinHttpQueryHeaders failed with the error code while getting http status "
-             "code %d \n",
-             static_cast<int>(error));
+    const TransferResult failed = WinHttpFailure(
+        "GetInternetRequestHandle : WinHttpQueryHeaders failed with the error code while getting http status "
+        "code %d \n");
     handles->Close();
-    return TransferResult::System(error);
+    return failed;
   }
   LogInfo("GetInternetRequestHandle : WinHttpQueryHeaders http status code %d \n", static_cast<int>(status));
   handles->status = status;

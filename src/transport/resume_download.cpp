@@ -71,9 +71,10 @@ void CountResumeFailure(int result) {
 
 // The HEAD before the download: status, length and Last-Modified.
 Answer PreDownloadHandling(const TransferContext& context, const RequestTarget& target, HttpRequestOptions* options) {
-  Answer pre = OpenAnswer(context, target, options,
-                          AnswerTexts{"PreDownloadHandling", "PreDownloadHandling :File not modified since the time: %S\n",
-                                      "PreDownloadHandling : Failed with the http status code, %d \n", 2, true});
+  Answer pre = OpenAnswer(
+      context, target, options,
+      AnswerTexts{"PreDownloadHandling", "PreDownloadHandling :File not modified since the time: %S\n",
+                  "PreDownloadHandling : Failed with the http status code, %d \n", 2, true});
   if (!pre.result.ok()) {
     LogError("PreDownloadHandling: ERROR in GetInternetRequestHandle - %d\n", pre.result.Flatten());
     return pre;
