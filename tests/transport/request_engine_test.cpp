@@ -278,6 +278,21 @@ TEST_F(RequestEngine, BlocksAreRangedRequestsOfRateTimesFiveHundredBytes) {
   for (const LoggedRequest& request : FaultRequests("rate-blocks")) ranges.push_back(request.Header("Range"));
   EXPECT_EQ(ranges, (std::vector<std::string>{"", "bytes=0-1999", "bytes=2000-3999", "bytes=4000-4999"}));
   EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(0, 5000));
+
+  // Without a rate there is no block size: the body comes in one request.
+  AgentParams().DataTransferRate_KBps = 0;
+  for (bool resumable : {false, true}) {
+    const std::string tag = resumable ? "rate-zero-resume" : "rate-zero";
+    const RequestTarget target = Target(Servers().faultHttps, "/fault/ok/" + tag + "?size=5000", agent_ / tag);
+    EXPECT_EQ(resumable ? ResumeGetRequestByBitrate(target, nullptr, &options)
+                        : InternetGetRequestLimited(target, nullptr, &options),
+              0);
+    EXPECT_TRUE(ReadFileBytes(agent_ / tag) == PatternBytes(0, 5000)) << tag;
+    ranges.clear();
+    for (const LoggedRequest& request : FaultRequests(tag)) ranges.push_back(request.method + request.Header("Range"));
+    const std::vector<std::string> expected = {resumable ? "HEAD" : "GET", "GETbytes=0-4999"};
+    EXPECT_EQ(ranges, resumable ? expected : std::vector<std::string>{"GET"}) << tag;
+  }
 }
 
 TEST_F(RequestEngine, ResumableDownloadsAskOnlyForTheMissingBytesAndCountTheirEndings) {
