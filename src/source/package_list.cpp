@@ -190,17 +190,8 @@ int GetSHA256HashFromFile(const std::string& path, std::string* hex) {
     if (read == 0) break;
     if (!CryptHashData(hash.get(), block.data(), read, 0)) return Failed("%s : CryptHashData failed : %d\n", GetLastError());
   }
-  BYTE value[32];
-  DWORD size = sizeof(value);
-  if (!CryptGetHashParam(hash.get(), HP_HASHVAL, value, &size, 0) || size != sizeof(value)) {
-    return Failed("%s : CryptGetHashParam failed : %d\n", GetLastError());
-  }
-  std::string text;
-  char pair[3];
-  for (BYTE b : value) {
-    snprintf(pair, sizeof(pair), "%02x", b);
-    text += pair;
-  }
+  const std::string text = Sha256HexDigest(hash.get());
+  if (text.empty()) return Failed("%s : CryptGetHashParam failed : %d\n", GetLastError());
   LogDebug("%s : SHA-256 hash of File %s is : %s\n", kHashOp, path.c_str(), text.c_str());
   if (hex) *hex = text;
   return 0;

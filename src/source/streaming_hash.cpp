@@ -14,8 +14,21 @@ const size_t kMaxQueued = 2;
 
 }  // namespace
 
+std::string Sha256HexDigest(HCRYPTHASH hash) {
+  BYTE value[32];
+  DWORD size = sizeof(value);
+  if (!CryptGetHashParam(hash, HP_HASHVAL, value, &size, 0) || size != sizeof(value)) return std::string();
+  std::string text;
+  char pair[3];
+  for (BYTE b : value) {
+    snprintf(pair, sizeof(pair), "%02x", b);
+    text += pair;
+  }
+  return text;
+}
+
 StreamingSha256::StreamingSha256() {
-  if (!CryptAcquireContextW(&provider_, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) provider_ = 0;
+  CryptAcquireContextW(provider_.put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT);
   try {
     worker_ = std::thread([this] { Run(); });
     threaded_ = true;
@@ -33,8 +46,6 @@ StreamingSha256::~StreamingSha256() {
     changed_.notify_all();
     worker_.join();
   }
-  if (hash_) CryptDestroyHash(hash_);
-  if (provider_) CryptReleaseContext(provider_, 0);
 }
 
 void StreamingSha256::Restart() { Post(Step::kRestart, nullptr, 0); }
@@ -65,12 +76,10 @@ void StreamingSha256::Post(Step step, const char* data, size_t count) {
 void StreamingSha256::Apply(const Item& item) {
   switch (item.step) {
     case Step::kRestart:
-      if (hash_) CryptDestroyHash(hash_);
-      hash_ = 0;
-      valid_ = provider_ && CryptCreateHash(provider_, CALG_SHA_256, 0, 0, &hash_);
+      valid_ = provider_ && CryptCreateHash(provider_.get(), CALG_SHA_256, 0, 0, hash_.put());
       break;
     case Step::kData:
-      if (valid_ && !CryptHashData(hash_, reinterpret_cast<const BYTE*>(item.bytes.data()),
+      if (valid_ && !CryptHashData(hash_.get(), reinterpret_cast<const BYTE*>(item.bytes.data()),
                                    static_cast<DWORD>(item.bytes.size()), 0)) {
         valid_ = false;
       }
@@ -105,16 +114,7 @@ std::string StreamingSha256::Finish() {
     changed_.wait(lock, [this] { return queue_.empty() && !busy_; });
   }
   if (!valid_) return std::string();
-  BYTE value[32];
-  DWORD size = sizeof(value);
   // The value ends the hash: a later Feed without a Restart is not hashed.
   valid_ = false;
-  if (!CryptGetHashParam(hash_, HP_HASHVAL, value, &size, 0) || size != sizeof(value)) return std::string();
-  std::string text;
-  char pair[3];
-  for (BYTE b : value) {
-    snprintf(pair, sizeof(pair), "%02x", b);
-    text += pair;
-  }
-  return text;
+  return Sha256HexDigest(hash_.get());
 }

@@ -14,6 +14,11 @@
 #include <wincrypt.h>
 
 #include "transport/request_options.h"
+#include "util/handles.h"
+
+// The value of a finished SHA-256 hash as 64 lower-case hexadecimal digits;
+// empty when it cannot be read (GetLastError tells why).
+std::string Sha256HexDigest(HCRYPTHASH hash);
 
 class StreamingSha256 : public BodyObserver {
  public:
@@ -50,7 +55,7 @@ class StreamingSha256 : public BodyObserver {
   bool threaded_ = false;
   // Touched only by whoever applies the items (the helper thread, or the
   // caller when no thread could be had).
-  HCRYPTPROV provider_ = 0;
-  HCRYPTHASH hash_ = 0;
+  UniqueCryptProv provider_;
+  UniqueCryptHash hash_;
   bool valid_ = false;
 };
