@@ -8,7 +8,10 @@
 
 // The engine's own results. Each is defined here and nowhere else.
 const int kResultGeneralFailure = 13;       // the agent library's general failure
-const int kResultLongerThanAnnounced = 13;  // more bytes than announced (the file is dropped)
+// More bytes than announced: the partial file and its record are dropped.
+// Callers see the general failure, but inside the transport it must never be
+// mistaken for one, or every general failure would drop a resumable file.
+const int kResultLongerThanAnnounced = 100013;
 const int kResultPartialFile = 707;         // fewer bytes on disk than announced
 const int kResultRangesNotServed = 416;     // an outside server that does not answer ranges
 const int kResultChecksumMismatch = 60000;  // a downloaded file differs from its listed checksum
@@ -42,7 +45,7 @@ class TransferResult {
   // outside server showed it does not do ranges.
   bool RangesRefused() const { return IsOwn(kResultRangesNotServed) || IsStatus(416); }
   // The integer of the entry points: 0, the status, the error or the code.
-  int Flatten() const { return code_; }
+  int Flatten() const { return IsOwn(kResultLongerThanAnnounced) ? kResultGeneralFailure : code_; }
 
  private:
   TransferResult(Kind kind, int code) : kind_(kind), code_(code) {}

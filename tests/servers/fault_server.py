@@ -13,6 +13,8 @@ any range of them can be checked. The body scenarios honour a single
 beyond the end; the faults apply only to requests without Range, so a test can
 recover the rest of a broken body with a Range request. With norange=1 a
 body scenario ignores Range as well, and its fault applies to every request.
+With rangestatus=N a body scenario answers every Range request with status N
+and a short body instead (a 2xx that is not 206, say).
 
   ok          200 with Content-Length.
   norange     ignores Range: always 200 with the whole body (HEAD as well).
@@ -180,6 +182,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         ranged = self.requested_range(size) if honour_range else None
         if ranged == "unsatisfiable":
             self.short_answer(head, 416, headers=[("Content-Range", f"bytes */{size}")])
+            return
+        if ranged and "rangestatus" in self.params:
+            self.short_answer(head, self.number("rangestatus", 500))
             return
         start, end = ranged if ranged else (0, size - 1)
         length = end - start + 1

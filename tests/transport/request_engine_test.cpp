@@ -141,6 +141,10 @@ TEST_F(RequestEngine, FaultMatrix) {
       {"status/%s?code=404", 404, 404, 404, 404, 404},
       {"status/%s?code=407", 407, 407, 407, 407, 407},
       {"status/%s?code=304", 90001, 90001, 90001, 90001, 90001},
+      // A 2xx that is neither 200 nor 206 is no body to take, on the first
+      // answer or on a ranged one.
+      {"status/%s?code=203", 13, 13, 13, 13, 13},
+      {"ok/%s?size=200000&rangestatus=203", 0, 0, 13, 13, 13},
       {"redirect/%s?code=302", 302, 302, 302, 302, 302},
       {"loop/%s?code=301", 301, 301, 301, 301, 301},
       {"short/%s?size=200000&missing=5000", 0, 0, 0, 0, 0},
@@ -185,6 +189,26 @@ TEST_F(RequestEngine, FaultMatrix) {
   }
   // Every resumable ending left its access line, failures included.
   EXPECT_NE(ReadTextFile(agent_ / "logs\\downloadFailureAccess.log").find("resume-0"), std::string::npos);
+}
+
+TEST_F(RequestEngine, OnlyALongerBodyDropsThePartialFile) {
+  // An earlier run left half of the file and its record.
+  const std::string url = "/fault/ok/kept?size=200000&rangestatus=203";
+  const std::string record = std::string(reg_path::kFileMetaData) + "\\kept.download";
+  writeValue(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, url.c_str(), "kept.download", REG_SZ);
+  writeValue(HKEY_LOCAL_MACHINE, record.c_str(), "PartialFileSize", "100000", REG_QWORD);
+  writeValue(HKEY_LOCAL_MACHINE, record.c_str(), "LastModifiedTime", "Mon, 01 Jan 2024 00:00:00 GMT", REG_SZ);
+  const std::string partial = agent_ / "DownloadRepository\\kept.download";
+  WriteFileBytes(partial, PatternBytes(0, 100000));
+  // The rest is answered with 203: a general failure, which keeps both for
+  // the next run.
+  for (Path path : {Path::kResume, Path::kResumeBlock}) {
+    HttpRequestOptions options;
+    EXPECT_EQ(Download(path, Target(Servers().faultHttps, url, agent_ / "kept.bin"), &options), 13) << Name(path);
+    EXPECT_EQ(ReadFileBytes(partial).size(), 100000u) << Name(path);
+    std::string id;
+    EXPECT_EQ(ReadRegSZ(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, url.c_str(), &id), 0) << Name(path);
+  }
 }
 
 TEST_F(RequestEngine, FailuresInsideATransferStayInside) {
