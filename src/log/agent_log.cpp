@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "log/log_rotation.h"
@@ -47,22 +49,140 @@ std::atomic<long> g_retryCounter{0};
 const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-// Formats with the Microsoft C runtime rules, so "%S" and "%ws" take wide text.
+// One conversion formatted by the C runtime with one argument.
+template <typename T>
+void AppendOne(std::string* out, const std::string& spec, T value) {
+  const int needed = _scprintf(spec.c_str(), value);
+  if (needed <= 0) return;
+  std::string piece(static_cast<size_t>(needed) + 1, '\0');
+  _snprintf(&piece[0], piece.size(), spec.c_str(), value);
+  out->append(piece.data(), static_cast<size_t>(needed));
+}
+
+// Wide text of a conversion as UTF-8, `precision` characters at most.
+std::string WideArgument(const wchar_t* text, int precision) {
+  if (!text) return "(null)";
+  size_t length = wcslen(text);
+  if (precision >= 0 && static_cast<size_t>(precision) < length) length = static_cast<size_t>(precision);
+  return ChangeWideToUtf8Str(std::wstring(text, length));
+}
+
+// Formats with the Microsoft C runtime's rules ("%S" and "%ls" take wide
+// text), with one difference: wide text becomes UTF-8 here. The runtime
+// would convert it through the C locale, which knows ASCII only, and drop
+// the rest of the line at the first other character.
 std::string FormatMessageV(const char* format, va_list args) {
-  char stackBuffer[1024];
-  va_list copy;
-  va_copy(copy, args);
-  int needed = _vscprintf(format, copy);
-  va_end(copy);
-  if (needed < 0) return std::string();
-  if (needed < static_cast<int>(sizeof(stackBuffer))) {
-    _vsnprintf(stackBuffer, sizeof(stackBuffer), format, args);
-    stackBuffer[needed] = '\0';
-    return std::string(stackBuffer, static_cast<size_t>(needed));
+  std::string out;
+  for (const char* at = format; *at;) {
+    if (*at != '%') {
+      const char* next = strchr(at, '%');
+      const size_t count = next ? static_cast<size_t>(next - at) : strlen(at);
+      out.append(at, count);
+      at += count;
+      continue;
+    }
+    const char* begin = at++;
+    if (*at == '%') {
+      out += '%';
+      ++at;
+      continue;
+    }
+    // %[flags][width][.precision][length]type, with "*" taken from the
+    // arguments and written into the one-argument format.
+    std::string spec = "%";
+    while (*at && strchr("-+ #0", *at)) spec += *at++;
+    if (*at == '*') {
+      spec += std::to_string(va_arg(args, int));
+      ++at;
+    }
+    while (*at >= '0' && *at <= '9') spec += *at++;
+    int precision = -1;
+    if (*at == '.') {
+      ++at;
+      precision = 0;
+      if (*at == '*') {
+        precision = va_arg(args, int);
+        ++at;
+      }
+      while (*at >= '0' && *at <= '9') precision = precision * 10 + (*at++ - '0');
+    }
+    // Wide text is cut by characters before it is converted, never by bytes.
+    const std::string precise = precision >= 0 ? spec + "." + std::to_string(precision) : spec;
+    std::string length;
+    for (const char* size : {"I64", "I32", "hh", "ll", "h", "l", "L", "I", "w", "z", "j", "t"}) {
+      if (strncmp(at, size, strlen(size)) == 0) {
+        length = size;
+        at += length.size();
+        break;
+      }
+    }
+    const char type = *at;
+    if (!type) {
+      out.append(begin);
+      break;
+    }
+    ++at;
+    const bool wide = length == "l" || length == "w";
+    const bool big = length == "ll" || length == "I64" || length == "j" ||
+                     ((length == "I" || length == "z" || length == "t") && sizeof(void*) == 8);
+    switch (type) {
+      case 's':
+      case 'S':
+        if (wide || (type == 'S' && length != "h")) {
+          AppendOne(&out, spec + "s", WideArgument(va_arg(args, const wchar_t*), precision).c_str());
+        } else {
+          AppendOne(&out, precise + "s", va_arg(args, const char*));
+        }
+        break;
+      case 'c':
+      case 'C':
+        if (wide || (type == 'C' && length != "h")) {
+          const wchar_t character[2] = {static_cast<wchar_t>(va_arg(args, int)), L'\0'};
+          AppendOne(&out, spec + "s", WideArgument(character, -1).c_str());
+        } else {
+          AppendOne(&out, precise + "c", va_arg(args, int));
+        }
+        break;
+      case 'd':
+      case 'i':
+        if (big) {
+          AppendOne(&out, precise + "I64" + type, va_arg(args, long long));
+        } else {
+          AppendOne(&out, precise + length + type, va_arg(args, int));
+        }
+        break;
+      case 'u':
+      case 'o':
+      case 'x':
+      case 'X':
+        if (big) {
+          AppendOne(&out, precise + "I64" + type, va_arg(args, unsigned long long));
+        } else {
+          AppendOne(&out, precise + length + type, va_arg(args, unsigned int));
+        }
+        break;
+      case 'e':
+      case 'E':
+      case 'f':
+      case 'g':
+      case 'G':
+      case 'a':
+      case 'A':
+        AppendOne(&out, precise + type, length == "L" ? static_cast<double>(va_arg(args, long double))
+                                                   : va_arg(args, double));
+        break;
+      case 'p':
+        AppendOne(&out, precise + "p", va_arg(args, void*));
+        break;
+      case 'n':
+        // Writes through a pointer: never from a log line.
+        va_arg(args, int*);
+        break;
+      default:
+        out.append(begin, static_cast<size_t>(at - begin));
+        break;
+    }
   }
-  std::string out(static_cast<size_t>(needed) + 1, '\0');
-  _vsnprintf(&out[0], out.size(), format, args);
-  out.resize(static_cast<size_t>(needed));
   return out;
 }
 

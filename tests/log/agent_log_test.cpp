@@ -92,6 +92,32 @@ TEST_F(AgentLogTest, LineHeadFormat) {
   EXPECT_TRUE(std::regex_match(lines[3], std::regex(head + R"(\[INFO\] Log close time: .*)"))) << lines[3];
 }
 
+TEST_F(AgentLogTest, WideTextArrivesAsUtf8WhateverTheLocale) {
+  // A package file of a folder in Cyrillic: German, Chinese and an emoji
+  // beyond the 16-bit range.
+  const wchar_t* wide = L"C:\\\x0410\x0433\x0435\x043D\x0442\\Gr\x00FC\x00DF" L"e\x901A\x9053\xD83D\xDE00.cab";
+  const std::string utf8 = "C:\\\xD0\x90\xD0\xB3\xD0\xB5\xD0\xBD\xD1\x82\\Gr\xC3\xBC\xC3\x9F" "e\xE9\x80\x9A\xE9\x81\x93"
+                           "\xF0\x9F\x98\x80.cab";
+  TempDir dir("log_wide");
+  writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "RZAgentLogLevel", "4", REG_DWORD);
+  ASSERT_EQ(OpenAgentLog("wide.log", dir.path().c_str(), 1), 0);
+  // Every way the program hands wide text to a log line, at every level,
+  // with the conversions that share those lines.
+  LogInfo("1 %S|\n", wide);
+  LogError("2 %S|\n", wide);
+  LogDebug("3 %ls|\n", wide);
+  LogTrace("4 %s %S %d %llu %lu %02X %x %%|\n", "n\xC3\xA4", wide, -7, 1ULL << 40, 4000000000UL, 10, 255);
+  LogInfo("5 %-3S|%.4S|%C|\n", L"a", L"Gr\x00FC\x00DF" L"e", L'\x00FC');
+  CloseAgentLog();
+  const std::string text = ReadTextFile(dir / "wide.log");
+  for (const std::string& line :
+       {"[INFO] 1 " + utf8 + "|", "[ERROR] 2 " + utf8 + "|", "[DEBUG] 3 " + utf8 + "|",
+        "[TRACE] 4 n\xC3\xA4 " + utf8 + " -7 1099511627776 4000000000 0A ff %|",
+        std::string("[INFO] 5 a  |Gr\xC3\xBC\xC3\x9F|\xC3\xBC|")}) {
+    EXPECT_NE(text.find(line + "\n"), std::string::npos) << line << "\n" << text;
+  }
+}
+
 TEST_F(AgentLogTest, OpeningTwiceKeepsTheFirstFile) {
   TempDir dir("log_twice");
   writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "RZAgentLogLevel", "4", REG_DWORD);
