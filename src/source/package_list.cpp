@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <vector>
 
@@ -73,12 +74,64 @@ std::string WithoutTrailingDotsAndBlanks(const std::string& element) {
 }
 
 // Windows opens a device for these in every folder, whatever follows the
-// first "." and whatever trailing dots and blanks come before it.
+// first "." and whatever trailing dots and blanks come before it. The
+// superscript digits (UTF-8 C2 B9, C2 B2, C2 B3) number devices as well.
 bool NamesDevice(const std::string& element) {
   const std::string base = ToLowerAscii(WithoutTrailingDotsAndBlanks(element.substr(0, element.find('.'))));
   if (base == "con" || base == "prn" || base == "aux" || base == "nul") return true;
-  return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) && base[3] >= '1' &&
-         base[3] <= '9';
+  if (base.compare(0, 3, "com") != 0 && base.compare(0, 3, "lpt") != 0) return false;
+  const std::string number = base.substr(3);
+  return (number.size() == 1 && number[0] >= '1' && number[0] <= '9') || number == "\xC2\xB9" ||
+         number == "\xC2\xB2" || number == "\xC2\xB3";
+}
+
+bool IsUtf8(const std::string& name) {
+  return name.empty() || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(), static_cast<int>(name.size()),
+                                             nullptr, 0) > 0;
+}
+
+// Control characters and those Windows reserves; every Win32 call would stop
+// at a NUL, so "NUL\0.cab" would open the device the rules never saw.
+bool HoldsForbiddenCharacter(const std::string& name) {
+  for (char c : name) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || strchr("<>:\"|?*", c)) return true;
+  }
+  return false;
+}
+
+// The log shows a name as its bytes were: control bytes, and every byte
+// beyond ASCII of a name that is no UTF-8, as \xNN.
+std::string LogSafeName(const std::string& name) {
+  const bool utf8 = IsUtf8(name);
+  std::string out;
+  for (char c : name) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || (byte >= 0x80 && !utf8)) {
+      char escaped[5];
+      snprintf(escaped, sizeof(escaped), "\\x%02X", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// The reason a name is refused, or null. A name reaches the file system only
+// as the wide text of the very bytes checked here.
+const char* NameRefusal(const std::string& name) {
+  if (!IsUtf8(name)) return "it is no UTF-8 text";
+  if (!IsContainedRelativePath(name)) return "it leads outside the package folder";
+  if (HoldsForbiddenCharacter(name)) return "it holds a character Windows does not allow in a file name";
+  for (const std::string& element : Elements(name)) {
+    // "a\.\b" and "a\\b" are "a\b" to Windows: a second spelling of one file.
+    if (WithoutTrailingDotsAndBlanks(element).empty()) return "it has an empty or \".\" element";
+  }
+  for (const std::string& element : Elements(name)) {
+    if (NamesDevice(element)) return "it names a device";
+  }
+  return nullptr;
 }
 
 // The name as the file system compares it: one separator, no trailing dots
@@ -125,19 +178,17 @@ PackageListCheck CheckPackageList(const std::vector<ListMember>& members) {
   for (const ListMember& member : members) {
     const std::string& name = member.name;
     if (!IsPackageFileName(name)) {
-      check.skipped.push_back(name);
+      check.skipped.push_back(LogSafeName(name));
       continue;
     }
     if (member.checksum.size() != 64) {
-      return Refuse(check, "Invalid checksum data : " + member.checksum + " for the file : " + name + "\n");
+      return Refuse(check, "Invalid checksum data : " + LogSafeName(member.checksum) + " for the file : " +
+                               LogSafeName(name) + "\n");
     }
     // The program runs as the system account: a listed name must never reach
     // a file outside the package folder, nor a device.
-    if (!IsContainedRelativePath(name)) {
-      return Refuse(check, "Refusing the file name " + name + ": it leads outside the package folder.\n");
-    }
-    for (const std::string& element : Elements(name)) {
-      if (NamesDevice(element)) return Refuse(check, "Refusing the file name " + name + ": it names a device.\n");
+    if (const char* refusal = NameRefusal(name)) {
+      return Refuse(check, "Refusing the file name " + LogSafeName(name) + ": " + refusal + ".\n");
     }
     // Two names of one file would each pass their own checksum while the
     // second overwrites the first.

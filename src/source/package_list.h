@@ -54,19 +54,22 @@ struct PackageFile {
 struct PackageListCheck {
   int result = 0;       // 0, or 1 when the list is refused as a whole
   std::string refusal;  // the log line of a refusal
-  std::vector<std::string> skipped;  // members that name no installation file
+  std::vector<std::string> skipped;  // members that name no installation file, as logged
   std::vector<PackageFile> files;    // the files to fetch, in list order
 };
 // Every rule of the list, applied to all members before anything is
 // fetched. A member names an installation file when its extension (from the
 // last ".") is .cab, .dat or .cat in any letter case; other members are
 // skipped whatever they hold. An installation file is refused (result 1)
-// when its checksum text is not 64 characters long, when its name leaves the
-// package folder (absolute, a drive or ':', a leading separator, a ".."
-// element), when any element names a device (CON, PRN, AUX, NUL, COM1-COM9,
-// LPT1-LPT9 in any letter case, with or without an extension, trailing dots
-// or blanks), or when two names are the same file to Windows (letter case,
-// "/" against "\", trailing dots and blanks of an element). Pure.
+// when its checksum text is not 64 characters long, when its name is no
+// UTF-8, leaves the package folder (absolute, a drive or ':', a leading
+// separator, a ".." element), holds a control character or one of <>:"|?*,
+// has an empty or "." element, when any element names a device (CON, PRN,
+// AUX, NUL, COM1-COM9, LPT1-LPT9 and COM or LPT with a superscript 1-3, in
+// any letter case, with or without an extension, trailing dots or blanks),
+// or when two names are the same file to Windows (letter case, "/" against
+// "\", trailing dots and blanks of an element). The refusal's line names its
+// rule. Pure.
 PackageListCheck CheckPackageList(const std::vector<ListMember>& members);
 // The shape check on the joined text.
 bool LooksLikeJson(const std::string& text);

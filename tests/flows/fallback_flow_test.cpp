@@ -172,6 +172,9 @@ TEST_F(ListFlow, FailuresEndWithTheirCodeAndRemark) {
       {53, "{\"NUL.cab\": \"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\"}", "", 1, kGeneric1},
       {54, "{\"a.cab\": \"%s\", \"sub\\\\LPT1.dat\": \"%s\"}", "", 1, kGeneric1},
       {55, "{\"A.cab\": \"%s\", \"a.cab\": \"%s\"}", "", 1, kGeneric1},
+      // The name the file system would see is "NUL".
+      {60, "{\"NUL\\u0000.cab\": \"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\"}", "", 1,
+       kGeneric1},
       {56, tooLarge.c_str(), "", 2, "Failed to download office installation files with error code : 2"},
       {57, "{\"a.cab\": \"%s\", \"gone.cab\": \"%s\"}", "", 404,
        "Failed to download %s/gone.cab with error code : 404\\n"},
@@ -202,7 +205,7 @@ TEST_F(ListFlow, FailuresEndWithTheirCodeAndRemark) {
   }
   EXPECT_FALSE(FileExists(agent_ / "patches\\evil.cab"));
   EXPECT_FALSE(FileExists(agent_ / "patches\\office\\evil.cab"));
-  EXPECT_EQ(Count(Calls(), "/configure"), 13u);  // the store installations only
+  EXPECT_EQ(Count(Calls(), "/configure"), 14u);  // the store installations only
 }
 
 TEST_F(ListFlow, NetworkShareAfterBothFlowsFailed) {

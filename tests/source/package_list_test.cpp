@@ -20,48 +20,77 @@ using namespace testing_support;
 TEST(PackageListRules, EveryRuleOverTheWholeList) {
   const std::string h(64, 'a');
   const std::string upper(64, 'A');
+  const char kOutside[] = "leads outside the package folder";
+  const char kDevice[] = "names a device";
+  const char kCharacter[] = "holds a character Windows does not allow";
+  const char kElement[] = "has an empty or \".\" element";
+  const char kTwin[] = "names the same file as";
   const struct {
     const char* what;
     std::vector<ListMember> members;
-    int result;
+    const char* rule;  // null: accepted; else what the refusal's line says
     // The URL paths of the files to fetch; for a refusal none at all.
     std::vector<std::string> urlPaths;
     size_t skipped;
   } rows[] = {
       {"installation files, any letter case", {{"a.cab", h}, {"sub\\b.CAB", upper}, {"c.Dat", h}, {"d.cat", h}},
-       0, {"a.cab", "sub/b.CAB", "c.Dat", "d.cat"}, 0},
+       nullptr, {"a.cab", "sub/b.CAB", "c.Dat", "d.cat"}, 0},
       {"other members are skipped whatever they hold",
-       {{"setup.xml", "x"}, {"cab", ""}, {"a.cab.txt", ""}, {"v.cabx", h}, {"A.xml", ""}, {"a.xml", ""}}, 0, {}, 6},
-      {"63-character checksum", {{"a.cab", h}, {"b.dat", std::string(63, 'a')}}, 1, {}, 0},
-      {"65-character checksum", {{"b.dat", std::string(65, 'a')}}, 1, {}, 0},
-      {"checksum that is no text", {{"b.dat", ""}}, 1, {}, 0},
-      {"climbs out", {{"a.cab", h}, {"..\\..\\evil.cab", h}}, 1, {}, 0},
-      {"climbs out through a folder", {{"a/../../evil.cab", h}}, 1, {}, 0},
-      {"leading separator", {{"\\evil.cab", h}}, 1, {}, 0},
-      {"drive", {{"C:evil.cab", h}}, 1, {}, 0},
+       {{"setup.xml", "x"}, {"cab", ""}, {"a.cab.txt", ""}, {"v.cabx", h}, {"A.xml", ""}, {"a.xml", ""}}, nullptr, {},
+       6},
+      {"63-character checksum", {{"a.cab", h}, {"b.dat", std::string(63, 'a')}}, "Invalid checksum data", {}, 0},
+      {"65-character checksum", {{"b.dat", std::string(65, 'a')}}, "Invalid checksum data", {}, 0},
+      {"checksum that is no text", {{"b.dat", ""}}, "Invalid checksum data", {}, 0},
+      {"climbs out", {{"a.cab", h}, {"..\\..\\evil.cab", h}}, kOutside, {}, 0},
+      {"climbs out through a folder", {{"a/../../evil.cab", h}}, kOutside, {}, 0},
+      {"leading separator", {{"\\evil.cab", h}}, kOutside, {}, 0},
+      {"drive", {{"C:evil.cab", h}}, kOutside, {}, 0},
       {"device with the checksum of nothing",
-       {{"NUL.cab", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"}}, 1, {}, 0},
-      {"serial device", {{"COM1.cab", h}}, 1, {}, 0},
-      {"printer device in a folder", {{"sub\\LPT1.dat", h}}, 1, {}, 0},
-      {"device as a folder", {{"prn\\a.cab", h}}, 1, {}, 0},
-      {"device in lower case with two extensions", {{"aux.tar.cab", h}}, 1, {}, 0},
-      {"device with trailing blanks and dots", {{"con .\\a.cab", h}}, 1, {}, 0},
-      {"device with a blank before the extension", {{"lpt9 .cab", h}}, 1, {}, 0},
-      {"names that only resemble devices", {{"COM0.cab", h}, {"LPT10.cab", h}, {"console.cab", h}, {"nulx.cat", h}},
-       0, {"COM0.cab", "LPT10.cab", "console.cab", "nulx.cat"}, 0},
-      {"same name in another letter case", {{"A.cab", h}, {"a.cab", h}}, 1, {}, 0},
-      {"same name with the other separator", {{"SUB\\X.CAB", h}, {"sub/x.cab", h}}, 1, {}, 0},
-      {"same folder with a trailing dot", {{"sub.\\x.cab", h}, {"sub\\x.cab", h}}, 1, {}, 0},
-      {"same name beyond ASCII", {{"\xC3\x84.cab", h}, {"\xC3\xA4.cab", h}}, 1, {}, 0},
+       {{"NUL.cab", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"}}, kDevice, {}, 0},
+      {"serial device", {{"COM1.cab", h}}, kDevice, {}, 0},
+      {"printer device in a folder", {{"sub\\LPT1.dat", h}}, kDevice, {}, 0},
+      {"device as a folder", {{"prn\\a.cab", h}}, kDevice, {}, 0},
+      {"device in lower case with two extensions", {{"aux.tar.cab", h}}, kDevice, {}, 0},
+      {"device with trailing blanks and dots", {{"con .\\a.cab", h}}, kDevice, {}, 0},
+      {"device with a blank before the extension", {{"lpt9 .cab", h}}, kDevice, {}, 0},
+      {"devices numbered by superscript digits", {{"COM\xC2\xB9.cab", h}}, kDevice, {}, 0},
+      {"a superscript printer", {{"sub\\lpt\xC2\xB3.dat", h}}, kDevice, {}, 0},
+      {"names that only resemble devices",
+       {{"COM0.cab", h}, {"LPT10.cab", h}, {"console.cab", h}, {"nulx.cat", h}, {"COM\xC2\xB4.cab", h}}, nullptr,
+       {"COM0.cab", "LPT10.cab", "console.cab", "nulx.cat", "COM\xC2\xB4.cab"}, 0},
+      // Every Win32 call stops at a NUL: these would open NUL and COM1.
+      {"a NUL before the extension", {{std::string("NUL\0.cab", 8), h}}, kCharacter, {}, 0},
+      {"a NUL after a device", {{std::string("COM1\0.cab", 9), h}}, kCharacter, {}, 0},
+      {"a control character", {{"b\x01.cab", h}}, kCharacter, {}, 0},
+      {"DEL", {{"b\x7F.cab", h}}, kCharacter, {}, 0},
+      {"reserved characters", {{"a<b.cab", h}}, kCharacter, {}, 0},
+      {"a pipe", {{"a|b.cab", h}}, kCharacter, {}, 0},
+      {"a quote", {{"a\"b.cab", h}}, kCharacter, {}, 0},
+      {"a wildcard", {{"a*.cab", h}}, kCharacter, {}, 0},
+      {"no UTF-8", {{"\xFF.cab", h}}, "no UTF-8 text", {}, 0},
+      // Two spellings of one file through "." and empty elements.
+      {"a \".\" element", {{"./A.cab", h}, {"a.cab", h}}, kElement, {}, 0},
+      {"an empty element", {{"sub//A.cab", h}, {"sub\\a.cab", h}}, kElement, {}, 0},
+      {"a blank element", {{"sub\\ \\a.cab", h}}, kElement, {}, 0},
+      {"same name in another letter case", {{"A.cab", h}, {"a.cab", h}}, kTwin, {}, 0},
+      {"same name with the other separator", {{"SUB\\X.CAB", h}, {"sub/x.cab", h}}, kTwin, {}, 0},
+      {"same folder with a trailing dot", {{"sub.\\x.cab", h}, {"sub\\x.cab", h}}, kTwin, {}, 0},
+      {"same name beyond ASCII", {{"\xC3\x84.cab", h}, {"\xC3\xA4.cab", h}}, kTwin, {}, 0},
       {"characters a URL reads its own way",
-       {{"%2e%2e\\%2e%2e\\f.cab", h}, {"a b#1.cab", h}, {"q?x=1.cab", h}}, 0,
-       {"%252e%252e/%252e%252e/f.cab", "a%20b%231.cab", "q%3Fx=1.cab"}, 0},
+       {{"%2e%2e\\%2e%2e\\f.cab", h}, {"a b#1.cab", h}, {"q=x&1.cab", h}}, nullptr,
+       {"%252e%252e/%252e%252e/f.cab", "a%20b%231.cab", "q=x&1.cab"}, 0},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     const PackageListCheck check = CheckPackageList(row.members);
-    EXPECT_EQ(check.result, row.result);
-    EXPECT_EQ(check.refusal.empty(), row.result == 0) << check.refusal;
+    EXPECT_EQ(check.result, row.rule ? 1 : 0);
+    if (row.rule) {
+      EXPECT_NE(check.refusal.find(row.rule), std::string::npos) << check.refusal;
+      // The line shows control bytes, never the bytes themselves.
+      for (char c : check.refusal.substr(0, check.refusal.size() - 1)) EXPECT_GE(static_cast<unsigned char>(c), 0x20);
+    } else {
+      EXPECT_EQ(check.refusal, "");
+    }
     std::vector<std::string> urlPaths;
     for (const PackageFile& file : check.files) {
       urlPaths.push_back(file.urlPath);
