@@ -107,6 +107,25 @@ TEST_F(ListFlow, StoreFailureThenTheListInstallsFromThePackageFolder) {
   EXPECT_NE(log.find("As installed succeeded, we are cleaning up the setup files.\n"), std::string::npos);
 }
 
+TEST_F(ListFlow, ANameBeyondAsciiIsLoggedAsItIs) {
+  const int id = 61;
+  const std::string name = "Gr\xC3\xBC\xC3\x9F" "e\xE9\x80\x9A\xE9\x81\x93.cab";
+  PutList(id, "{\"" + name + "\": \"" + PutPackageFile(id, name, "cabinet") + "\"}");
+  EXPECT_EQ(RunPatch(id), 0u);
+  // Every line of its download names the file as the list does, the
+  // transport's wide texts included.
+  const std::string log = Log();
+  const std::string path = "/store/office/61/" + name;
+  const std::string destination = PackageFolder(id) + "\\" + name;
+  for (const std::string& line :
+       {"URL : " + FileUrl(id, name) + "\n", "Dest Path : " + destination + "\n", "Path is " + path + "\n",
+        "InternetGetRequestEx : URL to Get -> " + path + " \n",
+        "InternetGetRequestEx : Successfully downloaded the file " + path + " from the server 127.0.0.1 to the "
+        "destination file " + destination + " \n"}) {
+    EXPECT_NE(log.find(line), std::string::npos) << line;
+  }
+}
+
 TEST_F(ListFlow, PresentFilesAreCheckedAndAWrongDownloadIsRefused) {
   const int id = 42;
   const std::string a = PutPackageFile(id, "a.cab", "kept as it is");
