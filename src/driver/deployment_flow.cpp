@@ -33,54 +33,70 @@ const DWORD kDeploymentPauseMs = 500;
 
 // Two runs of one deployment at once share the package folder and the
 // prompt state: one would install from the other's half-written files or
-// delete them under it. The lock is a mutex in the Global namespace, named
-// after the patch id, so a second run of the same patch waits for the first
-// and runs of other patches do not. It is held until the run returns.
+// delete them under it, and restore the update channels the other's setup
+// left. The lock is a file beside the package folder, in the agent's own
+// folder, which only the system account and administrators may write: no
+// other local account can create it first, hold it or deny it to us. It is
+// held open without sharing, so a second run of the same patch cannot open
+// it and waits, while runs of other patches do not. It is deleted when the
+// run releases it; a lock file found at the start belonged to a run that
+// ended without releasing it.
 class DeploymentLock {
  public:
+  DeploymentLock() = default;
+  DeploymentLock(const DeploymentLock&) = delete;
+  DeploymentLock& operator=(const DeploymentLock&) = delete;
   ~DeploymentLock() {
-    if (owned_) ReleaseMutex(mutex_.get());
+    if (!file_) return;
+    FILE_DISPOSITION_INFO dispose = {TRUE};
+    const bool marked = SetFileInformationByHandle(file_.get(), FileDispositionInfo, &dispose, sizeof(dispose));
+    file_.reset();
+    if (!marked) DeleteFileW(path_.c_str());
   }
   // 0 once the lock is ours (also when it cannot be had at all, as the run
-  // went before); 258 when the other run held it past the bound; the
-  // system's error of a failed wait.
+  // went before); 258 when the other run held it past the bound.
   int Acquire(int patchId) {
-    const std::wstring name = L"Global\\rzOfficeDeployment_" + std::to_wstring(patchId);
-    mutex_.reset(CreateMutexW(nullptr, FALSE, name.c_str()));
-    if (!mutex_) {
-      LogError("The lock of deployment %d cannot be created : ", patchId);
-      LogErrorCode(static_cast<long>(GetLastError()));
-      return 0;
-    }
-    DWORD wait = WaitForSingleObject(mutex_.get(), 0);
-    if (wait == WAIT_TIMEOUT) {
+    const std::wstring packageFolder = ChangeUtf8ToWideStr(PackageFolder().c_str());
+    CreateFolderTree(packageFolder.substr(0, packageFolder.rfind(L'\\')));
+    path_ = packageFolder + L".lock";
+    DWORD error = Open();
+    if (error == ERROR_SHARING_VIOLATION) {
       LogInfo("Another run of deployment %d is in progress. Waiting for it to end.\n", patchId);
       // The wall clock bounds the wait, as it bounds the fallback stage; it
       // is read between short pauses.
       const long long start = UnixSecondsNow(nullptr);
-      while (wait == WAIT_TIMEOUT) {
+      while (error == ERROR_SHARING_VIOLATION) {
         if (UnixSecondsNow(nullptr) - start >= kOldFlowTimeLimitSeconds) {
           LogError("Another run of deployment %d did not end within %d seconds.\n", patchId, kOldFlowTimeLimitSeconds);
           return kTimedOut;
         }
         Sleep(kDeploymentPauseMs);
-        wait = WaitForSingleObject(mutex_.get(), 0);
+        error = Open();
       }
     }
-    if (wait == WAIT_FAILED) {
-      const DWORD error = GetLastError();
-      LogError("Waiting for the lock of deployment %d failed : ", patchId);
+    if (error == ERROR_ALREADY_EXISTS) {
+      LogError("Warning : the lock of deployment %d was abandoned: an earlier run ended without releasing it.\n",
+               patchId);
+    } else if (error != 0) {
+      LogError("The lock of deployment %d cannot be created : ", patchId);
       LogErrorCode(static_cast<long>(error));
-      return error ? static_cast<int>(error) : ERROR_GEN_FAILURE;
     }
-    // An abandoned lock belonged to a run that ended without releasing it.
-    owned_ = true;
     return 0;
   }
 
  private:
-  UniqueHandleNull mutex_;
-  bool owned_ = false;
+  // 0 for a new lock file, ERROR_ALREADY_EXISTS for one left behind, else
+  // the reason it cannot be opened.
+  DWORD Open() {
+    file_.reset(CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    const DWORD error = GetLastError();
+    if (!file_) return error ? error : ERROR_OPEN_FAILED;
+    return error == ERROR_ALREADY_EXISTS ? error : 0;
+  }
+
+  std::wstring path_;
+  UniqueFile file_;
 };
 
 // Tries every server address with setup until one succeeds or a result
@@ -137,6 +153,21 @@ int RunDeploymentFlow() {
   FlowState& state = Flow();
   OfficeState& office = OfficeCtx();
   const RunOptions& options = RunOpts();
+  // The code of an ending before any source was tried, and its step.
+  auto end = [&state](RunStep step, int code) {
+    state.step = step;
+    state.resultCode = code;
+    return code;
+  };
+
+  // The lock comes before anything this run reads to restore at its end. A
+  // patch id that cannot name a deployment ends as invalid below, holding
+  // nothing.
+  DeploymentLock lock;
+  if (options.patchId > 0) {
+    const int lockResult = lock.Acquire(options.patchId);
+    if (lockResult != 0) return end(RunStep::Lock, lockResult);
+  }
 
   // Preparation.
   LogCtrSettingsDocument();
@@ -148,31 +179,28 @@ int RunDeploymentFlow() {
   if (!CheckLanguagePack(&remark)) {
     LogInfo("The Language Pack is not selected in the CTR Settings\n");
     WriteCustomPatchRemarks(remark);
-    return kLanguageNotSelected;
+    return end(RunStep::Languages, kLanguageNotSelected);
   }
   if (!ValidateRunOptions(options)) {
     LogError("Invalid arguments.\n");
-    return kGeneralFailure;
+    return end(RunStep::Arguments, kGeneralFailure);
   }
-  DeploymentLock lock;
-  const int lockResult = lock.Acquire(options.patchId);
-  if (lockResult != 0) return lockResult;
   const std::string packageFolder = PackageFolder();
   const std::wstring widePackageFolder = ChangeUtf8ToWideStr(packageFolder.c_str());
   CreateFolderTree(widePackageFolder);
   if (!IsFileExist(options.installerPath.c_str())) {
     LogError("File not found : %s\n", options.installerPath.c_str());
-    return ERROR_FILE_NOT_FOUND;
+    return end(RunStep::Installer, ERROR_FILE_NOT_FOUND);
   }
   state.resultCode = ExtractOfficeSetup();
   if (state.resultCode != 0) {
     LogError("Failed to extract office setup.\n");
-    return state.resultCode;
+    return end(RunStep::Extraction, state.resultCode);
   }
   ReadHowToInstall();
 
   int stageExit = 0;
-  if (!RunningApplicationsStage(&state, &stageExit)) return stageExit;
+  if (!RunningApplicationsStage(&state, &stageExit)) return end(RunStep::RunningApps, stageExit);
 
   // Source selection and the new flow.
   state.phaseStartTime = GetTimeInSeconds();
@@ -183,6 +211,7 @@ int RunDeploymentFlow() {
                         &state.proceedOldFlowDirectly);
 
   if (!(state.proceedOldFlowDirectly == 1 && !state.directDownload)) {
+    state.step = RunStep::Store;
     bool attempted = RunNewFlow(&state);
     state.resultCode = BlockedIfAppsInUse(state.resultCode);
     if (!attempted) {

@@ -42,6 +42,7 @@ int RunWithOpenLog() {
   ParseCommandLine(SplitProcessCommandLine(), AgentParams().RZAgentInstallDir, &options);
 
   if (options.debugMode) {
+    Flow().step = RunStep::DebugRun;
     if (options.debugWithLang) RunDebugPrompt(options.debugLanguage, options.debugPromptType);
     LogError("******************************Debug Finished***************************\n");
     return kGeneralFailure;
@@ -59,8 +60,10 @@ int RunOfficeInstaller() {
     exitCode = RunWithOpenLog();
   } catch (const std::exception& failure) {
     LogError("OfficeInstaller : The run ended on an unexpected failure : %s\n", failure.what());
+    Flow().step = RunStep::Unexpected;
   } catch (...) {
     LogError("OfficeInstaller : The run ended on an unexpected failure.\n");
+    Flow().step = RunStep::Unexpected;
   }
   // Every run ends with one plain line: the one operators search for.
   try {

@@ -14,12 +14,23 @@ namespace {
 
 const int kTimedOut = 258;
 
+RunStep ListRunStep(MetaFlowStep step) {
+  switch (step) {
+    case MetaFlowStep::List: return RunStep::ListDownload;
+    case MetaFlowStep::Decryptor: return RunStep::ListDecryptor;
+    case MetaFlowStep::Files: return RunStep::ListFiles;
+    case MetaFlowStep::Setup: break;
+  }
+  return RunStep::ListSetup;
+}
+
 void RunOldFlow(FlowState* state) {
   const OldFlowStep step = DecideOldFlow(*state, GetTimeInSeconds());
   if (step == OldFlowStep::NotNeeded) return;
   if (step == OldFlowStep::TimedOut) {
     LogInfo("Not proceeding with the old flow due to timeout.\n");
     state->resultCode = kTimedOut;
+    state->step = RunStep::TimeLimit;
   }
   if (step != OldFlowStep::Run) {
     LogInfo("Not proceeding with zip installation for error code : %d\n", state->resultCode);
@@ -27,7 +38,9 @@ void RunOldFlow(FlowState* state) {
   }
   LogInfo("Proceeding with old office zip flow.\n");
   RecordInstallationStart();
-  int result = RunOfficeMetaFlow();
+  MetaFlowStep listStep = MetaFlowStep::List;
+  int result = RunOfficeMetaFlow(&listStep);
+  state->step = ListRunStep(listStep);
   if (result != 0) {
     state->resultCode = BlockedIfAppsInUse(result);
     CollectOfficeLogs();
@@ -66,6 +79,7 @@ void RunNetworkShareFlow(FlowState* state) {
     setupRan = true;
   }
   state->resultCode = result;
+  state->step = RunStep::Share;
   if (result == 0 || result == 3010) state->installedBy = InstallSource::Share;
   if (result != 0) {
     LogError("Office installation failed with error code : %d\n", result);

@@ -12,6 +12,28 @@
 // Which source installed Office in this run.
 enum class InstallSource { None, Store, ContentNetwork, PackageList, Share };
 
+// The step whose result became the run's exit code: the closing line's
+// meaning of a code depends on it (2 from the installer package check is not
+// 2 from the list's decryptor).
+enum class RunStep {
+  AgentSettings,
+  Unexpected,  // a failure nothing caught on its way
+  DebugRun,
+  Lock,
+  Languages,
+  Arguments,
+  Installer,
+  Extraction,
+  RunningApps,
+  Store,       // setup from the server's store or Microsoft's content network
+  TimeLimit,   // the package-file list was not tried
+  ListDownload,
+  ListDecryptor,
+  ListFiles,
+  ListSetup,
+  Share,
+};
+
 struct FlowState {
   int resultCode = 0;          // starts as the extraction's result
   bool flowSucceeded = false;  // an installation flow succeeded
@@ -20,6 +42,7 @@ struct FlowState {
   int phaseStartTime = 0;      // seconds clock when source selection began
   DWORD proceedOldFlowDirectly = 0;
   InstallSource installedBy = InstallSource::None;
+  RunStep step = RunStep::AgentSettings;
   // The check of what is installed, made after a success only.
   std::optional<OfficeVerificationResult> verification;
 };

@@ -110,48 +110,101 @@ OfficeVerificationResult RecordInstalledOffice() {
   return result;
 }
 
-const char kOtherExitCodeMeaning[] =
-    "the code of the last installation step (setup, the extraction of the package, a download of the "
-    "package-file list flow, the list decryptor)";
+const char* StepName(RunStep step) {
+  switch (step) {
+    case RunStep::AgentSettings: return "start-up";
+    case RunStep::Unexpected: return "any step";
+    case RunStep::DebugRun: return "debug run";
+    case RunStep::Lock: return "deployment lock";
+    case RunStep::Languages: return "language check";
+    case RunStep::Arguments: return "command line";
+    case RunStep::Installer: return "installer package";
+    case RunStep::Extraction: return "extraction";
+    case RunStep::RunningApps: return "running applications";
+    case RunStep::Store: return "server's store";
+    case RunStep::TimeLimit: return "time limit";
+    case RunStep::ListDownload: return "package-file list";
+    case RunStep::ListDecryptor: return "list decryptor";
+    case RunStep::ListFiles: return "package files";
+    case RunStep::ListSetup: return "package folder";
+    case RunStep::Share: return "network share";
+  }
+  return "unknown step";
+}
 
 const std::vector<ExitCodeMeaning>& ExitCodeMeanings() {
+  using S = RunStep;
+  const bool other = true;
   static const std::vector<ExitCodeMeaning> table = {
-      {0, "success"},
-      {2, "the installer package is missing"},
-      {5, "the prompt program failed"},
-      {13, "general failure (agent settings, a debug run, invalid arguments: a patch id outside 1 to 2147483647 "
-           "or an installer name that would leave patches)"},
-      {258, "time-out (also: the store installation took two hours or more, so the package-file list was not "
-            "tried; or another run of the same patch id did not end within two hours)"},
-      {404, "the server's store has no package-file list, or not one of its files"},
-      {1168, "no usable server address"},
-      {3010, "success, a restart completes the installation"},
-      {15050, "an installed language is not selected"},
-      {20001, "postponed or blocked by running applications (and setup's 17006)"},
-      {60000, "a package file failed its checksum"},
+      {S::AgentSettings, false, 13, "general failure: the agent settings cannot be loaded"},
+      {S::Unexpected, false, 13, "general failure: the run ended on an unexpected failure"},
+      {S::DebugRun, false, 13, "general failure: a debug run finished"},
+      {S::Lock, false, 258, "time-out: another run of the same patch id did not end within two hours"},
+      {S::Lock, other, 0, "the system's error while waiting for another run of the same patch id"},
+      {S::Languages, false, 15050, "an installed language is not selected"},
+      {S::Arguments, false, 13,
+       "general failure: invalid arguments (an option missing, a patch id outside 1 to 2147483647 or an installer "
+       "name that would leave patches)"},
+      {S::Installer, false, 2, "the installer package is missing"},
+      {S::Extraction, other, 0, "the code of the installer package's extraction"},
+      {S::RunningApps, false, 5, "the prompt program failed"},
+      {S::RunningApps, false, 20001, "postponed or blocked by running applications"},
+      {S::Store, false, 0, "success"},
+      {S::Store, false, 3010, "success, a restart completes the installation"},
+      {S::Store, false, 258, "time-out: setup from the server's store was stopped"},
+      {S::Store, false, 1168, "no usable server address"},
+      {S::Store, false, 20001, "setup from the server's store found applications in use (17006)"},
+      {S::Store, other, 0, "the code of setup from the server's store or Microsoft's content network"},
+      {S::TimeLimit, false, 258,
+       "time-out: the store installation took two hours or more, so the package-file list was not tried"},
+      {S::ListDownload, false, 404, "the server's store has no package-file list"},
+      {S::ListDownload, false, 1168, "no usable server address for the package-file list"},
+      {S::ListDownload, other, 0, "the code of the package-file list's download"},
+      {S::ListDecryptor, false, 2, "the package-file list's decryptor, or the list it decrypts, is missing"},
+      {S::ListDecryptor, false, 258, "time-out: the package-file list's decryptor was stopped"},
+      {S::ListDecryptor, other, 0, "the code of the package-file list's decryptor"},
+      {S::ListFiles, false, 1, "the package-file list was refused: a name or checksum in it breaks the list's rules"},
+      {S::ListFiles, false, 2, "the package-file list is unusable: missing, no JSON object, or over 16 MiB"},
+      {S::ListFiles, false, 404, "the server's store has not one of the package files"},
+      {S::ListFiles, false, 60000, "a package file failed its checksum"},
+      {S::ListFiles, other, 0, "the code of a package file's download"},
+      {S::ListSetup, false, 0, "success"},
+      {S::ListSetup, false, 3010, "success, a restart completes the installation"},
+      {S::ListSetup, false, 258, "time-out: setup from the package folder was stopped"},
+      {S::ListSetup, false, 20001, "setup from the package folder found applications in use (17006)"},
+      {S::ListSetup, other, 0, "the code of setup from the package folder, or of writing its configuration"},
+      {S::Share, false, 0, "success"},
+      {S::Share, false, 3010, "success, a restart completes the installation"},
+      {S::Share, false, 258, "time-out: setup from the network share was stopped"},
+      {S::Share, false, 20001, "setup from the network share found applications in use (17006)"},
+      {S::Share, other, 0, "the code of setup from the network share, or of writing its configuration"},
   };
   return table;
 }
 
-const char* MeaningOfExitCode(int code) {
+std::string MeaningOfExitCode(RunStep step, int code) {
+  const ExitCodeMeaning* fallback = nullptr;
   for (const ExitCodeMeaning& row : ExitCodeMeanings()) {
-    if (row.code == code) return row.meaning;
+    if (row.step != step) continue;
+    if (!row.other && row.code == code) return row.meaning;
+    if (row.other) fallback = &row;
   }
-  return kOtherExitCodeMeaning;
+  if (fallback) return fallback->meaning;
+  return std::string("the code of the step: ") + StepName(step);
 }
 
-std::string RunSummaryText(int exitCode, InstallSource source, const std::string& remark,
+std::string RunSummaryText(int exitCode, RunStep step, InstallSource source, const std::string& remark,
                            const std::optional<OfficeVerificationResult>& verification) {
   // One line however the remark was written: its own line breaks become blanks.
   std::string oneLineRemark;
   for (char c : remark) oneLineRemark += (c == '\r' || c == '\n') ? ' ' : c;
   while (!oneLineRemark.empty() && oneLineRemark.back() == ' ') oneLineRemark.pop_back();
-  return "Run summary : exit code " + std::to_string(exitCode) + " (" + MeaningOfExitCode(exitCode) +
+  return "Run summary : exit code " + std::to_string(exitCode) + " (" + MeaningOfExitCode(step, exitCode) +
          "); installed from : " + SourceText(source) +
          "; remark : " + (oneLineRemark.empty() ? std::string("none") : oneLineRemark) +
          "; installed Office : " + VerificationText(verification);
 }
 
 void LogRunSummary(int exitCode, const FlowState& state, const std::string& remark) {
-  LogInfo("%s\n", RunSummaryText(exitCode, state.installedBy, remark, state.verification).c_str());
+  LogInfo("%s\n", RunSummaryText(exitCode, state.step, state.installedBy, remark, state.verification).c_str());
 }

@@ -32,20 +32,25 @@ std::string InstallationDateText(const SYSTEMTIME& local);
 // "InstalledOfficeVersion" and "InstalledOfficeVerified" under KQTracking.
 OfficeVerificationResult RecordInstalledOffice();
 
-// The run's closing line: its exit code and meaning, the source that
-// installed, this run's remark and the check of the installed Office.
+// The run's closing line: its exit code and what it means from the step
+// that gave it, the source that installed, this run's remark and the check of
+// the installed Office.
 void LogRunSummary(int exitCode, const FlowState& state, const std::string& remark);
 
 // --- pure, exposed for tests ---
-// The meanings of the exit codes, the one table the README's copies.
+// The meanings of the exit codes by the step that gave them: the one table
+// the closing line and the README's copy come from. A row with `other` holds
+// for every code of its step that has no row of its own.
 struct ExitCodeMeaning {
+  RunStep step;
+  bool other;
   int code;
   const char* meaning;
 };
 const std::vector<ExitCodeMeaning>& ExitCodeMeanings();
-// The meaning of a code outside the table.
-extern const char kOtherExitCodeMeaning[];
-const char* MeaningOfExitCode(int code);
+// The step as the README's table names it.
+const char* StepName(RunStep step);
+std::string MeaningOfExitCode(RunStep step, int code);
 // The closing line's text, without its line end.
-std::string RunSummaryText(int exitCode, InstallSource source, const std::string& remark,
+std::string RunSummaryText(int exitCode, RunStep step, InstallSource source, const std::string& remark,
                            const std::optional<OfficeVerificationResult>& verification);

@@ -451,11 +451,12 @@ int DownloadPackageFiles(const std::string& address) {
   return 0;
 }
 
-int RunOfficeMetaFlow() {
+int RunOfficeMetaFlow(MetaFlowStep* step) {
   char remark[512];
   // Only this run's list may ever be decrypted and used: a list an earlier
   // run left behind would otherwise stand in for one that failed to arrive.
   std::string address;
+  *step = MetaFlowStep::List;
   int result = DeleteEarlierList();
   if (result == 0) result = DownloadPatchMetaJson(&address);
   if (result != 0) {
@@ -463,12 +464,14 @@ int RunOfficeMetaFlow() {
     WriteCustomPatchRemarks(remark);
     return result;
   }
+  *step = MetaFlowStep::Decryptor;
   result = DecryptPatchMetaJson();
   if (result != 0) {
     snprintf(remark, sizeof(remark), "Failed to decrypt office meta - %d.json", RunOpts().patchId);
     WriteCustomPatchRemarks(remark);
     return result;
   }
+  *step = MetaFlowStep::Files;
   result = DownloadPackageFiles(address);
   if (result != 0) {
     // A more specific remark of this run (a failed file) is kept.
@@ -478,6 +481,7 @@ int RunOfficeMetaFlow() {
     }
     return result;
   }
+  *step = MetaFlowStep::Setup;
   const std::string packageFolder = PackageFolder();
   // Without its configuration setup would have nothing sound to install from.
   result = WriteOfficeConfiguration(packageFolder, 1);

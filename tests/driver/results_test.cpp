@@ -171,15 +171,15 @@ TEST(Tracking, FlowAndTimeAreWrittenAsDwordsInOrder) {
 
 
 // The README's exit-code table is a copy of the program's, row for row; the
-// closing line quotes the program's, with the remark on one line.
+// closing line names the step a code came from, with the remark on one line.
 TEST(RunSummary, ReadmeTableAndClosingLine) {
   std::vector<std::string> rows;
   for (const ExitCodeMeaning& row : ExitCodeMeanings()) {
-    rows.push_back("| " + std::to_string(row.code) + " | " + row.meaning + " |");
+    rows.push_back(std::string("| ") + StepName(row.step) + " | " + (row.other ? "other" : std::to_string(row.code)) +
+                   " | " + row.meaning + " |");
   }
-  rows.push_back(std::string("| other | ") + kOtherExitCodeMeaning + " |");
   std::string readme = ReadFileBytes(ZPath(TEST_SOURCE_DIR) + "\\README.md");
-  size_t at = readme.find("| Exit code | Meaning |\n|---|---|\n");
+  size_t at = readme.find("| Step | Exit code | Meaning |\n|---|---|---|\n");
   ASSERT_NE(at, std::string::npos);
   std::vector<std::string> documented;
   for (at = readme.find('\n', at) + 1, at = readme.find('\n', at) + 1; at < readme.size() && readme[at] == '|';) {
@@ -189,15 +189,32 @@ TEST(RunSummary, ReadmeTableAndClosingLine) {
   }
   EXPECT_EQ(documented, rows);
 
-  EXPECT_EQ(RunSummaryText(60000, InstallSource::None, "Failed to download a.cab with error checksum mismatch.\n",
-                           std::nullopt),
+  // One code, several steps: the meaning follows the step.
+  const struct {
+    RunStep step;
+    int code;
+    const char* meaning;
+  } meanings[] = {
+      {RunStep::Installer, 2, "the installer package is missing"},
+      {RunStep::ListDecryptor, 2, "the package-file list's decryptor, or the list it decrypts, is missing"},
+      {RunStep::ListFiles, 2, "the package-file list is unusable: missing, no JSON object, or over 16 MiB"},
+      {RunStep::RunningApps, 5, "the prompt program failed"},
+      {RunStep::ListDecryptor, 5, "the code of the package-file list's decryptor"},
+      {RunStep::ListDownload, 404, "the server's store has no package-file list"},
+      {RunStep::ListFiles, 404, "the server's store has not one of the package files"},
+      {RunStep::Store, 17002, "the code of setup from the server's store or Microsoft's content network"},
+      {RunStep::AgentSettings, 5, "the code of the step: start-up"},
+  };
+  for (const auto& m : meanings) EXPECT_EQ(MeaningOfExitCode(m.step, m.code), m.meaning) << m.code;
+
+  EXPECT_EQ(RunSummaryText(60000, RunStep::ListFiles, InstallSource::None,
+                           "Failed to download a.cab with error checksum mismatch.\n", std::nullopt),
             "Run summary : exit code 60000 (a package file failed its checksum); installed from : none; "
             "remark : Failed to download a.cab with error checksum mismatch.; installed Office : not checked");
   OfficeVerificationResult mismatch;
   mismatch.verdict = OfficeVerification::Mismatch;
   mismatch.mismatches = {{"version", "16.0.2", "16.0.1"}, {"platform", "64", "x86"}};
-  EXPECT_EQ(RunSummaryText(17002, InstallSource::Share, "", mismatch),
-            std::string("Run summary : exit code 17002 (") + kOtherExitCodeMeaning +
-                "); installed from : the network share; remark : none; installed Office : not as asked "
-                "(version,platform)");
+  EXPECT_EQ(RunSummaryText(0, RunStep::Share, InstallSource::Share, "", mismatch),
+            "Run summary : exit code 0 (success); installed from : the network share; remark : none; installed "
+            "Office : not as asked (version,platform)");
 }

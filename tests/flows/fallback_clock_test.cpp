@@ -69,24 +69,42 @@ TEST_F(DeploymentFlow, ASecondRunOfTheSamePatchWaitsForTheFirstAtMostTwoHours) {
     for (int i = 0; i < 1200 && Count(Log(), kWaiting) < n; ++i) Sleep(50);
     return Count(Log(), kWaiting);
   };
-  // The test plays the first run of patch 12.
-  UniqueHandleNull first(CreateMutexW(nullptr, TRUE, L"Global\\rzOfficeDeployment_12"));
+  const std::wstring lockPath = ChangeUtf8ToWideStr((PackageFolder() + ".lock").c_str());
+  auto holdLock = [&lockPath]() {
+    MakeDirs(ChangeWideToUtf8Str(lockPath.substr(0, lockPath.rfind(L'\\'))));
+    // Released as the program releases it: the file goes with the handle.
+    return UniqueFile(CreateFileW(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                                  FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  };
+  // The test plays the first run of patch 12, whose setup has changed the
+  // update channel for now.
+  UniqueFile first = holdLock();
   ASSERT_TRUE(first);
+  writeValue(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "UpdateChannel", "first run's setup", REG_SZ);
 
   // Another patch does not wait.
   EXPECT_EQ(Run("-pid 13 -ch Current -oce 64 -in office-12.exe -prid O365ProPlusRetail -v 1.0"), 0u);
   EXPECT_EQ(Count(Log(), "Waiting for it to end"), 0u);
 
-  // The second run waits until the first ends, then runs as usual.
+  // The second run waits until the first ends, then runs as usual, and
+  // restores the channel the first run restored, not the one its setup left.
   BackgroundRun second("\"" + program_ + "\" " + kArgs);
   ASSERT_EQ(waitingLines(1), 1u);
   EXPECT_EQ(Count(Calls(), "/extract:"), 1u);
-  ReleaseMutex(first.get());
+  writeValue(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "UpdateChannel", kChannel, REG_SZ);
+  first.reset();
   EXPECT_EQ(second.Wait(), 0u);
   EXPECT_EQ(Count(Calls(), "/extract:"), 2u);
+  std::string channel;
+  EXPECT_EQ(ReadViewString(reg_path::kClickToRunConfiguration, "UpdateChannel", &channel, 0), 0);
+  EXPECT_EQ(channel, kChannel);
+  // A released lock leaves nothing behind.
+  EXPECT_EQ(GetFileAttributesW(lockPath.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(Count(Log(), "was abandoned"), 0u);
 
   // A first run that does not end within two hours: 258, nothing done.
-  ASSERT_EQ(WaitForSingleObject(first.get(), 10000), WAIT_OBJECT_0);
+  first = holdLock();
+  ASSERT_TRUE(first);
   BackgroundRun third("\"" + program_ + "\" " + kArgs);
   ASSERT_EQ(waitingLines(2), 2u);
   WriteFileBytes(clockFile, "+7200\n");
@@ -95,5 +113,14 @@ TEST_F(DeploymentFlow, ASecondRunOfTheSamePatchWaitsForTheFirstAtMostTwoHours) {
   EXPECT_EQ(code, 258u);
   EXPECT_EQ(Count(Calls(), "/extract:"), 2u);
   EXPECT_NE(Log().find("Another run of deployment 12 did not end within 7200 seconds.\n"), std::string::npos);
-  ReleaseMutex(first.get());
+
+  // A run that ended without releasing the lock left its file: the next run
+  // takes it, and says so.
+  first.reset();
+  WriteFileBytes(ChangeWideToUtf8Str(lockPath), "");
+  EXPECT_EQ(Run(), 0u);
+  EXPECT_NE(Log().find("Warning : the lock of deployment 12 was abandoned: an earlier run ended without releasing "
+                       "it.\n"),
+            std::string::npos);
+  EXPECT_EQ(GetFileAttributesW(lockPath.c_str()), INVALID_FILE_ATTRIBUTES);
 }
