@@ -133,12 +133,9 @@ servers_start() {
 }
 servers_stop() { [ -z "${SERVERS_DIR:-}" ] || python3 tests/servers/servers.py stop "$SERVERS_DIR" >/dev/null 2>&1 || true; }
 
-# exit_meaning <code>: what an exit code tells the agent, from the README's
-# table (which a test keeps equal to the program's own).
+# exit_meaning <agent folder>: what the exit code of the agent's last run
+# means, as its closing log line says (the step that gave the code decides).
 exit_meaning() {
-  local readme meaning
-  readme="$(dirname "${BASH_SOURCE[0]}")/../../README.md"
-  meaning=$(awk -F' [|] ' -v code="$1" '$1 == "| " code { print $2 }' "$readme" | sed 's/ |$//')
-  [ -n "$meaning" ] || meaning=$(awk -F' [|] ' '$1 == "| other" { print $2 }' "$readme" | sed 's/ |$//')
-  echo "$meaning"
+  sed 's/\r$//' "$1/logs/rzprereqhandler.log" | grep -F 'Run summary : exit code ' | tail -n 1 \
+    | sed 's/.*Run summary : exit code [-0-9]* (\(.*\)); installed from : .*/\1/'
 }
