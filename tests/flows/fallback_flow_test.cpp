@@ -266,3 +266,73 @@ TEST_F(ListFlow, NetworkShareAfterBothFlowsFailed) {
     }
   }
 }
+
+TEST_F(ListFlow, EveryRunEndsWithExactlyOneClosingLine) {
+  const std::string installed = "installed_version=16.0.17928.20114\ninstalled_platform=x64\n";
+  const std::string kNothing = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+  const std::string kValid = "-ch Current -oce 64 -in office-12.exe -prid O365ProPlusRetail -v 16.0.17928.20114";
+  const struct {
+    int id;
+    std::string setup;      // the setup stand-in's script
+    std::string list;       // empty: no list in the store
+    std::string decryptor;  // its script
+    bool share;
+    const char* settingsCulture;
+    std::string args;       // after "-pid <id> "
+    DWORD exitCode;
+    const char* summary;    // what the closing line says after "exit code "
+    DWORD verified;         // 9: InstalledOfficeVerified not written
+  } rows[] = {
+      {62, installed, "", "", false, "en-us", kValid, 0,
+       "0 (success); installed from : the server's file store; remark : none; installed Office : verified", 1},
+      {63, "configure_exits=17002,0\n" + installed, "a.cab", "", false, "en-us", kValid, 0,
+       "0 (success); installed from : the package-file list; remark : none; installed Office : verified", 1},
+      {64, "configure_exits=17002,0\n" + installed, "a.cab", "exit_code=7", true, "en-us", kValid, 0,
+       "0 (success); installed from : the network share; remark : Failed to decrypt office meta - 64.json; "
+       "installed Office : verified",
+       1},
+      // Setup says 0 and leaves no version to read.
+      {65, "", "", "", false, "en-us", kValid, 0,
+       "0 (success); installed from : the server's file store; remark : none; installed Office : could not be read",
+       2},
+      {66, "", "", "", false, "en-us", "-ch Current", 13,
+       "13 (general failure: invalid arguments (an option missing", 9},
+      {67, "", "", "", false, "de-de", kValid, 15050, "15050 (an installed language is not selected); installed", 9},
+      {68, "configure_exit=258", "", "", false, "en-us", kValid, 258,
+       "258 (time-out: setup from the server's store was stopped); installed from : none", 9},
+      {69, "configure_exit=17002", "{\"NUL\\u0000.cab\": \"" + kNothing + "\"}", "", false, "en-us", kValid, 1,
+       "1 (the package-file list was refused: a name or checksum in it breaks the list's rules); installed from : "
+       "none; remark : Failed to download office installation files with error code : 1",
+       9},
+  };
+  SeedAgentValue("ServerInfo", "RZServerFlatName", "sharesrv");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.id);
+    PlaceInstaller(row.setup);
+    PlaceDecryptor(row.decryptor);
+    WriteSettings({row.settingsCulture});
+    if (row.list == "a.cab") {
+      PutList(row.id, "{\"a.cab\": \"" + PutPackageFile(row.id, "a.cab", "cabinet") + "\"}");
+    } else if (!row.list.empty()) {
+      PutList(row.id, row.list);
+    }
+    writeValue(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "EnableNetworkShare", row.share ? "1" : "0", REG_DWORD);
+    if (row.share) MakeDirs(WinePrefixPath("dosdevices\\unc\\sharesrv\\office\\" + std::to_string(row.id)));
+    // What the previous row's setup left installed, and its verdict.
+    deleteValueEx(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "VersionToReport", 1);
+    deleteValue(HKEY_LOCAL_MACHINE, reg_path::kTracking, "InstalledOfficeVerified");
+    deleteValue(HKEY_LOCAL_MACHINE, reg_path::kTracking, "InstalledOfficeVersion");
+    DeleteFileW(ChangeUtf8ToWideStr((agent_ / "logs\\rzprereqhandler.log").c_str()).c_str());
+
+    EXPECT_EQ(Run("-pid " + std::to_string(row.id) + " " + row.args), row.exitCode);
+    const std::string log = Log();
+    EXPECT_EQ(Count(log, "Run summary : "), 1u) << log;
+    EXPECT_NE(log.find("Run summary : exit code " + std::string(row.summary)), std::string::npos) << log;
+    DWORD verified = 9;
+    ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kTracking, "InstalledOfficeVerified", &verified);
+    EXPECT_EQ(verified, row.verified);
+    std::string version;
+    EXPECT_EQ(ReadViewString(reg_path::kTracking, "InstalledOfficeVersion", &version, 0) == 0, row.verified != 9);
+    EXPECT_EQ(version, row.verified == 1 ? "16.0.17928.20114" : "");
+  }
+}
