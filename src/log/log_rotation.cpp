@@ -227,6 +227,13 @@ int RotateLoggerForEverRunningProcess(const std::string& folder, const std::stri
   return RotateSpecificLogs(folder, fileName, generations, ".log");
 }
 
+unsigned ArmedRotationPeriodMs() {
+  AcquireSRWLockShared(&g_timerLock);
+  const unsigned period = g_currentTimer && !g_stopping ? g_settings.periodMs : 0;
+  ReleaseSRWLockShared(&g_timerLock);
+  return period;
+}
+
 int LoggerTimerMethod(const LogRotationSettings* settings) {
   RotateLoggerForEverRunningProcess(settings->folder, settings->fileName, settings->generations,
                                     settings->thresholdBytes);

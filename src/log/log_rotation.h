@@ -31,6 +31,10 @@ void StartLogRotation(const LogRotationSettings& settings);
 // running, so none runs once this returns. Calling it again does nothing.
 void StopLogRotation();
 
+// The period of the next check while a timer is armed; 0 when none is (the
+// timer is off, or rotation stopped).
+unsigned ArmedRotationPeriodMs();
+
 // One check, then a one-shot timer that calls LoggerTimerRoutine after the
 // period; re-arming only after the check means checks never overlap. Returns
 // 0, or the error of CreateTimerQueueTimer (no further checks happen then).

@@ -187,7 +187,10 @@ TEST_F(LogRotationTest, StartUpRotatesTheAgentLogFromTwoMillionBytesKeepingFourB
     SCOPED_TRACE(size);
     WriteFileBytes(live, std::string(size, 'x'));
     ASSERT_EQ(InitializeAgentLog(kLogName), 0);
+    // Checked again every 15 minutes while the log is open.
+    EXPECT_EQ(ArmedRotationPeriodMs(), 900000u);
     CloseAgentLog();
+    EXPECT_EQ(ArmedRotationPeriodMs(), 0u);
     EXPECT_EQ(ReadFileBytes(logs + "\\rzprereqhandler1.log").size(), size == 2000000 ? size : 1u);
   }
   EXPECT_EQ(ReadFileBytes(logs + "\\rzprereqhandler4.log"), "3");
