@@ -91,8 +91,9 @@ TEST_F(DeploymentFlow, FirstAddressAnswering17002EndsTheAttempts) {
   // A failed run checks nothing installed and says so in its closing line.
   std::string version;
   EXPECT_NE(ReadViewString(reg_path::kTracking, "InstalledOfficeVersion", &version, 0), 0);
-  EXPECT_NE(log.find("Run summary : exit code 404 (the server's store has no package-file list); installed from : none; remark : Failed to download office patch meta json with error "
-                     "code : 404; installed Office : not checked\n"),
+  EXPECT_NE(log.find("Run summary : exit code 404 (the server's store has no package-file list); installed from : "
+                     "none; remark : Failed to download office patch meta json with error code : 404; installed "
+                     "Office : not checked\n"),
             std::string::npos)
       << log;
 }

@@ -96,8 +96,8 @@ TEST_F(AgentLogTest, WideTextArrivesAsUtf8WhateverTheLocale) {
   // A package file of a folder in Cyrillic: German, Chinese and an emoji
   // beyond the 16-bit range.
   const wchar_t* wide = L"C:\\\x0410\x0433\x0435\x043D\x0442\\Gr\x00FC\x00DF" L"e\x901A\x9053\xD83D\xDE00.cab";
-  const std::string utf8 = "C:\\\xD0\x90\xD0\xB3\xD0\xB5\xD0\xBD\xD1\x82\\Gr\xC3\xBC\xC3\x9F" "e\xE9\x80\x9A\xE9\x81\x93"
-                           "\xF0\x9F\x98\x80.cab";
+  const std::string utf8 =
+      "C:\\\xD0\x90\xD0\xB3\xD0\xB5\xD0\xBD\xD1\x82\\Gr\xC3\xBC\xC3\x9F" "e\xE9\x80\x9A\xE9\x81\x93\xF0\x9F\x98\x80.cab";
   TempDir dir("log_wide");
   writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "RZAgentLogLevel", "4", REG_DWORD);
   ASSERT_EQ(OpenAgentLog("wide.log", dir.path().c_str(), 1), 0);
