@@ -128,6 +128,79 @@ bool RunNewFlow(FlowState* state) {
   return attempted;
 }
 
+
+// Records the step and the code a run ends with; returns the code.
+int EndAt(FlowState* state, RunStep step, int code) {
+  state->step = step;
+  state->resultCode = code;
+  return code;
+}
+
+// Preparation, up to the running-applications stage: false, with the exit
+// code, when the run ends here.
+bool Prepare(FlowState* state, int* exitCode) {
+  OfficeState& office = OfficeCtx();
+  const RunOptions& options = RunOpts();
+  LogCtrSettingsDocument();
+  ReadCtrSettingsLanguages();
+  office.installedLanguages = GetInstalledLanguages();
+  ReadUpdateChannels();
+
+  std::string remark;
+  if (!CheckLanguagePack(&remark)) {
+    LogInfo("The Language Pack is not selected in the CTR Settings\n");
+    WriteCustomPatchRemarks(remark);
+    *exitCode = EndAt(state, RunStep::Languages, kLanguageNotSelected);
+    return false;
+  }
+  if (!ValidateRunOptions(options)) {
+    LogError("Invalid arguments.\n");
+    *exitCode = EndAt(state, RunStep::Arguments, kGeneralFailure);
+    return false;
+  }
+  CreateFolderTree(ChangeUtf8ToWideStr(PackageFolder().c_str()));
+  if (!IsFileExist(options.installerPath.c_str())) {
+    LogError("File not found : %s\n", options.installerPath.c_str());
+    *exitCode = EndAt(state, RunStep::Installer, ERROR_FILE_NOT_FOUND);
+    return false;
+  }
+  state->resultCode = ExtractOfficeSetup();
+  if (state->resultCode != 0) {
+    LogError("Failed to extract office setup.\n");
+    *exitCode = EndAt(state, RunStep::Extraction, state->resultCode);
+    return false;
+  }
+  ReadHowToInstall();
+  return true;
+}
+
+// Source selection and the new flow: setup from the server's store (or
+// Microsoft's content network), unless the list is to be used directly.
+void InstallFromStore(FlowState* state) {
+  state->phaseStartTime = GetTimeInSeconds();
+  state->directDownload = IsOfficeDirectDownloadEnabled() != 0;
+  if (state->directDownload) LogInfo("Direct download enabled. Cannot proceed with old flow.\n");
+  state->proceedOldFlowDirectly = 0;
+  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "ProceedOldFlowDirectly",
+                        &state->proceedOldFlowDirectly);
+  if (state->proceedOldFlowDirectly == 1 && !state->directDownload) return;
+  state->step = RunStep::Store;
+  const bool attempted = RunNewFlow(state);
+  state->resultCode = BlockedIfAppsInUse(state->resultCode);
+  if (!attempted) {
+    // Without a usable server address nothing was installed: that is no
+    // success, whatever the extraction left in the result.
+    LogError("No server address is available for the Office installation.\n");
+    state->resultCode = ERROR_NOT_FOUND;
+  } else if ((state->resultCode == 0 || state->resultCode == 3010) && state->proceedOldFlowDirectly == 0) {
+    LogInfo("Installation succeeded. No need for old flow.\n");
+    state->flowSucceeded = true;
+    state->installedBy = state->directDownload ? InstallSource::ContentNetwork : InstallSource::Store;
+    RecordTrackingValues(1);
+    LogInfo("KQTracking is Processed and added value for New Flow Success: 1\n");
+    deleteRegistryKey(HKEY_LOCAL_MACHINE, DeploymentKeyPath().c_str());
+  }
+}
 }  // namespace
 
 FlowState& Flow() {
@@ -151,84 +224,19 @@ bool EndsServerAttempts(int result) {
 
 int RunDeploymentFlow() {
   FlowState& state = Flow();
-  OfficeState& office = OfficeCtx();
-  const RunOptions& options = RunOpts();
-  // The code of an ending before any source was tried, and its step.
-  auto end = [&state](RunStep step, int code) {
-    state.step = step;
-    state.resultCode = code;
-    return code;
-  };
-
   // The lock comes before anything this run reads to restore at its end. A
   // patch id that cannot name a deployment ends as invalid below, holding
   // nothing.
   DeploymentLock lock;
-  if (options.patchId > 0) {
-    const int lockResult = lock.Acquire(options.patchId);
-    if (lockResult != 0) return end(RunStep::Lock, lockResult);
+  const int patchId = RunOpts().patchId;
+  if (patchId > 0) {
+    const int lockResult = lock.Acquire(patchId);
+    if (lockResult != 0) return EndAt(&state, RunStep::Lock, lockResult);
   }
-
-  // Preparation.
-  LogCtrSettingsDocument();
-  ReadCtrSettingsLanguages();
-  office.installedLanguages = GetInstalledLanguages();
-  ReadUpdateChannels();
-
-  std::string remark;
-  if (!CheckLanguagePack(&remark)) {
-    LogInfo("The Language Pack is not selected in the CTR Settings\n");
-    WriteCustomPatchRemarks(remark);
-    return end(RunStep::Languages, kLanguageNotSelected);
-  }
-  if (!ValidateRunOptions(options)) {
-    LogError("Invalid arguments.\n");
-    return end(RunStep::Arguments, kGeneralFailure);
-  }
-  const std::string packageFolder = PackageFolder();
-  const std::wstring widePackageFolder = ChangeUtf8ToWideStr(packageFolder.c_str());
-  CreateFolderTree(widePackageFolder);
-  if (!IsFileExist(options.installerPath.c_str())) {
-    LogError("File not found : %s\n", options.installerPath.c_str());
-    return end(RunStep::Installer, ERROR_FILE_NOT_FOUND);
-  }
-  state.resultCode = ExtractOfficeSetup();
-  if (state.resultCode != 0) {
-    LogError("Failed to extract office setup.\n");
-    return end(RunStep::Extraction, state.resultCode);
-  }
-  ReadHowToInstall();
-
-  int stageExit = 0;
-  if (!RunningApplicationsStage(&state, &stageExit)) return end(RunStep::RunningApps, stageExit);
-
-  // Source selection and the new flow.
-  state.phaseStartTime = GetTimeInSeconds();
-  state.directDownload = IsOfficeDirectDownloadEnabled() != 0;
-  if (state.directDownload) LogInfo("Direct download enabled. Cannot proceed with old flow.\n");
-  state.proceedOldFlowDirectly = 0;
-  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "ProceedOldFlowDirectly",
-                        &state.proceedOldFlowDirectly);
-
-  if (!(state.proceedOldFlowDirectly == 1 && !state.directDownload)) {
-    state.step = RunStep::Store;
-    bool attempted = RunNewFlow(&state);
-    state.resultCode = BlockedIfAppsInUse(state.resultCode);
-    if (!attempted) {
-      // Without a usable server address nothing was installed: that is no
-      // success, whatever the extraction left in the result.
-      LogError("No server address is available for the Office installation.\n");
-      state.resultCode = ERROR_NOT_FOUND;
-    } else if ((state.resultCode == 0 || state.resultCode == 3010) && state.proceedOldFlowDirectly == 0) {
-      LogInfo("Installation succeeded. No need for old flow.\n");
-      state.flowSucceeded = true;
-      state.installedBy = state.directDownload ? InstallSource::ContentNetwork : InstallSource::Store;
-      RecordTrackingValues(1);
-      LogInfo("KQTracking is Processed and added value for New Flow Success: 1\n");
-      deleteRegistryKey(HKEY_LOCAL_MACHINE, DeploymentKeyPath().c_str());
-    }
-  }
-
+  int exitCode = 0;
+  if (!Prepare(&state, &exitCode)) return exitCode;
+  if (!RunningApplicationsStage(&state, &exitCode)) return EndAt(&state, RunStep::RunningApps, exitCode);
+  InstallFromStore(&state);
   FallbackStage(&state);
 
   // Finishing.
@@ -237,8 +245,9 @@ int RunDeploymentFlow() {
   if (state.installedBy != InstallSource::None) state.verification = RecordInstalledOffice();
   LogInfo("Exit Code : %d\n", state.resultCode);
   CompletionRule(state);
-  if ((state.resultCode == 0 || state.resultCode == 3010) && IsDirectory(widePackageFolder)) {
-    DeleteFolderTree(widePackageFolder);
+  const std::wstring packageFolder = ChangeUtf8ToWideStr(PackageFolder().c_str());
+  if ((state.resultCode == 0 || state.resultCode == 3010) && IsDirectory(packageFolder)) {
+    DeleteFolderTree(packageFolder);
   }
   ResetUpdateChannels();
   return state.resultCode;

@@ -51,12 +51,13 @@ const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
 
 // One conversion formatted by the C runtime with one argument.
 template <typename T>
-void AppendOne(std::string* out, const std::string& spec, T value) {
+bool AppendOne(std::string* out, const std::string& spec, T value) {
   const int needed = _scprintf(spec.c_str(), value);
-  if (needed <= 0) return;
+  if (needed <= 0) return true;
   std::string piece(static_cast<size_t>(needed) + 1, '\0');
   _snprintf(&piece[0], piece.size(), spec.c_str(), value);
   out->append(piece.data(), static_cast<size_t>(needed));
+  return true;
 }
 
 // Wide text of a conversion as UTF-8, `precision` characters at most.
@@ -65,6 +66,100 @@ std::string WideArgument(const wchar_t* text, int precision) {
   size_t length = wcslen(text);
   if (precision >= 0 && static_cast<size_t>(precision) < length) length = static_cast<size_t>(precision);
   return ChangeWideToUtf8Str(std::wstring(text, length));
+}
+
+// One conversion of a format: %[flags][width][.precision][length]type.
+struct Conversion {
+  std::string spec;     // "%", the flags and the width, "*" already taken from the arguments
+  int precision = -1;   // -1: none
+  std::string length;   // "l", "ll", "I64", ...
+  char type = '\0';
+  // The spec with its precision: wide text is cut by characters before it
+  // is converted, never by bytes after.
+  std::string Precise() const { return precision >= 0 ? spec + "." + std::to_string(precision) : spec; }
+  bool Wide() const {
+    return length == "l" || length == "w" || ((type == 'S' || type == 'C') && length != "h");
+  }
+  bool Big() const {
+    return length == "ll" || length == "I64" || length == "j" ||
+           ((length == "I" || length == "z" || length == "t") && sizeof(void*) == 8);
+  }
+};
+
+// Reads the conversion that follows a "%"; returns where the format goes on,
+// or null when it ends inside the conversion.
+const char* ParseConversion(const char* at, va_list* args, Conversion* conversion) {
+  conversion->spec = "%";
+  while (*at && strchr("-+ #0", *at)) conversion->spec += *at++;
+  if (*at == '*') {
+    conversion->spec += std::to_string(va_arg(*args, int));
+    ++at;
+  }
+  while (*at >= '0' && *at <= '9') conversion->spec += *at++;
+  if (*at == '.') {
+    ++at;
+    conversion->precision = 0;
+    if (*at == '*') {
+      conversion->precision = va_arg(*args, int);
+      ++at;
+    }
+    while (*at >= '0' && *at <= '9') conversion->precision = conversion->precision * 10 + (*at++ - '0');
+  }
+  for (const char* size : {"I64", "I32", "hh", "ll", "h", "l", "L", "I", "w", "z", "j", "t"}) {
+    if (strncmp(at, size, strlen(size)) == 0) {
+      conversion->length = size;
+      at += conversion->length.size();
+      break;
+    }
+  }
+  conversion->type = *at;
+  return *at ? at + 1 : nullptr;
+}
+
+// Formats one conversion with its argument; false for a type it does not know.
+bool AppendConversion(std::string* out, const Conversion& c, va_list* args) {
+  const std::string precise = c.Precise();
+  switch (c.type) {
+    case 's':
+    case 'S':
+      if (c.Wide()) {
+        return AppendOne(out, c.spec + "s", WideArgument(va_arg(*args, const wchar_t*), c.precision).c_str());
+      }
+      return AppendOne(out, precise + "s", va_arg(*args, const char*));
+    case 'c':
+    case 'C':
+      if (c.Wide()) {
+        const wchar_t character[2] = {static_cast<wchar_t>(va_arg(*args, int)), L'\0'};
+        return AppendOne(out, c.spec + "s", WideArgument(character, -1).c_str());
+      }
+      return AppendOne(out, precise + "c", va_arg(*args, int));
+    case 'd':
+    case 'i':
+      if (c.Big()) return AppendOne(out, precise + "I64" + c.type, va_arg(*args, long long));
+      return AppendOne(out, precise + c.length + c.type, va_arg(*args, int));
+    case 'u':
+    case 'o':
+    case 'x':
+    case 'X':
+      if (c.Big()) return AppendOne(out, precise + "I64" + c.type, va_arg(*args, unsigned long long));
+      return AppendOne(out, precise + c.length + c.type, va_arg(*args, unsigned int));
+    case 'e':
+    case 'E':
+    case 'f':
+    case 'g':
+    case 'G':
+    case 'a':
+    case 'A':
+      if (c.length == "L") return AppendOne(out, precise + c.type, static_cast<double>(va_arg(*args, long double)));
+      return AppendOne(out, precise + c.type, va_arg(*args, double));
+    case 'p':
+      return AppendOne(out, precise + "p", va_arg(*args, void*));
+    case 'n':
+      // Writes through a pointer: never from a log line.
+      va_arg(*args, int*);
+      return true;
+  }
+  return false;
 }
 
 // Formats with the Microsoft C runtime's rules ("%S" and "%ls" take wide
@@ -79,108 +174,18 @@ std::string FormatMessageV(const char* format, va_list args) {
       const size_t count = next ? static_cast<size_t>(next - at) : strlen(at);
       out.append(at, count);
       at += count;
-      continue;
-    }
-    const char* begin = at++;
-    if (*at == '%') {
+    } else if (at[1] == '%') {
       out += '%';
-      ++at;
-      continue;
-    }
-    // %[flags][width][.precision][length]type, with "*" taken from the
-    // arguments and written into the one-argument format.
-    std::string spec = "%";
-    while (*at && strchr("-+ #0", *at)) spec += *at++;
-    if (*at == '*') {
-      spec += std::to_string(va_arg(args, int));
-      ++at;
-    }
-    while (*at >= '0' && *at <= '9') spec += *at++;
-    int precision = -1;
-    if (*at == '.') {
-      ++at;
-      precision = 0;
-      if (*at == '*') {
-        precision = va_arg(args, int);
-        ++at;
-      }
-      while (*at >= '0' && *at <= '9') precision = precision * 10 + (*at++ - '0');
-    }
-    // Wide text is cut by characters before it is converted, never by bytes.
-    const std::string precise = precision >= 0 ? spec + "." + std::to_string(precision) : spec;
-    std::string length;
-    for (const char* size : {"I64", "I32", "hh", "ll", "h", "l", "L", "I", "w", "z", "j", "t"}) {
-      if (strncmp(at, size, strlen(size)) == 0) {
-        length = size;
-        at += length.size();
+      at += 2;
+    } else {
+      Conversion conversion;
+      const char* begin = at;
+      at = ParseConversion(at + 1, &args, &conversion);
+      if (!at) {
+        out.append(begin);
         break;
       }
-    }
-    const char type = *at;
-    if (!type) {
-      out.append(begin);
-      break;
-    }
-    ++at;
-    const bool wide = length == "l" || length == "w";
-    const bool big = length == "ll" || length == "I64" || length == "j" ||
-                     ((length == "I" || length == "z" || length == "t") && sizeof(void*) == 8);
-    switch (type) {
-      case 's':
-      case 'S':
-        if (wide || (type == 'S' && length != "h")) {
-          AppendOne(&out, spec + "s", WideArgument(va_arg(args, const wchar_t*), precision).c_str());
-        } else {
-          AppendOne(&out, precise + "s", va_arg(args, const char*));
-        }
-        break;
-      case 'c':
-      case 'C':
-        if (wide || (type == 'C' && length != "h")) {
-          const wchar_t character[2] = {static_cast<wchar_t>(va_arg(args, int)), L'\0'};
-          AppendOne(&out, spec + "s", WideArgument(character, -1).c_str());
-        } else {
-          AppendOne(&out, precise + "c", va_arg(args, int));
-        }
-        break;
-      case 'd':
-      case 'i':
-        if (big) {
-          AppendOne(&out, precise + "I64" + type, va_arg(args, long long));
-        } else {
-          AppendOne(&out, precise + length + type, va_arg(args, int));
-        }
-        break;
-      case 'u':
-      case 'o':
-      case 'x':
-      case 'X':
-        if (big) {
-          AppendOne(&out, precise + "I64" + type, va_arg(args, unsigned long long));
-        } else {
-          AppendOne(&out, precise + length + type, va_arg(args, unsigned int));
-        }
-        break;
-      case 'e':
-      case 'E':
-      case 'f':
-      case 'g':
-      case 'G':
-      case 'a':
-      case 'A':
-        AppendOne(&out, precise + type, length == "L" ? static_cast<double>(va_arg(args, long double))
-                                                   : va_arg(args, double));
-        break;
-      case 'p':
-        AppendOne(&out, precise + "p", va_arg(args, void*));
-        break;
-      case 'n':
-        // Writes through a pointer: never from a log line.
-        va_arg(args, int*);
-        break;
-      default:
-        out.append(begin, static_cast<size_t>(at - begin));
-        break;
+      if (!AppendConversion(&out, conversion, &args)) out.append(begin, static_cast<size_t>(at - begin));
     }
   }
   return out;
