@@ -1,5 +1,6 @@
 #include "driver/fallback_stage.h"
 
+#include "agent/agent_parameters.h"
 #include "agent/registry.h"
 #include "driver/office_logs.h"
 #include "driver/results.h"
@@ -27,7 +28,9 @@ void RunOldFlow(FlowState* state) {
   }
   LogInfo("Proceeding with old office zip flow.\n");
   RecordInstallationStart();
-  int result = RunOfficeMetaFlow();
+  // The list's downloads are what the agent can show while they take long.
+  state->downloadProgress.RecordUnder(TrackingKeyPath(AgentParams().isWow64));
+  int result = RunOfficeMetaFlow(&state->downloadProgress);
   if (result != 0) {
     state->resultCode = BlockedIfAppsInUse(result);
     CollectOfficeLogs();
