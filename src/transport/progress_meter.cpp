@@ -1,7 +1,5 @@
 #include "transport/progress_meter.h"
 
-#include <cstdio>
-
 namespace {
 
 const unsigned long long kKiB = 1024;
@@ -15,10 +13,10 @@ unsigned long long Since(unsigned long long earlier, unsigned long long later) {
 unsigned long long Tenths(unsigned long long value, unsigned long long unit) { return (value * 10 + unit / 2) / unit; }
 
 std::string Decimal(unsigned long long tenths, const char* unit) {
-  char text[48];
-  snprintf(text, sizeof(text), "%llu.%llu %s", tenths / 10, tenths % 10, unit);
-  return text;
+  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " " + unit;
 }
+
+std::string TwoDigits(unsigned long long value) { return (value < 10 ? "0" : "") + std::to_string(value); }
 
 unsigned Percent(unsigned long long done, unsigned long long length) {
   if (done >= length) return 100;
@@ -45,10 +43,7 @@ std::string HumanRate(unsigned long long bytesPerSecond) {
 }
 
 std::string ClockText(unsigned long long seconds) {
-  char text[48];
-  snprintf(text, sizeof(text), "%llu:%02u:%02u", seconds / 3600, static_cast<unsigned>(seconds / 60 % 60),
-           static_cast<unsigned>(seconds % 60));
-  return text;
+  return std::to_string(seconds / 3600) + ":" + TwoDigits(seconds / 60 % 60) + ":" + TwoDigits(seconds % 60);
 }
 
 void ProgressMeter::Begin(const ProgressStart& start, unsigned long long nowMs) {
