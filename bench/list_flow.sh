@@ -7,7 +7,9 @@
 # The same loop with its reads gathered into 1 MiB writes is the second,
 # stronger reference.
 # The program's peak working set is read from Linux while it runs. Three
-# alternating passes of each; the medians are compared.
+# alternating passes of each; the medians are compared. A fourth deployment,
+# untimed and with debug lines, counts what its progress logged and wrote to
+# the registry.
 # Prints figures and ends with RESULT lines; never fails on them.
 #   bench/list_flow.sh
 set -euo pipefail
@@ -100,10 +102,21 @@ deploy_ms=$(median "${deploys[@]}")
 
 log="$agent/logs/rzprereqhandler.log"
 fetched=$(grep -c "GET /store/office/$patch/part" "$SERVERS_DIR/logs/nginx-access.log" || true)
+# One more deployment, untimed, with debug lines, which name every registry
+# write: what the progress of one 1 GiB deployment logged and recorded.
+timed_lines=$(grep -c "Download progress : " "$log" || true)
+mv "$log" "$log.timed"
+reg32 'HKLM\Software\Varnholt\Plexmoor\RZAgent' /v RZAgentLogLevel /t REG_DWORD /d 3
+deploy_pass >/dev/null
+progress_lines=$(grep -c "Download progress : " "$log" || true)
+progress_writes=$(grep -c "writeValue: Value Name: DownloadProgress " "$log" || true)
+mv "$log.timed" "$log"
 echo "raw WinHTTP loop, $files files of $((size / 1048576)) MiB: median $raw_ms ms (${raws[*]})"
 echo "gathered WinHTTP loop, same files: median $gathered_ms ms (${gathereds[*]})"
 echo "whole list-flow deployment: median $deploy_ms ms (${deploys[*]}); last run: $(grep -o 'Exit Code : [0-9]*' "$log" | tail -n 1)"
 echo "file requests nginx saw: $fetched (6 raw passes and 3 deployments of $files files)"
+echo "progress of one 1 GiB deployment: $progress_lines log lines, $progress_writes registry writes" \
+     "(a fourth, untimed deployment; the three timed ones logged $timed_lines progress lines)"
 awk -v raw="$raw_ms" -v gathered="$gathered_ms" -v run="$deploy_ms" -v peak="$peak_kib" 'BEGIN {
   printf "RESULT list_flow_ratio %.2f\n", raw / run
   printf "RESULT list_flow_ratio_gathered %.2f\n", gathered / run

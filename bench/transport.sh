@@ -4,7 +4,8 @@
 # its reads gathered into 1 MiB writes, and the engine fetch the same 1 GiB
 # file; the window and block methods are timed at 2,000 KBps;
 # a resumable download is killed halfway and finished by a second run; the
-# engine's peak working set is read after its 1 GiB download.
+# engine's peak working set is read after its 1 GiB download, and what its
+# progress cost: the lines it logged and the registry writes it made.
 # Prints figures and ends with RESULT lines; never fails on them.
 #   bench/transport.sh
 set -euo pipefail
@@ -62,6 +63,8 @@ engine_mbs=$(rate "$(field bytes "$engine")" "$(field ms "$engine")")
 echo "raw WinHTTP loop:      $raw_mbs MB/s ($raw)"
 echo "gathered WinHTTP loop: $gathered_mbs MB/s ($gathered)"
 echo "engine:                $engine_mbs MB/s ($engine)"
+echo "progress of the engine's 1 GiB download: $(field progress_lines "$engine") log lines," \
+     "$(field progress_records "$engine") registry writes"
 
 window=$(download window window.bin 2000)
 block=$(download block block.bin 2000)

@@ -9,7 +9,9 @@
 //   transport_bench block  <port> <url> <destination> <rate KBps>
 //   transport_bench resume <port> <url> <destination> <agent folder>
 //
-// Prints "bytes=N ms=N peak_bytes=N result=N" on one line.
+// Prints "bytes=N ms=N peak_bytes=N result=N progress_lines=N
+// progress_records=N" on one line; the engine's download reports its
+// progress as a deployment's does, to the log and the agent's record.
 #include <windows.h>
 #include <psapi.h>
 #include <winhttp.h>
@@ -22,6 +24,7 @@
 #include "bench_clock.h"
 #include "agent/agent_parameters.h"
 #include "agent/registry.h"
+#include "transport/download_progress.h"
 #include "transport/request_engine.h"
 #include "transport/resume_download.h"
 #include "util/handles.h"
@@ -105,13 +108,18 @@ int main(int argc, char** argv) {
   target.destination = destination;
   HttpRequestOptions options;
 
+  ProgressReporter progress;
   unsigned long long bytes = 0;
   int result = 0;
   const double start = NowMs();
   if (mode == "raw" || mode == "gathered") {
     result = RawDownload(port, url, destination, mode == "gathered", &bytes);
   } else if (mode == "engine") {
-    result = InternetGetRequest(target, nullptr, &options, false);
+    progress.RecordUnder(reg_path::kTracking);
+    TransferContext context = AgentTransferContext();
+    context.progress = &progress;
+    result = InternetGetRequest(target, nullptr, &options, false, context);
+    progress.RemoveRecord();
   } else if (mode == "window" || mode == "block") {
     params.DataTransferRate_KBps = argc > 5 ? static_cast<unsigned>(atoi(argv[5])) : 2000;
     writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "isOldBitRateEnabled", mode == "block" ? "1" : "0", REG_DWORD);
@@ -128,7 +136,7 @@ int main(int argc, char** argv) {
   PROCESS_MEMORY_COUNTERS memory = {};
   memory.cb = sizeof(memory);
   GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory));
-  printf("bytes=%llu ms=%.0f peak_bytes=%llu result=%d\n", bytes, elapsed,
-         static_cast<unsigned long long>(memory.PeakWorkingSetSize), result);
+  printf("bytes=%llu ms=%.0f peak_bytes=%llu result=%d progress_lines=%u progress_records=%u\n", bytes, elapsed,
+         static_cast<unsigned long long>(memory.PeakWorkingSetSize), result, progress.lines(), progress.records());
   return result == 0 ? 0 : 1;
 }

@@ -65,6 +65,13 @@ int RunOfficeInstaller() {
     LogError("OfficeInstaller : The run ended on an unexpected failure.\n");
     Flow().step = RunStep::Unexpected;
   }
+  // The agent shows DownloadProgress only while the deployment runs,
+  // however it ends.
+  try {
+    Flow().downloadProgress.RemoveRecord();
+  } catch (...) {
+    // Only a failed allocation gets here; the exit code is what counts.
+  }
   // Every run ends with one plain line: the one operators search for.
   try {
     LogRunSummary(exitCode, Flow(), CustomRemarkOfThisRun());

@@ -1,5 +1,6 @@
 #include "driver/fallback_stage.h"
 
+#include "agent/agent_parameters.h"
 #include "agent/registry.h"
 #include "driver/office_logs.h"
 #include "driver/results.h"
@@ -38,8 +39,10 @@ void RunOldFlow(FlowState* state) {
   }
   LogInfo("Proceeding with old office zip flow.\n");
   RecordInstallationStart();
+  // The list's downloads are what the agent can show while they take long.
+  state->downloadProgress.RecordUnder(TrackingKeyPath(AgentParams().isWow64));
   MetaFlowStep listStep = MetaFlowStep::List;
-  int result = RunOfficeMetaFlow(&listStep);
+  int result = RunOfficeMetaFlow(&listStep, &state->downloadProgress);
   state->step = ListRunStep(listStep);
   if (result != 0) {
     state->resultCode = BlockedIfAppsInUse(result);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "office/installed_check.h"
+#include "transport/download_progress.h"
 
 // Which source installed Office in this run.
 enum class InstallSource { None, Store, ContentNetwork, PackageList, Share };
@@ -45,6 +46,9 @@ struct FlowState {
   RunStep step = RunStep::AgentSettings;
   // The check of what is installed, made after a success only.
   std::optional<OfficeVerificationResult> verification;
+  // How far the deployment's downloads have come, for the log and the
+  // agent; its record goes when the run ends.
+  ProgressReporter downloadProgress;
 };
 
 FlowState& Flow();

@@ -137,6 +137,7 @@ int ExternalDownloadHandler::Transfer(const std::string& rawUrl, const std::stri
   // is taken as it comes. The bandwidth-limited call leaves both as they are.
   context.outsideDownload = !byBitrate;
   context.observer = observer_;
+  context.progress = progress_;
   int result = 0;
   if (byBitrate) {
     result = InternetGetRequestByBitrate(useProxy_, protocol.c_str(), serverName_.c_str(), port_,
@@ -181,6 +182,7 @@ int ExternalRZDownloadHanlder::DownloadFile(const std::string& url, const std::s
     const std::string hashTime = ServerHashTime();
     handler.setUserAgent(hashTime != "--" ? Wide(hashTime) : params.userAgent);
     handler.setObserver(observer);
+    handler.setProgress(progress);
     if (EqualsNoCase(params.ProxyEnabled, "yes")) {
       handler.setProxy(params.ProxyServerName, params.ProxyUserName, params.ProxyPassword, params.ProxyByPass);
     }
@@ -217,7 +219,7 @@ int ExternalPatchDownloadHandler::DownloadFile(const std::string& url, const std
 }
 
 int CommWithCertEnabled(const std::string& url, const std::string& destination, DWORD retryPauseMs,
-                        BodyObserver* observer) {
+                        BodyObserver* observer, ProgressReporter* progress) {
   LogInfo("URL : %s\n", url.c_str());
   LogInfo("Dest Path : %s\n", destination.c_str());
   LogInfo("CommWithCertEnabled : Disabled.\n");
@@ -226,6 +228,7 @@ int CommWithCertEnabled(const std::string& url, const std::string& destination, 
   ExternalPatchDownloadHandler handler;
   handler.retryPauseMs = retryPauseMs;
   handler.observer = observer;
+  handler.progress = progress;
   int result = handler.DownloadFile(url, destination);
   if (result == 200) result = 0;
   LogInfo("Download ErrorCode : %d\n", result);

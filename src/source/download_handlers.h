@@ -26,6 +26,8 @@ class ExternalDownloadHandler {
   void setUserAgent(const std::wstring& userAgent);
   // Sees the bytes of the file as they arrive; may be null.
   void setObserver(BodyObserver* observer) { observer_ = observer; }
+  // Hears how far the file has come; null: the transfer's own meter.
+  void setProgress(ProgressReporter* progress) { progress_ = progress; }
   // 200 when the engine stored the file, else the engine's code.
   int DownloadFile(const std::string& url, const std::string& destination, const HeaderMap& headers, int resume,
                    int attempts, int compression);
@@ -56,6 +58,7 @@ class ExternalDownloadHandler {
   int requestType_ = 0;
   bool useProxy_ = false;
   BodyObserver* observer_ = nullptr;
+  ProgressReporter* progress_ = nullptr;
 };
 
 // The attempt driver: a fresh transfer per attempt, a pause between them.
@@ -69,6 +72,8 @@ class ExternalRZDownloadHanlder {
   DWORD retryPauseMs = 30000;
   // Sees the bytes of each attempt's file as they arrive; may be null.
   BodyObserver* observer = nullptr;
+  // Hears how far each attempt has come; may be null.
+  ProgressReporter* progress = nullptr;
 
  protected:
   std::string resultText_;
@@ -87,9 +92,10 @@ class ExternalPatchDownloadHandler : public ExternalRZDownloadHanlder {
 // Downloads the URL to the destination. Switches strict certificate mode off
 // for the rest of the run. 0 on success, else the last attempt's code (see
 // the handlers). `retryPauseMs` is the pause between the two attempts;
-// `observer`, when given, sees the file's bytes as they arrive.
+// `observer`, when given, sees the file's bytes as they arrive, and
+// `progress` hears how far they have come.
 int CommWithCertEnabled(const std::string& url, const std::string& destination, DWORD retryPauseMs = 30000,
-                        BodyObserver* observer = nullptr);
+                        BodyObserver* observer = nullptr, ProgressReporter* progress = nullptr);
 
 // --- pure pieces, exposed for tests ---
 struct SplitUrl {

@@ -20,6 +20,7 @@
 #include "options/run_options.h"
 #include "source/download_handlers.h"
 #include "source/streaming_hash.h"
+#include "transport/download_progress.h"
 #include "util/files.h"
 #include "util/handles.h"
 #include "util/registry_paths.h"
@@ -288,6 +289,14 @@ bool SameChecksum(const std::string& computed, const std::string& listed) {
 
 void DeleteFileUtf8(const std::string& path) { DeleteFileW(ChangeUtf8ToWideStr(path.c_str()).c_str()); }
 
+// A file an earlier run left: true when it is intact and stays; a damaged
+// one is deleted for the download.
+bool PresentAndIntact(const std::string& destination, const std::string& checksum);
+// The files of a checked list, one after the other, each counted against
+// the list: kept when already there intact, else downloaded and checked
+// before the next is asked for.
+int FetchPackageFiles(const std::vector<PackageFile>& files, const std::string& address, ProgressReporter* progress);
+
 // 0 when the package folder holds no "<patch id>.json" any more, else the
 // system's error of the deletion.
 int DeleteEarlierList() {
@@ -351,7 +360,7 @@ int DecryptPatchMetaJson() {
   return result;
 }
 
-int DownloadPackageFiles(const std::string& address) {
+int DownloadPackageFiles(const std::string& address, ProgressReporter* progress) {
   const std::string listFile = ListFilePath();
   if (!Found(listFile)) return 2;
   // A real list is a few kilobytes. A huge one would cost more memory to
@@ -395,13 +404,40 @@ int DownloadPackageFiles(const std::string& address) {
     LogError("%s", check.refusal.c_str());
     return check.result;
   }
+  return FetchPackageFiles(check.files, address, progress);
+}
+
+namespace {
+
+bool PresentAndIntact(const std::string& destination, const std::string& checksum) {
+  if (GetFileAttributesW(ChangeUtf8ToWideStr(destination.c_str()).c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+  LogInfo("File : %s already exists.\n", destination.c_str());
+  std::string computed;
+  GetSHA256HashFromFile(destination, &computed);
+  LogInfo("Checksum from file : %s\n", computed.c_str());
+  LogInfo("Checksum from Meta : %s\n", checksum.c_str());
+  if (SameChecksum(computed, checksum)) {
+    LogInfo("File already exists and checksum matches.\n");
+    return true;
+  }
+  LogError("File already exists but checksum mismatch. Need to redownload.\n");
+  DeleteFileUtf8(destination);
+  return false;
+}
+
+int FetchPackageFiles(const std::vector<PackageFile>& files, const std::string& address, ProgressReporter* progress) {
   const std::string port = ReadStoreServerValues().securePort;
   const std::string packageFolder = PackageFolder();
   const std::string patchId = PatchIdText();
   // Each file is hashed while it arrives, so its verdict is ready as soon as
   // it is on disk and comes before the next file is asked for.
   StreamingSha256 hasher;
-  for (const PackageFile& file : check.files) {
+  const int count = static_cast<int>(files.size());
+  LogInfo("Files to fetch from the list : %d\n", count);
+  int number = 0;
+  auto fileDone = [&] { LogInfo("File %d of %d done\n", number, count); };
+  for (const PackageFile& file : files) {
+    ++number;
     const std::string& checksum = file.checksum;
     size_t lastSeparator = file.localName.rfind('\\');
     if (lastSeparator != std::string::npos) {
@@ -410,23 +446,15 @@ int DownloadPackageFiles(const std::string& address) {
     const std::string destination = packageFolder + "\\" + file.localName;
     const std::string url = "https://" + address + ":" + port + "/store/office/" + patchId + "/" + file.urlPath;
 
-    if (GetFileAttributesW(ChangeUtf8ToWideStr(destination.c_str()).c_str()) != INVALID_FILE_ATTRIBUTES) {
-      LogInfo("File : %s already exists.\n", destination.c_str());
-      std::string computed;
-      GetSHA256HashFromFile(destination, &computed);
-      LogInfo("Checksum from file : %s\n", computed.c_str());
-      LogInfo("Checksum from Meta : %s\n", checksum.c_str());
-      if (SameChecksum(computed, checksum)) {
-        LogInfo("File already exists and checksum matches.\n");
-        continue;
-      }
-      LogError("File already exists but checksum mismatch. Need to redownload.\n");
-      DeleteFileUtf8(destination);
+    if (PresentAndIntact(destination, checksum)) {
+      fileDone();
+      continue;
     }
     // Only a transfer that writes the file restarts the hash; one that
     // writes nothing leaves it to be read from disk.
     hasher.Invalidate();
-    int result = CommWithCertEnabled(url, destination, 30000, &hasher);
+    if (progress) progress->SetFile(number, count);
+    int result = CommWithCertEnabled(url, destination, 30000, &hasher, progress);
     if (result != 0) {
       LogError("Failed to download : %s with error code : %d\n", url.c_str(), result);
       char remark[2048];
@@ -441,17 +469,21 @@ int DownloadPackageFiles(const std::string& address) {
     LogInfo("Checksum from Meta : %s\n", checksum.c_str());
     if (!SameChecksum(computed, checksum)) {
       LogError("Checksum mismatch.\n");
+      fileDone();
       DeleteFileUtf8(destination);
       WriteCustomPatchRemarks("Failed to download " + url + " with error checksum mismatch.");
       return kResultChecksumMismatch;
     }
     LogInfo("Checksum matches.\n");
+    fileDone();
   }
   LogInfo("All files downloaded successfully.\n");
   return 0;
 }
 
-int RunOfficeMetaFlow(MetaFlowStep* step) {
+}  // namespace
+
+int RunOfficeMetaFlow(MetaFlowStep* step, ProgressReporter* progress) {
   char remark[512];
   // Only this run's list may ever be decrypted and used: a list an earlier
   // run left behind would otherwise stand in for one that failed to arrive.
@@ -472,7 +504,7 @@ int RunOfficeMetaFlow(MetaFlowStep* step) {
     return result;
   }
   *step = MetaFlowStep::Files;
-  result = DownloadPackageFiles(address);
+  result = DownloadPackageFiles(address, progress);
   if (result != 0) {
     // A more specific remark of this run (a failed file) is kept.
     if (!CustomRemarkWrittenThisRun()) {

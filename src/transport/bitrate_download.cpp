@@ -61,6 +61,7 @@ TransferResult Blocks(const TransferContext& context, const RequestTarget& targe
     LogError("InternetGetRequestByBitrate: Error occured while creating the file --> %d \n", result.Flatten());
     return result;
   }
+  sink.BeginProgress(context, target, probe.lengthKnown, probe.length, 0);
   unsigned long long received = 0;
   if (probe.lengthKnown) {
     result = RunBlocks(context, target, *options, BodySpec{kOp, nullptr, 0, true, probe.length, 0, blockSize}, &sink,

@@ -68,6 +68,7 @@ TransferResult ReceiveBody(const TransferContext& context, const RequestTarget& 
     LogError("InternetGetRequestEx :  Error in CreateFile --> %d \n", result.Flatten());
     return result;
   }
+  sink.BeginProgress(context, target, lengthKnown, answer.length, 0);
   const DWORD start = GetTickCount();
   const BodySpec spec{kOp, "InternetGetRequestEx : second attempt to recover from previous error\n", 0, lengthKnown,
                       answer.length, bandwidth ? context.rateKBps : 0};

@@ -11,6 +11,8 @@
 
 #include "transport/transfer_result.h"
 
+class ProgressReporter;
+
 // Request types of every entry point.
 const int kRequestGetData = 11001;       // the body is returned in memory
 const int kRequestSendData = 11002;      // upload
@@ -77,6 +79,10 @@ struct TransferContext {
   unsigned slowMinBytes = 1024;
   // Optional; sees the bytes of file downloads.
   BodyObserver* observer = nullptr;
+  // Optional; hears how far every body has come (the deployment's, which
+  // also records it for the agent). Without one a body's progress is only
+  // logged.
+  ProgressReporter* progress = nullptr;
 };
 
 // The context of the agent's settings as they stand: AgentParameters and

@@ -437,6 +437,7 @@ TransferResult ResumeDownload(const TransferContext& context, const RequestTarge
     bool getFailed = false;
     const DWORD begun = GetTickCount();
     if (result.ok()) {
+      handler.BeginProgress(context, target, pre.lengthKnown, pre.length, start);
       result = FetchBody(context, target, options, &handler, pre, bandwidth, blockSize, op, &received, &getFailed);
     }
     LogInfo("%s : Total Time Taken for download : %d seconds\n", op, static_cast<int>((GetTickCount() - begun) / 1000));

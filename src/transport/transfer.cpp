@@ -94,6 +94,12 @@ bool ParseContentRange(const std::wstring& value, unsigned long long* first, uns
 
 namespace engine {
 
+void GatheringSink::BeginProgress(const TransferContext& context, const RequestTarget& target, bool lengthKnown,
+                                  unsigned long long length, unsigned long long resumedAt) {
+  progress_ = context.progress ? context.progress : &ownProgress_;
+  progress_->Begin(ProgressStart{ChangeWideToUtf8Str(target.urlPath), lengthKnown, length, resumedAt});
+}
+
 TransferResult GatheringSink::Write(const char* data, size_t count) {
   if (gathered_.size() + count > blockBytes_ && !gathered_.empty()) {
     TransferResult result = Flush();
@@ -320,6 +326,8 @@ BodyOutcome ReadBody(const TransferContext& context, const RequestTarget& target
           idleReads = 0;
           windowStart = GetTickCount();
           windowBytes = 0;
+          // A body that stalled says so: nothing came meanwhile.
+          if (ProgressReporter* progress = sink->progress()) progress->Advance(spec.first + body.received);
           continue;
         }
       }
@@ -356,6 +364,7 @@ BodyOutcome ReadBody(const TransferContext& context, const RequestTarget& target
     body.result = sink->Write(buffer.data(), read);
     if (!body.result.ok()) return body;
     body.received += read;
+    if (ProgressReporter* progress = sink->progress()) progress->Advance(spec.first + body.received);
     windowBytes += read;
     paced += read;
     if (paceBudget != 0 && paced >= paceBudget) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "transport/download_progress.h"
 #include "transport/request_engine.h"
 #include "transport/transfer_result.h"
 #include "util/handles.h"
@@ -57,6 +58,13 @@ class GatheringSink {
   virtual ~GatheringSink() = default;
   // Gathers the bytes; a block that is full, or would overflow, is written.
   virtual TransferResult Write(const char* data, size_t count);
+  // The whole body starts (`resumedAt` bytes of it already in the file):
+  // its progress goes to the context's reporter, or to the sink's own,
+  // which only logs.
+  void BeginProgress(const TransferContext& context, const RequestTarget& target, bool lengthKnown,
+                     unsigned long long length, unsigned long long resumedAt);
+  // Where the body loop reports; null before BeginProgress.
+  ProgressReporter* progress() { return progress_; }
 
  protected:
   explicit GatheringSink(const char* op) : op_(op) {}
@@ -76,6 +84,8 @@ class GatheringSink {
 
  private:
   const char* op_;
+  ProgressReporter ownProgress_;
+  ProgressReporter* progress_ = nullptr;
 };
 
 // Where a plain or block body goes: memory for get data; otherwise a

@@ -336,3 +336,54 @@ TEST_F(ListFlow, EveryRunEndsWithExactlyOneClosingLine) {
     EXPECT_EQ(version, row.verified == 1 ? "16.0.17928.20114" : "");
   }
 }
+
+TEST_F(ListFlow, ProgressOfARateLimitedDownloadLastsAsLongAsTheRun) {
+  const int id = 80;
+  // A few megabytes at 1,000 KBps take seconds: long enough for the meter to
+  // speak, and for the agent to read the deployment's progress.
+  SeedAgentValue("", "DataTransferRate_KBps", "1000");
+  const std::string big = PutPackageFile(id, "big.cab", std::string(4000001, 'b'));
+  const std::string small = PutPackageFile(id, "small.cab", "small");
+  PutList(id, "{\"big.cab\": \"" + big + "\", \"small.cab\": \"" + small + "\"}");
+  PlaceInstaller(std::string("configure_exits=17002,0\nread_value=") + reg_path::kTracking + "|DownloadProgress");
+
+  EXPECT_EQ(RunPatch(id), 0u);
+  // What the agent read while setup installed from the package folder:
+  // "<file>/<files> <done>/<total>", the total that of the file counted.
+  const std::string shown = ReadFileBytes(record_ / "value.2.txt");
+  unsigned file = 0, files = 0;
+  unsigned long long done = 0, total = 0;
+  ASSERT_EQ(sscanf(shown.c_str(), "%u/%u %llu/%llu", &file, &files, &done, &total), 4) << shown;
+  EXPECT_EQ(files, 2u);
+  EXPECT_EQ(total, file == 1 ? 4000001u : 5u) << shown;
+  EXPECT_LE(done, total);
+  EXPECT_EQ(ReadFileBytes(record_ / "value.1.txt"), "");  // nothing downloaded yet
+  std::string value;
+  EXPECT_NE(ReadViewString(reg_path::kTracking, "DownloadProgress", &value, 0), 0) << value;
+
+  const std::string log = Log();
+  const std::string line = "Download progress : /store/office/80/big.cab ";
+  ASSERT_NE(log.find(line), std::string::npos) << log;
+  for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) {
+    const std::string text = log.substr(at, log.find('\n', at) - at);
+    EXPECT_NE(text.find(" of 3.8 MiB ("), std::string::npos) << text;
+    EXPECT_NE(text.find("B/s, about "), std::string::npos) << text;
+    EXPECT_EQ(text.compare(text.size() - 5, 5, " left"), 0) << text;
+  }
+  const size_t counted = log.find("Files to fetch from the list : 2\n");
+  const size_t first = log.find("File 1 of 2 done\n");
+  const size_t second = log.find("File 2 of 2 done\n");
+  EXPECT_LT(counted, log.find("URL : " + FileUrl(id, "big.cab")));
+  EXPECT_LT(log.find("Checksum matches.\n"), first);
+  EXPECT_LT(first, log.find("URL : " + FileUrl(id, "small.cab")));
+  EXPECT_NE(second, std::string::npos);
+
+  // A failed download ends the run: what it recorded goes with it.
+  const int failing = 81;
+  PutList(failing, "{\"a.cab\": \"" + PutPackageFile(failing, "a.cab", "x") + "\", \"gone.cab\": \"" +
+                       std::string(64, '0') + "\"}");
+  DeleteFileW(ChangeUtf8ToWideStr((agent_ / "logs\\rzprereqhandler.log").c_str()).c_str());
+  EXPECT_EQ(RunPatch(failing), 404u);
+  EXPECT_NE(Log().find("writeValue: Value Name: DownloadProgress \n"), std::string::npos);
+  EXPECT_NE(ReadViewString(reg_path::kTracking, "DownloadProgress", &value, 0), 0) << value;
+}
