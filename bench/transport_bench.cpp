@@ -27,6 +27,7 @@
 #include "transport/download_progress.h"
 #include "transport/request_engine.h"
 #include "transport/resume_download.h"
+#include "transport/transfer_settings.h"
 #include "util/handles.h"
 #include "util/registry_paths.h"
 #include "util/text.h"
@@ -99,12 +100,12 @@ int main(int argc, char** argv) {
   const std::wstring url = ChangeUtf8ToWideStr(argv[3]);
   const std::wstring destination = ChangeUtf8ToWideStr(argv[4]);
 
-  AgentParameters& params = AgentParams();
+  AgentParameters params;
   params.userAgent = L"transport-bench";
   RequestTarget target;
-  target.server = L"127.0.0.1";
-  target.port = port;
-  target.urlPath = url;
+  target.url.host = L"127.0.0.1";
+  target.url.port = port;
+  target.url.path = url;
   target.destination = destination;
   HttpRequestOptions options;
 
@@ -116,17 +117,22 @@ int main(int argc, char** argv) {
     result = RawDownload(port, url, destination, mode == "gathered", &bytes);
   } else if (mode == "engine") {
     progress.RecordUnder(reg_path::kTracking);
-    TransferContext context = AgentTransferContext();
-    context.progress = &progress;
-    result = InternetGetRequest(target, nullptr, &options, false, context);
+    options.progress = &progress;
+    const TransferSettings settings = TransferSettingsFor(params);
+    TransferRunState run = TransferRunStateFor(settings);
+    result = InternetGetRequest(settings, &run, target, nullptr, &options, false);
     progress.RemoveRecord();
   } else if (mode == "window" || mode == "block") {
     params.DataTransferRate_KBps = argc > 5 ? static_cast<unsigned>(atoi(argv[5])) : 2000;
     writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "isOldBitRateEnabled", mode == "block" ? "1" : "0", REG_DWORD);
-    result = InternetGetRequestLimited(target, nullptr, &options);
+    const TransferSettings settings = TransferSettingsFor(params);
+    TransferRunState run = TransferRunStateFor(settings);
+    result = InternetGetRequestLimited(settings, &run, target, nullptr, &options);
   } else if (mode == "resume") {
     params.RZAgentInstallDir = std::string(argc > 5 ? argv[5] : "C:\\bench") + "\\";
-    result = ResumeGetRequestEx(target, nullptr, &options, false);
+    const TransferSettings settings = TransferSettingsFor(params);
+    TransferRunState run = TransferRunStateFor(settings);
+    result = ResumeGetRequestEx(settings, &run, target, nullptr, &options, false);
   } else {
     fprintf(stderr, "unknown mode %s\n", mode.c_str());
     return 2;

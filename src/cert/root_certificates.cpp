@@ -1,8 +1,5 @@
 #include "cert/root_certificates.h"
 
-#include <atomic>
-
-#include "agent/agent_parameters.h"
 #include "agent/registry.h"
 #include "cert/root_store.h"
 #include "exec/file_helpers.h"
@@ -13,18 +10,15 @@
 
 namespace {
 
-std::atomic<RootCertificateDownloader> g_downloader{nullptr};
-
 const char* Text(const char* text) { return text ? text : ""; }
 
-DWORD& InMemoryFlag(RootCertificate which) {
-  AgentParameters& params = AgentParams();
-  return which == kDsRootCertificate ? params.DSRootCertificateInstalled : params.ServerRootCertificateInstalled;
+DWORD& InMemoryFlag(const RootCertificateContext& context, RootCertificate which) {
+  RootCertificateState& installed = *context.installed;
+  return which == kDsRootCertificate ? installed.dsRootInstalled : installed.serverRootInstalled;
 }
 
-RootCertificateRow RowFor(RootCertificate which) {
-  const AgentParameters& params = AgentParams();
-  return DescribeRootCertificate(which, params.CustomerId, params.RZAgentInstallDir);
+RootCertificateRow RowFor(const RootCertificateContext& context, RootCertificate which) {
+  return DescribeRootCertificate(which, context.customerId, context.agentFolder);
 }
 
 // The stored path of a certificate file; only text names a file, so a value
@@ -48,10 +42,6 @@ void WriteInstalledFlag(const char* flagValueName) {
 }
 
 }  // namespace
-
-RootCertificateDownloader SetRootCertificateDownloader(RootCertificateDownloader downloader) {
-  return g_downloader.exchange(downloader);
-}
 
 std::string WithBackslashes(std::string path) {
   for (char& c : path) {
@@ -79,33 +69,33 @@ RootCertificateRow DescribeRootCertificate(RootCertificate which, const std::str
   return row;
 }
 
-int CertificateValidation(int removeOnly) {
+int CertificateValidation(const RootCertificateContext& context, int removeOnly) {
   int serverResult = 0;
   int dsResult = 0;
-  if (AgentParams().strictCertificateMode == 1) {
+  if (context.strict) {
     LogInfo("CertificateValidation: Strict mode enabled.. Install certificate from local file \n");
-    serverResult = InstallRootCertificateFromLocalFile(kServerRootCertificate);
-    dsResult = InstallRootCertificateFromLocalFile(kDsRootCertificate);
+    serverResult = InstallRootCertificateFromLocalFile(context, kServerRootCertificate);
+    dsResult = InstallRootCertificateFromLocalFile(context, kDsRootCertificate);
   } else {
     RemoveCertificate("KestrixCA", "ServerRootCertificateInstalled");
-    AgentParams().ServerRootCertificateInstalled = 0;
+    context.installed->serverRootInstalled = 0;
     RemoveCertificate("KestrixCA-DS-CA", "DSRootCertificateInstalled");
-    AgentParams().DSRootCertificateInstalled = 0;
+    context.installed->dsRootInstalled = 0;
     if (removeOnly == 1) return 0;
     LogInfo("CertificateValidation: Strict mode not enabled.. Install certificate from redownload \n");
-    serverResult = InstallRootCertificate(kServerRootCertificate, 1);
-    dsResult = InstallRootCertificate(kDsRootCertificate, 1);
+    serverResult = InstallRootCertificate(context, kServerRootCertificate, 1);
+    dsResult = InstallRootCertificate(context, kDsRootCertificate, 1);
     // A download that failed left the files installed before in place: the
     // machine gets back the roots it had rather than none.
-    if (serverResult != 0) InstallRootCertificateFromLocalFile(kServerRootCertificate);
-    if (dsResult != 0) InstallRootCertificateFromLocalFile(kDsRootCertificate);
+    if (serverResult != 0) InstallRootCertificateFromLocalFile(context, kServerRootCertificate);
+    if (dsResult != 0) InstallRootCertificateFromLocalFile(context, kDsRootCertificate);
   }
   return (serverResult != 0 || dsResult != 0) ? 1 : 0;
 }
 
-int InstallRootCertificate(RootCertificate which, int forceDownload) {
-  const RootCertificateRow row = RowFor(which);
-  if (which == kServerRootCertificate) AgentParams().ServerRootCertificateInstalled = 0;
+int InstallRootCertificate(const RootCertificateContext& context, RootCertificate which, int forceDownload) {
+  const RootCertificateRow row = RowFor(context, which);
+  if (which == kServerRootCertificate) context.installed->serverRootInstalled = 0;
   LogDebug("InstallRootCertificate: Certificate download URL %s \n", row.downloadPath.c_str());
   LogDebug("InstallRootCertificate: Certificate local path %s \n", row.localPath.c_str());
 
@@ -114,7 +104,7 @@ int InstallRootCertificate(RootCertificate which, int forceDownload) {
   LogInfo("Certificate File Path : %s \n", path.c_str());
 
   if (path.empty() || CheckFileExists(path.c_str()) != 0 || forceDownload) {
-    int rc = DownloadRootCertificate(row.downloadPath.c_str(), row.localPath.c_str(), row.filePathValueName,
+    int rc = DownloadRootCertificate(context, row.downloadPath.c_str(), row.localPath.c_str(), row.filePathValueName,
                                      row.ifModifiedValueName);
     if (rc != 0) {
       LogError("InstallRootCertificate: Error while downloading the certificate and error code %ld \n",
@@ -133,7 +123,7 @@ int InstallRootCertificate(RootCertificate which, int forceDownload) {
       return rc;
     }
     LogInfo("InstallRootCertificate: Certificate installed successfully \n");
-    if (!ContainsNoCase(path, AgentParams().RZAgentInstallDir)) {
+    if (!ContainsNoCase(path, context.agentFolder)) {
       MoveCertFilesToAgentDir(path.c_str(), row.localPath.c_str(), row.filePathValueName);
     }
     WriteInstalledFlag(row.flagValueName);
@@ -147,12 +137,12 @@ int InstallRootCertificate(RootCertificate which, int forceDownload) {
   if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kCertificates, row.flagValueName, &installed) != 0) {
     installed = 0;
   }
-  InMemoryFlag(which) = installed;
+  InMemoryFlag(context, which) = installed;
   return result;
 }
 
-int InstallRootCertificateFromLocalFile(RootCertificate which) {
-  const RootCertificateRow row = RowFor(which);
+int InstallRootCertificateFromLocalFile(const RootCertificateContext& context, RootCertificate which) {
+  const RootCertificateRow row = RowFor(context, which);
   std::string path;
   if (ReadCertificatePath(row.filePathValueName, &path) != ERROR_SUCCESS) {
     LogError("InstallRootCertificateFromLocalFile: Cannot fetch Certificate file path from registry %s !%s \n",
@@ -169,7 +159,7 @@ int InstallRootCertificateFromLocalFile(RootCertificate which) {
   int rc = CheckCertificateFile(path.c_str());
   if (rc == 0) {
     RemoveCertificate(row.storeName, row.flagValueName);
-    InMemoryFlag(which) = 0;
+    InMemoryFlag(context, which) = 0;
     rc = AddCertificateFileToRootStore(path.c_str());
   }
   if (rc != 0) {
@@ -179,7 +169,7 @@ int InstallRootCertificateFromLocalFile(RootCertificate which) {
   }
   LogInfo("InstallRootCertificateFromLocalFile: Certificate %s installed successfully \n", path.c_str());
   WriteInstalledFlag(row.flagValueName);
-  InMemoryFlag(which) = 1;
+  InMemoryFlag(context, which) = 1;
   return 0;
 }
 
@@ -213,16 +203,14 @@ LONG GetCertificateFilePath(RootCertificate which, std::string* path) {
   return rc;
 }
 
-int DownloadRootCertificate(const char* downloadPath, const char* localPath, const char* filePathValueName,
-                            const char* ifModifiedValueName) {
-  RootCertificateDownloader downloader = g_downloader.load();
-  if (!downloader) {
+int DownloadRootCertificate(const RootCertificateContext& context, const char* downloadPath, const char* localPath,
+                            const char* filePathValueName, const char* ifModifiedValueName) {
+  if (!context.download) {
     LogError("DownloadRootCertificate: No downloader is available for %s, error %ld \n", Text(downloadPath),
              static_cast<long>(kNoCertificateDownloader));
     return kNoCertificateDownloader;
   }
-  int rc = downloader(Text(downloadPath), Text(localPath), Text(ifModifiedValueName),
-                      AgentParams().strictCertificateMode == 1 ? 1 : 0);
+  int rc = context.download(Text(downloadPath), Text(localPath), Text(ifModifiedValueName), context.strict ? 1 : 0);
   if (rc != 0 && rc != kCertificateNotModified) {
     LogError("DownloadRootCertificate: Error while downloading Certificate file %ld \n", static_cast<long>(rc));
     return rc;

@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 enum RootCertificate : int {
@@ -16,38 +17,55 @@ enum RootCertificate : int {
   kDsRootCertificate = 1,
 };
 
-// --- the download, supplied by the transport ---
+// --- what the certificate functions work with ---
+// The in-memory installed flags of the two certificates, kept in step with
+// the installed-flag values of the certificates key.
+struct RootCertificateState {
+  DWORD serverRootInstalled = 0;
+  DWORD dsRootInstalled = 0;
+};
 // Downloads `urlPath` from the agent's current server to `localPath`, sending
 // the time stored under `ifModifiedValueName` as If-Modified-Since; `strict`
 // asks for full certificate validation. Returns 0, 90001 when the file is
-// unchanged, or an error code.
-using RootCertificateDownloader = int (*)(const char* urlPath, const char* localPath, const char* ifModifiedValueName,
-                                          int strict);
-// Installs the downloader (null: none) and returns the one it replaces. The
-// transport sits above this layer and installs itself when it starts.
-RootCertificateDownloader SetRootCertificateDownloader(RootCertificateDownloader downloader);
-// What DownloadRootCertificate returns while no downloader is installed.
+// unchanged, or an error code. The transport sits above this layer and
+// supplies it.
+using RootCertificateDownloader =
+    std::function<int(const char* urlPath, const char* localPath, const char* ifModifiedValueName, int strict)>;
+// What DownloadRootCertificate returns while no downloader is given.
 const int kNoCertificateDownloader = ERROR_CALL_NOT_IMPLEMENTED;
 // The download's answer for a file the server has not changed.
 const int kCertificateNotModified = 90001;
+
+// The agent's settings the certificates need, handed down by the caller.
+struct RootCertificateContext {
+  std::string customerId;
+  // The agent folder; ends with a separator.
+  std::string agentFolder;
+  // Strict certificate mode as it stands in this run.
+  bool strict = false;
+  // The installed flags this run keeps; never null.
+  RootCertificateState* installed = nullptr;
+  // Empty: no download can be made.
+  RootCertificateDownloader download;
+};
 
 // Strict mode: installs both certificates again from the agent's files.
 // Otherwise: removes both certificates and their installed flags, then (unless
 // removeOnly is 1) downloads both afresh and installs them.
 // 0 when both were handled without error, else 1.
-int CertificateValidation(int removeOnly);
+int CertificateValidation(const RootCertificateContext& context, int removeOnly);
 
 // Installs the certificate from the file its path value names, downloading it
 // first when there is no such file or `forceDownload` is non-zero. A file
 // outside the agent folder is copied into it. 0 on success; the download's
 // error; the store's error; 2 when after the download no file path is stored.
-int InstallRootCertificate(RootCertificate which, int forceDownload);
+int InstallRootCertificate(const RootCertificateContext& context, RootCertificate which, int forceDownload);
 
 // Replaces the installed certificate with the one in the file its path value
 // names. Never downloads. 0 on success; 1 when no path is stored or the file
 // is missing; the store's error otherwise. A file that holds no certificate
 // leaves the installed one and its flag in place.
-int InstallRootCertificateFromLocalFile(RootCertificate which);
+int InstallRootCertificateFromLocalFile(const RootCertificateContext& context, RootCertificate which);
 
 // Deletes the certificate of that name from the root store and the installed
 // flag value from the certificates key; each step runs whatever the other gave.
@@ -58,13 +76,13 @@ void RemoveCertificate(const char* storeName, const char* flagValueName);
 // path; any other type gives 13.
 LONG GetCertificateFilePath(RootCertificate which, std::string* path);
 
-// Downloads the certificate through the installed downloader and stores the
-// local path (with backslashes) under `filePathValueName`. 0 also when the
-// server reports the file unchanged; otherwise the download's error,
-// kNoCertificateDownloader, or the registry's error when the path could not
-// be stored.
-int DownloadRootCertificate(const char* downloadPath, const char* localPath, const char* filePathValueName,
-                            const char* ifModifiedValueName);
+// Downloads the certificate through the context's downloader and stores the
+// local path (with backslashes) under `filePathValueName`. 0 also
+// when the server reports the file unchanged; otherwise the download's
+// error, kNoCertificateDownloader, or the registry's error when the path
+// could not be stored.
+int DownloadRootCertificate(const RootCertificateContext& context, const char* downloadPath, const char* localPath,
+                            const char* filePathValueName, const char* ifModifiedValueName);
 
 // Copies an installed certificate file to `localPath` inside the agent folder
 // and, once the copy is there, names it under `filePathValueName`.

@@ -36,6 +36,8 @@ int RunWithOpenLog() {
     LogError("Failed to initialize agent params.\n");
     return kGeneralFailure;
   }
+  Flow().transfers = TransferSettingsFor(AgentParams());
+  Flow().transfersRun = TransferRunStateFor(Flow().transfers);
   promptTexts.LoadPromptTexts();
 
   RunOptions& options = RunOpts();

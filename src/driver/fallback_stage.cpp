@@ -8,6 +8,7 @@
 #include "log/agent_log.h"
 #include "log/seconds_clock.h"
 #include "office/office_setup.h"
+#include "options/run_options.h"
 #include "source/package_list.h"
 #include "util/registry_paths.h"
 
@@ -42,7 +43,9 @@ void RunOldFlow(FlowState* state) {
   // The list's downloads are what the agent can show while they take long.
   state->downloadProgress.RecordUnder(TrackingKeyPath(AgentParams().isWow64));
   MetaFlowStep listStep = MetaFlowStep::List;
-  int result = RunOfficeMetaFlow(&listStep, &state->downloadProgress);
+  const ListFlowSettings list{state->transfers, &state->transfersRun, RunOpts().patchId, PackageFolder(),
+                              &state->downloadProgress};
+  int result = RunOfficeMetaFlow(list, &listStep);
   state->step = ListRunStep(listStep);
   if (result != 0) {
     state->resultCode = BlockedIfAppsInUse(result);

@@ -9,6 +9,7 @@
 
 #include "office/installed_check.h"
 #include "transport/download_progress.h"
+#include "transport/transfer_settings.h"
 
 // Which source installed Office in this run.
 enum class InstallSource { None, Store, ContentNetwork, PackageList, Share };
@@ -49,6 +50,10 @@ struct FlowState {
   // How far the deployment's downloads have come, for the log and the
   // agent; its record goes when the run ends.
   ProgressReporter downloadProgress;
+  // The transfers' settings, taken from the agent's at start-up, and what
+  // the transfers change during the run.
+  TransferSettings transfers;
+  TransferRunState transfersRun;
 };
 
 FlowState& Flow();

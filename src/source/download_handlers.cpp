@@ -1,9 +1,7 @@
 #include "source/download_handlers.h"
 
 #include <cstdio>
-#include <cstdlib>
 
-#include "agent/agent_parameters.h"
 #include "agent/registry.h"
 #include "log/agent_log.h"
 #include "transport/request_engine.h"
@@ -15,19 +13,19 @@ namespace {
 // The store accepts any session cookie; this one names no session.
 const char kDefaultCookie[] = "RZSESSION=none";
 
-std::string Trim(const std::string& text) {
-  const char* blanks = " \t\r\n";
+template <typename Text>
+Text Trim(const Text& text, const typename Text::value_type* blanks) {
   size_t first = text.find_first_not_of(blanks);
-  if (first == std::string::npos) return std::string();
+  if (first == Text::npos) return Text();
   return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
 std::wstring Wide(const std::string& utf8) { return ChangeUtf8ToWideStr(utf8.c_str()); }
 
 // Cuts the text where `key` begins, one character before it.
-void CutAtKey(std::string* path, const char* key) {
+void CutAtKey(std::wstring* path, const wchar_t* key) {
   size_t at = path->find(key);
-  if (at == std::string::npos) return;
+  if (at == std::wstring::npos) return;
   path->erase(at == 0 ? 0 : at - 1);
 }
 
@@ -46,34 +44,12 @@ std::string ServerHashTime() {
 
 }  // namespace
 
-SplitUrl SplitDownloadUrl(const std::string& url) {
-  SplitUrl split;
-  split.protocol = url.substr(0, url.find(':'));
-  size_t slashes = url.find("//");
-  const size_t hostStart = slashes == std::string::npos ? 1 : slashes + 2;
-  size_t hostEnd = hostStart < url.size() ? url.find('/', hostStart) : std::string::npos;
-  const std::string host = hostStart < url.size() ? url.substr(hostStart, hostEnd == std::string::npos
-                                                                             ? std::string::npos
-                                                                             : hostEnd - hostStart)
-                                                  : std::string();
-  size_t colon = host.find(':');
-  if (colon != std::string::npos) {
-    split.server = host.substr(0, colon);
-    split.port = atoi(host.c_str() + colon + 1);
-  } else {
-    split.server = host;
-    split.port = EqualsNoCase(split.protocol, "https") ? 443 : 80;
-  }
-  split.path = hostEnd == std::string::npos ? std::string() : url.substr(hostEnd);
-  return split;
-}
-
-std::string MaskUrlPath(const std::string& path) {
-  if (path.find("agentauthprops") != std::string::npos) return std::string();
-  std::string masked = path;
-  CutAtKey(&masked, "encapiKey");
-  CutAtKey(&masked, "dsauthkey");
-  CutAtKey(&masked, "provKey");
+std::wstring MaskUrlPath(const std::wstring& path) {
+  if (path.find(L"agentauthprops") != std::wstring::npos) return std::wstring();
+  std::wstring masked = path;
+  CutAtKey(&masked, L"encapiKey");
+  CutAtKey(&masked, L"dsauthkey");
+  CutAtKey(&masked, L"provKey");
   return masked;
 }
 
@@ -81,34 +57,25 @@ bool EndsDownloadAttempts(int result) {
   return result == 200 || result == 0 || result == 90001 || result == 401 || result == 403 || result == 404;
 }
 
-void ExternalDownloadHandler::setServerNamePortAndPath(const std::string& url) {
+void ExternalDownloadHandler::setServerNamePortAndPath(const Url& url) {
   LogDebug("Inside ExternalDownloadHandler::setServerNamePortAndPath method\n");
-  SplitUrl split = SplitDownloadUrl(url);
-  serverName_ = Wide(split.server);
-  port_ = split.port;
-  urlPath_ = Wide(split.path);
+  url_ = url;
   LogDebug("End of ExternalDownloadHandler::setServerNamePortAndPath method\n");
 }
 
-void ExternalDownloadHandler::SetRequestDetails(const std::string& url) {
+void ExternalDownloadHandler::SetRequestDetails(const Url& url) {
   LogDebug("Inside ExternalDownloadHandler::SetRequestDetails method\n");
-  protocol_ = Wide(url.substr(0, url.find(':')));
   setServerNamePortAndPath(url);
-  requestType_ = kRequestDownloadFile;
-  LogInfo("protocol is %S\tPath is %S\n", protocol_.c_str(),
-          Wide(MaskUrlPath(ChangeWideToUtf8Str(urlPath_))).c_str());
+  requestType_ = RequestKind::kDownloadFile;
+  LogInfo("protocol is %S\tPath is %S\n", url_.scheme.c_str(), MaskUrlPath(url_.path).c_str());
   LogDebug("End of ExternalDownloadHandler::SetRequestDetails method\n");
 }
 
-void ExternalDownloadHandler::setProxy(const std::string& server, const std::string& user,
-                                       const std::string& password, const std::string& bypass) {
+void ExternalDownloadHandler::setProxy(const std::wstring& server, const std::wstring& user,
+                                       const std::wstring& password, const std::wstring& bypass) {
   LogInfo("Inside ExternalDownloadHandler::setProxy method\n");
-  useProxy_ = true;
-  proxyServer_ = Wide(server);
-  proxyUser_ = Wide(user);
-  proxyPassword_ = Wide(password);
-  proxyBypass_ = Wide(bypass);
-  LogInfo("Proxy server name is %S \n", proxyServer_.c_str());
+  proxy_ = ProxySettings{true, server, bypass, user, password};
+  LogInfo("Proxy server name is %S \n", proxy_.server.c_str());
   LogInfo("End of ExternalDownloadHandler::setProxy method\n");
 }
 
@@ -118,80 +85,66 @@ void ExternalDownloadHandler::setUserAgent(const std::wstring& userAgent) {
   LogDebug("End of ExternalDownloadHandler::setUserAgent method\n");
 }
 
-int ExternalDownloadHandler::Transfer(const std::string& rawUrl, const std::string& rawDestination,
-                                      const HeaderMap& headers, int resume, int compression, bool byBitrate) {
-  const std::string url = Trim(rawUrl);
-  const std::string destination = Trim(rawDestination);
+int ExternalDownloadHandler::Transfer(const Url& url, const std::wstring& destination, const HeaderMap& headers,
+                                      const DownloadChoices& choices, bool byBitrate) {
   SetRequestDetails(url);
   HttpRequestOptions options;
   for (const auto& header : headers) options.extraHeaders[Wide(header.first)] = Wide(header.second);
   options.userAgent = userAgent_;
-  options.m_enableGzipCompression = compression;
-  // The resume flag: the store is asked for ranges before a resumable or
-  // block download, and one that cannot serve them is fetched whole.
-  options.m_externalVendorServer = resume;
-  const std::string protocol = ChangeWideToUtf8Str(protocol_);
-  const std::wstring wideDestination = Wide(destination);
-  TransferContext context = AgentTransferContext();
+  options.m_enableGzipCompression = choices.compression;
+  options.m_externalVendorServer = choices.resume;
   // An outside download: no agent credentials, and a body without a length
   // is taken as it comes. The bandwidth-limited call leaves both as they are.
-  context.outsideDownload = !byBitrate;
-  context.observer = observer_;
-  context.progress = progress_;
-  int result = 0;
-  if (byBitrate) {
-    result = InternetGetRequestByBitrate(useProxy_, protocol.c_str(), serverName_.c_str(), port_,
-                                         proxyServer_.c_str(), proxyBypass_.c_str(), proxyUser_.c_str(),
-                                         proxyPassword_.c_str(), urlPath_.c_str(), wideDestination.c_str(), &resultText_,
-                                         requestType_, 1, &options, 1, 0, context);
-  } else {
-    result = InternetGetRequestEx(useProxy_, protocol.c_str(), serverName_.c_str(), port_, proxyServer_.c_str(),
-                                  proxyBypass_.c_str(), proxyUser_.c_str(), proxyPassword_.c_str(), urlPath_.c_str(),
-                                  wideDestination.c_str(), &resultText_, requestType_, 1, &options, 0, 0, context);
-  }
+  options.outsideDownload = !byBitrate;
+  options.observer = watch_.observer;
+  options.progress = watch_.progress;
+  RequestTarget target;
+  target.url = url_;
+  target.proxy = proxy_;
+  target.destination = destination;
+  target.kind = requestType_;
+  DownloadMethod method;
+  method.bandwidth = byBitrate;
+  method.blocks = byBitrate && settings_.blockMethod;
+  const int result = InternetGetDownload(settings_, run_, target, &resultText_, &options, method);
   if ((result == HTTP_STATUS_MOVED || result == HTTP_STATUS_REDIRECT) && redirections_ < kMaxRedirections &&
       !options.redirectUrl.empty()) {
-    const std::string redirect = ChangeWideToUtf8Str(options.redirectUrl);
-    LogInfo("Redirection count is %d and url is %s\n", redirections_, redirect.c_str());
+    LogInfo("Redirection count is %d and url is %S\n", redirections_, options.redirectUrl.c_str());
     ++redirections_;
-    return Transfer(redirect, destination, headers, resume, compression, byBitrate);
+    // A redirect enters a URL of its own, taken apart here.
+    return Transfer(ParseUrl(Trim(options.redirectUrl, L" \t\r\n")), destination, headers, choices, byBitrate);
   }
   resultCode_ = result == 0 ? 200 : result;
   return resultCode_;
 }
 
-int ExternalDownloadHandler::DownloadFile(const std::string& url, const std::string& destination,
-                                          const HeaderMap& headers, int resume, int /*attempts*/, int compression) {
+int ExternalDownloadHandler::DownloadFile(const Url& url, const std::wstring& destination, const HeaderMap& headers,
+                                          const DownloadChoices& choices) {
   LogDebug("@@@@@@@@ Inside ExternalDownloadHandler::DownloadFile Method @@@@@@@@ \n");
-  return Transfer(url, destination, headers, resume, compression, false);
+  return Transfer(url, destination, headers, choices, false);
 }
 
-int ExternalDownloadHandler::DownloadFileByBitrate(const std::string& url, const std::string& destination,
-                                                   const HeaderMap& headers, int resume, int /*attempts*/,
-                                                   int compression) {
+int ExternalDownloadHandler::DownloadFileByBitrate(const Url& url, const std::wstring& destination,
+                                                   const HeaderMap& headers, const DownloadChoices& choices) {
   LogInfo("@@@@@@@@ Inside ExternalDownloadHandler::DownloadFileByBitrate Method @@@@@@@@ \n");
-  return Transfer(url, destination, headers, resume, compression, true);
+  return Transfer(url, destination, headers, choices, true);
 }
 
-int ExternalRZDownloadHanlder::DownloadFile(const std::string& url, const std::string& destination,
-                                            const HeaderMap& headers, int resume, int attempts, int compression) {
+int ExternalRZDownloadHanlder::DownloadFile(const Url& url, const std::wstring& destination, const HeaderMap& headers,
+                                            const DownloadChoices& choices) {
   LogInfo("Inside ExternalRZDownloadHanlder::DownloadFile method");
-  const AgentParameters& params = AgentParams();
-  for (int attempt = 0; attempt < attempts; ++attempt) {
-    ExternalDownloadHandler handler;
+  const ProxySettings& proxy = settings_.proxy;
+  for (int attempt = 0; attempt < choices.attempts; ++attempt) {
+    ExternalDownloadHandler handler(settings_, run_);
     const std::string hashTime = ServerHashTime();
-    handler.setUserAgent(hashTime != "--" ? Wide(hashTime) : params.userAgent);
-    handler.setObserver(observer);
-    handler.setProgress(progress);
-    if (EqualsNoCase(params.ProxyEnabled, "yes")) {
-      handler.setProxy(params.ProxyServerName, params.ProxyUserName, params.ProxyPassword, params.ProxyByPass);
-    }
-    resultCode_ = params.DataTransferRate_KBps != 0
-                      ? handler.DownloadFileByBitrate(url, destination, headers, resume, attempts, compression)
-                      : handler.DownloadFile(url, destination, headers, resume, attempts, compression);
+    handler.setUserAgent(hashTime != "--" ? Wide(hashTime) : settings_.userAgent);
+    handler.setWatch(watch);
+    if (proxy.enabled) handler.setProxy(proxy.server, proxy.user, proxy.password, proxy.bypass);
+    resultCode_ = settings_.rateKBps != 0 ? handler.DownloadFileByBitrate(url, destination, headers, choices)
+                                          : handler.DownloadFile(url, destination, headers, choices);
     LogInfo("End of ExternalRZDownloadHanlder::DownloadFile method");
     if (EndsDownloadAttempts(resultCode_)) break;
-    if (attempt + 1 < attempts) Sleep(retryPauseMs);
+    if (attempt + 1 < choices.attempts) Sleep(watch.retryPauseMs);
   }
   return resultCode_;
 }
@@ -211,25 +164,24 @@ HeaderMap ExternalPatchDownloadHandler::SetExternalPatchDownloadHeaders() {
   return headers;
 }
 
-int ExternalPatchDownloadHandler::DownloadFile(const std::string& url, const std::string& destination) {
+int ExternalPatchDownloadHandler::DownloadFile(const Url& url, const std::wstring& destination) {
   LogInfo("Inside ExternalPatchDownloadHandler::DownloadFile Method\n");
-  int result = ExternalRZDownloadHanlder::DownloadFile(url, destination, SetExternalPatchDownloadHeaders(), 1, 2, 0);
+  int result = ExternalRZDownloadHanlder::DownloadFile(url, destination, SetExternalPatchDownloadHeaders(), choices_);
   LogInfo("End of ExternalPatchDownloadHandler::DownloadFile Method\n");
   return result;
 }
 
-int CommWithCertEnabled(const std::string& url, const std::string& destination, DWORD retryPauseMs,
-                        BodyObserver* observer, ProgressReporter* progress) {
+int CommWithCertEnabled(const TransferSettings& settings, TransferRunState* run, const std::string& url,
+                        const std::string& destination, const StoreDownloadWatch& watch) {
   LogInfo("URL : %s\n", url.c_str());
   LogInfo("Dest Path : %s\n", destination.c_str());
   LogInfo("CommWithCertEnabled : Disabled.\n");
   // From here on the engine accepts store certificates that fail validation.
-  AgentParams().strictCertificateMode = 0;
-  ExternalPatchDownloadHandler handler;
-  handler.retryPauseMs = retryPauseMs;
-  handler.observer = observer;
-  handler.progress = progress;
-  int result = handler.DownloadFile(url, destination);
+  run->strictCertificatesOff = true;
+  ExternalPatchDownloadHandler handler(settings, run);
+  handler.watch = watch;
+  const char* blanks = " \t\r\n";
+  int result = handler.DownloadFile(ParseUrl(Wide(Trim(url, blanks))), Wide(Trim(destination, blanks)));
   if (result == 200) result = 0;
   LogInfo("Download ErrorCode : %d\n", result);
   return result;

@@ -17,7 +17,6 @@
 #include "exec/process_runner.h"
 #include "log/agent_log.h"
 #include "office/office_setup.h"
-#include "options/run_options.h"
 #include "source/download_handlers.h"
 #include "source/streaming_hash.h"
 #include "transport/download_progress.h"
@@ -275,9 +274,11 @@ int IsJsonFileValid(const std::string& path) {
 
 namespace {
 
-std::string PatchIdText() { return std::to_string(RunOpts().patchId); }
+std::string PatchIdText(const ListFlowSettings& flow) { return std::to_string(flow.patchId); }
 
-std::string ListFilePath() { return PackageFolder() + "\\" + PatchIdText() + ".json"; }
+std::string ListFilePath(const ListFlowSettings& flow) {
+  return flow.packageFolder + "\\" + PatchIdText(flow) + ".json";
+}
 
 bool Found(const std::string& path) { return CheckFileExists(path.c_str()) == 0; }
 
@@ -295,12 +296,13 @@ bool PresentAndIntact(const std::string& destination, const std::string& checksu
 // The files of a checked list, one after the other, each counted against
 // the list: kept when already there intact, else downloaded and checked
 // before the next is asked for.
-int FetchPackageFiles(const std::vector<PackageFile>& files, const std::string& address, ProgressReporter* progress);
+int FetchPackageFiles(const ListFlowSettings& flow, const std::vector<PackageFile>& files,
+                      const std::string& address);
 
 // 0 when the package folder holds no "<patch id>.json" any more, else the
 // system's error of the deletion.
-int DeleteEarlierList() {
-  const std::string listFile = ListFilePath();
+int DeleteEarlierList(const ListFlowSettings& flow) {
+  const std::string listFile = ListFilePath(flow);
   if (DeleteFileW(ChangeUtf8ToWideStr(listFile.c_str()).c_str())) return 0;
   const DWORD error = GetLastError();
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return 0;
@@ -310,12 +312,12 @@ int DeleteEarlierList() {
 
 }  // namespace
 
-int DownloadPatchMetaJson(std::string* address) {
+int DownloadPatchMetaJson(const ListFlowSettings& flow, std::string* address) {
   const StoreServerValues server = ReadStoreServerValues();
   const std::string candidates[] = {server.lastAccessName, server.name, server.flatName, server.ipAddress,
                                     server.secIpAddress};
-  const std::string patchId = PatchIdText();
-  const std::string listFile = ListFilePath();
+  const std::string patchId = PatchIdText(flow);
+  const std::string listFile = ListFilePath(flow);
   // No usable address means no list: that must not pass for a download. An
   // address without a port is as unusable as no address.
   int result = ERROR_NOT_FOUND;
@@ -325,8 +327,8 @@ int DownloadPatchMetaJson(std::string* address) {
         "https://" + candidate + ":" + server.securePort + "/store/office/" + patchId + "/" + patchId + ".json";
     LogInfo("URL : %s\n", url.c_str());
     LogInfo("Dest Path : %s\n", listFile.c_str());
-    CreateFolderTree(ChangeUtf8ToWideStr(PackageFolder().c_str()));
-    result = CommWithCertEnabled(url, listFile);
+    CreateFolderTree(ChangeUtf8ToWideStr(flow.packageFolder.c_str()));
+    result = CommWithCertEnabled(flow.transfers, flow.run, url, listFile);
     if (result == 0) {
       *address = candidate;
       LogInfo("PatchMetaJson download succeeded.\n");
@@ -337,14 +339,14 @@ int DownloadPatchMetaJson(std::string* address) {
   return result;
 }
 
-int DecryptPatchMetaJson() {
-  const std::string decryptor = AgentParams().RZAgentInstallDir + "\\patches\\officemeta.exe";
+int DecryptPatchMetaJson(const ListFlowSettings& flow) {
+  const std::string decryptor = flow.transfers.agentFolder + "\\patches\\officemeta.exe";
   if (!Found(decryptor)) {
     LogError("%s not found. Cannot proceed.\n", decryptor.c_str());
     return 2;
   }
   const std::string commandLine =
-      "\"" + decryptor + "\" -pid " + PatchIdText() + " -path \"" + PackageFolder() + "\" -op d";
+      "\"" + decryptor + "\" -pid " + PatchIdText(flow) + " -path \"" + flow.packageFolder + "\" -op d";
   std::string remarks;
   int result = executeFileName(nullptr, commandLine.c_str(), &remarks, kDecryptTimeoutMinutes, 0);
   LogInfo("Decrypt Error : %d\n", result);
@@ -352,7 +354,7 @@ int DecryptPatchMetaJson() {
     LogInfo("Considering error code 183 as success.\n");
     result = 0;
   }
-  const std::string listFile = ListFilePath();
+  const std::string listFile = ListFilePath(flow);
   if (!Found(listFile)) {
     LogError("Failed to decrypt %s.\n", listFile.c_str());
     return 2;
@@ -360,8 +362,8 @@ int DecryptPatchMetaJson() {
   return result;
 }
 
-int DownloadPackageFiles(const std::string& address, ProgressReporter* progress) {
-  const std::string listFile = ListFilePath();
+int DownloadPackageFiles(const ListFlowSettings& flow, const std::string& address) {
+  const std::string listFile = ListFilePath(flow);
   if (!Found(listFile)) return 2;
   // A real list is a few kilobytes. A huge one would cost more memory to
   // parse than a 32-bit process can address, so it is refused unread.
@@ -404,7 +406,7 @@ int DownloadPackageFiles(const std::string& address, ProgressReporter* progress)
     LogError("%s", check.refusal.c_str());
     return check.result;
   }
-  return FetchPackageFiles(check.files, address, progress);
+  return FetchPackageFiles(flow, check.files, address);
 }
 
 namespace {
@@ -425,10 +427,12 @@ bool PresentAndIntact(const std::string& destination, const std::string& checksu
   return false;
 }
 
-int FetchPackageFiles(const std::vector<PackageFile>& files, const std::string& address, ProgressReporter* progress) {
+int FetchPackageFiles(const ListFlowSettings& flow, const std::vector<PackageFile>& files,
+                      const std::string& address) {
+  ProgressReporter* progress = flow.progress;
   const std::string port = ReadStoreServerValues().securePort;
-  const std::string packageFolder = PackageFolder();
-  const std::string patchId = PatchIdText();
+  const std::string& packageFolder = flow.packageFolder;
+  const std::string patchId = PatchIdText(flow);
   // Each file is hashed while it arrives, so its verdict is ready as soon as
   // it is on disk and comes before the next file is asked for.
   StreamingSha256 hasher;
@@ -454,7 +458,10 @@ int FetchPackageFiles(const std::vector<PackageFile>& files, const std::string& 
     // writes nothing leaves it to be read from disk.
     hasher.Invalidate();
     if (progress) progress->SetFile(number, count);
-    int result = CommWithCertEnabled(url, destination, 30000, &hasher, progress);
+    StoreDownloadWatch watch;
+    watch.observer = &hasher;
+    watch.progress = progress;
+    int result = CommWithCertEnabled(flow.transfers, flow.run, url, destination, watch);
     if (result != 0) {
       LogError("Failed to download : %s with error code : %d\n", url.c_str(), result);
       char remark[2048];
@@ -483,28 +490,28 @@ int FetchPackageFiles(const std::vector<PackageFile>& files, const std::string& 
 
 }  // namespace
 
-int RunOfficeMetaFlow(MetaFlowStep* step, ProgressReporter* progress) {
+int RunOfficeMetaFlow(const ListFlowSettings& flow, MetaFlowStep* step) {
   char remark[512];
   // Only this run's list may ever be decrypted and used: a list an earlier
   // run left behind would otherwise stand in for one that failed to arrive.
   std::string address;
   *step = MetaFlowStep::List;
-  int result = DeleteEarlierList();
-  if (result == 0) result = DownloadPatchMetaJson(&address);
+  int result = DeleteEarlierList(flow);
+  if (result == 0) result = DownloadPatchMetaJson(flow, &address);
   if (result != 0) {
     snprintf(remark, sizeof(remark), "Failed to download office patch meta json with error code : %d", result);
     WriteCustomPatchRemarks(remark);
     return result;
   }
   *step = MetaFlowStep::Decryptor;
-  result = DecryptPatchMetaJson();
+  result = DecryptPatchMetaJson(flow);
   if (result != 0) {
-    snprintf(remark, sizeof(remark), "Failed to decrypt office meta - %d.json", RunOpts().patchId);
+    snprintf(remark, sizeof(remark), "Failed to decrypt office meta - %d.json", flow.patchId);
     WriteCustomPatchRemarks(remark);
     return result;
   }
   *step = MetaFlowStep::Files;
-  result = DownloadPackageFiles(address, progress);
+  result = DownloadPackageFiles(flow, address);
   if (result != 0) {
     // A more specific remark of this run (a failed file) is kept.
     if (!CustomRemarkWrittenThisRun()) {
@@ -514,7 +521,7 @@ int RunOfficeMetaFlow(MetaFlowStep* step, ProgressReporter* progress) {
     return result;
   }
   *step = MetaFlowStep::Setup;
-  const std::string packageFolder = PackageFolder();
+  const std::string& packageFolder = flow.packageFolder;
   // Without its configuration setup would have nothing sound to install from.
   result = WriteOfficeConfiguration(packageFolder, 1);
   if (result != 0) return result;

@@ -8,30 +8,43 @@
 #include <string>
 #include <vector>
 
+#include "transport/transfer_settings.h"
+
 class ProgressReporter;
+
+// What the flow works with, handed down by the driver: the run's transfers
+// and the deployment it serves.
+struct ListFlowSettings {
+  const TransferSettings& transfers;
+  TransferRunState* run;  // never null
+  int patchId = 0;
+  // "<agent folder>\patches\office\<patch id>".
+  std::string packageFolder;
+  // Optional; hears how far each file of the list has come.
+  ProgressReporter* progress = nullptr;
+};
 
 // The steps of the flow, so a caller can tell whose code it got.
 enum class MetaFlowStep { List, Decryptor, Files, Setup };
 // The whole flow. 0 when setup succeeded (the package folder is then
 // deleted); otherwise the failing step's code, with its remark written.
-// `step` names the step the result came from; `progress`, when given, hears
-// how far each file of the list has come.
-int RunOfficeMetaFlow(MetaFlowStep* step, ProgressReporter* progress = nullptr);
+// `step` names the step the result came from.
+int RunOfficeMetaFlow(const ListFlowSettings& flow, MetaFlowStep* step);
 // Fetches "<patch id>.json" into the package folder from the first store
 // address that has it and names that address in `address`, for the files.
 // 0, the last download code, or 1168 when no address with a port is
 // configured (`address` untouched then).
-int DownloadPatchMetaJson(std::string* address);
+int DownloadPatchMetaJson(const ListFlowSettings& flow, std::string* address);
 // Runs "<agent>\patches\officemeta.exe" over the list: 0 (also for its 183),
 // 2 when the decryptor or the decrypted list is missing, else its result.
-int DecryptPatchMetaJson();
+int DecryptPatchMetaJson(const ListFlowSettings& flow);
 // Downloads every listed installation file the package folder does not
 // already hold intact from the store at `address`, each checked before the
-// next is asked for, each counted against the list (in the log, and in
-// `progress` when given). 0; 1 (no address, or a list CheckPackageList
+// next is asked for, each counted against the list (in the log, and in the
+// flow's progress when given). 0; 1 (no address, or a list CheckPackageList
 // refuses); 2 (no usable list, or one over 16 MiB); 60000 (a checksum
 // differs after the download); or the failed download's code.
-int DownloadPackageFiles(const std::string& address, ProgressReporter* progress = nullptr);
+int DownloadPackageFiles(const ListFlowSettings& flow, const std::string& address);
 
 // The SHA-256 of the file as 64 lower-case hexadecimal digits in `hex`
 // (empty on failure). The path is UTF-8. 0, or the system error of the

@@ -9,52 +9,37 @@
 
 namespace {
 
-// The agent's proxy settings on a request target, when the proxy is on.
-void ApplyAgentProxy(RequestTarget* target) {
-  const AgentParameters& params = AgentParams();
-  if (!EqualsNoCase(params.ProxyEnabled, "yes")) return;
-  target->useProxy = true;
-  target->proxyServer = ChangeUtf8ToWideStr(params.ProxyServerName.c_str());
-  target->proxyBypass = ChangeUtf8ToWideStr(params.ProxyByPass.c_str());
-  target->proxyUser = ChangeUtf8ToWideStr(params.ProxyUserName.c_str());
-  target->proxyPassword = ChangeUtf8ToWideStr(params.ProxyPassword.c_str());
-}
+std::wstring Wide(const std::string& utf8) { return ChangeUtf8ToWideStr(utf8.c_str()); }
 
 // The server requests go to now: the distribution server when one serves
 // this agent, else the management server; the name last reached first.
-// True for the distribution server.
-bool ApplyCurrentServer(RequestTarget* target) {
-  const AgentParameters& params = AgentParams();
-  const bool ds = EqualsNoCase(params.EnableDistributionServer, "yes");
-  std::string name = (ds ? params.ds.DistributionLastAccessName : params.server.RZLastAccessName).value_or("");
-  if (name.empty()) name = ds ? params.ds.DistributionServerName : params.server.RZServerName;
-  target->server = ChangeUtf8ToWideStr(name.c_str());
-  target->protocol =
-      ChangeUtf8ToWideStr((ds ? params.ds.DistributionServerProtocol : params.server.RZServerProtocol).c_str());
-  target->port = ds ? params.ds.dsServerPort : params.server.serverPort;
-  return ds;
+Url CurrentServer(const TransferSettings& settings, const TransferRunState& run, const std::string& urlPath) {
+  const AgentServers& servers = settings.servers;
+  const bool ds = servers.distribution;
+  Url url;
+  url.host = Wide(ds ? servers.dsName : servers.managementName);
+  url.scheme = Wide(ds ? servers.dsProtocol : servers.managementProtocol);
+  url.port = ds ? run.dsServerPort : servers.managementPort;
+  url.path = Wide(urlPath);
+  return url;
 }
 
 }  // namespace
 
-int InternetGetDataOnlyWithAddress(const std::string& address, const std::string& protocol, int port,
-                                   const std::string& urlPath, std::string* body) {
+int InternetGetDataOnlyWithAddress(const TransferSettings& settings, TransferRunState* run, const Url& address,
+                                   std::string* body) {
   RequestTarget target;
-  target.protocol = ChangeUtf8ToWideStr(protocol.c_str());
-  target.server = ChangeUtf8ToWideStr(address.c_str());
-  target.port = port;
-  target.urlPath = ChangeUtf8ToWideStr(urlPath.c_str());
-  target.requestType = kRequestGetData;
-  ApplyAgentProxy(&target);
+  target.url = address;
+  target.kind = RequestKind::kGetData;
+  target.proxy = settings.proxy;
   HttpRequestOptions options;
-  return InternetGetRequest(target, body, &options, false);
+  return InternetGetRequest(settings, run, target, body, &options, false);
 }
 
-std::string validateDSIPAddress(const std::string& addressList) {
-  AgentParameters& params = AgentParams();
-  DistributionEndpoint& ds = params.ds;
-  ds.dsServerPort = EffectivePort(ds.DistributionServerProtocol, ds.DistributionServerPort,
-                                  ds.DistributionServerSecurePort);
+std::string validateDSIPAddress(const TransferSettings& settings, TransferRunState* run,
+                                const std::string& addressList) {
+  const AgentServers& servers = settings.servers;
+  run->dsServerPort = EffectivePort(servers.dsProtocol, servers.dsPlainPort, servers.dsSecurePort);
   if (addressList.find(',') == std::string::npos) {
     LogInfo("validateDSIPAddress: DS IP is not having multiple ip address, hence returning from the function\n");
     return addressList;
@@ -65,8 +50,12 @@ std::string validateDSIPAddress(const std::string& addressList) {
     comma = addressList.find(',', start);
     address = addressList.substr(start, comma - start);
     LogInfo("validateDSIPAddress: splitted string: %s\n", address.c_str());
-    int result = InternetGetDataOnlyWithAddress(address, ds.DistributionServerProtocol, ds.dsServerPort,
-                                                "testfile.file", nullptr);
+    Url probe;
+    probe.scheme = Wide(servers.dsProtocol);
+    probe.host = Wide(address);
+    probe.port = run->dsServerPort;
+    probe.path = L"testfile.file";
+    int result = InternetGetDataOnlyWithAddress(settings, run, probe, nullptr);
     if (result == 0 || result == 404) {
       LogInfo("DS ipaddress reached: %s\n", address.c_str());
       return address;
@@ -76,14 +65,14 @@ std::string validateDSIPAddress(const std::string& addressList) {
   return address;
 }
 
-int CheckConnectivityWithProxyDisabled(const std::string& urlPath) {
+int CheckConnectivityWithProxyDisabled(const TransferSettings& settings, TransferRunState* run,
+                                       const std::string& urlPath) {
   LogInfo("CheckConnectivityWithProxyDisabled: Checking Agent server connection without proxy enabled \n");
   RequestTarget target;
-  ApplyCurrentServer(&target);
-  target.urlPath = ChangeUtf8ToWideStr(urlPath.c_str());
-  target.requestType = kRequestGetData;
+  target.url = CurrentServer(settings, *run, urlPath);
+  target.kind = RequestKind::kGetData;
   HttpRequestOptions options;
-  const int result = InternetGetRequest(target, nullptr, &options, false);
+  const int result = InternetGetRequest(settings, run, target, nullptr, &options, false);
   const bool failed = result == 400 || result == 12002 || result == 12005 || result == 12007 || result == 12029;
   LogInfo(failed ? "CheckConnectivityWithProxyDisabled: Server connection failure with proxy disabled.. updating the "
                    "registry value \n"
@@ -93,7 +82,8 @@ int CheckConnectivityWithProxyDisabled(const std::string& urlPath) {
   return result;
 }
 
-int InternetDownloadFileIfmodifiedSince(const std::string& urlPath, const std::string& destination,
+int InternetDownloadFileIfmodifiedSince(const TransferSettings& settings, TransferRunState* run,
+                                        const std::string& urlPath, const std::string& destination,
                                         const std::string& valueName, int /*strict*/) {
   std::string stored;
   if (ReadRegSZ(HKEY_LOCAL_MACHINE, reg_path::kIfModifiedSince, valueName.c_str(), &stored) != ERROR_SUCCESS ||
@@ -102,17 +92,16 @@ int InternetDownloadFileIfmodifiedSince(const std::string& urlPath, const std::s
     LogInfo("If Modified Since variable is empty\n");
   }
   RequestTarget target;
-  TransferContext context = AgentTransferContext();
-  // The dispatcher marks its requests to the distribution server.
-  context.reportingServer = ApplyCurrentServer(&target);
-  ApplyAgentProxy(&target);
-  target.urlPath = ChangeUtf8ToWideStr(urlPath.c_str());
-  target.destination = ChangeUtf8ToWideStr(destination.c_str());
-  target.requestType = kRequestDownloadFile;
+  target.url = CurrentServer(settings, *run, urlPath);
+  target.proxy = settings.proxy;
+  target.destination = Wide(destination);
+  target.kind = RequestKind::kDownloadFile;
   HttpRequestOptions options;
+  // The dispatcher marks its requests to the distribution server.
+  options.reportingServer = settings.servers.distribution;
   options.ifModifiedSinceEnabled = true;
-  options.lastModified = ChangeUtf8ToWideStr(stored.c_str());
-  int result = InternetGetRequest(target, nullptr, &options, context.rateKBps != 0, context);
+  options.lastModified = Wide(stored);
+  int result = InternetGetRequest(settings, run, target, nullptr, &options, settings.rateKBps != 0);
   if (result == 0) {
     writeValue(HKEY_LOCAL_MACHINE, reg_path::kIfModifiedSince, valueName.c_str(),
                ChangeWideToUtf8Str(options.lastModifiedOut).c_str(), REG_SZ);

@@ -15,12 +15,12 @@ const char kOp[] = "InternetGetRequestByBitrate";
 
 // The block loop for a body without a known length: blocks until the
 // server refuses the range (the end). `received` grows by what arrived.
-TransferResult DownloadFileMoreThan4GBbyBitrate(unsigned long long blockSize, GatheringSink* file,
-                                                const TransferContext& context, const RequestTarget& target,
-                                                const HttpRequestOptions& options, unsigned long long* received) {
+TransferResult DownloadFileMoreThan4GBbyBitrate(const Transfer& transfer, const RequestTarget& target,
+                                                unsigned long long blockSize, GatheringSink* file,
+                                                unsigned long long* received) {
   LogInfo("DownloadFileMoreThan4GBbyBitrate: BytesToRead %lu", static_cast<unsigned long>(blockSize));
   TransferResult result = RunBlocks(
-      context, target, options, BodySpec{"DownloadFileMoreThan4GBbyBitrate", nullptr, 0, false, 0, 0, blockSize}, file,
+      transfer, target, BodySpec{"DownloadFileMoreThan4GBbyBitrate", nullptr, 0, false, 0, 0, blockSize}, file,
       received);
   if (!result.ok()) {
     LogError("DownloadFileMoreThan4GBbyBitrate : Failed with the http status code %d \n", result.Flatten());
@@ -30,55 +30,57 @@ TransferResult DownloadFileMoreThan4GBbyBitrate(unsigned long long blockSize, Ga
 
 // The block method; `delegated` tells a body handed to the plain path,
 // which keeps its own transfer record.
-TransferResult Blocks(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                      HttpRequestOptions* options, unsigned long long* recorded, bool* delegated) {
+TransferResult Blocks(const Transfer& transfer, const RequestTarget& target, unsigned long long* recorded,
+                      bool* delegated) {
+  const HttpRequestOptions* options = transfer.options;
   LogDebug("@@@@@@@@ Inside InternetGetRequestByBitrate Method @@@@@@@@ \n");
-  LogInfo("InternetGetRequestByBitrate : Plexmoor Server & Port -> %S : %d \n", target.server.c_str(), target.port);
-  LogInfo("InternetGetRequestByBitrate : URL to Get -> %S \n", target.urlPath.c_str());
-  const unsigned long long blockSize = static_cast<unsigned long long>(context.rateKBps) * 500;
+  LogInfo("InternetGetRequestByBitrate : Plexmoor Server & Port -> %S : %d \n", target.url.host.c_str(),
+          target.url.port);
+  LogInfo("InternetGetRequestByBitrate : URL to Get -> %S \n", target.url.path.c_str());
+  const unsigned long long blockSize = static_cast<unsigned long long>(transfer.settings.rateKBps) * 500;
   LogInfo("InternetGetRequestByBitrate: Block of bytes to read: %u\n", static_cast<unsigned>(blockSize));
   if (options->m_externalVendorServer != 1) LogInfo("sending head request\n");
   const Answer probe = OpenAnswer(
-      context, target, options,
+      transfer, target,
       AnswerTexts{kOp, "InternetGetRequestByBitrate : File not modified since the time: %S\n",
                   "InternetGetRequestByBitrate : Failed with the http status code: %d \n",
                   options->m_externalVendorServer == 1 ? 0 : 2, true});
   if (!probe.result.ok()) return probe.result;
-  if ((!probe.lengthKnown || probe.length == 0) && context.outsideDownload) {
+  if ((!probe.lengthKnown || probe.length == 0) && options->outsideDownload) {
     LogInfo("InternetGetRequestByBitrate: Contenet length header not retrieved.. Downloading without bitrate enabled "
             "\n");
     *delegated = true;
-    return PlainTransfer(context, target, memoryOut, options, false);
+    return PlainTransfer(transfer, target, false);
   }
   // No length and none accepted: as on the plain path, whatever arrives is
   // more than announced. Success with an empty file would hide the body.
   if (!probe.lengthKnown && !probe.lengthUnusable) return LongerThanAnnounced();
   *recorded = probe.length;
 
-  BodySink sink(context, target);
+  BodySink sink(transfer, target);
   TransferResult result = sink.Create(probe.lengthKnown);
   if (!result.ok()) {
     LogError("InternetGetRequestByBitrate: Error occured while creating the file --> %d \n", result.Flatten());
     return result;
   }
-  sink.BeginProgress(context, target, probe.lengthKnown, probe.length, 0);
+  sink.BeginProgress(options->progress, ProgressStartFor(target, probe.lengthKnown, probe.length, 0));
   unsigned long long received = 0;
   if (probe.lengthKnown) {
-    result = RunBlocks(context, target, *options, BodySpec{kOp, nullptr, 0, true, probe.length, 0, blockSize}, &sink,
+    result = RunBlocks(transfer, target, BodySpec{kOp, nullptr, 0, true, probe.length, 0, blockSize}, &sink,
                        &received);
     LogInfo("InternetGetRequestByBitrate: Total bytes read = %llu\n", received);
   } else {
-    result = DownloadFileMoreThan4GBbyBitrate(blockSize, &sink, context, target, *options, &received);
+    result = DownloadFileMoreThan4GBbyBitrate(transfer, target, blockSize, &sink, &received);
     *recorded = received;
   }
   result = sink.Close(result);
   if (!result.ok()) return result;
-  result = sink.Deliver(memoryOut);
+  result = sink.Deliver(transfer.memoryOut);
   if (!result.ok()) {
     LogError("InternetGetRequestByBitrate : could n't copy from .tmp file, errorcode --> %d \n", result.Flatten());
   } else if (!sink.inMemory()) {
     LogInfo("InternetGetRequestByBitrate : Successfully downloaded the file %S from the server %S\n",
-            target.urlPath.c_str(), target.server.c_str());
+            target.url.path.c_str(), target.url.host.c_str());
   }
   return result;
 }
@@ -87,19 +89,17 @@ TransferResult Blocks(const TransferContext& context, const RequestTarget& targe
 
 namespace engine {
 
-TransferResult BlockTransfer(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                             HttpRequestOptions* options) {
+TransferResult BlockTransfer(const Transfer& transfer, const RequestTarget& target) {
   unsigned long long recorded = 0;
   bool delegated = false;
-  TransferResult result =
-      Guarded(kOp, [&] { return Blocks(context, target, memoryOut, options, &recorded, &delegated); });
+  TransferResult result = Guarded(kOp, [&] { return Blocks(transfer, target, &recorded, &delegated); });
   // A body handed to the plain path has its record from there.
-  if (!delegated && result.RangesRefused() && options->m_externalVendorServer == 1) {
+  if (!delegated && result.RangesRefused() && transfer.options->m_externalVendorServer == 1) {
     LogInfo("InternetGetRequestByBitrate: InternetGetRequestByBitrate : External server doesnot support range "
             "request. Downloading without bitrate enabled \n");
-    result = PlainTransfer(context, target, memoryOut, options, false);
+    result = PlainTransfer(transfer, target, false);
   } else if (!delegated) {
-    RecordDownload(target, recorded, result);
+    RecordDownload(transfer.settings, target, recorded, result);
   }
   LogDebug("@@@@@@@@ End Of InternetGetRequestByBitrate Method @@@@@@@@ \n");
   return result;
@@ -107,21 +107,10 @@ TransferResult BlockTransfer(const TransferContext& context, const RequestTarget
 
 }  // namespace engine
 
-int InternetGetRequestLimited(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
-                              const TransferContext& context) {
+int InternetGetRequestLimited(const TransferSettings& settings, TransferRunState* run, const RequestTarget& target,
+                              std::string* memoryOut, HttpRequestOptions* options) {
   // The window method is the plain entry with its bandwidth flag, resume
   // and all.
-  return ChooseDownload(context, target, memoryOut, options, true, false, context.blockMethod).Flatten();
-}
-
-int InternetGetRequestByBitrate(int useProxy, const char* protocol, const wchar_t* server, int port,
-                                const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
-                                const wchar_t* proxyPassword, const wchar_t* urlPath, const wchar_t* destinationPath,
-                                std::string* memoryOut, int requestType, int keepAlive, HttpRequestOptions* options,
-                                int /*bandwidth*/, int noResume, const TransferContext& context) {
-  HttpRequestOptions defaults;
-  if (!options) options = &defaults;
-  const RequestTarget target = MakeRequestTarget(useProxy, protocol, server, port, proxyServer, proxyBypass, proxyUser,
-                                                 proxyPassword, urlPath, destinationPath, requestType, keepAlive);
-  return ChooseDownload(context, target, memoryOut, options, true, noResume != 0, context.blockMethod).Flatten();
+  return InternetGetDownload(settings, run, target, memoryOut, options,
+                             DownloadMethod{true, false, settings.blockMethod});
 }

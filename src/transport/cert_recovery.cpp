@@ -5,7 +5,6 @@
 #include <functional>
 #include <string>
 
-#include "agent/agent_parameters.h"
 #include "agent/registry.h"
 #include "cert/root_certificates.h"
 #include "log/agent_log.h"
@@ -32,10 +31,25 @@ TransferResult ReceiveAgain(const std::function<TransferResult(DWORD)>& resend, 
   return result;
 }
 
+// The certificate functions as this run hands them down: they download
+// through this engine, with the run's settings and state.
+RootCertificateContext CertificatesOfTheRun(const TransferSettings& settings, TransferRunState* run) {
+  RootCertificateContext certificates;
+  certificates.customerId = settings.customerId;
+  certificates.agentFolder = settings.agentFolder;
+  certificates.strict = StrictCertificatesNow(settings, *run);
+  certificates.installed = &run->roots;
+  certificates.download = [&settings, run](const char* urlPath, const char* localPath, const char* valueName,
+                                           int strict) {
+    return InternetDownloadFileIfmodifiedSince(settings, run, urlPath ? urlPath : "", localPath ? localPath : "",
+                                               valueName ? valueName : "", strict);
+  };
+  return certificates;
+}
+
 // Fetches the distribution server's root certificate again, at most once a
 // day. 0, or 13 inside the limit or after a failed installation.
-int RetriveDSCertFromServer() {
-  AgentParameters& params = AgentParams();
+int RetriveDSCertFromServer(const RootCertificateContext& certificates) {
   DWORD last = 0;  // never, unless a time is stored
   ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kMetadataVersions, "DSCertLastRetriveTime", &last);
   const int now = GetTimeInSeconds();
@@ -46,11 +60,11 @@ int RetriveDSCertFromServer() {
   writeValue(HKEY_LOCAL_MACHINE, reg_path::kMetadataVersions, "DSCertLastRetriveTime", std::to_string(now).c_str(),
              REG_DWORD);
   RemoveCertificate("KestrixCA-DS-CA", "DSRootCertificateInstalled");
-  params.DSRootCertificateInstalled = 0;
-  if (InstallRootCertificate(kDsRootCertificate, 1) != 0) {
+  certificates.installed->dsRootInstalled = 0;
+  if (InstallRootCertificate(certificates, kDsRootCertificate, 1) != 0) {
     // A failed download leaves the file that was installed before: the
     // machine keeps the root it had.
-    InstallRootCertificateFromLocalFile(kDsRootCertificate);
+    InstallRootCertificateFromLocalFile(certificates, kDsRootCertificate);
     return 13;
   }
   LogInfo("RetriveDSCertFromServer: DS Root Certificate Successfully installed.\n");
@@ -78,23 +92,19 @@ void UpdateCertFailedKQTracking() {
 
 namespace engine {
 
-TransferResult CertRecoveryMechanismForReceive(const TransferContext& context, DWORD flags,
+TransferResult CertRecoveryMechanismForReceive(const TransferSettings& settings, TransferRunState* run, DWORD flags,
                                                const std::function<TransferResult(DWORD flags)>& resend) {
-  // The certificate functions download through this engine.
-  SetRootCertificateDownloader([](const char* urlPath, const char* localPath, const char* valueName, int strict) {
-    return InternetDownloadFileIfmodifiedSince(urlPath ? urlPath : "", localPath ? localPath : "",
-                                               valueName ? valueName : "", strict);
-  });
+  const RootCertificateContext certificates = CertificatesOfTheRun(settings, run);
   TransferResult result = TransferResult::Own(kResultGeneralFailure);
-  if (CertificateValidation(0) == 0) {
+  if (CertificateValidation(certificates, 0) == 0) {
     result = ReceiveAgain(resend, flags);
     if (result.ok()) {
       MarkSecureCommFailure(false);
       return result;
     }
   }
-  if (context.strictCertificates) {
-    if (EqualsNoCase(AgentParams().EnableDistributionServer, "yes") && RetriveDSCertFromServer() == 0) {
+  if (certificates.strict) {
+    if (settings.servers.distribution && RetriveDSCertFromServer(certificates) == 0) {
       result = ReceiveAgain(resend, flags);
     }
     MarkSecureCommFailure(!result.ok());

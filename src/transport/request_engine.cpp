@@ -21,58 +21,61 @@ bool IsDocumentUrl(const std::wstring& url) {
 // Hands over a body that arrived whole: decompresses a gzip answer (a
 // failed decompression repeats the whole request without gzip), returns a
 // get-data body in memory, or moves a download onto its destination.
-TransferResult Deliver(const TransferContext& context, const RequestTarget& target, BodySink* body,
-                       std::string* memoryOut, HttpRequestOptions* options, bool bandwidth, bool gzipAnswer) {
+TransferResult Deliver(const Transfer& transfer, const RequestTarget& target, BodySink* body, bool bandwidth,
+                       bool gzipAnswer) {
+  HttpRequestOptions* options = transfer.options;
   if (gzipAnswer) {
     LogInfo("InternetGetRequestEx : Successfully downloaded the Gzip compressed file from the server %S \n",
-            target.server.c_str());
+            target.url.host.c_str());
     LogInfo("InternetGetRequestEx : Need to decompress the file\n");
-    if (context.observer) context.observer->Invalidate();
+    if (options->observer) options->observer->Invalidate();
     std::string plain;
     const bool inflated = body->inMemory() ? body->memory().empty() || InflateGzip(body->memory(), &plain)
                                            : DecompressGzipFileInPlace(body->path()) == 0;
     if (!inflated) {
       LogError("InternetGetRequestEx : File Decompression failure. So need to download the original file.\n");
-      CountGzipFailure(target.destination.empty() ? TemporaryFileFor(context, target) : target.destination);
+      CountGzipFailure(target.destination.empty() ? TemporaryFilePath(target.kind, target.destination,
+                                                                      transfer.settings.tempFolder,
+                                                                      GetCurrentThreadId())
+                                                  : target.destination);
       options->lastModified.clear();
       options->m_enableGzipCompression = 0;
-      return PlainTransfer(context, target, memoryOut, options, bandwidth);
+      return PlainTransfer(transfer, target, bandwidth);
     }
     if (body->inMemory() && !body->memory().empty()) body->memory() = std::move(plain);
     LogInfo("InternetGetRequestEx : File Decompressed successfully.\n");
   }
   if (body->inMemory()) LogDebug("Data in memory : %s\n", body->memory().c_str());
-  TransferResult result = body->Deliver(memoryOut);
+  TransferResult result = body->Deliver(transfer.memoryOut);
   if (!result.ok()) {
     LogError("InternetGetRequestEx : could n't copy from %S file to %S ,\n", body->path().c_str(),
              target.destination.c_str());
   } else if (!body->inMemory()) {
     LogInfo("InternetGetRequestEx : Successfully downloaded the file %S from the server %S to the destination file "
             "%S \n",
-            target.urlPath.c_str(), target.server.c_str(), target.destination.c_str());
+            target.url.path.c_str(), target.url.host.c_str(), target.destination.c_str());
   }
   return result;
 }
 
 // The body of a 200 answer: read into the sink, checked against the
 // announced length, and handed over.
-TransferResult ReceiveBody(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                           HttpRequestOptions* options, RequestHandles* handles, const Answer& answer, bool bandwidth,
-                           bool gzipAnswer) {
+TransferResult ReceiveBody(const Transfer& transfer, const RequestTarget& target, RequestHandles* handles,
+                           const Answer& answer, bool bandwidth, bool gzipAnswer) {
   // Without an outside download a missing length counts as 0, so a body
   // that arrives is longer than announced.
-  const bool lengthKnown = (answer.lengthKnown && answer.length != 0) || !context.outsideDownload;
-  BodySink sink(context, target);
+  const bool lengthKnown = (answer.lengthKnown && answer.length != 0) || !transfer.options->outsideDownload;
+  BodySink sink(transfer, target);
   TransferResult result = sink.Create(lengthKnown);
   if (!result.ok()) {
     LogError("InternetGetRequestEx :  Error in CreateFile --> %d \n", result.Flatten());
     return result;
   }
-  sink.BeginProgress(context, target, lengthKnown, answer.length, 0);
+  sink.BeginProgress(transfer.options->progress, ProgressStartFor(target, lengthKnown, answer.length, 0));
   const DWORD start = GetTickCount();
   const BodySpec spec{kOp, "InternetGetRequestEx : second attempt to recover from previous error\n", 0, lengthKnown,
-                      answer.length, bandwidth ? context.rateKBps : 0};
-  BodyOutcome body = ReadBody(context, target, *options, handles, spec, &sink);
+                      answer.length, bandwidth ? transfer.settings.rateKBps : 0};
+  BodyOutcome body = ReadBody(transfer, target, handles, spec, &sink);
   result = sink.Close(body.result);
   LogInfo("InternetGetRequestEx : Total Time Taken for download : %d seconds\n",
           static_cast<int>((GetTickCount() - start) / 1000));
@@ -93,13 +96,14 @@ TransferResult ReceiveBody(const TransferContext& context, const RequestTarget& 
              static_cast<unsigned long>(result.Flatten()));
   }
   if (!result.ok()) return result;
-  return Deliver(context, target, &sink, memoryOut, options, bandwidth, gzipAnswer);
+  return Deliver(transfer, target, &sink, bandwidth, gzipAnswer);
 }
 
-TransferResult PlainGet(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                        HttpRequestOptions* options, bool bandwidth, unsigned long long* announced) {
+TransferResult PlainGet(const Transfer& transfer, const RequestTarget& target, bool bandwidth,
+                        unsigned long long* announced) {
+  const HttpRequestOptions* options = transfer.options;
   RequestHandles handles;
-  const Answer answer = OpenAnswer(context, target, options,
+  const Answer answer = OpenAnswer(transfer, target,
                                    AnswerTexts{kOp, "InternetGetRequestEx :File not modified since the time: %S\n",
                                                "InternetGetRequestEx : Failed with the http status code, %d \n", 0,
                                                false},
@@ -117,88 +121,70 @@ TransferResult PlainGet(const TransferContext& context, const RequestTarget& tar
       gzipAnswer = true;
     }
   }
-  return ReceiveBody(context, target, memoryOut, options, &handles, answer, bandwidth, gzipAnswer);
+  return ReceiveBody(transfer, target, &handles, answer, bandwidth, gzipAnswer);
 }
 
 }  // namespace
 
 namespace engine {
 
-TransferResult PlainTransfer(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                             HttpRequestOptions* options, bool bandwidth) {
+TransferResult PlainTransfer(const Transfer& transfer, const RequestTarget& target, bool bandwidth) {
   LogDebug("@@@@@@@@ Inside InternetGetRequestEx Method @@@@@@@@ \n");
-  LogInfo("InternetGetRequestEx : Plexmoor Server & Port -> %S : %d \n", target.server.c_str(), target.port);
-  LogInfo("InternetGetRequestEx : URL to Get -> %S \n", target.urlPath.c_str());
+  LogInfo("InternetGetRequestEx : Plexmoor Server & Port -> %S : %d \n", target.url.host.c_str(), target.url.port);
+  LogInfo("InternetGetRequestEx : URL to Get -> %S \n", target.url.path.c_str());
   if (bandwidth) {
     LogInfo("InternetGetRequestEx : BitRateDownload Enabled with rate -> %d KBps:  \n",
-            static_cast<int>(context.rateKBps));
+            static_cast<int>(transfer.settings.rateKBps));
   }
   unsigned long long announced = 0;
-  TransferResult result =
-      Guarded(kOp, [&] { return PlainGet(context, target, memoryOut, options, bandwidth, &announced); });
-  RecordDownload(target, announced, result);
+  TransferResult result = Guarded(kOp, [&] { return PlainGet(transfer, target, bandwidth, &announced); });
+  RecordDownload(transfer.settings, target, announced, result);
   LogDebug("@@@@@@@@ End Of InternetGetRequestEx Method @@@@@@@@ \n");
   return result;
 }
 
-TransferResult ChooseDownload(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                              HttpRequestOptions* options, bool bandwidth, bool noResume, bool blocks) {
+TransferResult ChooseDownload(const Transfer& transfer, const RequestTarget& target, DownloadMethod method) {
+  HttpRequestOptions* options = transfer.options;
   // Without a rate the block method has no block size: a limit of nothing
   // is no limit.
-  blocks = blocks && context.rateKBps != 0;
+  const bool blocks = method.blocks && transfer.settings.rateKBps != 0;
   // Only the plain and window methods know noResume.
-  if ((blocks || !noResume) && !IsDocumentUrl(target.urlPath)) {
-    LogInfo("InternetGetDownloader : Plexmoor Server & Port -> %S : %d \n", target.server.c_str(), target.port);
-    if (context.resumable && target.requestType == kRequestDownloadFile) {
+  if ((blocks || !method.noResume) && !IsDocumentUrl(target.url.path)) {
+    LogInfo("InternetGetDownloader : Plexmoor Server & Port -> %S : %d \n", target.url.host.c_str(), target.url.port);
+    if (transfer.settings.resumable && target.kind == RequestKind::kDownloadFile) {
       options->m_enableGzipCompression = 0;
-      TransferResult result = ResumeTransfer(context, target, memoryOut, options, bandwidth, blocks);
+      TransferResult result = ResumeTransfer(transfer, target, method.bandwidth, blocks);
       if (!blocks) LogInfo("InternetGetDownloader : ResumeGetRequestEx errorCode = %d \n", result.Flatten());
       if (!(result.RangesRefused() && options->m_externalVendorServer == 1)) return result;
       LogInfo("InternetGetDownloader : %s() failed due to errorCode = %d, trying to download using "
               "InternetGetRequestEx() \n",
               blocks ? "ResumeGetRequestByBitrate" : "ResumeGetRequestEx", result.Flatten());
       // After the block method the whole body comes without a limit.
-      return PlainTransfer(context, target, memoryOut, options, bandwidth && !blocks);
+      return PlainTransfer(transfer, target, method.bandwidth && !blocks);
     }
   }
-  if (blocks) return BlockTransfer(context, target, memoryOut, options);
-  return PlainTransfer(context, target, memoryOut, options, bandwidth);
+  if (blocks) return BlockTransfer(transfer, target);
+  return PlainTransfer(transfer, target, method.bandwidth);
 }
 
 }  // namespace engine
 
-std::wstring TemporaryFilePath(int requestType, const std::wstring& destination, const std::wstring& tempFolder,
+std::wstring TemporaryFilePath(RequestKind kind, const std::wstring& destination, const std::wstring& tempFolder,
                                DWORD threadId) {
-  if (requestType == kRequestGetData) return tempFolder + L"\\rz" + std::to_wstring(threadId) + L".tmp";
+  if (kind == RequestKind::kGetData) return tempFolder + L"\\rz" + std::to_wstring(threadId) + L".tmp";
   return destination + std::to_wstring(threadId) + L".tmp";
 }
 
-int InternetGetRequest(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
-                       bool bandwidth, const TransferContext& context) {
-  return PlainTransfer(context, target, memoryOut, options, bandwidth).Flatten();
-}
-
-RequestTarget MakeRequestTarget(int useProxy, const char* protocol, const wchar_t* server, int port,
-                                const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
-                                const wchar_t* proxyPassword, const wchar_t* urlPath, const wchar_t* destinationPath,
-                                int requestType, int keepAlive) {
-  auto text = [](const wchar_t* value) { return std::wstring(value ? value : L""); };
-  return RequestTarget{useProxy != 0,     protocol ? ChangeUtf8ToWideStr(protocol) : L"https",
-                       text(server),      port,
-                       text(proxyServer), text(proxyBypass),
-                       text(proxyUser),   text(proxyPassword),
-                       text(urlPath),     text(destinationPath),
-                       requestType,       keepAlive != 0};
-}
-
-int InternetGetRequestEx(int useProxy, const char* protocol, const wchar_t* server, int port,
-                         const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
-                         const wchar_t* proxyPassword, const wchar_t* urlPath, const wchar_t* destinationPath,
-                         std::string* memoryOut, int requestType, int keepAlive, HttpRequestOptions* options,
-                         int bandwidth, int noResume, const TransferContext& context) {
+int InternetGetDownload(const TransferSettings& settings, TransferRunState* run, const RequestTarget& target,
+                        std::string* memoryOut, HttpRequestOptions* options, const DownloadMethod& method) {
   HttpRequestOptions defaults;
-  if (!options) options = &defaults;
-  const RequestTarget target = MakeRequestTarget(useProxy, protocol, server, port, proxyServer, proxyBypass, proxyUser,
-                                                 proxyPassword, urlPath, destinationPath, requestType, keepAlive);
-  return ChooseDownload(context, target, memoryOut, options, bandwidth != 0, noResume != 0, false).Flatten();
+  const Transfer transfer{settings, run, options ? options : &defaults, memoryOut};
+  return ChooseDownload(transfer, target, method).Flatten();
+}
+
+int InternetGetRequest(const TransferSettings& settings, TransferRunState* run, const RequestTarget& target,
+                       std::string* memoryOut, HttpRequestOptions* options, bool bandwidth) {
+  HttpRequestOptions defaults;
+  const Transfer transfer{settings, run, options ? options : &defaults, memoryOut};
+  return PlainTransfer(transfer, target, bandwidth).Flatten();
 }

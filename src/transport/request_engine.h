@@ -3,6 +3,9 @@
 // settings, the body through one read loop into a sink (a temporary file
 // moved into place, the resumable record, or memory), gzip answers
 // decompressed, and one integer as the outcome (see transfer_result.h).
+//
+// Every call is handed the run's transfer settings and its run state; the
+// agent library's own argument lists are in agent_library.h.
 #pragma once
 
 #include <windows.h>
@@ -11,21 +14,17 @@
 #include <string>
 
 #include "transport/request_options.h"
+#include "transport/transfer_settings.h"
+#include "transport/url.h"
 #include "util/handles.h"
 
 // Where and how one request goes. Texts are wide: they go to WinHTTP.
 struct RequestTarget {
-  bool useProxy = false;
-  std::wstring protocol = L"https";  // "http" or "https"
-  std::wstring server;
-  int port = 0;
-  std::wstring proxyServer;
-  std::wstring proxyBypass;
-  std::wstring proxyUser;
-  std::wstring proxyPassword;
-  std::wstring urlPath;
+  Url url;
+  // The proxy this request goes through, when it is enabled.
+  ProxySettings proxy;
   std::wstring destination;  // downloads only
-  int requestType = kRequestDownloadFile;
+  RequestKind kind = RequestKind::kDownloadFile;
   bool keepAlive = true;
 };
 
@@ -42,42 +41,33 @@ struct RequestHandles {
   void Close();
 };
 
-// A GET of the URL path: into memory (`memoryOut`) for request type 11001,
-// to the destination for 11003. With `bandwidth` set the body is paced by
-// windows of DataTransferRate_KBps x 1000 bytes; with DownloadMode 1 a file
-// download resumes (unless `noResume`). Returns 0, 13, 707, 90001, the HTTP
-// status, or a WinHTTP/system error. The destination is only replaced by a
-// body that arrived whole; no temporary file survives. `context` defaults to
-// the agent's settings.
-int InternetGetRequestEx(int useProxy, const char* protocol, const wchar_t* server, int port,
-                         const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
-                         const wchar_t* proxyPassword, const wchar_t* urlPath, const wchar_t* destinationPath,
-                         std::string* memoryOut, int requestType, int keepAlive, HttpRequestOptions* options,
-                         int bandwidth, int noResume, const TransferContext& context = AgentTransferContext());
+// How a file download is fetched, as its caller chose.
+struct DownloadMethod {
+  // Paced by windows of DataTransferRate_KBps x 1000 bytes.
+  bool bandwidth = false;
+  // No resumable path, even with DownloadMode 1.
+  bool noResume = false;
+  // The block method instead of windows (only with a rate).
+  bool blocks = false;
+};
 
-// The bandwidth-limited sibling, same arguments and results. Without the
-// block method it is InternetGetRequestEx with the bandwidth flag; with it
-// every block of DataTransferRate_KBps x 500 bytes is its own ranged
+// A GET of the target's URL: into memory (`memoryOut`) for get data, to the
+// destination for a download; resumable with DownloadMode 1 and, with the
+// block method, paced in blocks, as `method` allows. Returns 0, 13, 707,
+// 90001, the HTTP status, or a WinHTTP/system error. The destination is only
+// replaced by a body that arrived whole; no temporary file survives.
+int InternetGetDownload(const TransferSettings& settings, TransferRunState* run, const RequestTarget& target,
+                        std::string* memoryOut, HttpRequestOptions* options, const DownloadMethod& method);
+// The plain path alone (no resume, no blocks), paced by windows with
+// `bandwidth`.
+int InternetGetRequest(const TransferSettings& settings, TransferRunState* run, const RequestTarget& target,
+                       std::string* memoryOut, HttpRequestOptions* options, bool bandwidth);
+// The bandwidth-limited download: the window method, or with the block
+// method every block of DataTransferRate_KBps x 500 bytes its own ranged
 // request, followed by a pause (an outside server without range support is
 // then downloaded once more without a limit).
-int InternetGetRequestByBitrate(int useProxy, const char* protocol, const wchar_t* server, int port,
-                                const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
-                                const wchar_t* proxyPassword, const wchar_t* urlPath, const wchar_t* destinationPath,
-                                std::string* memoryOut, int requestType, int keepAlive, HttpRequestOptions* options,
-                                int bandwidth, int noResume, const TransferContext& context = AgentTransferContext());
-
-// The same calls with the target gathered in one record. InternetGetRequest
-// is the plain path alone (no resume, no blocks).
-int InternetGetRequest(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
-                       bool bandwidth, const TransferContext& context = AgentTransferContext());
-int InternetGetRequestLimited(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
-                              const TransferContext& context = AgentTransferContext());
-
-// Builds the record from the entry points' argument list.
-RequestTarget MakeRequestTarget(int useProxy, const char* protocol, const wchar_t* server, int port,
-                                const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
-                                const wchar_t* proxyPassword, const wchar_t* urlPath, const wchar_t* destinationPath,
-                                int requestType, int keepAlive);
+int InternetGetRequestLimited(const TransferSettings& settings, TransferRunState* run, const RequestTarget& target,
+                              std::string* memoryOut, HttpRequestOptions* options);
 
 // --- pure pieces, exposed for tests ---
 // The 64-bit value of the first "Content-Length:" header in raw header text;
@@ -109,5 +99,5 @@ bool ParseContentRange(const std::wstring& value, unsigned long long* first, uns
 bool HeaderNamesGzip(const std::wstring& value);
 // The temporary file of a download: "<destination><thread id>.tmp"; of a
 // get-data request: "<temp folder>\rz<thread id>.tmp".
-std::wstring TemporaryFilePath(int requestType, const std::wstring& destination, const std::wstring& tempFolder,
+std::wstring TemporaryFilePath(RequestKind kind, const std::wstring& destination, const std::wstring& tempFolder,
                                DWORD threadId);

@@ -95,15 +95,15 @@ void AddHeader(HINTERNET request, const std::wstring& header) {
 // The agent's credentials for its own servers, as HTTP basic credentials
 // with the user name "1". The stored texts are the Base64 form of the
 // password (the agent's other programs store them so).
-void SetAgentCredentials(HINTERNET request, const TransferContext& context, const RequestTarget& target) {
-  if (context.outsideDownload) {
+void SetAgentCredentials(HINTERNET request, const HttpRequestOptions& sent, const RequestTarget& target) {
+  if (sent.outsideDownload) {
     LogInfo("ExternalDownloadEnabled so skipping Auth Token\n");
     return;
   }
   std::string stored;
   if (ReadRegSZ(HKEY_LOCAL_MACHINE, reg_path::kAgent, "Authtoken", &stored) != ERROR_SUCCESS || stored.empty()) {
     stored.clear();
-    if (target.urlPath.find(L"agentAuthPropsRequest") == std::wstring::npos) return;
+    if (target.url.path.find(L"agentAuthPropsRequest") == std::wstring::npos) return;
     if (ReadRegSZ(HKEY_LOCAL_MACHINE, reg_path::kAgent, "ProvKey", &stored) != ERROR_SUCCESS || stored.empty()) return;
   }
   const std::wstring password = ChangeUtf8ToWideStr(DecodeProxyPassword(stored).c_str());
@@ -129,12 +129,12 @@ void SetSecureProtocols(HINTERNET session) {
 
 // The security flags of an https request: the certificate problems are
 // ignored unless the agent runs in strict certificate mode.
-void ApplySecurityFlags(HINTERNET request, const TransferContext& context) {
+void ApplySecurityFlags(HINTERNET request, const engine::Transfer& transfer, const HttpRequestOptions& sent) {
   DWORD flags = 0;
   DWORD size = sizeof(flags);
   WinHttpQueryOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, &size);
-  LogInfo(context.reportingServer ? "Get request to reporting server\n" : "Get request not to reporting server\n");
-  if (!context.strictCertificates) {
+  LogInfo(sent.reportingServer ? "Get request to reporting server\n" : "Get request not to reporting server\n");
+  if (!StrictCertificatesNow(transfer.settings, *transfer.run)) {
     flags |= kIgnoreCertificateFlags;
     LogInfo("GetSecFlags: Ignoring Certificate check flags added for communication \n");
   } else {
@@ -144,7 +144,7 @@ void ApplySecurityFlags(HINTERNET request, const TransferContext& context) {
   if (WinHttpSetOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags))) {
     LogInfo("GetInternetRequestHandle :  The request is updated with the internet option security flags. \n");
   }
-  if (AgentParams().ds.closedNetworkFlag == 1) {
+  if (transfer.settings.closedNetwork) {
     // The client certificate is chosen by the agent's certificate store;
     // none installed means the request goes on without one.
     if (WinHttpSetOption(request, WINHTTP_OPTION_CLIENT_CERT_CONTEXT, WINHTTP_NO_CLIENT_CERT_CONTEXT, 0)) {
@@ -186,68 +186,92 @@ std::wstring QueryHeaderText(HINTERNET request, DWORD query, const wchar_t* name
   return text;
 }
 
-TransferResult OpenRequest(const TransferContext& context, const RequestTarget& target,
-                           const HttpRequestOptions& options, RequestHandles* handles) {
-  const std::wstring userAgent = options.userAgent.empty() ? AgentParams().userAgent : options.userAgent;
-  const bool proxy = target.useProxy;
-  if (proxy) LogInfo("GetInternetRequestHandle : Proxy Server Name : %S \n", target.proxyServer.c_str());
+namespace {
+
+// Session, connection and request, with the proxy, the secure protocols,
+// the verb and the secure flag.
+TransferResult OpenHandles(const RequestTarget& target, const std::wstring& userAgent, RequestHandles* handles) {
+  const ProxySettings& proxy = target.proxy;
+  if (proxy.enabled) LogInfo("GetInternetRequestHandle : Proxy Server Name : %S \n", proxy.server.c_str());
   handles->session.reset(WinHttpOpen(
-      userAgent.c_str(), proxy ? WINHTTP_ACCESS_TYPE_NAMED_PROXY : WINHTTP_ACCESS_TYPE_NO_PROXY,
-      proxy ? target.proxyServer.c_str() : WINHTTP_NO_PROXY_NAME,
-      proxy && !target.proxyBypass.empty() ? target.proxyBypass.c_str() : WINHTTP_NO_PROXY_BYPASS, 0));
+      userAgent.c_str(), proxy.enabled ? WINHTTP_ACCESS_TYPE_NAMED_PROXY : WINHTTP_ACCESS_TYPE_NO_PROXY,
+      proxy.enabled ? proxy.server.c_str() : WINHTTP_NO_PROXY_NAME,
+      proxy.enabled && !proxy.bypass.empty() ? proxy.bypass.c_str() : WINHTTP_NO_PROXY_BYPASS, 0));
   if (!handles->session) return WinHttpFailure("GetInternetRequestHandle :  Error in WinHttpOpen --> %d \n");
-  const bool https = _wcsicmp(target.protocol.c_str(), L"https") == 0;
+  const bool https = target.url.secure();
   if (https) SetSecureProtocols(handles->session.get());
 
-  handles->connection.reset(
-      WinHttpConnect(handles->session.get(), target.server.c_str(), static_cast<INTERNET_PORT>(target.port), 0));
+  handles->connection.reset(WinHttpConnect(handles->session.get(), target.url.host.c_str(),
+                                           static_cast<INTERNET_PORT>(target.url.port), 0));
   if (!handles->connection) return WinHttpFailure("GetInternetRequestHandle :  Error in WinHttpConnect --> %d \n");
   const bool head = handles->kind == 2;
   LogInfo(head ? "GetInternetRequestHandle :  HEAD Request \n" : "GetInternetRequestHandle :  GET Request \n");
   const wchar_t* acceptTypes[] = {L"*/*", nullptr};
-  handles->request.reset(WinHttpOpenRequest(handles->connection.get(), head ? L"HEAD" : L"GET", target.urlPath.c_str(),
-                                            nullptr, WINHTTP_NO_REFERER, acceptTypes, https ? WINHTTP_FLAG_SECURE : 0));
+  handles->request.reset(WinHttpOpenRequest(handles->connection.get(), head ? L"HEAD" : L"GET",
+                                            target.url.path.c_str(), nullptr, WINHTTP_NO_REFERER, acceptTypes,
+                                            https ? WINHTTP_FLAG_SECURE : 0));
   if (!handles->request) return WinHttpFailure("GetInternetRequestHandle :  Error in WinHttpOpenRequest --> %d \n");
+  return TransferResult::Success();
+}
+
+// The connection header, the agent's credentials, the range or
+// if-modified-since header and the caller's extra headers.
+void AddRequestHeaders(HINTERNET request, const RequestTarget& target, const HttpRequestOptions& sent,
+                       const RequestHandles& handles) {
+  AddHeader(request, target.keepAlive ? L"Connection: Keep-Alive" : L"Connection: close");
+  SetAgentCredentials(request, sent, target);
+  if (handles.kind == 1) {
+    if (!handles.extraHeader.empty()) AddHeader(request, handles.extraHeader);
+  } else if (sent.ifModifiedSinceEnabled) {
+    if (target.kind == RequestKind::kDownloadFile &&
+        GetFileAttributesW(target.destination.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      LogInfo("GetInternetRequestHandle: destination file is not present, hence if-modified-since header is not "
+              "applied\n");
+    } else if (!sent.lastModified.empty()) {
+      AddHeader(request, L"If-Modified-Since: " + sent.lastModified);
+    }
+  }
+  for (const auto& header : sent.extraHeaders) {
+    AddHeader(request, header.first + L": " + header.second);
+  }
+}
+
+// The agent's time-outs apply to get data only.
+void SetTimeouts(HINTERNET request, const TransferSettings& settings, const RequestTarget& target) {
+  if (target.kind == RequestKind::kGetData) {
+    WinHttpSetTimeouts(request, 30000, static_cast<int>(settings.connectTimeoutMs), 30000,
+                       static_cast<int>(settings.requestTimeoutMs));
+  } else {
+    WinHttpSetTimeouts(request, 30000, 60000, 30000, 30000);
+  }
+}
+
+void SetProxyCredentials(HINTERNET request, const ProxySettings& proxy) {
+  if (!proxy.enabled) return;
+  WinHttpSetOption(request, WINHTTP_OPTION_PROXY_USERNAME, const_cast<wchar_t*>(proxy.user.c_str()),
+                   static_cast<DWORD>(proxy.user.size()));
+  if (proxy.password.size() > 1) {
+    WinHttpSetOption(request, WINHTTP_OPTION_PROXY_PASSWORD, const_cast<wchar_t*>(proxy.password.c_str()),
+                     static_cast<DWORD>(proxy.password.size()));
+  }
+}
+
+}  // namespace
+
+TransferResult OpenRequest(const Transfer& transfer, const RequestTarget& target, const HttpRequestOptions& sent,
+                           RequestHandles* handles) {
+  const std::wstring& userAgent = sent.userAgent.empty() ? transfer.settings.userAgent : sent.userAgent;
+  TransferResult opened = OpenHandles(target, userAgent, handles);
+  if (!opened.ok()) return opened;
   HINTERNET request = handles->request.get();
   WinHttpSetStatusCallback(request, SecureFailureCallback, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
   // A 301/302 comes back to the caller, which reads its Content-Location.
   DWORD disable = WINHTTP_DISABLE_REDIRECTS;
   WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &disable, sizeof(disable));
-
-  AddHeader(request, target.keepAlive ? L"Connection: Keep-Alive" : L"Connection: close");
-  SetAgentCredentials(request, context, target);
-
-  if (handles->kind == 1) {
-    if (!handles->extraHeader.empty()) AddHeader(request, handles->extraHeader);
-  } else if (options.ifModifiedSinceEnabled) {
-    if (target.requestType == kRequestDownloadFile &&
-        GetFileAttributesW(target.destination.c_str()) == INVALID_FILE_ATTRIBUTES) {
-      LogInfo("GetInternetRequestHandle: destination file is not present, hence if-modified-since header is not "
-              "applied\n");
-    } else if (!options.lastModified.empty()) {
-      AddHeader(request, L"If-Modified-Since: " + options.lastModified);
-    }
-  }
-  for (const auto& header : options.extraHeaders) {
-    AddHeader(request, header.first + L": " + header.second);
-  }
-
-  if (target.requestType == kRequestGetData) {
-    const AgentParameters& params = AgentParams();
-    WinHttpSetTimeouts(request, 30000, static_cast<int>(params.HTTPConnectionTimeout), 30000,
-                       static_cast<int>(params.HTTPRequestTimeout));
-  } else {
-    WinHttpSetTimeouts(request, 30000, 60000, 30000, 30000);
-  }
-  if (https) ApplySecurityFlags(request, context);
-  if (target.useProxy) {
-    WinHttpSetOption(request, WINHTTP_OPTION_PROXY_USERNAME, const_cast<wchar_t*>(target.proxyUser.c_str()),
-                     static_cast<DWORD>(target.proxyUser.size()));
-    if (target.proxyPassword.size() > 1) {
-      WinHttpSetOption(request, WINHTTP_OPTION_PROXY_PASSWORD, const_cast<wchar_t*>(target.proxyPassword.c_str()),
-                       static_cast<DWORD>(target.proxyPassword.size()));
-    }
-  }
+  AddRequestHeaders(request, target, sent, *handles);
+  SetTimeouts(request, transfer.settings, target);
+  if (target.url.secure()) ApplySecurityFlags(request, transfer, sent);
+  SetProxyCredentials(request, target.proxy);
   return TransferResult::Success();
 }
 
@@ -276,108 +300,136 @@ bool QueryContentLength(HINTERNET request, const char* op, unsigned long long* l
 
 namespace {
 
-// Sends the request and receives its answer, re-opening the request once
-// when the connection was dropped, and waits out a resend request. Five
-// attempts at most; when they are used up the last failure is the result.
-TransferResult SendWithAttempts(const TransferContext& context, const RequestTarget& target,
-                                const HttpRequestOptions& options, RequestHandles* handles) {
-  bool reopened = false;
-  const std::wstring gzipHeader = GzipRequestHeader(options);
-  auto reopen = [&]() -> TransferResult {
-    reopened = true;
-    handles->Close();
-    return OpenRequest(context, target, options, handles);
-  };
+// The send loop of one request: sends it and receives its answer,
+// re-opening the request once when the connection was dropped, and waits
+// out a resend request. Five attempts at most; when they are used up the
+// last failure is the result.
+class SendAttempts {
+ public:
+  SendAttempts(const Transfer& transfer, const RequestTarget& target, const HttpRequestOptions& sent,
+               RequestHandles* handles)
+      : transfer_(transfer), target_(target), sent_(sent), handles_(handles), gzipHeader_(GzipRequestHeader(sent)) {}
+
+  TransferResult Run() {
+    DWORD lastError = ERROR_GEN_FAILURE;
+    for (int attempt = 1; attempt <= kMaxSendAttempts; ++attempt) {
+      const bool sent = SendOnce(handles_->request.get(), gzipHeader_);
+      if (sent && WinHttpReceiveResponse(handles_->request.get(), nullptr)) return TransferResult::Success();
+      const DWORD error = GetLastError();
+      lastError = error ? error : ERROR_GEN_FAILURE;
+      const Next next = AfterFailure(sent, error);
+      if (next == Next::kFail) return RecoverOrFail(error);
+      if (next == Next::kSendAgain || reopened_) continue;
+      TransferResult opened = Reopen();
+      if (!opened.ok()) return opened;
+    }
+    // Five attempts and no answer: that is a failure, never an answer.
+    HttpGetLastError(static_cast<long>(lastError));
+    return TransferResult::System(lastError);
+  }
+
+ private:
+  enum class Next { kReopen, kSendAgain, kFail };
+
+  // A dropped connection is re-opened once; a send that fails so again ends
+  // the call, a receive that fails so is sent again.
+  Next AfterFailure(bool sent, DWORD error) {
+    const wchar_t* server = target_.url.host.c_str();
+    if (!sent && (error == kLoginFailure || error == kOperationCancelled) && !reopened_) {
+      LogInfo("GetInternetRequestHandle : Going to close the request handle and going to resending the data to the "
+              "server %S \n",
+              server);
+      return Next::kReopen;
+    }
+    if (sent && (error == kLoginFailure || error == kInvalidServerResponse)) {
+      LogInfo("GetInternetRequestHandle : Going to close the request handle and going to resending the data to the "
+              "server %S,as the error code received is %d \n",
+              server, static_cast<int>(error));
+      return Next::kReopen;
+    }
+    if (sent && error == kResendRequest) {
+      LogInfo("GetInternetRequestHandle : Resending the data to the server %S \n", server);
+      Sleep(kResendPauseMs);
+      return Next::kSendAgain;
+    }
+    LogError(sent ? "GetInternetRequestHandle :  Error - WinHttpReceiveResponse --> %d \n"
+                  : "GetInternetRequestHandle :  Error in WinHttpSendRequest -> %d \n",
+             static_cast<int>(error));
+    // Where the handshake runs inside the send, a failed certificate check
+    // shows there rather than at the receive.
+    return Next::kFail;
+  }
+
+  TransferResult Reopen() {
+    reopened_ = true;
+    handles_->Close();
+    return OpenRequest(transfer_, target_, sent_, handles_);
+  }
+
   // The certificate recovery sends again on a fresh request: a connection
   // whose handshake failed is not used twice.
-  auto resend = [&](DWORD flags) -> TransferResult {
-    TransferResult opened = reopen();
+  TransferResult Resend(DWORD flags) {
+    TransferResult opened = Reopen();
     if (!opened.ok()) return opened;
-    if (!WinHttpSetOption(handles->request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags))) {
+    if (!WinHttpSetOption(handles_->request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags))) {
       return WinHttpFailure("CertRecoveryMechanismForReceive :  Error in WinHttpSetOption --> %d \n");
     }
-    if (!SendOnce(handles->request.get(), gzipHeader) || !WinHttpReceiveResponse(handles->request.get(), nullptr)) {
+    if (!SendOnce(handles_->request.get(), gzipHeader_) || !WinHttpReceiveResponse(handles_->request.get(), nullptr)) {
       return TransferResult::LastError();
     }
     return TransferResult::Success();
-  };
+  }
+
   // A failed certificate check, and only that, earns the certificate
   // recovery. Windows reports it as 12175; some WinHTTP implementations as a
   // secure channel error (12157), which is a certificate failure only when
   // the server's chain does not verify. The chain is taken from a request
   // that lets the handshake complete. New roots cannot mend a protocol
   // error, nor a handshake that never brought a certificate.
-  auto certificateFailed = [&](DWORD error) -> bool {
+  bool CertificateFailed(DWORD error) {
     if (error == ERROR_WINHTTP_SECURE_FAILURE) return true;
     if (error != ERROR_WINHTTP_SECURE_CHANNEL_ERROR) return false;
     RequestHandles probe;
     probe.kind = 2;
-    if (!OpenRequest(context, target, options, &probe).ok()) return false;
+    if (!OpenRequest(transfer_, target_, sent_, &probe).ok()) return false;
     DWORD flags = kIgnoreCertificateFlags;
     WinHttpSetOption(probe.request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags));
     const bool failed = SendOnce(probe.request.get(), std::wstring()) &&
-                        ChainFailsVerification(probe.request.get(), target.server);
+                        ChainFailsVerification(probe.request.get(), target_.url.host);
     probe.Close();
     return failed;
-  };
+  }
+
   // A failed certificate check with an installed root gets the recovery;
   // anything else, or a recovery that fails, ends the call with the error.
-  auto recoverOrFail = [&](DWORD error) -> TransferResult {
-    if (AgentParams().ServerRootCertificateInstalled == 1 && certificateFailed(error)) {
+  TransferResult RecoverOrFail(DWORD error) {
+    if (transfer_.run->roots.serverRootInstalled == 1 && CertificateFailed(error)) {
       DWORD flags = 0;
       DWORD size = sizeof(flags);
-      WinHttpQueryOption(handles->request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, &size);
-      TransferResult recovered = CertRecoveryMechanismForReceive(context, flags, resend);
+      WinHttpQueryOption(handles_->request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, &size);
+      TransferResult recovered = CertRecoveryMechanismForReceive(transfer_.settings, transfer_.run, flags,
+                                                                 [this](DWORD again) { return Resend(again); });
       if (recovered.ok()) return recovered;
     }
     HttpGetLastError(static_cast<long>(error));
     return TransferResult::System(error);
-  };
-  DWORD lastError = ERROR_GEN_FAILURE;
-  for (int attempt = 1; attempt <= kMaxSendAttempts; ++attempt) {
-    const bool sent = SendOnce(handles->request.get(), gzipHeader);
-    if (sent && WinHttpReceiveResponse(handles->request.get(), nullptr)) return TransferResult::Success();
-    const DWORD error = GetLastError();
-    lastError = error ? error : ERROR_GEN_FAILURE;
-    // A dropped connection is re-opened once; a send that fails so again
-    // ends the call, a receive that fails so is sent again.
-    if (!sent && (error == kLoginFailure || error == kOperationCancelled) && !reopened) {
-      LogInfo("GetInternetRequestHandle : Going to close the request handle and going to resending the data to the "
-              "server %S \n",
-              target.server.c_str());
-    } else if (sent && (error == kLoginFailure || error == kInvalidServerResponse)) {
-      LogInfo("GetInternetRequestHandle : Going to close the request handle and going to resending the data to the "
-              "server %S,as the error code received is %d \n",
-              target.server.c_str(), static_cast<int>(error));
-    } else if (sent && error == kResendRequest) {
-      LogInfo("GetInternetRequestHandle : Resending the data to the server %S \n", target.server.c_str());
-      Sleep(kResendPauseMs);
-      continue;
-    } else {
-      LogError(sent ? "GetInternetRequestHandle :  Error - WinHttpReceiveResponse --> %d \n"
-                    : "GetInternetRequestHandle :  Error in WinHttpSendRequest -> %d \n",
-               static_cast<int>(error));
-      // Where the handshake runs inside the send, a failed certificate check
-      // shows there rather than at the receive.
-      return recoverOrFail(error);
-    }
-    if (!reopened) {
-      TransferResult opened = reopen();
-      if (!opened.ok()) return opened;
-    }
   }
-  // Five attempts and no answer: that is a failure, never an answer.
-  HttpGetLastError(static_cast<long>(lastError));
-  return TransferResult::System(lastError);
-}
+
+  const Transfer& transfer_;
+  const RequestTarget& target_;
+  const HttpRequestOptions& sent_;
+  RequestHandles* handles_;
+  const std::wstring gzipHeader_;
+  bool reopened_ = false;
+};
 
 }  // namespace
 
-TransferResult GetInternetRequestHandle(const TransferContext& context, const RequestTarget& target,
-                                        const HttpRequestOptions& options, RequestHandles* handles) {
+TransferResult GetInternetRequestHandle(const Transfer& transfer, const RequestTarget& target,
+                                        const HttpRequestOptions& sent, RequestHandles* handles) {
   LogDebug("@@@@@@@@ Inside GetInternetRequestHandle Method @@@@@@@@ \n");
-  TransferResult result = OpenRequest(context, target, options, handles);
-  if (result.ok()) result = SendWithAttempts(context, target, options, handles);
+  TransferResult result = OpenRequest(transfer, target, sent, handles);
+  if (result.ok()) result = SendAttempts(transfer, target, sent, handles).Run();
   if (!result.ok()) {
     handles->Close();
     return result;

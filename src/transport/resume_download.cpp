@@ -1,11 +1,8 @@
 #include "transport/resume_download.h"
 
 #include <cstdio>
-#include <map>
-#include <mutex>
 #include <vector>
 
-#include "agent/agent_parameters.h"
 #include "agent/registry.h"
 #include "log/agent_log.h"
 #include "log/seconds_clock.h"
@@ -21,9 +18,6 @@ namespace {
 const char kDefaultRepository[] = "DownloadRepository\\";
 const DWORD kDefaultPeriodicLimit = 1048576;
 const DWORD kDeleteRetryPauseMs = 5000;
-
-std::mutex g_sizesMutex;
-std::map<std::string, long long> g_expectedSizes;
 
 bool RegistryKeyPresent(const std::string& key) {
   UniqueHKey handle;
@@ -70,9 +64,9 @@ void CountResumeFailure(int result) {
 }
 
 // The HEAD before the download: status, length and Last-Modified.
-Answer PreDownloadHandling(const TransferContext& context, const RequestTarget& target, HttpRequestOptions* options) {
+Answer PreDownloadHandling(const Transfer& transfer, const RequestTarget& target) {
   Answer pre = OpenAnswer(
-      context, target, options,
+      transfer, target,
       AnswerTexts{"PreDownloadHandling", "PreDownloadHandling :File not modified since the time: %S\n",
                   "PreDownloadHandling : Failed with the http status code, %d \n", 2, true});
   if (!pre.result.ok()) {
@@ -80,7 +74,7 @@ Answer PreDownloadHandling(const TransferContext& context, const RequestTarget& 
     return pre;
   }
   if (pre.lengthKnown && pre.length == 0) pre.lengthKnown = false;
-  InsertResumeDownloadFileSizeParams(ChangeWideToUtf8Str(target.urlPath),
+  InsertResumeDownloadFileSizeParams(&transfer.options->expectedSizes, ChangeWideToUtf8Str(target.url.path),
                                      pre.lengthKnown ? static_cast<long long>(pre.length) : 0);
   return pre;
 }
@@ -95,12 +89,12 @@ TransferResult PostDownloadHandling(DownloadResumeHandler* handler, const Reques
       handler->CleanFileAndRegistry();
       LogInfo("PostDownloadHandling : Successfully downloaded the file %S from the server %S to the destination file "
               "%S \n",
-              target.urlPath.c_str(), target.server.c_str(), target.destination.c_str());
+              target.url.path.c_str(), target.url.host.c_str(), target.destination.c_str());
     } else {
       LogError("PostDownloadHandling : failed\n");
     }
   }
-  PrintHTTPAccessLog(handler->access(), result.Flatten());
+  PrintHTTPAccessLog(handler->agentFolder(), handler->access(), result.Flatten());
   return result;
 }
 
@@ -123,28 +117,27 @@ ResumeDecision DecideResumeStart(bool recordUsable, unsigned long long recordedS
   return decision;
 }
 
-void InsertResumeDownloadFileSizeParams(const std::string& url, long long size) {
+void InsertResumeDownloadFileSizeParams(ExpectedSizes* sizes, const std::string& url, long long size) {
   if (url.empty()) {
     LogError("InsertResumeDownloadFileSizeParams: Invalid download url retrieved \n");
     return;
   }
   LogInfo("InsertResumeDownloadFileSizeParams: Adding urlToDownload: %s \t filesize: %lld \n", url.c_str(), size);
-  std::lock_guard<std::mutex> lock(g_sizesMutex);
-  g_expectedSizes[url] = size;
+  (*sizes)[url] = size;
 }
 
-int isFileDownloadCompleted(const std::string& downloadUrl, const std::string& localPath, long long bytesRead) {
+int isFileDownloadCompleted(const ExpectedSizes& sizes, bool directDownload, const std::string& downloadUrl,
+                            const std::string& localPath, long long bytesRead) {
   if (downloadUrl.empty()) {
     LogError("isFileDownloadCompleted: Invalid downloadurl retrieved \n");
     return 0;
   }
   LogInfo("isFileDownloadCompleted: downloadUrl: %s \t localFilePath: %s \t totalBytesReaded: %lld \n",
           downloadUrl.c_str(), localPath.c_str(), bytesRead);
-  const bool direct = AgentParams().DirectDownloadEnabled != 0;
+  const bool direct = directDownload;
   if (direct) LogInfo("%s : DirectDownload Enabled.\n", "isFileDownloadCompleted");
   const std::string url = ToLowerText(downloadUrl);
-  std::lock_guard<std::mutex> lock(g_sizesMutex);
-  for (const auto& entry : g_expectedSizes) {
+  for (const auto& entry : sizes) {
     const std::string stored = ToLowerText(entry.first);
     const bool match = direct ? url.find(stored) != std::string::npos : stored.find(url) != std::string::npos;
     if (!match) continue;
@@ -159,12 +152,12 @@ int isFileDownloadCompleted(const std::string& downloadUrl, const std::string& l
   return 0;
 }
 
-DownloadResumeHandler::DownloadResumeHandler(const RequestTarget& target)
+DownloadResumeHandler::DownloadResumeHandler(const RequestTarget& target, const std::string& agentFolder)
     : GatheringSink("ProcessDownloadedBuffer"),
       destination_(target.destination),
-      fileKey_(ChangeWideToUtf8Str(target.urlPath)),
-      access_{AccessStartStamp(), ChangeWideToUtf8Str(target.server), target.port, fileKey_, target.requestType, 0,
-              0} {}
+      agentFolder_(agentFolder),
+      fileKey_(ChangeWideToUtf8Str(target.url.path)),
+      access_{AccessStartStamp(), ChangeWideToUtf8Str(target.url.host), target.url.port, fileKey_, target.kind, 0, 0} {}
 
 DownloadResumeHandler::~DownloadResumeHandler() {
   file_.reset();
@@ -210,7 +203,7 @@ void DownloadResumeHandler::Initialize(const std::string& serverLastModified, bo
   // not ours and is replaced.
   const bool usable = !uniqueId_.empty() && uniqueId_.find_first_of("\\/:") == std::string::npos &&
                       IsContainedRelativePath(uniqueId_);
-  const std::wstring folder = ChangeUtf8ToWideStr((AgentParams().RZAgentInstallDir + repository).c_str());
+  const std::wstring folder = ChangeUtf8ToWideStr((agentFolder_ + repository).c_str());
   CreateFolderTree(folder.back() == L'\\' ? folder.substr(0, folder.size() - 1) : folder);
   if (!usable) {
     FormUniqueFileName();
@@ -365,107 +358,157 @@ TransferResult DownloadResumeHandler::SaveToDestFile() {
 
 namespace {
 
-// The body from the resume offset: one ranged request, or blocks.
-TransferResult FetchBody(const TransferContext& context, const RequestTarget& target, HttpRequestOptions* options,
-                         DownloadResumeHandler* handler, const Answer& pre, bool bandwidth,
-                         unsigned long long blockSize, const char* op, unsigned long long* received,
-                         bool* getFailed) {
+// How a resumable download fetches its body: paced by windows, or in blocks
+// of `blockSize` bytes; `op` names the path in its lines.
+struct ResumeMethod {
+  bool bandwidth = false;
+  unsigned long long blockSize = 0;
+  const char* op = "ResumeGetRequestEx";
+};
+struct FetchOutcome {
+  TransferResult result = TransferResult::Success();
+  unsigned long long received = 0;
+  // The GET was refused: nothing arrived, and the status is the result.
+  bool getFailed = false;
+};
+
+// The body from the resume offset in one ranged request.
+FetchOutcome FetchRange(const Transfer& transfer, const RequestTarget& target, DownloadResumeHandler* handler,
+                        const Answer& pre, bool bandwidth) {
+  FetchOutcome fetched;
   const unsigned long long start = handler->startOffset();
-  if (blockSize != 0) {
-    return RunBlocks(context, target, *options, BodySpec{op, nullptr, start, pre.lengthKnown, pre.length, 0, blockSize},
-                     handler, received);
-  }
   RequestHandles handles;
-  RangeAnswer answer = AskRange(context, target, *options, &handles, start, pre.lengthKnown, pre.length - 1,
-                                "ResumeGetRequestEx");
+  RangeAnswer answer =
+      AskRange(transfer, target, &handles, RangeRequest{start, pre.lengthKnown, pre.length - 1, "ResumeGetRequestEx"});
   if (handles.status == HTTP_STATUS_MOVED || handles.status == HTTP_STATUS_REDIRECT) {
-    options->redirectUrl = QueryHeaderText(handles.request.get(), WINHTTP_QUERY_CONTENT_LOCATION);
-    LogInfo("Redirection url is %S\n", options->redirectUrl.c_str());
+    transfer.options->redirectUrl = QueryHeaderText(handles.request.get(), WINHTTP_QUERY_CONTENT_LOCATION);
+    LogInfo("Redirection url is %S\n", transfer.options->redirectUrl.c_str());
   }
   // The end of an open-ended body: nothing more to fetch.
-  if (answer.end && !pre.lengthKnown) return TransferResult::Success();
+  if (answer.end && !pre.lengthKnown) return fetched;
   // The whole body never joins a partial file.
-  if (answer.whole && start != 0) return LongerThanAnnounced();
+  if (answer.whole && start != 0) {
+    fetched.result = LongerThanAnnounced();
+    return fetched;
+  }
   if (!answer.result.ok() || answer.end) {
-    *getFailed = true;
-    return answer.end ? TransferResult::Status(handles.status) : answer.result;
+    fetched.getFailed = true;
+    fetched.result = answer.end ? TransferResult::Status(handles.status) : answer.result;
+    return fetched;
   }
   BodySpec spec{"ResumeGetRequestEx", "ResumeGetRequestEx : second attempt to recover from previous error\n", start,
-                pre.lengthKnown, pre.lengthKnown ? pre.length - start : 0, bandwidth ? context.rateKBps : 0};
-  BodyOutcome body = ReadBody(context, target, *options, &handles, spec, handler);
-  *received = body.received;
-  if (body.rangeIgnored && start != 0) return TransferResult::Own(kResultLongerThanAnnounced);
-  // What could not be mended stays partial, for the next run.
-  if (body.recoveryFailed && pre.lengthKnown) return TransferResult::Success();
-  return body.result;
+                pre.lengthKnown, pre.lengthKnown ? pre.length - start : 0,
+                bandwidth ? transfer.settings.rateKBps : 0};
+  BodyOutcome body = ReadBody(transfer, target, &handles, spec, handler);
+  fetched.received = body.received;
+  fetched.result = body.result;
+  if (body.rangeIgnored && start != 0) {
+    fetched.result = TransferResult::Own(kResultLongerThanAnnounced);
+  } else if (body.recoveryFailed && pre.lengthKnown) {
+    // What could not be mended stays partial, for the next run.
+    fetched.result = TransferResult::Success();
+  }
+  return fetched;
 }
 
-TransferResult ResumeDownload(const TransferContext& context, const RequestTarget& target,
-                              HttpRequestOptions* options, bool bandwidth, unsigned long long blockSize,
-                              const char* op) {
-  LogDebug("@@@@@@@@ Inside %s Method @@@@@@@@ \n", op);
-  LogInfo("httpRequestObjOld.m_externalVendorServer = %d \n", options->m_externalVendorServer);
-  LogInfo("%s : URL to Get -> %S \n", op, target.urlPath.c_str());
-  if (bandwidth) {
-    LogInfo("%s : BitRateDownload Enabled with rate -> %d KBps:  \n", op, static_cast<int>(context.rateKBps));
+// The body from the resume offset: one ranged request, or blocks.
+FetchOutcome FetchBody(const Transfer& transfer, const RequestTarget& target, DownloadResumeHandler* handler,
+                       const Answer& pre, const ResumeMethod& method) {
+  if (method.blockSize == 0) return FetchRange(transfer, target, handler, pre, method.bandwidth);
+  FetchOutcome fetched;
+  fetched.result = RunBlocks(transfer, target,
+                             BodySpec{method.op, nullptr, handler->startOffset(), pre.lengthKnown, pre.length, 0,
+                                      method.blockSize},
+                             handler, &fetched.received);
+  return fetched;
+}
+
+// The result of a body that arrived, as far as it did: the last flush, the
+// size check of an open-ended body, and the counters of a partial one.
+TransferResult Conclude(const Transfer& transfer, const RequestTarget& target, DownloadResumeHandler* handler,
+                        const Answer& pre, const FetchOutcome& fetched) {
+  TransferResult result = fetched.result;
+  const TransferResult flushed = handler->ProcessDownloadedBuffer(nullptr, 0, false);
+  if (result.ok()) result = flushed;
+  if (result.ok() && !pre.lengthKnown) {
+    const int complete = isFileDownloadCompleted(transfer.options->expectedSizes, transfer.settings.directDownload,
+                                                 ChangeWideToUtf8Str(target.url.path),
+                                                 ChangeWideToUtf8Str(target.destination),
+                                                 static_cast<long long>(fetched.received));
+    if (complete != 0) result = TransferResult::System(static_cast<DWORD>(complete));
   }
-  DownloadResumeHandler handler(target);
-  AccessLogEntry& access = handler.access();
-  return Guarded(op, [&]() -> TransferResult {
-    Answer pre = PreDownloadHandling(context, target, options);
-    // No length and none accepted: the plain path's rule, so a body is never
-    // taken as complete without a length to check it against.
-    if (pre.result.ok() && !pre.lengthKnown && !context.outsideDownload) pre.result = LongerThanAnnounced();
-    access.contentLength = pre.length;
-    // Every ending, a failed probe included, leaves its access line.
-    if (!pre.result.ok()) return PostDownloadHandling(&handler, target, pre.result);
-    options->lastModifiedOut = pre.lastModified;
-    handler.Initialize(ChangeWideToUtf8Str(pre.lastModified), pre.lengthKnown, pre.length);
-    const unsigned long long start = handler.startOffset();
-    LogInfo("Start Range: %llu \n", start);
-    if (pre.lengthKnown && start == pre.length) {
-      TransferResult done = PostDownloadHandling(&handler, target, TransferResult::Success());
-      LogDebug("@@@@@@@@ End Of %s Method @@@@@@@@ Full File already exist\n", op);
-      return done;
-    }
-    if (!pre.lengthKnown) {
-      LogInfo("ResumeGetRequestEx: Filesize contains more than 4 GB \n");
-      handler.GuardDiskSpace(context.diskReserveBytes);
-    }
-    TransferResult result = handler.OpenTemporaryFile(context.observer);
-    unsigned long long received = 0;
-    bool getFailed = false;
-    const DWORD begun = GetTickCount();
-    if (result.ok()) {
-      handler.BeginProgress(context, target, pre.lengthKnown, pre.length, start);
-      result = FetchBody(context, target, options, &handler, pre, bandwidth, blockSize, op, &received, &getFailed);
-    }
-    LogInfo("%s : Total Time Taken for download : %d seconds\n", op, static_cast<int>((GetTickCount() - begun) / 1000));
-    LogInfo("%s : Total bytes downloaded : %llu \n", op, received);
-    access.receivedBytes = received;
-    // A refused GET brought nothing: its status is the result, uncounted.
-    if (getFailed) return PostDownloadHandling(&handler, target, result);
-    const TransferResult flushed = handler.ProcessDownloadedBuffer(nullptr, 0, false);
-    if (result.ok()) result = flushed;
-    if (result.ok() && !pre.lengthKnown) {
-      const int complete = isFileDownloadCompleted(ChangeWideToUtf8Str(target.urlPath),
-                                                   ChangeWideToUtf8Str(target.destination),
-                                                   static_cast<long long>(received));
-      if (complete != 0) result = TransferResult::System(static_cast<DWORD>(complete));
-    }
-    if ((pre.lengthKnown && received < pre.length - start) || !result.ok()) {
-      LogError("ResumeGetRequestEx: Only partial content downloaded \n");
-      if (result.ok()) result = TransferResult::System(ERROR_WINHTTP_TIMEOUT);
-      CountResumeFailure(result.Flatten());
-    }
-    // Bytes that are not this body's, or a volume about to fill, leave
-    // nothing to resume: the partial file and its record go, so no later run
-    // appends to them.
-    if (result.IsOwn(kResultLongerThanAnnounced) || result.IsSystem(ERROR_DISK_FULL)) handler.CleanFileAndRegistry();
-    result = PostDownloadHandling(&handler, target, result);
-    LogDebug("@@@@@@@@ End Of %s Method @@@@@@@@ \n", op);
-    return result;
-  });
+  if ((pre.lengthKnown && fetched.received < pre.length - handler->startOffset()) || !result.ok()) {
+    LogError("ResumeGetRequestEx: Only partial content downloaded \n");
+    if (result.ok()) result = TransferResult::System(ERROR_WINHTTP_TIMEOUT);
+    CountResumeFailure(result.Flatten());
+  }
+  // Bytes that are not this body's, or a volume about to fill, leave
+  // nothing to resume: the partial file and its record go, so no later run
+  // appends to them.
+  if (result.IsOwn(kResultLongerThanAnnounced) || result.IsSystem(ERROR_DISK_FULL)) handler->CleanFileAndRegistry();
+  return result;
+}
+
+// From the resume offset to the end: the temporary file, the body, and how
+// the run ends.
+TransferResult FetchFromOffset(const Transfer& transfer, const RequestTarget& target, DownloadResumeHandler* handler,
+                               const Answer& pre, const ResumeMethod& method) {
+  const unsigned long long start = handler->startOffset();
+  if (!pre.lengthKnown) {
+    LogInfo("ResumeGetRequestEx: Filesize contains more than 4 GB \n");
+    handler->GuardDiskSpace(transfer.settings.diskReserveBytes);
+  }
+  FetchOutcome fetched;
+  fetched.result = handler->OpenTemporaryFile(transfer.options->observer);
+  const DWORD begun = GetTickCount();
+  if (fetched.result.ok()) {
+    handler->BeginProgress(transfer.options->progress, ProgressStartFor(target, pre.lengthKnown, pre.length, start));
+    fetched = FetchBody(transfer, target, handler, pre, method);
+  }
+  LogInfo("%s : Total Time Taken for download : %d seconds\n", method.op,
+          static_cast<int>((GetTickCount() - begun) / 1000));
+  LogInfo("%s : Total bytes downloaded : %llu \n", method.op, fetched.received);
+  handler->access().receivedBytes = fetched.received;
+  // A refused GET brought nothing: its status is the result, uncounted.
+  if (fetched.getFailed) return PostDownloadHandling(handler, target, fetched.result);
+  TransferResult result = Conclude(transfer, target, handler, pre, fetched);
+  result = PostDownloadHandling(handler, target, result);
+  LogDebug("@@@@@@@@ End Of %s Method @@@@@@@@ \n", method.op);
+  return result;
+}
+
+// The probe, the record, and the body from where an earlier run stopped.
+TransferResult ResumeSteps(const Transfer& transfer, const RequestTarget& target, DownloadResumeHandler* handler,
+                           const ResumeMethod& method) {
+  Answer pre = PreDownloadHandling(transfer, target);
+  // No length and none accepted: the plain path's rule, so a body is never
+  // taken as complete without a length to check it against.
+  if (pre.result.ok() && !pre.lengthKnown && !transfer.options->outsideDownload) pre.result = LongerThanAnnounced();
+  handler->access().contentLength = pre.length;
+  // Every ending, a failed probe included, leaves its access line.
+  if (!pre.result.ok()) return PostDownloadHandling(handler, target, pre.result);
+  transfer.options->lastModifiedOut = pre.lastModified;
+  handler->Initialize(ChangeWideToUtf8Str(pre.lastModified), pre.lengthKnown, pre.length);
+  const unsigned long long start = handler->startOffset();
+  LogInfo("Start Range: %llu \n", start);
+  if (pre.lengthKnown && start == pre.length) {
+    TransferResult done = PostDownloadHandling(handler, target, TransferResult::Success());
+    LogDebug("@@@@@@@@ End Of %s Method @@@@@@@@ Full File already exist\n", method.op);
+    return done;
+  }
+  return FetchFromOffset(transfer, target, handler, pre, method);
+}
+
+TransferResult ResumeDownload(const Transfer& transfer, const RequestTarget& target, const ResumeMethod& method) {
+  LogDebug("@@@@@@@@ Inside %s Method @@@@@@@@ \n", method.op);
+  LogInfo("httpRequestObjOld.m_externalVendorServer = %d \n", transfer.options->m_externalVendorServer);
+  LogInfo("%s : URL to Get -> %S \n", method.op, target.url.path.c_str());
+  if (method.bandwidth) {
+    LogInfo("%s : BitRateDownload Enabled with rate -> %d KBps:  \n", method.op,
+            static_cast<int>(transfer.settings.rateKBps));
+  }
+  DownloadResumeHandler handler(target, transfer.settings.agentFolder);
+  return Guarded(method.op, [&] { return ResumeSteps(transfer, target, &handler, method); });
 }
 
 }  // namespace
@@ -481,23 +524,26 @@ void CountGzipFailure(const std::wstring& path) {
   TouchTracking();
 }
 
-TransferResult ResumeTransfer(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                              HttpRequestOptions* options, bool bandwidth, bool blocks) {
+TransferResult ResumeTransfer(const Transfer& transfer, const RequestTarget& target, bool bandwidth, bool blocks) {
   // Only files are resumable: data for memory has no record to resume by.
-  if (target.requestType != kRequestDownloadFile) return PlainTransfer(context, target, memoryOut, options, bandwidth);
-  const unsigned long long blockSize = blocks ? static_cast<unsigned long long>(context.rateKBps) * 500 : 0;
-  return ResumeDownload(context, target, options, bandwidth, blockSize,
-                        blocks ? "ResumeGetRequestByBitrate" : "ResumeGetRequestEx");
+  if (target.kind != RequestKind::kDownloadFile) return PlainTransfer(transfer, target, bandwidth);
+  ResumeMethod method;
+  method.bandwidth = bandwidth;
+  method.blockSize = blocks ? static_cast<unsigned long long>(transfer.settings.rateKBps) * 500 : 0;
+  method.op = blocks ? "ResumeGetRequestByBitrate" : "ResumeGetRequestEx";
+  return ResumeDownload(transfer, target, method);
 }
 
 }  // namespace engine
 
-int ResumeGetRequestEx(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
-                       bool bandwidth, const TransferContext& context) {
-  return ResumeTransfer(context, target, memoryOut, options, bandwidth, false).Flatten();
+int ResumeGetRequestEx(const TransferSettings& settings, TransferRunState* run, const RequestTarget& target,
+                       std::string* memoryOut, HttpRequestOptions* options, bool bandwidth) {
+  const Transfer transfer{settings, run, options, memoryOut};
+  return ResumeTransfer(transfer, target, bandwidth, false).Flatten();
 }
 
-int ResumeGetRequestByBitrate(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
-                              const TransferContext& context) {
-  return ResumeTransfer(context, target, memoryOut, options, true, context.rateKBps != 0).Flatten();
+int ResumeGetRequestByBitrate(const TransferSettings& settings, TransferRunState* run, const RequestTarget& target,
+                              std::string* memoryOut, HttpRequestOptions* options) {
+  const Transfer transfer{settings, run, options, memoryOut};
+  return ResumeTransfer(transfer, target, true, settings.rateKBps != 0).Flatten();
 }

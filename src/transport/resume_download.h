@@ -15,7 +15,8 @@
 // blocks of InterSaveByteLimit bytes; the record follows every block.
 class DownloadResumeHandler : public engine::GatheringSink {
  public:
-  explicit DownloadResumeHandler(const RequestTarget& target);
+  // The repository is a folder under `agentFolder`.
+  DownloadResumeHandler(const RequestTarget& target, const std::string& agentFolder);
   ~DownloadResumeHandler() override;
   DownloadResumeHandler(const DownloadResumeHandler&) = delete;
   DownloadResumeHandler& operator=(const DownloadResumeHandler&) = delete;
@@ -44,6 +45,7 @@ class DownloadResumeHandler : public engine::GatheringSink {
 
   unsigned long long startOffset() const { return startOffset_; }
   AccessLogEntry& access() { return access_; }
+  const std::string& agentFolder() const { return agentFolder_; }
 
  private:
   void FormUniqueFileName();
@@ -51,6 +53,7 @@ class DownloadResumeHandler : public engine::GatheringSink {
   void Flushed() override;
 
   std::wstring destination_;
+  std::string agentFolder_;
   std::string fileKey_;
   std::string uniqueId_;
   unsigned long long startOffset_ = 0;
@@ -63,20 +66,23 @@ class DownloadResumeHandler : public engine::GatheringSink {
 // The resumable download of the URL (11003, or 11001 into memory). Results
 // as InternetGetRequest; 416 when an outside server does not take ranges
 // (the caller then downloads without resume). `bandwidth` paces by windows.
-int ResumeGetRequestEx(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
-                       bool bandwidth, const TransferContext& context = AgentTransferContext());
+int ResumeGetRequestEx(const TransferSettings& settings, TransferRunState* run, const RequestTarget& target,
+                       std::string* memoryOut, HttpRequestOptions* options, bool bandwidth);
 
 // The same with block pacing: every block of DataTransferRate_KBps x 500
 // bytes from the resume offset is its own ranged request, then the pause
 // (without a rate, one request and no pause).
-int ResumeGetRequestByBitrate(const RequestTarget& target, std::string* memoryOut, HttpRequestOptions* options,
-                              const TransferContext& context = AgentTransferContext());
+int ResumeGetRequestByBitrate(const TransferSettings& settings, TransferRunState* run, const RequestTarget& target,
+                              std::string* memoryOut, HttpRequestOptions* options);
 
-// The expected sizes of this process's downloads, by URL.
-void InsertResumeDownloadFileSizeParams(const std::string& url, long long size);
+// Notes the size the probe of a transfer announced for its URL.
+void InsertResumeDownloadFileSizeParams(ExpectedSizes* sizes, const std::string& url, long long size);
 // 0, or 12030 when the expected size of a matching URL is known, non-zero
-// and differs from the bytes read.
-int isFileDownloadCompleted(const std::string& downloadUrl, const std::string& localPath, long long bytesRead);
+// and differs from the bytes read. A stored URL matches when it holds the
+// download URL (in any letter case); with `directDownload` when the download
+// URL holds it.
+int isFileDownloadCompleted(const ExpectedSizes& sizes, bool directDownload, const std::string& downloadUrl,
+                            const std::string& localPath, long long bytesRead);
 
 // --- pure pieces, exposed for tests ---
 struct ResumeDecision {

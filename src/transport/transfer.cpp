@@ -6,13 +6,10 @@
 #include <cwchar>
 #include <exception>
 
-#include "agent/agent_parameters.h"
-#include "agent/registry.h"
 #include "log/agent_log.h"
 #include "transport/http_errors.h"
 #include "transport/transfer_logs.h"
 #include "util/files.h"
-#include "util/registry_paths.h"
 #include "util/text.h"
 
 namespace {
@@ -26,32 +23,6 @@ std::wstring RangeHeader(unsigned long long first, bool bounded, unsigned long l
 }
 
 }  // namespace
-
-TransferContext AgentTransferContext() {
-  const AgentParameters& params = AgentParams();
-  TransferContext context;
-  context.rateKBps = params.DataTransferRate_KBps;
-  DWORD value = 0;
-  context.blockMethod =
-      ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kAgent, "isOldBitRateEnabled", &value) == ERROR_SUCCESS &&
-      value != 0;
-  value = 0;
-  context.resumable =
-      ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kSettings, "DownloadMode", &value) == ERROR_SUCCESS &&
-      value == 1;
-  if (!params.tempFolder.empty()) {
-    context.tempFolder = ChangeUtf8ToWideStr(params.tempFolder.c_str());
-  } else {
-    wchar_t path[MAX_PATH + 1] = L"";
-    DWORD length = GetTempPathW(MAX_PATH + 1, path);
-    context.tempFolder.assign(path, length);
-    while (!context.tempFolder.empty() && (context.tempFolder.back() == L'\\' || context.tempFolder.back() == L'/')) {
-      context.tempFolder.pop_back();
-    }
-  }
-  context.strictCertificates = params.strictCertificateMode == 1;
-  return context;
-}
 
 DWORD WindowPacingSleepMs(long long elapsedMs) {
   if (elapsedMs < 0) elapsedMs = 0;
@@ -94,10 +65,9 @@ bool ParseContentRange(const std::wstring& value, unsigned long long* first, uns
 
 namespace engine {
 
-void GatheringSink::BeginProgress(const TransferContext& context, const RequestTarget& target, bool lengthKnown,
-                                  unsigned long long length, unsigned long long resumedAt) {
-  progress_ = context.progress ? context.progress : &ownProgress_;
-  progress_->Begin(ProgressStart{ChangeWideToUtf8Str(target.urlPath), lengthKnown, length, resumedAt});
+void GatheringSink::BeginProgress(ProgressReporter* reporter, const ProgressStart& start) {
+  progress_ = reporter ? reporter : &ownProgress_;
+  progress_->Begin(start);
 }
 
 TransferResult GatheringSink::Write(const char* data, size_t count) {
@@ -148,11 +118,15 @@ TransferResult GatheringSink::Flush() {
   return TransferResult::Success();
 }
 
-BodySink::BodySink(const TransferContext& context, const RequestTarget& target)
-    : GatheringSink("InternetGetRequestEx"), target_(target), inMemory_(target.requestType == kRequestGetData) {
-  if (!inMemory_) path_ = TemporaryFileFor(context, target);
-  observer_ = context.observer;
-  reserve_ = context.diskReserveBytes;
+BodySink::BodySink(const Transfer& transfer, const RequestTarget& target)
+    : GatheringSink("InternetGetRequestEx"),
+      destination_(target.destination),
+      inMemory_(target.kind == RequestKind::kGetData) {
+  if (!inMemory_) {
+    path_ = TemporaryFilePath(target.kind, target.destination, transfer.settings.tempFolder, GetCurrentThreadId());
+  }
+  observer_ = transfer.options->observer;
+  reserve_ = transfer.settings.diskReserveBytes;
 }
 
 BodySink::~BodySink() {
@@ -167,10 +141,10 @@ TransferResult BodySink::Create(bool lengthKnown) {
   if (inMemory_) return TransferResult::Success();
   // The temporary file goes beside the destination; a folder that cannot be
   // made is left to the file's creation to report.
-  const std::wstring folder = FolderOf(target_.destination);
+  const std::wstring folder = FolderOf(destination_);
   if (!folder.empty() && CreateFolderTree(folder) != 0) {
     LogError("InternetGetRequestEx : Failed to create the destination directory for the destination file %S \n",
-             target_.destination.c_str());
+             destination_.c_str());
   }
   opened_ = true;
   file_.reset(CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
@@ -197,25 +171,24 @@ TransferResult BodySink::Deliver(std::string* memoryOut) {
     if (memoryOut) *memoryOut = std::move(gathered_);
     return TransferResult::Success();
   }
-  if (!MoveFileExW(path_.c_str(), target_.destination.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  if (!MoveFileExW(path_.c_str(), destination_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     return TransferResult::LastError();
   }
   path_.clear();
   return TransferResult::Success();
 }
 
-RangeAnswer AskRange(const TransferContext& context, const RequestTarget& target, const HttpRequestOptions& options,
-                     RequestHandles* handles, unsigned long long first, bool bounded, unsigned long long last,
-                     const char* op) {
+RangeAnswer AskRange(const Transfer& transfer, const RequestTarget& target, RequestHandles* handles,
+                     const RangeRequest& range) {
   RangeAnswer answer;
   handles->Close();
   handles->kind = 1;
-  handles->extraHeader = RangeHeader(first, bounded, last);
-  LogInfo("%s: Content-Range Header message: %S\n", op, handles->extraHeader.c_str());
-  HttpRequestOptions plain = options;
+  handles->extraHeader = RangeHeader(range.first, range.bounded, range.last);
+  LogInfo("%s: Content-Range Header message: %S\n", range.op, handles->extraHeader.c_str());
+  HttpRequestOptions plain = *transfer.options;
   plain.m_enableGzipCompression = 0;
-  answer.result = GetInternetRequestHandle(context, target, plain, handles);
-  LogInfo("%s: GetInternetRequestHandle function return code: %lu\n", op,
+  answer.result = GetInternetRequestHandle(transfer, target, plain, handles);
+  LogInfo("%s: GetInternetRequestHandle function return code: %lu\n", range.op,
           static_cast<unsigned long>(answer.result.Flatten()));
   if (!answer.result.ok()) return answer;
   const DWORD status = handles->status;
@@ -227,19 +200,20 @@ RangeAnswer AskRange(const TransferContext& context, const RequestTarget& target
     answer.end = true;
   } else if (status == HTTP_STATUS_PARTIAL_CONTENT &&
              ParseContentRange(QueryHeaderText(handles->request.get(), WINHTTP_QUERY_CONTENT_RANGE), &from, &to) &&
-             from == first && (!bounded || to <= last)) {
+             from == range.first && (!range.bounded || to <= range.last)) {
     answer.length = to - from + 1;
   } else {
     // A 206 with bytes from elsewhere would land them in the wrong place.
-    LogError("%s : Failed with the http status code %lu \n", op, static_cast<unsigned long>(status));
+    LogError("%s : Failed with the http status code %lu \n", range.op, static_cast<unsigned long>(status));
     answer.result = status == HTTP_STATUS_PARTIAL_CONTENT ? TransferResult::Own(kResultPartialFile)
                                                           : TransferResult::Status(status);
   }
   return answer;
 }
 
-Answer OpenAnswer(const TransferContext& context, const RequestTarget& target, HttpRequestOptions* options,
-                  const AnswerTexts& texts, RequestHandles* handles) {
+Answer OpenAnswer(const Transfer& transfer, const RequestTarget& target, const AnswerTexts& texts,
+                  RequestHandles* handles) {
+  HttpRequestOptions* options = transfer.options;
   Answer answer;
   RequestHandles probeHandles;
   if (!handles) handles = &probeHandles;
@@ -247,7 +221,7 @@ Answer OpenAnswer(const TransferContext& context, const RequestTarget& target, H
   HttpRequestOptions sent = *options;
   const bool external = texts.probe && options->m_externalVendorServer == 1;
   if (external) sent.extraHeaders[L"Range"] = L"bytes=0-";
-  answer.result = GetInternetRequestHandle(context, target, sent, handles);
+  answer.result = GetInternetRequestHandle(transfer, target, sent, handles);
   if (!answer.result.ok()) return answer;
   const DWORD status = handles->status;
   HINTERNET request = handles->request.get();
@@ -287,8 +261,9 @@ Answer OpenAnswer(const TransferContext& context, const RequestTarget& target, H
   return answer;
 }
 
-BodyOutcome ReadBody(const TransferContext& context, const RequestTarget& target, const HttpRequestOptions& options,
-                     RequestHandles* handles, const BodySpec& spec, GatheringSink* sink) {
+BodyOutcome ReadBody(const Transfer& transfer, const RequestTarget& target, RequestHandles* handles,
+                     const BodySpec& spec, GatheringSink* sink) {
+  const TransferSettings& settings = transfer.settings;
   BodyOutcome body;
   std::vector<char> buffer;
   bool recovered = false;
@@ -304,8 +279,8 @@ BodyOutcome ReadBody(const TransferContext& context, const RequestTarget& target
     DWORD error = 0;
     if (!WinHttpQueryDataAvailable(handles->request.get(), &available)) error = GetLastError();
     bool stalled = idleReads >= kMaxIdleReads;
-    if (error == 0 && GetTickCount() - windowStart >= context.slowWindowMs) {
-      stalled = stalled || windowBytes < context.slowMinBytes;
+    if (error == 0 && GetTickCount() - windowStart >= settings.slowWindowMs) {
+      stalled = stalled || windowBytes < settings.slowMinBytes;
       windowStart = GetTickCount();
       windowBytes = 0;
     }
@@ -318,8 +293,9 @@ BodyOutcome ReadBody(const TransferContext& context, const RequestTarget& target
       if (!recovered) {
         recovered = true;
         LogInfo("%s", spec.retryLine);
-        answer = AskRange(context, target, options, handles, spec.first + body.received, spec.lengthKnown,
-                          spec.first + spec.length - 1, spec.op);
+        answer = AskRange(transfer, target, handles,
+                          RangeRequest{spec.first + body.received, spec.lengthKnown, spec.first + spec.length - 1,
+                                       spec.op});
         // Without a length, a range beyond the body says it was all there.
         if (answer.end && !spec.lengthKnown) return body;
         if (answer.result.ok() && !answer.whole && !answer.end) {
@@ -385,9 +361,8 @@ BodyOutcome ReadBody(const TransferContext& context, const RequestTarget& target
   }
 }
 
-TransferResult RunBlocks(const TransferContext& context, const RequestTarget& target,
-                         const HttpRequestOptions& options, const BodySpec& spec, GatheringSink* sink,
-                         unsigned long long* received) {
+TransferResult RunBlocks(const Transfer& transfer, const RequestTarget& target, const BodySpec& spec,
+                         GatheringSink* sink, unsigned long long* received) {
   char retryLine[128];
   snprintf(retryLine, sizeof(retryLine), "%s : second attempt of the previous request\n", spec.op);
   for (;;) {
@@ -397,7 +372,7 @@ TransferResult RunBlocks(const TransferContext& context, const RequestTarget& ta
     GetLocalTime(&blockStart);
     const ByteRange range = NextBlockRange(offset, spec.blockSize, spec.lengthKnown, spec.length);
     RequestHandles handles;
-    RangeAnswer answer = AskRange(context, target, options, &handles, range.first, true, range.last, spec.op);
+    RangeAnswer answer = AskRange(transfer, target, &handles, RangeRequest{range.first, true, range.last, spec.op});
     if (!answer.result.ok()) return answer.result;
     if (answer.end && !spec.lengthKnown) {
       LogInfo("DownloadFileMoreThan4GBbyBitrate : File completely downloaded and requested for invalid byte range. "
@@ -414,7 +389,7 @@ TransferResult RunBlocks(const TransferContext& context, const RequestTarget& ta
     // A first block answered with the whole body is held to the whole length.
     const BodySpec body{spec.op, retryLine, range.first, answer.whole ? spec.lengthKnown : true,
                         answer.whole ? spec.length : answer.length};
-    BodyOutcome got = ReadBody(context, target, options, &handles, body, sink);
+    BodyOutcome got = ReadBody(transfer, target, &handles, body, sink);
     *received += got.received;
     LogDebug("%s: Bytes Read: %llu\n", spec.op, *received);
     if (!got.result.ok()) return got.result;
@@ -433,14 +408,17 @@ std::wstring FolderOf(const std::wstring& path) {
   return cut == std::wstring::npos ? std::wstring() : path.substr(0, cut);
 }
 
-std::wstring TemporaryFileFor(const TransferContext& context, const RequestTarget& target) {
-  return TemporaryFilePath(target.requestType, target.destination, context.tempFolder, GetCurrentThreadId());
+void RecordDownload(const TransferSettings& settings, const RequestTarget& target, unsigned long long length,
+                    const TransferResult& result) {
+  WriteDownloadTransferLog(settings.agentFolder,
+                           DownloadTransfer{ChangeWideToUtf8Str(target.url.host), target.url.port,
+                                            ChangeWideToUtf8Str(target.url.path),
+                                            ChangeWideToUtf8Str(target.destination), length, result.Flatten()});
 }
 
-void RecordDownload(const RequestTarget& target, unsigned long long length, const TransferResult& result) {
-  WriteDownloadTransferLog(DownloadTransfer{ChangeWideToUtf8Str(target.server), target.port,
-                                            ChangeWideToUtf8Str(target.urlPath),
-                                            ChangeWideToUtf8Str(target.destination), length, result.Flatten()});
+ProgressStart ProgressStartFor(const RequestTarget& target, bool lengthKnown, unsigned long long length,
+                               unsigned long long resumedAt) {
+  return ProgressStart{ChangeWideToUtf8Str(target.url.path), lengthKnown, length, resumedAt};
 }
 
 TransferResult LongerThanAnnounced() {

@@ -22,17 +22,27 @@ const DWORD kIgnoreCertificateFlags = 0x3300;
 
 namespace engine {
 
+// One call of the engine: the run's settings and state, and what its caller
+// hands it and reads back.
+struct Transfer {
+  const TransferSettings& settings;
+  TransferRunState* run;  // never null
+  HttpRequestOptions* options;
+  std::string* memoryOut;  // the body of get data; may be null
+};
+
+
 // --- the request (request_setup.cpp) ---
 // Steps one to ten of the request setup: session, connection, request and
-// everything set on them before it is sent.
-TransferResult OpenRequest(const TransferContext& context, const RequestTarget& target,
-                           const HttpRequestOptions& options, RequestHandles* handles);
+// everything set on them before it is sent, with `sent` as its options.
+TransferResult OpenRequest(const Transfer& transfer, const RequestTarget& target, const HttpRequestOptions& sent,
+                           RequestHandles* handles);
 // Opens, sends and receives with up to five attempts and the certificate
 // recovery, then reads the status into `handles`. 407 (failed proxy
 // credentials) is a failure; any other status is left to the caller. The
 // handles are closed on failure.
-TransferResult GetInternetRequestHandle(const TransferContext& context, const RequestTarget& target,
-                                        const HttpRequestOptions& options, RequestHandles* handles);
+TransferResult GetInternetRequestHandle(const Transfer& transfer, const RequestTarget& target,
+                                        const HttpRequestOptions& sent, RequestHandles* handles);
 // A response header as text (by query number, or a custom one by name with
 // WINHTTP_QUERY_CUSTOM); empty when absent.
 std::wstring QueryHeaderText(HINTERNET request, DWORD query, const wchar_t* name = WINHTTP_HEADER_NAME_BY_INDEX);
@@ -44,7 +54,7 @@ bool QueryContentLength(HINTERNET request, const char* op, unsigned long long* l
 // check and receives the answer once more: `resend` sends the request again
 // on a fresh one with the security flags it is given (the failed request's
 // `flags`); without strict mode the problems are finally ignored.
-TransferResult CertRecoveryMechanismForReceive(const TransferContext& context, DWORD flags,
+TransferResult CertRecoveryMechanismForReceive(const TransferSettings& settings, TransferRunState* run, DWORD flags,
                                                const std::function<TransferResult(DWORD flags)>& resend);
 
 // --- the sink: where the bytes go ---
@@ -58,11 +68,9 @@ class GatheringSink {
   virtual ~GatheringSink() = default;
   // Gathers the bytes; a block that is full, or would overflow, is written.
   virtual TransferResult Write(const char* data, size_t count);
-  // The whole body starts (`resumedAt` bytes of it already in the file):
-  // its progress goes to the context's reporter, or to the sink's own,
-  // which only logs.
-  void BeginProgress(const TransferContext& context, const RequestTarget& target, bool lengthKnown,
-                     unsigned long long length, unsigned long long resumedAt);
+  // The whole body starts: its progress goes to `reporter`, or without one
+  // to the sink's own, which only logs.
+  void BeginProgress(ProgressReporter* reporter, const ProgressStart& start);
   // Where the body loop reports; null before BeginProgress.
   ProgressReporter* progress() { return progress_; }
 
@@ -93,13 +101,13 @@ class GatheringSink {
 // deleted unless it was moved into place.
 class BodySink : public GatheringSink {
  public:
-  BodySink(const TransferContext& context, const RequestTarget& target);
+  BodySink(const Transfer& transfer, const RequestTarget& target);
   ~BodySink() override;
   BodySink(const BodySink&) = delete;
   BodySink& operator=(const BodySink&) = delete;
 
   // Creates the destination's folder and the file. A body without a known
-  // length is held to the context's free-space reserve.
+  // length is held to the settings' free-space reserve.
   TransferResult Create(bool lengthKnown);
   TransferResult Write(const char* data, size_t count) override;
   // Writes what is gathered and closes the file. The first failure, the
@@ -115,7 +123,7 @@ class BodySink : public GatheringSink {
   TransferResult Deliver(std::string* memoryOut);
 
  private:
-  const RequestTarget& target_;
+  const std::wstring destination_;
   const bool inMemory_;
 };
 
@@ -143,13 +151,21 @@ struct BodyOutcome {
   bool rangeIgnored = false;
 };
 // Reads the answer in `handles` into the sink. A time-out, a body that
-// stalls (less than the context's minimum in its window, or reads that
+// stalls (less than the settings' minimum in its window, or reads that
 // bring nothing) or ends before its length is recovered once by asking for
 // the missing bytes; a second one ends the body. Too many bytes give 13.
 // The pacing's pauses are no lost time.
-BodyOutcome ReadBody(const TransferContext& context, const RequestTarget& target, const HttpRequestOptions& options,
-                     RequestHandles* handles, const BodySpec& spec, GatheringSink* sink);
+BodyOutcome ReadBody(const Transfer& transfer, const RequestTarget& target, RequestHandles* handles,
+                     const BodySpec& spec, GatheringSink* sink);
 
+// Bytes `first` to `last` of a body (to its end when not `bounded`), as a
+// ranged request asks for them; `op` prefixes the request's lines.
+struct RangeRequest {
+  unsigned long long first = 0;
+  bool bounded = true;
+  unsigned long long last = 0;
+  const char* op = "";
+};
 // The answer to a ranged request.
 struct RangeAnswer {
   TransferResult result = TransferResult::Success();
@@ -157,11 +173,10 @@ struct RangeAnswer {
   bool end = false;    // 416: the range starts beyond the body
   unsigned long long length = 0;  // bytes of a 206 answer
 };
-// Asks for bytes `first` to `last` (to the end when not `bounded`) on new
-// handles. A 206 must name exactly that start and end within the range.
-RangeAnswer AskRange(const TransferContext& context, const RequestTarget& target, const HttpRequestOptions& options,
-                     RequestHandles* handles, unsigned long long first, bool bounded, unsigned long long last,
-                     const char* op);
+// Asks for the range on new handles. A 206 must name exactly that start and
+// end within the range.
+RangeAnswer AskRange(const Transfer& transfer, const RequestTarget& target, RequestHandles* handles,
+                     const RangeRequest& range);
 
 // How an answer is asked for and checked: the request kind (see
 // RequestHandles), the path's lines, and whether it is the probe before a
@@ -182,27 +197,30 @@ struct Answer {
 };
 // Sends the request and checks the answer's status: 200 is the answer (206
 // from a probed outside server, whose Content-Range then gives the length);
-// 304 gives 90001, a 301/302 its status with the redirect URL in `options`,
-// an outside server that does not answer a probe with 206 gives 416, and any
-// other status itself. With `handles` given the caller reads the body.
-Answer OpenAnswer(const TransferContext& context, const RequestTarget& target, HttpRequestOptions* options,
-                  const AnswerTexts& texts, RequestHandles* handles = nullptr);
+// 304 gives 90001, a 301/302 its status with the redirect URL in the
+// options, an outside server that does not answer a probe with 206 gives
+// 416, and any other status itself. With `handles` given the caller reads
+// the body.
+Answer OpenAnswer(const Transfer& transfer, const RequestTarget& target, const AnswerTexts& texts,
+                  RequestHandles* handles = nullptr);
 
 // --- the block loop ---
 // The body from `first` (the resume offset) in blocks, each its own ranged
 // request read by the body loop, followed by the block pause. A first block
 // answered 200 is the whole body; without a length a 416 is the end.
 // `received` grows by what arrived.
-TransferResult RunBlocks(const TransferContext& context, const RequestTarget& target,
-                         const HttpRequestOptions& options, const BodySpec& spec, GatheringSink* sink,
-                         unsigned long long* received);
+TransferResult RunBlocks(const Transfer& transfer, const RequestTarget& target, const BodySpec& spec,
+                         GatheringSink* sink, unsigned long long* received);
 
 // --- around the transfer ---
 // Appends the download's line to the transfer log.
-void RecordDownload(const RequestTarget& target, unsigned long long length, const TransferResult& result);
+void RecordDownload(const TransferSettings& settings, const RequestTarget& target, unsigned long long length,
+                    const TransferResult& result);
+// Where a body's progress starts: its URL path as the log names it.
+ProgressStart ProgressStartFor(const RequestTarget& target, bool lengthKnown, unsigned long long length,
+                               unsigned long long resumedAt);
 // The folder part of a path (up to its last separator); empty without one.
 std::wstring FolderOf(const std::wstring& path);
-std::wstring TemporaryFileFor(const TransferContext& context, const RequestTarget& target);
 // Counts a gzip answer that could not be decompressed, for the server.
 void CountGzipFailure(const std::wstring& path);
 // More bytes than announced (or no length where one is required): the
@@ -213,17 +231,13 @@ TransferResult LongerThanAnnounced();
 TransferResult Guarded(const char* op, const std::function<TransferResult()>& transfer);
 
 // The plain path with its transfer record; the other paths fall back to it.
-TransferResult PlainTransfer(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                             HttpRequestOptions* options, bool bandwidth);
-// A file download as the agent's settings choose it: resumable (unless
-// `noResume`, or a document), else plain, or with `blocks` the block method.
-TransferResult ChooseDownload(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                              HttpRequestOptions* options, bool bandwidth, bool noResume, bool blocks);
+TransferResult PlainTransfer(const Transfer& transfer, const RequestTarget& target, bool bandwidth);
+// A file download as the settings and `method` choose it: resumable
+// (unless `noResume`, or a document), else plain, or the block method.
+TransferResult ChooseDownload(const Transfer& transfer, const RequestTarget& target, DownloadMethod method);
 // The block method of a bandwidth-limited download.
-TransferResult BlockTransfer(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                             HttpRequestOptions* options);
+TransferResult BlockTransfer(const Transfer& transfer, const RequestTarget& target);
 // The resumable path, with window pacing (`bandwidth`) or blocks.
-TransferResult ResumeTransfer(const TransferContext& context, const RequestTarget& target, std::string* memoryOut,
-                              HttpRequestOptions* options, bool bandwidth, bool blocks);
+TransferResult ResumeTransfer(const Transfer& transfer, const RequestTarget& target, bool bandwidth, bool blocks);
 
 }  // namespace engine

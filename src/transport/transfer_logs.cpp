@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cstdio>
 
-#include "agent/agent_parameters.h"
 #include "exec/error_text.h"
 #include "log/agent_log.h"
 #include "util/files.h"
@@ -40,13 +39,15 @@ std::string PadLeft(const std::string& text, size_t width) {
 
 // The records have nowhere to go while the agent folder is unknown, and a
 // relative path would land in whatever folder the process runs in.
-bool AgentFolderKnown() {
-  if (!AgentParams().RZAgentInstallDir.empty()) return true;
+bool AgentFolderKnown(const std::string& agentFolder) {
+  if (!agentFolder.empty()) return true;
   LogError("local Agent directory in null, exit\n");
   return false;
 }
 
-std::string LogsFilePath(const char* fileName) { return AgentParams().RZAgentInstallDir + "logs\\" + fileName; }
+std::string LogsFilePath(const std::string& agentFolder, const char* fileName) {
+  return agentFolder + "logs\\" + fileName;
+}
 
 // Appends the text, with the header first when the file is new. The logs
 // folder is made when missing, so an early record is not lost.
@@ -59,11 +60,11 @@ int AppendRecord(const std::string& path, const std::string& header, const std::
 // Appends the CSV line that `makeLine` gives once the folder is known, and
 // logs the outcome.
 template <typename MakeLine>
-int AppendCsvRecord(const char* fileName, const char* header, MakeLine makeLine) {
-  if (!AgentFolderKnown()) return 13;
+int AppendCsvRecord(const std::string& agentFolder, const char* fileName, const char* header, MakeLine makeLine) {
+  if (!AgentFolderKnown(agentFolder)) return 13;
   int rc = 13;
   try {
-    rc = AppendRecord(LogsFilePath(fileName), header, makeLine());
+    rc = AppendRecord(LogsFilePath(agentFolder, fileName), header, makeLine());
   } catch (...) {
     rc = 13;
   }
@@ -123,7 +124,7 @@ std::string AccessLogFileName(const std::string& urlPath) {
 }
 
 std::string FormatAccessLogLine(const AccessLogEntry& entry, int result, const SYSTEMTIME& end) {
-  const char* mode = entry.requestType == 11003 ? "DownloadFile" : "GetData";
+  const char* mode = entry.requestType == RequestKind::kDownloadFile ? "DownloadFile" : "GetData";
   return "\n " + PadLeft(entry.startStamp, 20) + "\t" + "\t" + PadLeft(AccessLogFileName(entry.urlPath), 30) + "\t" +
          PadLeft(mode, 12) + "\t" + PadLeft(std::to_string(entry.contentLength), 10) + "\t" +
          PadLeft(std::to_string(result), 5) + "\t" + PadLeft(std::to_string(entry.receivedBytes), 10) + "\t" +
@@ -131,24 +132,24 @@ std::string FormatAccessLogLine(const AccessLogEntry& entry, int result, const S
          PadLeft(std::to_string(entry.port), 6) + "\t" + entry.urlPath;
 }
 
-int WriteDownloadTransferLog(const DownloadTransfer& transfer) {
+int WriteDownloadTransferLog(const std::string& agentFolder, const DownloadTransfer& transfer) {
   g_downloadedBytes += transfer.contentLength;
-  return AppendCsvRecord(kDownloadLog, kDownloadHeader, [&] {
+  return AppendCsvRecord(agentFolder, kDownloadLog, kDownloadHeader, [&] {
     // Producing the message text logs it as well.
     const std::string message = GetErrorMessageText(transfer.result);
     return FormatDownloadTransferLine(LocalNow(), GetCurrentThreadId(), transfer, message);
   });
 }
 
-int WriteUploadTransferLog(const UploadTransfer& transfer) {
-  return AppendCsvRecord(kUploadLog, kUploadHeader,
+int WriteUploadTransferLog(const std::string& agentFolder, const UploadTransfer& transfer) {
+  return AppendCsvRecord(agentFolder, kUploadLog, kUploadHeader,
                          [&] { return FormatUploadTransferLine(LocalNow(), GetCurrentThreadId(), transfer); });
 }
 
-int PrintHTTPAccessLog(const AccessLogEntry& entry, int result) {
+int PrintHTTPAccessLog(const std::string& agentFolder, const AccessLogEntry& entry, int result) {
   try {
-    if (!AgentFolderKnown()) return 13;
-    const std::string path = LogsFilePath(result == 0 ? kSuccessAccessLog : kFailureAccessLog);
+    if (!AgentFolderKnown(agentFolder)) return 13;
+    const std::string path = LogsFilePath(agentFolder, result == 0 ? kSuccessAccessLog : kFailureAccessLog);
     LogDebug("downloadaccesslog : %s \n", path.c_str());
     int rc = AppendRecord(path, kAccessHeader, FormatAccessLogLine(entry, result, LocalNow()));
     if (rc != 0) LogError("PrintHTTPAccessLog : could not append to %s, error %d\n", path.c_str(), rc);

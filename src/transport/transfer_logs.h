@@ -16,6 +16,8 @@
 
 #include <string>
 
+#include "transport/request_options.h"
+
 // What a download record tells: the request as it was made, the length the
 // server announced (0 when none) and the call's result.
 struct DownloadTransfer {
@@ -46,24 +48,27 @@ struct AccessLogEntry {
   std::string server;
   int port = 0;
   std::string urlPath;
-  // 11003 downloads a file; anything else gets data.
-  int requestType = 0;
+  // A download of a file, or anything else, which gets data.
+  RequestKind requestType = RequestKind::kGetData;
   unsigned long long contentLength = 0;
   unsigned long long receivedBytes = 0;
 };
 
+// Every record goes to the logs folder of `agentFolder` (the agent folder,
+// ending with a separator).
+//
 // Appends the download's CSV line (ERRORMESSAGE is the result's message
 // text, logged as GetErrorMessageText does) and adds the announced length to
 // the process's downloaded-bytes total, whether or not the line is written.
 // Returns 0; 13 when the agent folder is unknown (nothing is written); else
 // the system error of the file.
-int WriteDownloadTransferLog(const DownloadTransfer& transfer);
+int WriteDownloadTransferLog(const std::string& agentFolder, const DownloadTransfer& transfer);
 // The same for an upload, with the caller's message text.
-int WriteUploadTransferLog(const UploadTransfer& transfer);
+int WriteUploadTransferLog(const std::string& agentFolder, const UploadTransfer& transfer);
 // Appends the access line of a finished download to the success file for
 // result 0 and to the failure file otherwise. Returns 0; 13 when the agent
 // folder is unknown or the line cannot be made; else the system error.
-int PrintHTTPAccessLog(const AccessLogEntry& entry, int result);
+int PrintHTTPAccessLog(const std::string& agentFolder, const AccessLogEntry& entry, int result);
 
 // Bytes announced by every download recorded in this process so far.
 unsigned long long TotalDownloadedBytes();

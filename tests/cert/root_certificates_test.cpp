@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "agent/agent_parameters.h"
 #include "agent/registry.h"
 #include "cert/root_store.h"
 #include "support/test_support.h"
@@ -77,26 +76,26 @@ class RootCertificatesTest : public ::testing::Test {
   void TearDown() override { Clean(); }
   void Clean() {
     testing_support::ClearAgentRegistry();
-    ResetAgentParameters();
-    AgentParams().RZAgentInstallDir = agentDir.path() + "\\";
-    AgentParams().CustomerId = "c42";
+    installed = RootCertificateState();
+    context = RootCertificateContext{"c42", agentDir.path() + "\\", false, &installed, FakeDownloader};
     DeleteCertificateFromRootStore("KestrixCA");
     DeleteCertificateFromRootStore("KestrixCA-DS-CA");
     g_fake = FakeDownload();
     g_fake.serverBody = ReadFileBytes(kServerPem);
     g_fake.dsBody = ReadFileBytes(kDsDer);
-    SetRootCertificateDownloader(FakeDownloader);
   }
   // Both certificates installed from the test files, flags set.
   void InstallBoth() {
     testing_support::SeedAgentValue("Certificates", "ServerRootCertPath", kServerPem);
     testing_support::SeedAgentValue("Certificates", "DsRootCertPath", kDsDer);
-    ASSERT_EQ(InstallRootCertificateFromLocalFile(kServerRootCertificate), 0);
-    ASSERT_EQ(InstallRootCertificateFromLocalFile(kDsRootCertificate), 0);
+    ASSERT_EQ(InstallRootCertificateFromLocalFile(context, kServerRootCertificate), 0);
+    ASSERT_EQ(InstallRootCertificateFromLocalFile(context, kDsRootCertificate), 0);
   }
   std::string LocalPath(const std::string& tail) { return agentDir.path() + "\\" + tail; }
 
   TempDir agentDir{"cert-agent"};
+  RootCertificateState installed;
+  RootCertificateContext context;
 };
 
 TEST_F(RootCertificatesTest, LocalFilesInstallAndRemovalTakesOnlyTheNamedOne) {
@@ -104,7 +103,7 @@ TEST_F(RootCertificatesTest, LocalFilesInstallAndRemovalTakesOnlyTheNamedOne) {
   EXPECT_EQ(InStore(L"KestrixCA"), 1);
   EXPECT_EQ(InStore(L"KestrixCA-DS-CA"), 1);
   EXPECT_EQ(Flag("ServerRootCertificateInstalled"), 1u);
-  EXPECT_EQ(AgentParams().DSRootCertificateInstalled, 1u);
+  EXPECT_EQ(installed.dsRootInstalled, 1u);
 
   // "KestrixCA" is a prefix of the DS name: the DS root must survive.
   RemoveCertificate("KestrixCA", "ServerRootCertificateInstalled");
@@ -133,10 +132,10 @@ TEST_F(RootCertificatesTest, ValidationOutcomes) {
     Clean();
     InstallBoth();
     if (!row.serverPathStored) testing_support::RemoveAgentValue("Certificates", "ServerRootCertPath");
-    AgentParams().strictCertificateMode = row.strict;
+    context.strict = row.strict == 1;
     g_fake.answer = row.downloadAnswer;
 
-    EXPECT_EQ(CertificateValidation(row.removeOnly), row.result);
+    EXPECT_EQ(CertificateValidation(context, row.removeOnly), row.result);
     EXPECT_EQ(InStore(L"KestrixCA"), row.serverInStore);
     EXPECT_EQ(InStore(L"KestrixCA-DS-CA"), row.dsInStore);
     EXPECT_EQ(static_cast<int>(g_fake.urls.size()), row.downloads);
@@ -146,26 +145,26 @@ TEST_F(RootCertificatesTest, ValidationOutcomes) {
 
 TEST_F(RootCertificatesTest, DownloadsStoreTheBackslashPathOrReturnTheirFailure) {
   testing_support::SeedAgentValue("Certificates", "DsRootCertPath", kDsDer);  // present, but forced anyway
-  AgentParams().strictCertificateMode = 1;
-  EXPECT_EQ(InstallRootCertificate(kDsRootCertificate, 1), 0);
+  context.strict = true;
+  EXPECT_EQ(InstallRootCertificate(context, kDsRootCertificate, 1), 0);
   ASSERT_EQ(g_fake.urls, std::vector<std::string>{"client-data/c42/server-certificates/DMRootCA.crt DsRootCertificate"});
   EXPECT_EQ(g_fake.localPaths[0], agentDir.path() + "\\client-data/c42/server-certificates/DMRootCA.crt");
   EXPECT_EQ(g_fake.strict, 1);
   EXPECT_EQ(Stored("DsRootCertPath"), LocalPath("client-data\\c42\\server-certificates\\DMRootCA.crt"));
   EXPECT_EQ(InStore(L"KestrixCA-DS-CA"), 1);
-  EXPECT_EQ(AgentParams().DSRootCertificateInstalled, 1u);
+  EXPECT_EQ(installed.dsRootInstalled, 1u);
 
   // Unchanged on the server: the file already there is installed again.
   DeleteCertificateFromRootStore("KestrixCA-DS-CA");
   g_fake.answer = kCertificateNotModified;
-  EXPECT_EQ(InstallRootCertificate(kDsRootCertificate, 1), 0);
+  EXPECT_EQ(InstallRootCertificate(context, kDsRootCertificate, 1), 0);
   EXPECT_EQ(InStore(L"KestrixCA-DS-CA"), 1);
 
   // Failures come back as they are, and nothing is installed or stored.
   g_fake.answer = 12029;
-  EXPECT_EQ(InstallRootCertificate(kServerRootCertificate, 0), 12029);  // no path stored: must download
-  SetRootCertificateDownloader(nullptr);
-  EXPECT_EQ(InstallRootCertificate(kServerRootCertificate, 1), kNoCertificateDownloader);
+  EXPECT_EQ(InstallRootCertificate(context, kServerRootCertificate, 0), 12029);  // no path stored: must download
+  context.download = nullptr;
+  EXPECT_EQ(InstallRootCertificate(context, kServerRootCertificate, 1), kNoCertificateDownloader);
   EXPECT_EQ(Stored("ServerRootCertPath"), "<missing>");
   EXPECT_EQ(InStore(L"KestrixCA"), 0);
   EXPECT_EQ(Flag("ServerRootCertificateInstalled"), 99u);
@@ -176,16 +175,16 @@ TEST_F(RootCertificatesTest, FileOutsideTheAgentFolderIsCopiedInUnlessTheCopyFai
   // The copy cannot replace a folder: the stored path keeps naming the good file.
   testing_support::MakeDirs(copy);
   testing_support::SeedAgentValue("Certificates", "ServerRootCertPath", kServerPem);
-  EXPECT_EQ(InstallRootCertificate(kServerRootCertificate, 0), 0);
+  EXPECT_EQ(InstallRootCertificate(context, kServerRootCertificate, 0), 0);
   EXPECT_EQ(Stored("ServerRootCertPath"), kServerPem);
   EXPECT_EQ(InStore(L"KestrixCA"), 1);
 
   RemoveDirectoryW(ChangeUtf8ToWideStr(copy.c_str()).c_str());
-  EXPECT_EQ(InstallRootCertificate(kServerRootCertificate, 0), 0);
+  EXPECT_EQ(InstallRootCertificate(context, kServerRootCertificate, 0), 0);
   EXPECT_TRUE(g_fake.urls.empty());
   EXPECT_EQ(Stored("ServerRootCertPath"), copy);
   EXPECT_EQ(ReadFileBytes(copy), ReadFileBytes(kServerPem));
-  EXPECT_EQ(AgentParams().ServerRootCertificateInstalled, 1u);
+  EXPECT_EQ(installed.serverRootInstalled, 1u);
 }
 
 TEST_F(RootCertificatesTest, MissingCorruptOrNonTextFileInstallsNothing) {
@@ -194,21 +193,21 @@ TEST_F(RootCertificatesTest, MissingCorruptOrNonTextFileInstallsNothing) {
   testing_support::WriteFileBytes(corrupt, "-----BEGIN CERTIFICATE-----\nnot base64\n-----END CERTIFICATE-----\n");
 
   testing_support::SeedAgentValue("Certificates", "ServerRootCertPath", LocalPath("absent.crt"));
-  EXPECT_EQ(InstallRootCertificateFromLocalFile(kServerRootCertificate), 1);
+  EXPECT_EQ(InstallRootCertificateFromLocalFile(context, kServerRootCertificate), 1);
   // A path held as binary data is no path, though its bytes spell one.
   testing_support::PutRawValue(std::string(reg_path::kCertificates), L"ServerRootCertPath",
                                {true, REG_BINARY, testing_support::WideBytes(ChangeUtf8ToWideStr(kServerPem.c_str()))},
                                0);
-  EXPECT_EQ(InstallRootCertificateFromLocalFile(kServerRootCertificate), 1);
+  EXPECT_EQ(InstallRootCertificateFromLocalFile(context, kServerRootCertificate), 1);
   testing_support::SeedAgentValue("Certificates", "ServerRootCertPath", corrupt);
-  EXPECT_EQ(InstallRootCertificateFromLocalFile(kServerRootCertificate), kCertificateFileUnreadable);
+  EXPECT_EQ(InstallRootCertificateFromLocalFile(context, kServerRootCertificate), kCertificateFileUnreadable);
   EXPECT_EQ(InStore(L"KestrixCA"), 1);
   EXPECT_EQ(Flag("ServerRootCertificateInstalled"), 1u);
 
   // A download that brings no certificate.
   DeleteCertificateFromRootStore("KestrixCA-DS-CA");
   g_fake.dsBody = "<html>proxy login</html>";
-  EXPECT_EQ(InstallRootCertificate(kDsRootCertificate, 1), kCertificateFileUnreadable);
+  EXPECT_EQ(InstallRootCertificate(context, kDsRootCertificate, 1), kCertificateFileUnreadable);
   EXPECT_EQ(InStore(L"KestrixCA-DS-CA"), 0);
 }
 

@@ -16,29 +16,29 @@ using namespace testing_support;
 
 TEST(DownloadUrl, SplitMaskAndStop) {
   const struct {
-    const char* url;
-    const char* protocol;
-    const char* server;
+    const wchar_t* url;
+    const wchar_t* protocol;
+    const wchar_t* server;
     int port;
-    const char* path;
+    const wchar_t* path;
   } cases[] = {
-      {"https://srv.corp:8383/store/office/5/5.json", "https", "srv.corp", 8383, "/store/office/5/5.json"},
-      {"https://srv.corp/store/a.cab", "https", "srv.corp", 443, "/store/a.cab"},
-      {"HTTP://srv.corp/a.cab", "HTTP", "srv.corp", 80, "/a.cab"},
-      {"http://10.0.0.7:8020x/a", "http", "10.0.0.7", 8020, "/a"},
-      {"https://srv.corp", "https", "srv.corp", 443, ""},
+      {L"https://srv.corp:8383/store/office/5/5.json", L"https", L"srv.corp", 8383, L"/store/office/5/5.json"},
+      {L"https://srv.corp/store/a.cab", L"https", L"srv.corp", 443, L"/store/a.cab"},
+      {L"HTTP://srv.corp/a.cab", L"HTTP", L"srv.corp", 80, L"/a.cab"},
+      {L"http://10.0.0.7:8020x/a", L"http", L"10.0.0.7", 8020, L"/a"},
+      {L"https://srv.corp", L"https", L"srv.corp", 443, L""},
   };
   for (const auto& c : cases) {
-    SplitUrl split = SplitDownloadUrl(c.url);
-    EXPECT_EQ(split.protocol, c.protocol) << c.url;
-    EXPECT_EQ(split.server, c.server) << c.url;
+    const Url split = ParseUrl(c.url);
+    EXPECT_EQ(split.scheme, c.protocol) << c.url;
+    EXPECT_EQ(split.host, c.server) << c.url;
     EXPECT_EQ(split.port, c.port) << c.url;
     EXPECT_EQ(split.path, c.path) << c.url;
   }
-  EXPECT_EQ(MaskUrlPath("/servlet/agentauthprops?x=1"), "");
-  EXPECT_EQ(MaskUrlPath("/servlet/x?a=1&encapiKey=SECRET&b=2"), "/servlet/x?a=1");
-  EXPECT_EQ(MaskUrlPath("/x?dsauthkey=S"), "/x");
-  EXPECT_EQ(MaskUrlPath("/store/office/5/a.cab"), "/store/office/5/a.cab");
+  EXPECT_EQ(MaskUrlPath(L"/servlet/agentauthprops?x=1"), L"");
+  EXPECT_EQ(MaskUrlPath(L"/servlet/x?a=1&encapiKey=SECRET&b=2"), L"/servlet/x?a=1");
+  EXPECT_EQ(MaskUrlPath(L"/x?dsauthkey=S"), L"/x");
+  EXPECT_EQ(MaskUrlPath(L"/store/office/5/a.cab"), L"/store/office/5/a.cab");
   for (int code : {200, 0, 90001, 401, 403, 404}) EXPECT_TRUE(EndsDownloadAttempts(code)) << code;
   for (int code : {500, 302, 13, 707, 12002}) EXPECT_FALSE(EndsDownloadAttempts(code)) << code;
 }
@@ -47,19 +47,29 @@ class StoreDownload : public ::testing::Test {
  protected:
   void SetUp() override {
     ClearAgentRegistry();
-    ResetAgentParameters();
-    AgentParams().RZAgentInstallDir = agent_.path() + "\\";
-    AgentParams().userAgent = L"Plexmoor Agent";
-    AgentParams().strictCertificateMode = 1;
+    params_.RZAgentInstallDir = agent_.path() + "\\";
+    params_.userAgent = L"Plexmoor Agent";
+    params_.strictCertificateMode = 1;
+    Start();
   }
-  void TearDown() override {
-    ResetAgentParameters();
-    ClearAgentRegistry();
+  void TearDown() override { ClearAgentRegistry(); }
+  // The settings of `params_` and the registry as they stand now.
+  void Start() {
+    settings_ = TransferSettingsFor(params_);
+    run_ = TransferRunStateFor(settings_);
   }
-  std::string Url(const std::string& scenario) const {
+  int Download(const std::string& url, const std::string& destination) {
+    StoreDownloadWatch watch;
+    watch.retryPauseMs = 50;
+    return CommWithCertEnabled(settings_, &run_, url, destination, watch);
+  }
+  std::string StoreUrl(const std::string& scenario) const {
     return "https://127.0.0.1:" + std::to_string(Servers().faultHttps) + "/fault/" + scenario;
   }
   TempDir agent_{"store_download"};
+  AgentParameters params_;
+  TransferSettings settings_;
+  TransferRunState run_;
 };
 
 TEST_F(StoreDownload, RedirectionsAttemptsAndHeaders) {
@@ -82,7 +92,7 @@ TEST_F(StoreDownload, RedirectionsAttemptsAndHeaders) {
                                                            std::string(c.scenario).find('?') -
                                                                std::string(c.scenario).find('/') - 1);
     const std::string destination = agent_ / (tag + ".bin");
-    EXPECT_EQ(CommWithCertEnabled(Url(c.scenario), destination, 50), c.result) << c.scenario;
+    EXPECT_EQ(Download(StoreUrl(c.scenario), destination), c.result) << c.scenario;
     EXPECT_EQ(FileExists(destination), c.result == 0) << c.scenario;
     std::vector<LoggedRequest> requests = FaultRequests(tag);
     EXPECT_EQ(requests.size(), c.requests) << c.scenario;
@@ -90,7 +100,8 @@ TEST_F(StoreDownload, RedirectionsAttemptsAndHeaders) {
     EXPECT_EQ(requests[0].Header("Cookie"), "RZSESSION=none");
     EXPECT_EQ(requests[0].Header("User-Agent"), "1234");
   }
-  EXPECT_EQ(AgentParams().strictCertificateMode, 0);  // for the rest of the run
+  EXPECT_TRUE(run_.strictCertificatesOff);  // for the rest of the run
+  EXPECT_FALSE(StrictCertificatesNow(settings_, run_));
 }
 
 TEST_F(StoreDownload, MethodsAsTheAgentSetsThem) {
@@ -109,11 +120,12 @@ TEST_F(StoreDownload, MethodsAsTheAgentSetsThem) {
   };
   writeValue(HKEY_LOCAL_MACHINE, reg_path::kSettings, "DownloadMode", "1", REG_DWORD);
   for (const auto& c : cases) {
-    AgentParams().DataTransferRate_KBps = c.rate;
+    params_.DataTransferRate_KBps = c.rate;
     writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "isOldBitRateEnabled", c.oldBitRate, REG_DWORD);
+    Start();
     const std::string tag = std::string(c.scenario).substr(std::string(c.scenario).find('/') + 1, 12);
     const std::string destination = agent_ / (tag + ".bin");
-    EXPECT_EQ(CommWithCertEnabled(Url(c.scenario), destination, 50), 0) << c.scenario;
+    EXPECT_EQ(Download(StoreUrl(c.scenario), destination), 0) << c.scenario;
     EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(0, 3000)) << c.scenario;
     std::vector<std::string> seen;
     for (const LoggedRequest& request : FaultRequests(tag)) seen.push_back(request.method + " " + request.Header("Range"));

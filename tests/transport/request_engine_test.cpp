@@ -10,6 +10,7 @@
 #include "agent/registry.h"
 #include "support/servers.h"
 #include "support/test_support.h"
+#include "transport/agent_library.h"
 #include "transport/agent_requests.h"
 #include "transport/transfer.h"
 #include "transport/request_engine.h"
@@ -47,45 +48,50 @@ class RequestEngine : public ::testing::Test {
  protected:
   void SetUp() override {
     ClearAgentRegistry();
-    ResetAgentParameters();
-    AgentParameters& params = AgentParams();
-    params.RZAgentInstallDir = agent_.path() + "\\";
-    params.userAgent = L"engine-test";
-    params.tempFolder = (agent_ / "temp");
-    MakeDirs(params.tempFolder);
+    params_.RZAgentInstallDir = agent_.path() + "\\";
+    params_.userAgent = L"engine-test";
+    params_.tempFolder = (agent_ / "temp");
+    MakeDirs(params_.tempFolder);
     // Fast enough for the tests; the pacing itself is measured by the bench.
-    params.DataTransferRate_KBps = 8192;
+    params_.DataTransferRate_KBps = 8192;
+    Start();
   }
-  void TearDown() override {
-    ResetAgentParameters();
-    ClearAgentRegistry();
+  void TearDown() override { ClearAgentRegistry(); }
+
+  // The settings of `params_` and the registry as they stand now, and a
+  // fresh run.
+  void Start() {
+    settings_ = TransferSettingsFor(params_);
+    run_ = TransferRunStateFor(settings_);
   }
 
   RequestTarget Target(int port, const std::string& url, const std::string& destination) const {
     RequestTarget target;
-    target.protocol = L"https";
-    target.server = L"127.0.0.1";
-    target.port = port;
-    target.urlPath = ChangeUtf8ToWideStr(url.c_str());
+    target.url.scheme = L"https";
+    target.url.host = L"127.0.0.1";
+    target.url.port = port;
+    target.url.path = ChangeUtf8ToWideStr(url.c_str());
     target.destination = ChangeUtf8ToWideStr(destination.c_str());
-    target.requestType = kRequestDownloadFile;
+    target.kind = RequestKind::kDownloadFile;
     return target;
   }
 
-  int Download(Path path, const RequestTarget& target, HttpRequestOptions* options,
-               TransferContext context = AgentTransferContext()) {
-    context.blockMethod = path == Path::kBlock;
+  int Download(Path path, const RequestTarget& target, HttpRequestOptions* options) {
+    return Download(path, target, options, settings_);
+  }
+  int Download(Path path, const RequestTarget& target, HttpRequestOptions* options, TransferSettings settings) {
+    settings.blockMethod = path == Path::kBlock;
     switch (path) {
       case Path::kPlain:
-        return InternetGetRequest(target, nullptr, options, false, context);
+        return InternetGetRequest(settings, &run_, target, nullptr, options, false);
       case Path::kWindow:
-        return InternetGetRequest(target, nullptr, options, true, context);
+        return InternetGetRequest(settings, &run_, target, nullptr, options, true);
       case Path::kBlock:
-        return InternetGetRequestLimited(target, nullptr, options, context);
+        return InternetGetRequestLimited(settings, &run_, target, nullptr, options);
       case Path::kResume:
-        return ResumeGetRequestEx(target, nullptr, options, false, context);
+        return ResumeGetRequestEx(settings, &run_, target, nullptr, options, false);
       case Path::kResumeBlock:
-        return ResumeGetRequestByBitrate(target, nullptr, options, context);
+        return ResumeGetRequestByBitrate(settings, &run_, target, nullptr, options);
     }
     return -1;
   }
@@ -104,6 +110,9 @@ class RequestEngine : public ::testing::Test {
   }
 
   TempDir agent_{"engine_agent"};
+  AgentParameters params_;
+  TransferSettings settings_;
+  TransferRunState run_;
 };
 
 }  // namespace
@@ -164,8 +173,8 @@ TEST_F(RequestEngine, FaultMatrix) {
       // Five answers that are no HTTP: the last failure, never 0.
       {"garbage/%s", 12152, 12152, 12152, 12152, 12152},
   };
-  TransferContext context = AgentTransferContext();
-  context.slowWindowMs = 1000;
+  TransferSettings settings = settings_;
+  settings.slowWindowMs = 1000;
   for (const Fault& fault : faults) {
     for (Path path : kPaths) {
       const std::string tag = std::string(Name(path)) + "-" + std::to_string(&fault - faults);
@@ -179,7 +188,7 @@ TEST_F(RequestEngine, FaultMatrix) {
                            : path == Path::kBlock  ? fault.block
                            : path == Path::kResume ? fault.resume
                                                    : fault.resumeBlock;
-      EXPECT_EQ(Download(path, Target(Servers().faultHttps, url, destination), &options, context), expected) << url;
+      EXPECT_EQ(Download(path, Target(Servers().faultHttps, url, destination), &options, settings), expected) << url;
       EXPECT_EQ(FileExists(destination), expected == 0) << url;
       EXPECT_TRUE(Leftovers(folder, "file.bin").empty()) << url;
       if (expected == 0) {
@@ -215,23 +224,23 @@ TEST_F(RequestEngine, FailuresInsideATransferStayInside) {
   // An exception while the body is written ends the transfer with 13 and
   // its line; a body without a length stops before the volume fills.
   FailingObserver failing;
-  TransferContext context = AgentTransferContext();
-  context.observer = &failing;
   const std::string folder = agent_ / "inside";
   HttpRequestOptions options;
+  options.observer = &failing;
   EXPECT_EQ(Download(Path::kPlain, Target(Servers().faultHttps, "/fault/ok/throws?size=3000", folder + "\\a.bin"),
-                     &options, context),
+                     &options),
             13);
   EXPECT_TRUE(Leftovers(folder, "").empty());
 
-  context = AgentTransferContext();
-  context.outsideDownload = true;
+  TransferSettings settings = settings_;
   ULARGE_INTEGER free = {};
   ASSERT_TRUE(GetDiskFreeSpaceExW(ChangeUtf8ToWideStr((agent_.path() + "\\").c_str()).c_str(), &free, nullptr, nullptr));
-  context.diskReserveBytes = free.QuadPart - 8 * 1024 * 1024;
+  settings.diskReserveBytes = free.QuadPart - 8 * 1024 * 1024;
   for (Path path : {Path::kPlain, Path::kResume}) {
     const std::string url = std::string("/fault/nolength/full-") + Name(path) + "?size=40000000";
-    EXPECT_EQ(Download(path, Target(Servers().faultHttps, url, folder + "\\full.bin"), &options, context), 112)
+    HttpRequestOptions outside;
+    outside.outsideDownload = true;
+    EXPECT_EQ(Download(path, Target(Servers().faultHttps, url, folder + "\\full.bin"), &outside, settings), 112)
         << Name(path);
     EXPECT_TRUE(Leftovers(folder, "a.bin").empty()) << Name(path);
     EXPECT_TRUE(Leftovers(agent_ / "DownloadRepository", "").empty()) << Name(path);
@@ -245,7 +254,8 @@ TEST_F(RequestEngine, NotModifiedLeavesTheDestinationUntouched) {
   HttpRequestOptions options;
   options.ifModifiedSinceEnabled = true;
   options.lastModified = L"Fri, 01 Jan 2100 00:00:00 GMT";
-  EXPECT_EQ(InternetGetRequest(Target(Servers().nginxHttps, url, destination), nullptr, &options, false), 90001);
+  EXPECT_EQ(InternetGetRequest(settings_, &run_, Target(Servers().nginxHttps, url, destination), nullptr, &options, false),
+            90001);
   EXPECT_EQ(ReadFileBytes(destination), "old content");
 }
 
@@ -262,7 +272,9 @@ TEST_F(RequestEngine, BrokenGzipIsFetchedAgainWithoutGzip) {
     const std::string destination = agent_ / (tag + ".bin");
     HttpRequestOptions options;
     options.m_enableGzipCompression = 1;
-    EXPECT_EQ(InternetGetRequest(Target(Servers().faultHttps, url, destination), nullptr, &options, false), 0);
+    EXPECT_EQ(InternetGetRequest(settings_, &run_, Target(Servers().faultHttps, url, destination), nullptr, &options,
+                                 false),
+              0);
     EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(0, row.size)) << tag;
     std::vector<LoggedRequest> requests = FaultRequests(tag);
     // A body that inflates is fetched once.
@@ -273,30 +285,33 @@ TEST_F(RequestEngine, BrokenGzipIsFetchedAgainWithoutGzip) {
 }
 
 TEST_F(RequestEngine, OpenEndedBodyOfAnOutsideDownloadAndDataIntoMemory) {
-  TransferContext outside = AgentTransferContext();
-  outside.outsideDownload = true;
   const std::string destination = agent_ / "open.bin";
-  HttpRequestOptions options;
-  EXPECT_EQ(InternetGetRequest(Target(Servers().faultHttps, "/fault/nolength/open?size=70000", destination), nullptr,
-                               &options, false, outside),
+  HttpRequestOptions outside;
+  outside.outsideDownload = true;
+  EXPECT_EQ(InternetGetRequest(settings_, &run_, Target(Servers().faultHttps, "/fault/nolength/open?size=70000",
+                                                        destination),
+                               nullptr, &outside, false),
             0);
   EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(0, 70000));
 
   RequestTarget data = Target(Servers().faultHttps, "/fault/ok/data?size=3000", "");
-  data.requestType = kRequestGetData;
+  data.kind = RequestKind::kGetData;
   std::string body;
-  EXPECT_EQ(InternetGetRequest(data, &body, &options, false), 0);
+  HttpRequestOptions options;
+  EXPECT_EQ(InternetGetRequest(settings_, &run_, data, &body, &options, false), 0);
   EXPECT_TRUE(body == PatternBytes(0, 3000));
-  EXPECT_TRUE(Leftovers(AgentParams().tempFolder, "").empty());
+  EXPECT_TRUE(Leftovers(params_.tempFolder, "").empty());
 }
 
 TEST_F(RequestEngine, BlocksAreRangedRequestsOfRateTimesFiveHundredBytes) {
-  AgentParams().DataTransferRate_KBps = 4;
+  params_.DataTransferRate_KBps = 4;
   writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "isOldBitRateEnabled", "1", REG_DWORD);
+  Start();
   const std::string destination = agent_ / "blocks.bin";
   HttpRequestOptions options;
-  EXPECT_EQ(InternetGetRequestLimited(Target(Servers().faultHttps, "/fault/ok/rate-blocks?size=5000", destination), nullptr,
-                                      &options),
+  EXPECT_EQ(InternetGetRequestLimited(settings_, &run_,
+                                      Target(Servers().faultHttps, "/fault/ok/rate-blocks?size=5000", destination),
+                                      nullptr, &options),
             0);
   std::vector<std::string> ranges;
   for (const LoggedRequest& request : FaultRequests("rate-blocks")) ranges.push_back(request.Header("Range"));
@@ -304,12 +319,13 @@ TEST_F(RequestEngine, BlocksAreRangedRequestsOfRateTimesFiveHundredBytes) {
   EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(0, 5000));
 
   // Without a rate there is no block size: the body comes in one request.
-  AgentParams().DataTransferRate_KBps = 0;
+  params_.DataTransferRate_KBps = 0;
+  Start();
   for (bool resumable : {false, true}) {
     const std::string tag = resumable ? "rate-zero-resume" : "rate-zero";
     const RequestTarget target = Target(Servers().faultHttps, "/fault/ok/" + tag + "?size=5000", agent_ / tag);
-    EXPECT_EQ(resumable ? ResumeGetRequestByBitrate(target, nullptr, &options)
-                        : InternetGetRequestLimited(target, nullptr, &options),
+    EXPECT_EQ(resumable ? ResumeGetRequestByBitrate(settings_, &run_, target, nullptr, &options)
+                        : InternetGetRequestLimited(settings_, &run_, target, nullptr, &options),
               0);
     EXPECT_TRUE(ReadFileBytes(agent_ / tag) == PatternBytes(0, 5000)) << tag;
     ranges.clear();
@@ -323,7 +339,8 @@ TEST_F(RequestEngine, ResumableDownloadsAskOnlyForTheMissingBytesAndCountTheirEn
   // An earlier run may have left `partial` bytes with their record (and a
   // RetryCount of 3). A run asks for the rest in one range, or in blocks of
   // rate x 500; how it ends shows in the counters and the record.
-  AgentParams().DataTransferRate_KBps = 40;
+  params_.DataTransferRate_KBps = 40;
+  Start();
   const struct {
     const char* tag;
     const char* scenario;
@@ -364,12 +381,11 @@ TEST_F(RequestEngine, ResumableDownloadsAskOnlyForTheMissingBytesAndCountTheirEn
       writeValue(HKEY_LOCAL_MACHINE, record.c_str(), "RetryCount", "3", REG_DWORD);
       WriteFileBytes(agent_ / ("DownloadRepository\\" + id), PatternBytes(0, static_cast<size_t>(c.partial)));
     }
-    TransferContext context = AgentTransferContext();
-    context.outsideDownload = c.outside;
     HttpRequestOptions options;
+    options.outsideDownload = c.outside;
     const RequestTarget target = Target(Servers().faultHttps, url, destination);
-    const int result = c.blocks ? ResumeGetRequestByBitrate(target, nullptr, &options, context)
-                                : ResumeGetRequestEx(target, nullptr, &options, false, context);
+    const int result = c.blocks ? ResumeGetRequestByBitrate(settings_, &run_, target, nullptr, &options)
+                                : ResumeGetRequestEx(settings_, &run_, target, nullptr, &options, false);
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(FileExists(destination), c.result == 0);
     if (c.result == 0) {
@@ -414,14 +430,15 @@ TEST_F(RequestEngine, ResumableDownloadsAskOnlyForTheMissingBytesAndCountTheirEn
               std::string::npos);
     // The completion check holds a body to the size its probe announced.
     if (!c.outside) {
-      EXPECT_EQ(isFileDownloadCompleted(url, "", 100000), 0);
-      EXPECT_EQ(isFileDownloadCompleted(url, "", 99999), 12030);
+      EXPECT_EQ(isFileDownloadCompleted(options.expectedSizes, false, url, "", 100000), 0);
+      EXPECT_EQ(isFileDownloadCompleted(options.expectedSizes, false, url, "", 99999), 12030);
     }
   }
   // The gzip counter: an answer that does not inflate is fetched again.
   HttpRequestOptions gzip;
   gzip.m_enableGzipCompression = 1;
-  EXPECT_EQ(InternetGetRequest(Target(Servers().faultHttps, "/fault/badgzip/rs-gzip?size=5000", agent_ / "gz.bin"),
+  EXPECT_EQ(InternetGetRequest(settings_, &run_,
+                               Target(Servers().faultHttps, "/fault/badgzip/rs-gzip?size=5000", agent_ / "gz.bin"),
                                nullptr, &gzip, false),
             0);
   DWORD gzipFailures = 0;
@@ -445,9 +462,8 @@ TEST_F(RequestEngine, LengthBeyondTwoGigabytesIsReadFromTheHeaderText) {
   RequestHandles handles;
   handles.kind = 2;
   HttpRequestOptions options;
-  ASSERT_TRUE(
-      engine::GetInternetRequestHandle(AgentTransferContext(), Target(Servers().nginxHttps, url, ""), options, &handles)
-          .ok());
+  const engine::Transfer transfer{settings_, &run_, &options, nullptr};
+  ASSERT_TRUE(engine::GetInternetRequestHandle(transfer, Target(Servers().nginxHttps, url, ""), options, &handles).ok());
   unsigned long long length = 0;
   EXPECT_TRUE(engine::QueryContentLength(handles.request.get(), "test", &length));
   EXPECT_EQ(length, 5ULL * 1024 * 1024 * 1024 + 3);
@@ -458,6 +474,7 @@ TEST_F(RequestEngine, OutsideServerWithoutRangesIsDownloadedWithoutResumeOrBlock
   // It answers the range probe with 200: both ranged paths give 416 and the
   // entry points fall back to one plain download.
   writeValue(HKEY_LOCAL_MACHINE, reg_path::kSettings, "DownloadMode", "1", REG_DWORD);
+  Start();
   for (const char* tag : {"norange-resume", "norange-block"}) {
     const std::string url = std::string("/fault/norange/") + tag + "?size=30000";
     const std::string destination = agent_ / (std::string(tag) + ".bin");
@@ -469,11 +486,13 @@ TEST_F(RequestEngine, OutsideServerWithoutRangesIsDownloadedWithoutResumeOrBlock
     int result = 0;
     if (std::string(tag) == "norange-resume") {
       result = InternetGetRequestEx(0, "https", L"127.0.0.1", port, L"", L"", L"", L"", wideUrl.c_str(),
-                                    wideDestination.c_str(), nullptr, kRequestDownloadFile, 1, &options, 0, 0);
+                                    wideDestination.c_str(), nullptr, 11003, 1, &options, 0, 0, settings_, &run_);
     } else {
       writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "isOldBitRateEnabled", "1", REG_DWORD);
+      Start();
       result = InternetGetRequestByBitrate(0, "https", L"127.0.0.1", port, L"", L"", L"", L"", wideUrl.c_str(),
-                                           wideDestination.c_str(), nullptr, kRequestDownloadFile, 1, &options, 1, 0);
+                                           wideDestination.c_str(), nullptr, 11003, 1, &options, 1, 0, settings_,
+                                           &run_);
     }
     EXPECT_EQ(result, 0) << tag;
     EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(0, 30000)) << tag;
@@ -489,6 +508,7 @@ TEST_F(RequestEngine, WindowMethodResumesUnlessToldNotTo) {
   // with its bandwidth flag, so DownloadMode 1 resumes (a HEAD comes first)
   // and the no-resume flag holds.
   writeValue(HKEY_LOCAL_MACHINE, reg_path::kSettings, "DownloadMode", "1", REG_DWORD);
+  Start();
   for (int noResume : {0, 1}) {
     const std::string tag = "window-resume-" + std::to_string(noResume);
     const std::wstring url = ChangeUtf8ToWideStr(("/fault/ok/" + tag + "?size=30000").c_str());
@@ -496,7 +516,7 @@ TEST_F(RequestEngine, WindowMethodResumesUnlessToldNotTo) {
     HttpRequestOptions options;
     EXPECT_EQ(InternetGetRequestByBitrate(0, "https", L"127.0.0.1", Servers().faultHttps, L"", L"", L"", L"",
                                           url.c_str(), ChangeUtf8ToWideStr(destination.c_str()).c_str(), nullptr,
-                                          kRequestDownloadFile, 1, &options, 1, noResume),
+                                          11003, 1, &options, 1, noResume, settings_, &run_),
               0);
     EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(0, 30000)) << tag;
     std::vector<LoggedRequest> requests = FaultRequests(tag);
@@ -506,42 +526,43 @@ TEST_F(RequestEngine, WindowMethodResumesUnlessToldNotTo) {
 }
 
 TEST_F(RequestEngine, AgentRequestsDistributionAddressAndUnchangedFiles) {
-  AgentParameters& params = AgentParams();
-  params.ds.DistributionServerProtocol = "https";
-  params.ds.DistributionServerPort = Servers().nginxHttps;
-  params.ds.DistributionServerSecurePort = Servers().nginxHttps;
+  params_.ds.DistributionServerProtocol = "https";
+  params_.ds.DistributionServerPort = Servers().nginxHttps;
+  params_.ds.DistributionServerSecurePort = Servers().nginxHttps;
+  params_.server.RZServerName = "127.0.0.1";
+  params_.server.RZServerProtocol = "https";
+  params_.server.serverPort = Servers().nginxHttps;
+  Start();
   // Nothing listens on 127.0.0.3; the store answers on 127.0.0.1 (404 for
   // the probe file counts as an answer).
-  EXPECT_EQ(validateDSIPAddress("127.0.0.9"), "127.0.0.9");
-  EXPECT_EQ(validateDSIPAddress("127.0.0.3,127.0.0.1"), "127.0.0.1");
-  EXPECT_EQ(validateDSIPAddress("127.0.0.3,127.0.0.4"), "127.0.0.4");
+  EXPECT_EQ(validateDSIPAddress(settings_, &run_, "127.0.0.9"), "127.0.0.9");
+  EXPECT_EQ(validateDSIPAddress(settings_, &run_, "127.0.0.3,127.0.0.1"), "127.0.0.1");
+  EXPECT_EQ(validateDSIPAddress(settings_, &run_, "127.0.0.3,127.0.0.4"), "127.0.0.4");
 
-  params.server.RZServerName = "127.0.0.1";
-  params.server.RZServerProtocol = "https";
-  params.server.serverPort = Servers().nginxHttps;
   const std::string url = PutStoreFile("engine/cert.crt", "certificate bytes");
   const std::string destination = agent_ / "certs\\cert.crt";
-  EXPECT_EQ(InternetDownloadFileIfmodifiedSince(url, destination, "ServerRootCertificate", 0), 0);
+  EXPECT_EQ(InternetDownloadFileIfmodifiedSince(settings_, &run_, url, destination, "ServerRootCertificate", 0), 0);
   std::string stored;
   ASSERT_EQ(ReadRegSZ(HKEY_LOCAL_MACHINE, reg_path::kIfModifiedSince, "ServerRootCertificate", &stored), 0);
   EXPECT_NE(stored.find("GMT"), std::string::npos);
-  EXPECT_EQ(InternetDownloadFileIfmodifiedSince(url, destination, "ServerRootCertificate", 0), 90001);
+  EXPECT_EQ(InternetDownloadFileIfmodifiedSince(settings_, &run_, url, destination, "ServerRootCertificate", 0),
+            90001);
   EXPECT_EQ(ReadFileBytes(destination), "certificate bytes");
 }
 
 TEST_F(RequestEngine, ThroughTheAgentProxy) {
-  AgentParameters& params = AgentParams();
-  params.ProxyEnabled = "yes";
-  params.ProxyServerName = Servers().proxyName;
-  params.server.RZServerName = "127.0.0.1";
-  params.server.RZServerProtocol = "https";
-  params.server.serverPort = Servers().nginxHttps;
+  params_.ProxyEnabled = "yes";
+  params_.ProxyServerName = Servers().proxyName;
+  params_.server.RZServerName = "127.0.0.1";
+  params_.server.RZServerProtocol = "https";
+  params_.server.serverPort = Servers().nginxHttps;
+  Start();
   const std::string url = PutStoreFile("engine/proxied.bin", "through the proxy");
   const std::string destination = agent_ / "proxied.bin";
-  EXPECT_EQ(InternetDownloadFileIfmodifiedSince(url, destination, "Proxied", 0), 0);
+  EXPECT_EQ(InternetDownloadFileIfmodifiedSince(settings_, &run_, url, destination, "Proxied", 0), 0);
   EXPECT_EQ(ReadFileBytes(destination), "through the proxy");
   // Without the proxy the store answers as well.
-  EXPECT_EQ(CheckConnectivityWithProxyDisabled(url), 0);
+  EXPECT_EQ(CheckConnectivityWithProxyDisabled(settings_, &run_, url), 0);
   std::string direct;
   EXPECT_TRUE(ReadAgentText("ServerInfo", "ConnectWithoutProxy", &direct));
   EXPECT_EQ(direct, "yes");
@@ -552,13 +573,14 @@ TEST_F(RequestEngine, StrictCertificateFailureRunsTheRecoveryAndFailsWhenNoRootV
   // recovery reinstalls the agent's roots from its files (none match) and the
   // request fails with the check's error, marked as a secure-communication
   // failure, without a file.
-  AgentParameters& params = AgentParams();
-  params.strictCertificateMode = 1;
-  params.ServerRootCertificateInstalled = 1;
+  params_.strictCertificateMode = 1;
+  params_.ServerRootCertificateInstalled = 1;
+  Start();
   const std::string url = PutStoreFile("engine/strict.bin", "validated");
   const std::string destination = agent_ / "strict.bin";
   HttpRequestOptions options;
-  const int result = InternetGetRequest(Target(Servers().nginxHttps, url, destination), nullptr, &options, false);
+  const int result =
+      InternetGetRequest(settings_, &run_, Target(Servers().nginxHttps, url, destination), nullptr, &options, false);
   EXPECT_TRUE(result == ERROR_WINHTTP_SECURE_FAILURE || result == ERROR_WINHTTP_SECURE_CHANNEL_ERROR) << result;
   EXPECT_FALSE(FileExists(destination));
   DWORD failure = 0;
@@ -567,13 +589,14 @@ TEST_F(RequestEngine, StrictCertificateFailureRunsTheRecoveryAndFailsWhenNoRootV
 
   // With a distribution server the recovery fetches its root certificate
   // again, at most once a day.
-  params.EnableDistributionServer = "yes";
+  params_.EnableDistributionServer = "yes";
+  settings_ = TransferSettingsFor(params_);
   const long long now = UnixSecondsNow(nullptr);
   for (long long ago : {86000LL, 86400LL}) {
     SCOPED_TRACE(ago);
     const std::string last = std::to_string(now - ago);
     writeValue(HKEY_LOCAL_MACHINE, reg_path::kMetadataVersions, "DSCertLastRetriveTime", last.c_str(), REG_DWORD);
-    InternetGetRequest(Target(Servers().nginxHttps, url, destination), nullptr, &options, false);
+    InternetGetRequest(settings_, &run_, Target(Servers().nginxHttps, url, destination), nullptr, &options, false);
     DWORD tried = 0;
     EXPECT_EQ(
         ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kMetadataVersions, "DSCertLastRetriveTime", &tried), 0);
@@ -587,8 +610,9 @@ TEST_F(RequestEngine, StrictCertificateFailureRunsTheRecoveryAndFailsWhenNoRootV
   // A secure channel error without a certificate behind it (the port speaks
   // plain HTTP) is no certificate failure: no recovery runs.
   deleteValue(HKEY_LOCAL_MACHINE, reg_path::kCertificates, "SecureCommFailure");
-  const int protocol = InternetGetRequest(Target(Servers().faultHttp, "/fault/ok/tls?size=10", destination), nullptr,
-                                          &options, false);
+  const int protocol = InternetGetRequest(settings_, &run_, Target(Servers().faultHttp, "/fault/ok/tls?size=10",
+                                                                   destination),
+                                          nullptr, &options, false);
   EXPECT_EQ(protocol, ERROR_WINHTTP_SECURE_CHANNEL_ERROR);
   EXPECT_NE(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kCertificates, "SecureCommFailure", &failure), 0);
 }
@@ -598,19 +622,21 @@ TEST_F(RequestEngine, NonStrictRecoveryFinallyIgnoresTheProblemsAndRecordsIt) {
   // them from here, so that fails), then receives once more with the
   // certificate problems ignored: the answer arrives and the failure is
   // recorded for the server.
-  AgentParams().ServerRootCertificateInstalled = 1;
+  params_.ServerRootCertificateInstalled = 1;
+  Start();
   const std::string url = PutStoreFile("engine/nonstrict.bin", "ignored problems");
   const RequestTarget target = Target(Servers().nginxHttps, url, agent_ / "nonstrict.bin");
-  TransferContext context = AgentTransferContext();
   HttpRequestOptions options;
   RequestHandles handles;
   int sends = 0;
+  // The request itself checks, as a strict one would.
+  TransferSettings strict = settings_;
+  strict.strictCertificates = true;
+  const engine::Transfer checking{strict, &run_, &options, nullptr};
   auto resend = [&](DWORD flags) {
     ++sends;
     handles.Close();
-    context.strictCertificates = true;  // the request itself checks, as a strict one would
-    TransferResult opened = engine::OpenRequest(context, target, options, &handles);
-    context.strictCertificates = false;
+    TransferResult opened = engine::OpenRequest(checking, target, options, &handles);
     if (!opened.ok()) return opened;
     WinHttpSetOption(handles.request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags));
     if (!WinHttpSendRequest(handles.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
@@ -619,7 +645,7 @@ TEST_F(RequestEngine, NonStrictRecoveryFinallyIgnoresTheProblemsAndRecordsIt) {
     }
     return TransferResult::Success();
   };
-  EXPECT_TRUE(engine::CertRecoveryMechanismForReceive(context, 0, resend).ok());
+  EXPECT_TRUE(engine::CertRecoveryMechanismForReceive(settings_, &run_, 0, resend).ok());
   EXPECT_EQ(sends, 1);
   DWORD value = 0;
   EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kCertificates, "SecureCommFailure", &value), 0);

@@ -6,7 +6,6 @@
 #include <thread>
 #include <vector>
 
-#include "agent/agent_parameters.h"
 #include "support/test_support.h"
 
 using testing_support::ReadTextFile;
@@ -48,9 +47,10 @@ const char kChannel[] = "\xE9\x80\x9A\xE9\x81\x93";  // two CJK characters, thre
 TEST(TransferLogLines, ColumnsAndWidths) {
   const SYSTEMTIME start = Local(2026, 12, 8, 14, 5, 9);
   const std::string stamp = FormatAccessStartStamp(start);
-  AccessLogEntry file{stamp, "127.0.0.1", 8383, "/store/office/7/file.cab", 11003, 2000, 1500};
-  AccessLogEntry data{stamp, "srv", 443, "/a/b/", 11001, 0, 0};
-  AccessLogEntry wide{stamp, "srv", 443, std::string("/p/") + kChannel + ".exe", 11003, 0, 0};
+  const RequestKind download = RequestKind::kDownloadFile;
+  AccessLogEntry file{stamp, "127.0.0.1", 8383, "/store/office/7/file.cab", download, 2000, 1500};
+  AccessLogEntry data{stamp, "srv", 443, "/a/b/", RequestKind::kGetData, 0, 0};
+  AccessLogEntry wide{stamp, "srv", 443, std::string("/p/") + kChannel + ".exe", download, 0, 0};
   struct Row {
     std::string got, want;
   } rows[] = {
@@ -87,13 +87,13 @@ TEST(TransferLogLines, ColumnsAndWidths) {
 
 TEST(TransferLogs, NewFilesGetOneHeaderAndRecordsAppendWholeLines) {
   TempDir agent(std::string("transfer_logs_Gr\xC3\xBC\xC3\x9F") + "e");
-  AgentParams().RZAgentInstallDir = agent.path() + "\\";
+  const std::string folder = agent.path() + "\\";
   const unsigned long long totalBefore = TotalDownloadedBytes();
 
   // Downloads: the first creates the folder and the file with its header.
   const std::string destination = std::string("C:\\A\\") + kChannel + ".exe";
-  EXPECT_EQ(WriteDownloadTransferLog({"dist", 8383, "/store/v.cab", destination, 5000000000ULL, 0}), 0);
-  EXPECT_EQ(WriteDownloadTransferLog({"dist", 8383, "/store/w.cab", "", 0, 90001}), 0);
+  EXPECT_EQ(WriteDownloadTransferLog(folder, {"dist", 8383, "/store/v.cab", destination, 5000000000ULL, 0}), 0);
+  EXPECT_EQ(WriteDownloadTransferLog(folder, {"dist", 8383, "/store/w.cab", "", 0, 90001}), 0);
   std::vector<std::string> lines = Split(ReadTextFile(agent / "logs\\rzdatatransferdown.log"), '\n');
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], "DATE,TIME,THREAD,SERVER,PORT,URL,DESTINATION,LENGTH,ERROR,ERRORMESSAGE");
@@ -107,8 +107,8 @@ TEST(TransferLogs, NewFilesGetOneHeaderAndRecordsAppendWholeLines) {
   EXPECT_EQ(TotalDownloadedBytes() - totalBefore, 5000000000ULL);
 
   // Uploads from two threads into a new file: still one header, no line cut.
-  auto uploads = [] {
-    for (int i = 0; i < 40; ++i) EXPECT_EQ(WriteUploadTransferLog({"srv", 443, "/servlet/x", i, 0, "done"}), 0);
+  auto uploads = [&folder] {
+    for (int i = 0; i < 40; ++i) EXPECT_EQ(WriteUploadTransferLog(folder, {"srv", 443, "/servlet/x", i, 0, "done"}), 0);
   };
   std::thread a(uploads), b(uploads);
   a.join();
@@ -121,11 +121,11 @@ TEST(TransferLogs, NewFilesGetOneHeaderAndRecordsAppendWholeLines) {
   for (size_t i = 2; i < lines.size(); ++i) EXPECT_EQ(Split(lines[i], ',').size(), 9u) << lines[i];
 
   // Access records go by result; each file starts with the 262-character header.
-  AccessLogEntry entry{AccessStartStamp(), "127.0.0.1", 8383, "/store/file.cab", 11003, 2000, 2000};
-  EXPECT_EQ(PrintHTTPAccessLog(entry, 0), 0);
-  EXPECT_EQ(PrintHTTPAccessLog(entry, 0), 0);
+  AccessLogEntry entry{AccessStartStamp(), "127.0.0.1", 8383, "/store/file.cab", RequestKind::kDownloadFile, 2000, 2000};
+  EXPECT_EQ(PrintHTTPAccessLog(folder, entry, 0), 0);
+  EXPECT_EQ(PrintHTTPAccessLog(folder, entry, 0), 0);
   entry.receivedBytes = 700;
-  EXPECT_EQ(PrintHTTPAccessLog(entry, 12002), 0);
+  EXPECT_EQ(PrintHTTPAccessLog(folder, entry, 12002), 0);
   const std::string success = testing_support::ReadFileBytes(agent / "logs\\downloadSuccessAccess.log");
   const std::string failure = ReadTextFile(agent / "logs\\downloadFailureAccess.log");
   EXPECT_EQ(success.find("PORT\tURL\r\n" + std::string(142, '-') + "\r\n \r\n "), 111u);
@@ -134,8 +134,7 @@ TEST(TransferLogs, NewFilesGetOneHeaderAndRecordsAppendWholeLines) {
   EXPECT_NE(failure.find("\t      2000\t12002\t       700\t"), std::string::npos);
 
   // Without an agent folder nothing is written anywhere, and the call says so.
-  AgentParams().RZAgentInstallDir.clear();
-  EXPECT_EQ(WriteDownloadTransferLog({"dist", 8383, "/store/x.cab", "", 10, 0}), 13);
-  EXPECT_EQ(PrintHTTPAccessLog(entry, 0), 13);
+  EXPECT_EQ(WriteDownloadTransferLog("", {"dist", 8383, "/store/x.cab", "", 10, 0}), 13);
+  EXPECT_EQ(PrintHTTPAccessLog("", entry, 0), 13);
   EXPECT_EQ(TotalDownloadedBytes() - totalBefore, 5000000010ULL);
 }

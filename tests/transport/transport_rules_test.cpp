@@ -73,8 +73,8 @@ TEST(ResponseRules, ContentLengthTextAndNames) {
   EXPECT_FALSE(ParseContentRange(L"bytes 9-3/100", &first, &last));
   EXPECT_TRUE(HeaderNamesGzip(L"x-custom, GZip"));
   EXPECT_FALSE(HeaderNamesGzip(L"deflate"));
-  EXPECT_EQ(TemporaryFilePath(kRequestDownloadFile, L"C:\\a\\file.bin", L"C:\\t", 42), L"C:\\a\\file.bin42.tmp");
-  EXPECT_EQ(TemporaryFilePath(kRequestGetData, L"", L"C:\\t", 42), L"C:\\t\\rz42.tmp");
+  EXPECT_EQ(TemporaryFilePath(RequestKind::kDownloadFile, L"C:\\a\\file.bin", L"C:\\t", 42), L"C:\\a\\file.bin42.tmp");
+  EXPECT_EQ(TemporaryFilePath(RequestKind::kGetData, L"", L"C:\\t", 42), L"C:\\t\\rz42.tmp");
 }
 
 TEST(GzipInflate, WholeStreamsOnly) {
