@@ -63,7 +63,7 @@ TransferResult Blocks(const Transfer& transfer, const RequestTarget& target, uns
     LogError("InternetGetRequestByBitrate: Error occured while creating the file --> %d \n", result.Flatten());
     return result;
   }
-  sink.BeginProgress(options->progress, ProgressStartFor(target, probe.lengthKnown, probe.length, 0));
+  sink.BeginProgress(options->progress, ProgressStart{target.url.path, probe.lengthKnown, probe.length, 0});
   unsigned long long received = 0;
   if (probe.lengthKnown) {
     result = RunBlocks(transfer, target, BodySpec{kOp, nullptr, 0, true, probe.length, 0, blockSize}, &sink,

@@ -1,5 +1,7 @@
 #include "transport/progress_meter.h"
 
+#include "util/text.h"
+
 namespace {
 
 const unsigned long long kKiB = 1024;
@@ -48,6 +50,7 @@ std::string ClockText(unsigned long long seconds) {
 
 void ProgressMeter::Begin(const ProgressStart& start, unsigned long long nowMs) {
   start_ = start;
+  urlText_ = ChangeWideToUtf8Str(start.urlPath);
   // An announced length of nothing tells as little as none.
   if (start_.length == 0) start_.lengthKnown = false;
   done_ = start_.lengthKnown && start_.resumedAt > start_.length ? start_.length : start_.resumedAt;
@@ -81,7 +84,7 @@ unsigned long long ProgressMeter::Rate(unsigned long long done, unsigned long lo
 
 std::string ProgressMeter::Line(unsigned long long done, unsigned long long nowMs) const {
   const unsigned long long rate = Rate(done, nowMs);
-  std::string line = "Download progress : " + start_.urlPath + " " + HumanBytes(done);
+  std::string line = "Download progress : " + urlText_ + " " + HumanBytes(done);
   if (start_.lengthKnown) {
     line += " of " + HumanBytes(start_.length) + " (" + std::to_string(Percent(done, start_.length)) + "%)";
   }

@@ -8,7 +8,7 @@
 
 // A body as it starts.
 struct ProgressStart {
-  std::string urlPath;  // as the log names it
+  std::wstring urlPath;  // as the request sent it
   bool lengthKnown = false;
   unsigned long long length = 0;     // the whole body, when known
   unsigned long long resumedAt = 0;  // bytes already there from an earlier run
@@ -54,6 +54,7 @@ class ProgressMeter {
   std::string Line(unsigned long long done, unsigned long long nowMs) const;
 
   ProgressStart start_;
+  std::string urlText_;  // the path as the line shows it
   unsigned long long done_ = 0;
   unsigned long long lastLineMs_ = 0;
   unsigned lastStep_ = 0;

@@ -23,7 +23,7 @@ enum class RequestKind : int {
 
 // The sizes the probes before open-ended downloads announced, by URL path
 // (0 when they announced none).
-using ExpectedSizes = std::map<std::string, long long>;
+using ExpectedSizes = std::map<std::wstring, long long>;
 
 // Sees the bytes of a download as they join its file, in order (to hash
 // them while the network is still busy, say).

@@ -47,6 +47,12 @@ std::string RetryTimeText() {
   return std::to_string((ticks - 116444736000000000ULL) / 10000);
 }
 
+// In lower case as Windows folds it.
+std::wstring LowerCase(std::wstring text) {
+  if (!text.empty()) CharLowerBuffW(&text[0], static_cast<DWORD>(text.size()));
+  return text;
+}
+
 void TouchTracking() {
   WriteNumber(reg_path::kTracking, "LastKQDataModifiedTime", static_cast<unsigned long long>(GetTimeInSeconds()),
               REG_DWORD);
@@ -74,7 +80,7 @@ Answer PreDownloadHandling(const Transfer& transfer, const RequestTarget& target
     return pre;
   }
   if (pre.lengthKnown && pre.length == 0) pre.lengthKnown = false;
-  InsertResumeDownloadFileSizeParams(&transfer.options->expectedSizes, ChangeWideToUtf8Str(target.url.path),
+  InsertResumeDownloadFileSizeParams(&transfer.options->expectedSizes, target.url.path,
                                      pre.lengthKnown ? static_cast<long long>(pre.length) : 0);
   return pre;
 }
@@ -94,7 +100,7 @@ TransferResult PostDownloadHandling(DownloadResumeHandler* handler, const Reques
       LogError("PostDownloadHandling : failed\n");
     }
   }
-  PrintHTTPAccessLog(handler->agentFolder(), handler->access(), result.Flatten());
+  handler->WriteAccessRecord(result.Flatten());
   return result;
 }
 
@@ -117,29 +123,29 @@ ResumeDecision DecideResumeStart(bool recordUsable, unsigned long long recordedS
   return decision;
 }
 
-void InsertResumeDownloadFileSizeParams(ExpectedSizes* sizes, const std::string& url, long long size) {
+void InsertResumeDownloadFileSizeParams(ExpectedSizes* sizes, const std::wstring& url, long long size) {
   if (url.empty()) {
     LogError("InsertResumeDownloadFileSizeParams: Invalid download url retrieved \n");
     return;
   }
-  LogInfo("InsertResumeDownloadFileSizeParams: Adding urlToDownload: %s \t filesize: %lld \n", url.c_str(), size);
+  LogInfo("InsertResumeDownloadFileSizeParams: Adding urlToDownload: %S \t filesize: %lld \n", url.c_str(), size);
   (*sizes)[url] = size;
 }
 
-int isFileDownloadCompleted(const ExpectedSizes& sizes, bool directDownload, const std::string& downloadUrl,
-                            const std::string& localPath, long long bytesRead) {
+int isFileDownloadCompleted(const ExpectedSizes& sizes, bool directDownload, const std::wstring& downloadUrl,
+                            const std::wstring& localPath, long long bytesRead) {
   if (downloadUrl.empty()) {
     LogError("isFileDownloadCompleted: Invalid downloadurl retrieved \n");
     return 0;
   }
-  LogInfo("isFileDownloadCompleted: downloadUrl: %s \t localFilePath: %s \t totalBytesReaded: %lld \n",
+  LogInfo("isFileDownloadCompleted: downloadUrl: %S \t localFilePath: %S \t totalBytesReaded: %lld \n",
           downloadUrl.c_str(), localPath.c_str(), bytesRead);
   const bool direct = directDownload;
   if (direct) LogInfo("%s : DirectDownload Enabled.\n", "isFileDownloadCompleted");
-  const std::string url = ToLowerText(downloadUrl);
+  const std::wstring url = LowerCase(downloadUrl);
   for (const auto& entry : sizes) {
-    const std::string stored = ToLowerText(entry.first);
-    const bool match = direct ? url.find(stored) != std::string::npos : stored.find(url) != std::string::npos;
+    const std::wstring stored = LowerCase(entry.first);
+    const bool match = direct ? url.find(stored) != std::wstring::npos : stored.find(url) != std::wstring::npos;
     if (!match) continue;
     LogInfo("isFileDownloadCompleted: DownloadUrl found for filesize check.. Retrieved file size is %lld \n",
             entry.second);
@@ -154,10 +160,21 @@ int isFileDownloadCompleted(const ExpectedSizes& sizes, bool directDownload, con
 
 DownloadResumeHandler::DownloadResumeHandler(const RequestTarget& target, const std::string& agentFolder)
     : GatheringSink("ProcessDownloadedBuffer"),
+      url_(target.url),
       destination_(target.destination),
       agentFolder_(agentFolder),
-      fileKey_(ChangeWideToUtf8Str(target.url.path)),
-      access_{AccessStartStamp(), ChangeWideToUtf8Str(target.url.host), target.url.port, fileKey_, target.kind, 0, 0} {}
+      fileKey_(ChangeWideToUtf8Str(url_.path)) {
+  // The access line's start is the handler's.
+  access_.startStamp = AccessStartStamp();
+  access_.port = url_.port;
+  access_.requestType = target.kind;
+}
+
+void DownloadResumeHandler::WriteAccessRecord(int result) {
+  access_.server = ChangeWideToUtf8Str(url_.host);
+  access_.urlPath = fileKey_;
+  PrintHTTPAccessLog(agentFolder_, access_, result);
+}
 
 DownloadResumeHandler::~DownloadResumeHandler() {
   file_.reset();
@@ -432,8 +449,7 @@ TransferResult Conclude(const Transfer& transfer, const RequestTarget& target, D
   if (result.ok()) result = flushed;
   if (result.ok() && !pre.lengthKnown) {
     const int complete = isFileDownloadCompleted(transfer.options->expectedSizes, transfer.settings.directDownload,
-                                                 ChangeWideToUtf8Str(target.url.path),
-                                                 ChangeWideToUtf8Str(target.destination),
+                                                 target.url.path, target.destination,
                                                  static_cast<long long>(fetched.received));
     if (complete != 0) result = TransferResult::System(static_cast<DWORD>(complete));
   }
@@ -462,7 +478,7 @@ TransferResult FetchFromOffset(const Transfer& transfer, const RequestTarget& ta
   fetched.result = handler->OpenTemporaryFile(transfer.options->observer);
   const DWORD begun = GetTickCount();
   if (fetched.result.ok()) {
-    handler->BeginProgress(transfer.options->progress, ProgressStartFor(target, pre.lengthKnown, pre.length, start));
+    handler->BeginProgress(transfer.options->progress, ProgressStart{target.url.path, pre.lengthKnown, pre.length, start});
     fetched = FetchBody(transfer, target, handler, pre, method);
   }
   LogInfo("%s : Total Time Taken for download : %d seconds\n", method.op,
@@ -525,13 +541,15 @@ void CountGzipFailure(const std::wstring& path) {
 }
 
 TransferResult ResumeTransfer(const Transfer& transfer, const RequestTarget& target, bool bandwidth, bool blocks) {
+  if (target.kind == RequestKind::kDownloadFile) {
+    ResumeMethod method;
+    method.bandwidth = bandwidth;
+    method.blockSize = blocks ? static_cast<unsigned long long>(transfer.settings.rateKBps) * 500 : 0;
+    method.op = blocks ? "ResumeGetRequestByBitrate" : "ResumeGetRequestEx";
+    return ResumeDownload(transfer, target, method);
+  }
   // Only files are resumable: data for memory has no record to resume by.
-  if (target.kind != RequestKind::kDownloadFile) return PlainTransfer(transfer, target, bandwidth);
-  ResumeMethod method;
-  method.bandwidth = bandwidth;
-  method.blockSize = blocks ? static_cast<unsigned long long>(transfer.settings.rateKBps) * 500 : 0;
-  method.op = blocks ? "ResumeGetRequestByBitrate" : "ResumeGetRequestEx";
-  return ResumeDownload(transfer, target, method);
+  return PlainTransfer(transfer, target, bandwidth);
 }
 
 }  // namespace engine

@@ -45,15 +45,19 @@ class DownloadResumeHandler : public engine::GatheringSink {
 
   unsigned long long startOffset() const { return startOffset_; }
   AccessLogEntry& access() { return access_; }
-  const std::string& agentFolder() const { return agentFolder_; }
+  // Appends the download's access line for its result.
+  void WriteAccessRecord(int result);
 
  private:
   void FormUniqueFileName();
   // Writes the record of what is on disk.
   void Flushed() override;
 
-  std::wstring destination_;
-  std::string agentFolder_;
+  const Url url_;
+  const std::wstring destination_;
+  const std::string agentFolder_;
+  // The value name of the download's id: its URL path, as the registry
+  // takes names.
   std::string fileKey_;
   std::string uniqueId_;
   unsigned long long startOffset_ = 0;
@@ -75,14 +79,14 @@ int ResumeGetRequestEx(const TransferSettings& settings, TransferRunState* run, 
 int ResumeGetRequestByBitrate(const TransferSettings& settings, TransferRunState* run, const RequestTarget& target,
                               std::string* memoryOut, HttpRequestOptions* options);
 
-// Notes the size the probe of a transfer announced for its URL.
-void InsertResumeDownloadFileSizeParams(ExpectedSizes* sizes, const std::string& url, long long size);
+// Notes the size the probe of a transfer announced for its URL path.
+void InsertResumeDownloadFileSizeParams(ExpectedSizes* sizes, const std::wstring& url, long long size);
 // 0, or 12030 when the expected size of a matching URL is known, non-zero
 // and differs from the bytes read. A stored URL matches when it holds the
 // download URL (in any letter case); with `directDownload` when the download
 // URL holds it.
-int isFileDownloadCompleted(const ExpectedSizes& sizes, bool directDownload, const std::string& downloadUrl,
-                            const std::string& localPath, long long bytesRead);
+int isFileDownloadCompleted(const ExpectedSizes& sizes, bool directDownload, const std::wstring& downloadUrl,
+                            const std::wstring& localPath, long long bytesRead);
 
 // --- pure pieces, exposed for tests ---
 struct ResumeDecision {

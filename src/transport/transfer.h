@@ -216,9 +216,6 @@ TransferResult RunBlocks(const Transfer& transfer, const RequestTarget& target, 
 // Appends the download's line to the transfer log.
 void RecordDownload(const TransferSettings& settings, const RequestTarget& target, unsigned long long length,
                     const TransferResult& result);
-// Where a body's progress starts: its URL path as the log names it.
-ProgressStart ProgressStartFor(const RequestTarget& target, bool lengthKnown, unsigned long long length,
-                               unsigned long long resumedAt);
 // The folder part of a path (up to its last separator); empty without one.
 std::wstring FolderOf(const std::wstring& path);
 // Counts a gzip answer that could not be decompressed, for the server.

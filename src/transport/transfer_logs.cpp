@@ -45,29 +45,21 @@ bool AgentFolderKnown(const std::string& agentFolder) {
   return false;
 }
 
-std::string LogsFilePath(const std::string& agentFolder, const char* fileName) {
-  return agentFolder + "logs\\" + fileName;
+// The file's path in the logs folder. The folder is made when missing, so
+// an early record is not lost.
+std::wstring LogsFile(const std::string& agentFolder, const char* fileName) {
+  const std::wstring path = ChangeUtf8ToWideStr((agentFolder + "logs\\" + fileName).c_str());
+  CreateFolderTree(path.substr(0, path.find_last_of(L'\\')));
+  return path;
 }
 
-// Appends the text, with the header first when the file is new. The logs
-// folder is made when missing, so an early record is not lost.
-int AppendRecord(const std::string& path, const std::string& header, const std::string& text) {
-  const std::wstring widePath = ChangeUtf8ToWideStr(path.c_str());
-  CreateFolderTree(widePath.substr(0, widePath.find_last_of(L'\\')));
-  return static_cast<int>(AppendToSharedFile(widePath, ToTextModeLineEnds(header), ToTextModeLineEnds(text)));
+// Appends the line, with the header first when the file is new.
+int AppendLine(const std::wstring& path, const std::string& header, const std::string& line) {
+  return static_cast<int>(AppendToSharedFile(path, ToTextModeLineEnds(header), ToTextModeLineEnds(line)));
 }
 
-// Appends the CSV line that `makeLine` gives once the folder is known, and
-// logs the outcome.
-template <typename MakeLine>
-int AppendCsvRecord(const std::string& agentFolder, const char* fileName, const char* header, MakeLine makeLine) {
-  if (!AgentFolderKnown(agentFolder)) return 13;
-  int rc = 13;
-  try {
-    rc = AppendRecord(LogsFilePath(agentFolder, fileName), header, makeLine());
-  } catch (...) {
-    rc = 13;
-  }
+// Logs how a CSV record went; returns its result.
+int CsvOutcome(const char* fileName, int rc) {
   if (rc == 0) {
     LogInfo("Successfully updated %s\n", fileName);
   } else {
@@ -132,27 +124,42 @@ std::string FormatAccessLogLine(const AccessLogEntry& entry, int result, const S
          PadLeft(std::to_string(entry.port), 6) + "\t" + entry.urlPath;
 }
 
+// Each record's line is made first and appended last: what the line says is
+// all there before the file is touched.
 int WriteDownloadTransferLog(const std::string& agentFolder, const DownloadTransfer& transfer) {
   g_downloadedBytes += transfer.contentLength;
-  return AppendCsvRecord(agentFolder, kDownloadLog, kDownloadHeader, [&] {
+  if (!AgentFolderKnown(agentFolder)) return 13;
+  int rc = 13;
+  try {
     // Producing the message text logs it as well.
-    const std::string message = GetErrorMessageText(transfer.result);
-    return FormatDownloadTransferLine(LocalNow(), GetCurrentThreadId(), transfer, message);
-  });
+    const std::string line = FormatDownloadTransferLine(LocalNow(), GetCurrentThreadId(), transfer,
+                                                        GetErrorMessageText(transfer.result));
+    rc = AppendLine(LogsFile(agentFolder, kDownloadLog), kDownloadHeader, line);
+  } catch (...) {
+    rc = 13;
+  }
+  return CsvOutcome(kDownloadLog, rc);
 }
 
 int WriteUploadTransferLog(const std::string& agentFolder, const UploadTransfer& transfer) {
-  return AppendCsvRecord(agentFolder, kUploadLog, kUploadHeader,
-                         [&] { return FormatUploadTransferLine(LocalNow(), GetCurrentThreadId(), transfer); });
+  if (!AgentFolderKnown(agentFolder)) return 13;
+  int rc = 13;
+  try {
+    const std::string line = FormatUploadTransferLine(LocalNow(), GetCurrentThreadId(), transfer);
+    rc = AppendLine(LogsFile(agentFolder, kUploadLog), kUploadHeader, line);
+  } catch (...) {
+    rc = 13;
+  }
+  return CsvOutcome(kUploadLog, rc);
 }
 
 int PrintHTTPAccessLog(const std::string& agentFolder, const AccessLogEntry& entry, int result) {
   try {
     if (!AgentFolderKnown(agentFolder)) return 13;
-    const std::string path = LogsFilePath(agentFolder, result == 0 ? kSuccessAccessLog : kFailureAccessLog);
-    LogDebug("downloadaccesslog : %s \n", path.c_str());
-    int rc = AppendRecord(path, kAccessHeader, FormatAccessLogLine(entry, result, LocalNow()));
-    if (rc != 0) LogError("PrintHTTPAccessLog : could not append to %s, error %d\n", path.c_str(), rc);
+    const std::wstring path = LogsFile(agentFolder, result == 0 ? kSuccessAccessLog : kFailureAccessLog);
+    LogDebug("downloadaccesslog : %S \n", path.c_str());
+    int rc = AppendLine(path, kAccessHeader, FormatAccessLogLine(entry, result, LocalNow()));
+    if (rc != 0) LogError("PrintHTTPAccessLog : could not append to %S, error %d\n", path.c_str(), rc);
     return rc;
   } catch (...) {
     LogError("Error caught in PrintHTTPAccessLog");

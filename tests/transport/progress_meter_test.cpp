@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "transport/progress_meter.h"
+#include "util/text.h"
 
 namespace {
 
@@ -90,7 +91,7 @@ TEST(ProgressMeter, SpeaksByStepsFloorAndCeiling) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const ProgressStart start{c.urlPath, c.lengthKnown, c.length, c.resumedAt};
+    const ProgressStart start{ChangeUtf8ToWideStr(c.urlPath), c.lengthKnown, c.length, c.resumedAt};
     ProgressMeter meter;
     meter.Begin(start, 0);
     for (const Reading& r : c.readings) {

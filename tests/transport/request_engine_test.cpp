@@ -430,8 +430,9 @@ TEST_F(RequestEngine, ResumableDownloadsAskOnlyForTheMissingBytesAndCountTheirEn
               std::string::npos);
     // The completion check holds a body to the size its probe announced.
     if (!c.outside) {
-      EXPECT_EQ(isFileDownloadCompleted(options.expectedSizes, false, url, "", 100000), 0);
-      EXPECT_EQ(isFileDownloadCompleted(options.expectedSizes, false, url, "", 99999), 12030);
+      const std::wstring wideUrl = ChangeUtf8ToWideStr(url.c_str());
+      EXPECT_EQ(isFileDownloadCompleted(options.expectedSizes, false, wideUrl, L"", 100000), 0);
+      EXPECT_EQ(isFileDownloadCompleted(options.expectedSizes, false, wideUrl, L"", 99999), 12030);
     }
   }
   // The gzip counter: an answer that does not inflate is fetched again.
