@@ -19,9 +19,10 @@ TransferResult DownloadFileMoreThan4GBbyBitrate(const Transfer& transfer, const 
                                                 unsigned long long blockSize, GatheringSink* file,
                                                 unsigned long long* received) {
   LogInfo("DownloadFileMoreThan4GBbyBitrate: BytesToRead %lu", static_cast<unsigned long>(blockSize));
-  TransferResult result = RunBlocks(
-      transfer, target, BodySpec{"DownloadFileMoreThan4GBbyBitrate", nullptr, 0, false, 0, 0, blockSize}, file,
-      received);
+  BodySpec spec;
+  spec.op = "DownloadFileMoreThan4GBbyBitrate";
+  spec.blockSize = blockSize;
+  TransferResult result = RunBlocks(transfer, target, spec, file, received);
   if (!result.ok()) {
     LogError("DownloadFileMoreThan4GBbyBitrate : Failed with the http status code %d \n", result.Flatten());
   }
@@ -40,17 +41,18 @@ TransferResult Blocks(const Transfer& transfer, const RequestTarget& target, uns
   const unsigned long long blockSize = static_cast<unsigned long long>(transfer.settings.rateKBps) * 500;
   LogInfo("InternetGetRequestByBitrate: Block of bytes to read: %u\n", static_cast<unsigned>(blockSize));
   if (options->m_externalVendorServer != 1) LogInfo("sending head request\n");
-  const Answer probe = OpenAnswer(
-      transfer, target,
-      AnswerTexts{kOp, "InternetGetRequestByBitrate : File not modified since the time: %S\n",
-                  "InternetGetRequestByBitrate : Failed with the http status code: %d \n",
-                  options->m_externalVendorServer == 1 ? 0 : 2, true});
+  AnswerTexts texts{kOp, "InternetGetRequestByBitrate : File not modified since the time: %S\n",
+                    "InternetGetRequestByBitrate : Failed with the http status code: %d \n"};
+  // An outside server is probed with a ranged GET, the agent's with a HEAD.
+  texts.kind = options->m_externalVendorServer == 1 ? RequestVerb::kGet : RequestVerb::kHead;
+  texts.probe = true;
+  const Answer probe = OpenAnswer(transfer, target, texts);
   if (!probe.result.ok()) return probe.result;
   if ((!probe.lengthKnown || probe.length == 0) && options->outsideDownload) {
     LogInfo("InternetGetRequestByBitrate: Contenet length header not retrieved.. Downloading without bitrate enabled "
             "\n");
     *delegated = true;
-    return PlainTransfer(transfer, target, false);
+    return PlainTransfer(transfer, target, /*bandwidth=*/false);
   }
   // No length and none accepted: as on the plain path, whatever arrives is
   // more than announced. Success with an empty file would hide the body.
@@ -66,8 +68,12 @@ TransferResult Blocks(const Transfer& transfer, const RequestTarget& target, uns
   sink.BeginProgress(options->progress, ProgressStart{target.url.path, probe.lengthKnown, probe.length, 0});
   unsigned long long received = 0;
   if (probe.lengthKnown) {
-    result = RunBlocks(transfer, target, BodySpec{kOp, nullptr, 0, true, probe.length, 0, blockSize}, &sink,
-                       &received);
+    BodySpec spec;
+    spec.op = kOp;
+    spec.lengthKnown = true;
+    spec.length = probe.length;
+    spec.blockSize = blockSize;
+    result = RunBlocks(transfer, target, spec, &sink, &received);
     LogInfo("InternetGetRequestByBitrate: Total bytes read = %llu\n", received);
   } else {
     result = DownloadFileMoreThan4GBbyBitrate(transfer, target, blockSize, &sink, &received);
@@ -97,7 +103,7 @@ TransferResult BlockTransfer(const Transfer& transfer, const RequestTarget& targ
   if (!delegated && result.RangesRefused() && transfer.options->m_externalVendorServer == 1) {
     LogInfo("InternetGetRequestByBitrate: InternetGetRequestByBitrate : External server doesnot support range "
             "request. Downloading without bitrate enabled \n");
-    result = PlainTransfer(transfer, target, false);
+    result = PlainTransfer(transfer, target, /*bandwidth=*/false);
   } else if (!delegated) {
     RecordDownload(transfer.settings, target, recorded, result);
   }

@@ -28,13 +28,16 @@ struct RequestTarget {
   bool keepAlive = true;
 };
 
-// One request's handles and the status of its answer. Kind 0 is a GET,
-// 1 a GET with `extraHeader` (a Range header, for example), 2 a HEAD.
+// How one request asks: a GET, a GET with the handles' extra header (a
+// Range header, for example), or a HEAD.
+enum class RequestVerb { kGet, kGetWithHeader, kHead };
+
+// One request's handles and the status of its answer.
 struct RequestHandles {
   UniqueInternet session;
   UniqueInternet connection;
   UniqueInternet request;
-  int kind = 0;
+  RequestVerb kind = RequestVerb::kGet;
   std::wstring extraHeader;
   DWORD status = 0;
   // Closes request, connection and session in that order.

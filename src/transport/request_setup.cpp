@@ -204,7 +204,7 @@ TransferResult OpenHandles(const RequestTarget& target, const std::wstring& user
   handles->connection.reset(WinHttpConnect(handles->session.get(), target.url.host.c_str(),
                                            static_cast<INTERNET_PORT>(target.url.port), 0));
   if (!handles->connection) return WinHttpFailure("GetInternetRequestHandle :  Error in WinHttpConnect --> %d \n");
-  const bool head = handles->kind == 2;
+  const bool head = handles->kind == RequestVerb::kHead;
   LogInfo(head ? "GetInternetRequestHandle :  HEAD Request \n" : "GetInternetRequestHandle :  GET Request \n");
   const wchar_t* acceptTypes[] = {L"*/*", nullptr};
   handles->request.reset(WinHttpOpenRequest(handles->connection.get(), head ? L"HEAD" : L"GET",
@@ -220,7 +220,7 @@ void AddRequestHeaders(HINTERNET request, const RequestTarget& target, const Htt
                        const RequestHandles& handles) {
   AddHeader(request, target.keepAlive ? L"Connection: Keep-Alive" : L"Connection: close");
   SetAgentCredentials(request, sent, target);
-  if (handles.kind == 1) {
+  if (handles.kind == RequestVerb::kGetWithHeader) {
     if (!handles.extraHeader.empty()) AddHeader(request, handles.extraHeader);
   } else if (sent.ifModifiedSinceEnabled) {
     if (target.kind == RequestKind::kDownloadFile &&
@@ -390,7 +390,7 @@ class SendAttempts {
     if (error == ERROR_WINHTTP_SECURE_FAILURE) return true;
     if (error != ERROR_WINHTTP_SECURE_CHANNEL_ERROR) return false;
     RequestHandles probe;
-    probe.kind = 2;
+    probe.kind = RequestVerb::kHead;
     if (!OpenRequest(transfer_, target_, sent_, &probe).ok()) return false;
     DWORD flags = kIgnoreCertificateFlags;
     WinHttpSetOption(probe.request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags));

@@ -71,10 +71,11 @@ void CountResumeFailure(int result) {
 
 // The HEAD before the download: status, length and Last-Modified.
 Answer PreDownloadHandling(const Transfer& transfer, const RequestTarget& target) {
-  Answer pre = OpenAnswer(
-      transfer, target,
-      AnswerTexts{"PreDownloadHandling", "PreDownloadHandling :File not modified since the time: %S\n",
-                  "PreDownloadHandling : Failed with the http status code, %d \n", 2, true});
+  AnswerTexts texts{"PreDownloadHandling", "PreDownloadHandling :File not modified since the time: %S\n",
+                    "PreDownloadHandling : Failed with the http status code, %d \n"};
+  texts.kind = RequestVerb::kHead;
+  texts.probe = true;
+  Answer pre = OpenAnswer(transfer, target, texts);
   if (!pre.result.ok()) {
     LogError("PreDownloadHandling: ERROR in GetInternetRequestHandle - %d\n", pre.result.Flatten());
     return pre;
@@ -413,9 +414,13 @@ FetchOutcome FetchRange(const Transfer& transfer, const RequestTarget& target, D
     fetched.result = answer.end ? TransferResult::Status(handles.status) : answer.result;
     return fetched;
   }
-  BodySpec spec{"ResumeGetRequestEx", "ResumeGetRequestEx : second attempt to recover from previous error\n", start,
-                pre.lengthKnown, pre.lengthKnown ? pre.length - start : 0,
-                bandwidth ? transfer.settings.rateKBps : 0};
+  BodySpec spec;
+  spec.op = "ResumeGetRequestEx";
+  spec.retryLine = "ResumeGetRequestEx : second attempt to recover from previous error\n";
+  spec.first = start;
+  spec.lengthKnown = pre.lengthKnown;
+  spec.length = pre.lengthKnown ? pre.length - start : 0;
+  spec.rateKBps = bandwidth ? transfer.settings.rateKBps : 0;
   BodyOutcome body = ReadBody(transfer, target, &handles, spec, handler);
   fetched.received = body.received;
   fetched.result = body.result;
@@ -433,10 +438,13 @@ FetchOutcome FetchBody(const Transfer& transfer, const RequestTarget& target, Do
                        const Answer& pre, const ResumeMethod& method) {
   if (method.blockSize == 0) return FetchRange(transfer, target, handler, pre, method.bandwidth);
   FetchOutcome fetched;
-  fetched.result = RunBlocks(transfer, target,
-                             BodySpec{method.op, nullptr, handler->startOffset(), pre.lengthKnown, pre.length, 0,
-                                      method.blockSize},
-                             handler, &fetched.received);
+  BodySpec spec;
+  spec.op = method.op;
+  spec.first = handler->startOffset();
+  spec.lengthKnown = pre.lengthKnown;
+  spec.length = pre.length;
+  spec.blockSize = method.blockSize;
+  fetched.result = RunBlocks(transfer, target, spec, handler, &fetched.received);
   return fetched;
 }
 
@@ -445,7 +453,7 @@ FetchOutcome FetchBody(const Transfer& transfer, const RequestTarget& target, Do
 TransferResult Conclude(const Transfer& transfer, const RequestTarget& target, DownloadResumeHandler* handler,
                         const Answer& pre, const FetchOutcome& fetched) {
   TransferResult result = fetched.result;
-  const TransferResult flushed = handler->ProcessDownloadedBuffer(nullptr, 0, false);
+  const TransferResult flushed = handler->ProcessDownloadedBuffer(nullptr, 0, /*periodic=*/false);
   if (result.ok()) result = flushed;
   if (result.ok() && !pre.lengthKnown) {
     const int complete = isFileDownloadCompleted(transfer.options->expectedSizes, transfer.settings.directDownload,

@@ -189,7 +189,7 @@ RangeAnswer AskRange(const Transfer& transfer, const RequestTarget& target, Requ
                      const RangeRequest& range) {
   RangeAnswer answer;
   handles->Close();
-  handles->kind = 1;
+  handles->kind = RequestVerb::kGetWithHeader;
   handles->extraHeader = RangeHeader(range.first, range.bounded, range.last);
   LogInfo("%s: Content-Range Header message: %S\n", range.op, handles->extraHeader.c_str());
   HttpRequestOptions plain = *transfer.options;
@@ -243,7 +243,7 @@ Answer OpenAnswer(const Transfer& transfer, const RequestTarget& target, const A
   } else if (external && status != HTTP_STATUS_PARTIAL_CONTENT) {
     LogError("%s : External server doesnot support range request. Failed with the http status code, %d \n", texts.op,
              static_cast<int>(status));
-    answer.result = status == HTTP_STATUS_NOT_FOUND && texts.kind == 2 ? TransferResult::Status(status)
+    answer.result = status == HTTP_STATUS_NOT_FOUND && texts.kind == RequestVerb::kHead ? TransferResult::Status(status)
                                                                         : TransferResult::Own(kResultRangesNotServed);
   } else if (!external && status != HTTP_STATUS_OK) {
     LogError(texts.failed, static_cast<int>(status));
@@ -268,104 +268,160 @@ Answer OpenAnswer(const Transfer& transfer, const RequestTarget& target, const A
   return answer;
 }
 
-BodyOutcome ReadBody(const Transfer& transfer, const RequestTarget& target, RequestHandles* handles,
-                     const BodySpec& spec, GatheringSink* sink) {
-  const TransferSettings& settings = transfer.settings;
-  BodyOutcome body;
-  std::vector<char> buffer;
-  bool recovered = false;
-  int idleReads = 0;
-  DWORD windowStart = GetTickCount();
-  unsigned long long windowBytes = 0;
-  const unsigned long long paceBudget = static_cast<unsigned long long>(spec.rateKBps) * 1000;
-  unsigned long long paced = 0;
-  SYSTEMTIME paceStart;
-  GetLocalTime(&paceStart);
-  for (;;) {
-    DWORD available = 0;
-    DWORD error = 0;
-    if (!WinHttpQueryDataAvailable(handles->request.get(), &available)) error = GetLastError();
-    bool stalled = idleReads >= kMaxIdleReads;
-    if (error == 0 && GetTickCount() - windowStart >= settings.slowWindowMs) {
-      stalled = stalled || windowBytes < settings.slowMinBytes;
-      windowStart = GetTickCount();
-      windowBytes = 0;
-    }
-    // WinHTTP gave up waiting (or the socket below it, under some
-    // emulations); a body that ends is no stall, however slowly it came.
-    const bool timedOut = error == ERROR_WINHTTP_TIMEOUT || error == WSAETIMEDOUT || (stalled && available != 0);
-    const bool early = error == 0 && available == 0 && spec.lengthKnown && body.received < spec.length;
-    if (timedOut || early) {
-      RangeAnswer answer;
-      if (!recovered) {
-        recovered = true;
-        LogInfo("%s", spec.retryLine);
-        answer = AskRange(transfer, target, handles,
-                          RangeRequest{spec.first + body.received, spec.lengthKnown, spec.first + spec.length - 1,
-                                       spec.op});
-        // Without a length, a range beyond the body says it was all there.
-        if (answer.end && !spec.lengthKnown) return body;
-        if (answer.result.ok() && !answer.whole && !answer.end) {
-          idleReads = 0;
-          windowStart = GetTickCount();
-          windowBytes = 0;
-          // A body that stalled says so: nothing came meanwhile.
-          if (ProgressReporter* progress = sink->progress()) progress->Advance(spec.first + body.received);
-          continue;
-        }
+namespace {
+
+// One answer's body read into the sink, with its one recovery, its stall
+// guard and its pacing.
+class BodyReader {
+ public:
+  BodyReader(const Transfer& transfer, const RequestTarget& target, RequestHandles* handles, const BodySpec& spec,
+             GatheringSink* sink)
+      : transfer_(transfer),
+        target_(target),
+        handles_(handles),
+        spec_(spec),
+        sink_(sink),
+        windowStart_(GetTickCount()),
+        paceBudget_(static_cast<unsigned long long>(spec.rateKBps) * 1000) {
+    GetLocalTime(&paceStart_);
+  }
+
+  BodyOutcome Run() {
+    for (;;) {
+      DWORD available = 0;
+      DWORD error = 0;
+      if (!WinHttpQueryDataAvailable(handles_->request.get(), &available)) error = GetLastError();
+      const bool stalled = Stalled(error);
+      // WinHTTP gave up waiting (or the socket below it, under some
+      // emulations); a body that ends is no stall, however slowly it came.
+      const bool timedOut = error == ERROR_WINHTTP_TIMEOUT || error == WSAETIMEDOUT || (stalled && available != 0);
+      const bool early = error == 0 && available == 0 && spec_.lengthKnown && body_.received < spec_.length;
+      if (timedOut || early) {
+        if (Recover(timedOut)) continue;
+        return body_;
       }
-      LogError("InternetGetRequestEx: Download failed in retry method \n");
-      body.recoveryFailed = true;
-      body.rangeIgnored = answer.whole;
-      body.result = timedOut ? TransferResult::System(ERROR_WINHTTP_TIMEOUT) : TransferResult::Own(kResultPartialFile);
-      return body;
-    }
-    if (error != 0) {
-      LogError("%s :  Error in WinHttpQueryDataAvailable --> %lu \n", spec.op, error);
-      HttpGetLastError(static_cast<long>(error));
-      body.result = TransferResult::System(error);
-      return body;
-    }
-    if (available == 0) return body;  // the server ended the body
-    if (buffer.size() < available) buffer.resize(available);
-    DWORD read = 0;
-    if (!WinHttpReadData(handles->request.get(), buffer.data(), available, &read)) {
-      DWORD readError = GetLastError();
-      LogError("InternetGetRequestEx :  Error in WinHttpReadData --> %lu \n", readError);
-      body.result = TransferResult::System(readError ? readError : ERROR_READ_FAULT);
-      return body;
-    }
-    if (read == 0) {
-      ++idleReads;
-      continue;
-    }
-    idleReads = 0;
-    if (spec.lengthKnown && body.received + read > spec.length) {
-      body.result = LongerThanAnnounced();
-      return body;
-    }
-    body.result = sink->Write(buffer.data(), read);
-    if (!body.result.ok()) return body;
-    body.received += read;
-    if (ProgressReporter* progress = sink->progress()) progress->Advance(spec.first + body.received);
-    windowBytes += read;
-    paced += read;
-    if (paceBudget != 0 && paced >= paceBudget) {
-      SYSTEMTIME now;
-      GetLocalTime(&now);
-      const DWORD pause = WindowPacingSleepMs(WallClockElapsedMs(paceStart, now));
-      Sleep(pause);
-      windowStart += pause;
-      // What the last chunk brought beyond the budget belongs to the next
-      // window; dropping it would run every window a little fast.
-      paced -= paceBudget;
-      GetLocalTime(&paceStart);
-    }
-    if (spec.lengthKnown && body.received == spec.length) {
-      LogInfo("Bytes read reached the contenlength\n");
-      return body;
+      if (error != 0) {
+        LogError("%s :  Error in WinHttpQueryDataAvailable --> %lu \n", spec_.op, error);
+        HttpGetLastError(static_cast<long>(error));
+        body_.result = TransferResult::System(error);
+        return body_;
+      }
+      if (available == 0) return body_;  // the server ended the body
+      if (!ReadAvailable(available)) return body_;
     }
   }
+
+ private:
+  // Reads that bring nothing, or less than the settings' minimum over a
+  // window, are a stall.
+  bool Stalled(DWORD error) {
+    bool stalled = idleReads_ >= kMaxIdleReads;
+    const TransferSettings& settings = transfer_.settings;
+    if (error == 0 && GetTickCount() - windowStart_ >= settings.slowWindowMs) {
+      stalled = stalled || windowBytes_ < settings.slowMinBytes;
+      windowStart_ = GetTickCount();
+      windowBytes_ = 0;
+    }
+    return stalled;
+  }
+
+  // The one recovery: the missing bytes asked for on new handles. True
+  // when the body goes on; false when it ends here, as the outcome says.
+  bool Recover(bool timedOut) {
+    RangeAnswer answer;
+    if (!recovered_) {
+      recovered_ = true;
+      LogInfo("%s", spec_.retryLine);
+      answer = AskRange(transfer_, target_, handles_,
+                        RangeRequest{spec_.first + body_.received, spec_.lengthKnown, spec_.first + spec_.length - 1,
+                                     spec_.op});
+      // Without a length, a range beyond the body says it was all there.
+      if (answer.end && !spec_.lengthKnown) return false;
+      if (answer.result.ok() && !answer.whole && !answer.end) {
+        idleReads_ = 0;
+        windowStart_ = GetTickCount();
+        windowBytes_ = 0;
+        // A body that stalled says so: nothing came meanwhile.
+        if (ProgressReporter* progress = sink_->progress()) progress->Advance(spec_.first + body_.received);
+        return true;
+      }
+    }
+    LogError("InternetGetRequestEx: Download failed in retry method \n");
+    body_.recoveryFailed = true;
+    body_.rangeIgnored = answer.whole;
+    body_.result = timedOut ? TransferResult::System(ERROR_WINHTTP_TIMEOUT) : TransferResult::Own(kResultPartialFile);
+    return false;
+  }
+
+  // Reads what is available into the sink. False when the body ends here.
+  bool ReadAvailable(DWORD available) {
+    if (buffer_.size() < available) buffer_.resize(available);
+    DWORD read = 0;
+    if (!WinHttpReadData(handles_->request.get(), buffer_.data(), available, &read)) {
+      DWORD readError = GetLastError();
+      LogError("InternetGetRequestEx :  Error in WinHttpReadData --> %lu \n", readError);
+      body_.result = TransferResult::System(readError ? readError : ERROR_READ_FAULT);
+      return false;
+    }
+    if (read == 0) {
+      ++idleReads_;
+      return true;
+    }
+    idleReads_ = 0;
+    if (spec_.lengthKnown && body_.received + read > spec_.length) {
+      body_.result = LongerThanAnnounced();
+      return false;
+    }
+    body_.result = sink_->Write(buffer_.data(), read);
+    if (!body_.result.ok()) return false;
+    body_.received += read;
+    if (ProgressReporter* progress = sink_->progress()) progress->Advance(spec_.first + body_.received);
+    windowBytes_ += read;
+    Pace(read);
+    if (spec_.lengthKnown && body_.received == spec_.length) {
+      LogInfo("Bytes read reached the contenlength\n");
+      return false;
+    }
+    return true;
+  }
+
+  // Window pacing: after every budget of bytes, the rest of the second.
+  void Pace(DWORD read) {
+    paced_ += read;
+    if (paceBudget_ == 0 || paced_ < paceBudget_) return;
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    const DWORD pause = WindowPacingSleepMs(WallClockElapsedMs(paceStart_, now));
+    Sleep(pause);
+    // The pause is no lost time for the stall guard.
+    windowStart_ += pause;
+    // What the last chunk brought beyond the budget belongs to the next
+    // window; dropping it would run every window a little fast.
+    paced_ -= paceBudget_;
+    GetLocalTime(&paceStart_);
+  }
+
+  const Transfer& transfer_;
+  const RequestTarget& target_;
+  RequestHandles* handles_;
+  const BodySpec& spec_;
+  GatheringSink* sink_;
+  BodyOutcome body_;
+  std::vector<char> buffer_;
+  bool recovered_ = false;
+  int idleReads_ = 0;
+  DWORD windowStart_;
+  unsigned long long windowBytes_ = 0;
+  const unsigned long long paceBudget_;
+  unsigned long long paced_ = 0;
+  SYSTEMTIME paceStart_;
+};
+
+}  // namespace
+
+BodyOutcome ReadBody(const Transfer& transfer, const RequestTarget& target, RequestHandles* handles,
+                     const BodySpec& spec, GatheringSink* sink) {
+  return BodyReader(transfer, target, handles, spec, sink).Run();
 }
 
 TransferResult RunBlocks(const Transfer& transfer, const RequestTarget& target, const BodySpec& spec,
@@ -394,8 +450,12 @@ TransferResult RunBlocks(const Transfer& transfer, const RequestTarget& target, 
       return answer.end ? TransferResult::Status(handles.status) : TransferResult::Own(kResultRangesNotServed);
     }
     // A first block answered with the whole body is held to the whole length.
-    const BodySpec body{spec.op, retryLine, range.first, answer.whole ? spec.lengthKnown : true,
-                        answer.whole ? spec.length : answer.length};
+    BodySpec body;
+    body.op = spec.op;
+    body.retryLine = retryLine;
+    body.first = range.first;
+    body.lengthKnown = answer.whole ? spec.lengthKnown : true;
+    body.length = answer.whole ? spec.length : answer.length;
     BodyOutcome got = ReadBody(transfer, target, &handles, body, sink);
     *received += got.received;
     LogDebug("%s: Bytes Read: %llu\n", spec.op, *received);
@@ -502,8 +562,12 @@ TransferResult ReceiveBody(const Transfer& transfer, const RequestTarget& target
   }
   sink.BeginProgress(transfer.options->progress, ProgressStart{target.url.path, lengthKnown, answer.length, 0});
   const DWORD start = GetTickCount();
-  const BodySpec spec{kPlainOp, "InternetGetRequestEx : second attempt to recover from previous error\n", 0, lengthKnown,
-                      answer.length, bandwidth ? transfer.settings.rateKBps : 0};
+  BodySpec spec;
+  spec.op = kPlainOp;
+  spec.retryLine = "InternetGetRequestEx : second attempt to recover from previous error\n";
+  spec.lengthKnown = lengthKnown;
+  spec.length = answer.length;
+  spec.rateKBps = bandwidth ? transfer.settings.rateKBps : 0;
   BodyOutcome body = ReadBody(transfer, target, handles, spec, &sink);
   result = sink.Close(body.result);
   LogInfo("InternetGetRequestEx : Total Time Taken for download : %d seconds\n",
@@ -534,8 +598,7 @@ TransferResult PlainGet(const Transfer& transfer, const RequestTarget& target, b
   RequestHandles handles;
   const Answer answer = OpenAnswer(transfer, target,
                                    AnswerTexts{kPlainOp, "InternetGetRequestEx :File not modified since the time: %S\n",
-                                               "InternetGetRequestEx : Failed with the http status code, %d \n", 0,
-                                               false},
+                                               "InternetGetRequestEx : Failed with the http status code, %d \n"},
                                    &handles);
   if (!answer.result.ok()) return answer.result;
   *announced = answer.length;

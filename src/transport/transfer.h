@@ -131,8 +131,8 @@ class BodySink : public GatheringSink {
 // One answer's body as the loop sees it, or the whole body as the block
 // loop fetches it.
 struct BodySpec {
-  const char* op;         // prefix of the loop's own lines
-  const char* retryLine;  // the path's line when it recovers
+  const char* op = "";            // prefix of the loop's own lines
+  const char* retryLine = "";     // the path's line when it recovers
   unsigned long long first = 0;   // where this answer starts in the whole body
   bool lengthKnown = false;
   unsigned long long length = 0;  // what this answer brings, when known
@@ -178,15 +178,15 @@ struct RangeAnswer {
 RangeAnswer AskRange(const Transfer& transfer, const RequestTarget& target, RequestHandles* handles,
                      const RangeRequest& range);
 
-// How an answer is asked for and checked: the request kind (see
-// RequestHandles), the path's lines, and whether it is the probe before a
-// resumable or block download, which asks an outside server for "bytes=0-".
+// How an answer is asked for and checked: the path's lines, the verb, and
+// whether it is the probe before a resumable or block download, which asks
+// an outside server for "bytes=0-".
 struct AnswerTexts {
   const char* op;
   const char* notModified;  // with the time sent
   const char* failed;       // with the status
-  int kind;
-  bool probe;
+  RequestVerb kind = RequestVerb::kGet;
+  bool probe = false;
 };
 struct Answer {
   TransferResult result = TransferResult::Success();

@@ -461,7 +461,7 @@ TEST_F(RequestEngine, LengthBeyondTwoGigabytesIsReadFromTheHeaderText) {
     ASSERT_TRUE(SetEndOfFile(file.get()));
   }
   RequestHandles handles;
-  handles.kind = 2;
+  handles.kind = RequestVerb::kHead;
   HttpRequestOptions options;
   const engine::Transfer transfer{settings_, &run_, &options, nullptr};
   ASSERT_TRUE(engine::GetInternetRequestHandle(transfer, Target(Servers().nginxHttps, url, ""), options, &handles).ok());
