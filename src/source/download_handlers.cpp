@@ -74,7 +74,11 @@ void ExternalDownloadHandler::SetRequestDetails(const Url& url) {
 void ExternalDownloadHandler::setProxy(const std::wstring& server, const std::wstring& user,
                                        const std::wstring& password, const std::wstring& bypass) {
   LogInfo("Inside ExternalDownloadHandler::setProxy method\n");
-  proxy_ = ProxySettings{true, server, bypass, user, password};
+  proxy_.enabled = true;
+  proxy_.server = server;
+  proxy_.user = user;
+  proxy_.password = password;
+  proxy_.bypass = bypass;
   LogInfo("Proxy server name is %S \n", proxy_.server.c_str());
   LogInfo("End of ExternalDownloadHandler::setProxy method\n");
 }

@@ -12,8 +12,11 @@ RequestTarget MakeRequestTarget(int useProxy, const char* protocol, const wchar_
   target.url.host = text(server);
   target.url.port = port;
   target.url.path = text(urlPath);
-  target.proxy = ProxySettings{useProxy != 0, text(proxyServer), text(proxyBypass), text(proxyUser),
-                               text(proxyPassword)};
+  target.proxy.enabled = useProxy != 0;
+  target.proxy.server = text(proxyServer);
+  target.proxy.bypass = text(proxyBypass);
+  target.proxy.user = text(proxyUser);
+  target.proxy.password = text(proxyPassword);
   target.destination = text(destinationPath);
   // The number as the library passes it; a kind of its own stays what it is.
   target.kind = static_cast<RequestKind>(requestType);

@@ -77,7 +77,11 @@ class RootCertificatesTest : public ::testing::Test {
   void Clean() {
     testing_support::ClearAgentRegistry();
     installed = RootCertificateState();
-    context = RootCertificateContext{"c42", agentDir.path() + "\\", false, &installed, FakeDownloader};
+    context = RootCertificateContext();
+    context.customerId = "c42";
+    context.agentFolder = agentDir.path() + "\\";
+    context.installed = &installed;
+    context.download = FakeDownloader;
     DeleteCertificateFromRootStore("KestrixCA");
     DeleteCertificateFromRootStore("KestrixCA-DS-CA");
     g_fake = FakeDownload();
@@ -113,26 +117,50 @@ TEST_F(RootCertificatesTest, LocalFilesInstallAndRemovalTakesOnlyTheNamedOne) {
   EXPECT_EQ(Flag("DSRootCertificateInstalled"), 1u);
 }
 
+// A validation of both installed roots, as a row says what differs from a
+// plain one: not strict, both paths stored, downloads that answer.
+struct Validation {
+  explicit Validation(const char* whatText) : what(whatText) {}
+  Validation& Strict() { strict = true; return *this; }
+  Validation& RemoveOnly() { removeOnly = 1; return *this; }
+  Validation& DownloadsAnswer(int code) { downloadAnswer = code; return *this; }
+  Validation& WithoutServerPath() { serverPathStored = false; return *this; }
+  Validation& Returns(int code) { result = code; return *this; }
+  Validation& LeavesInStore(int server, int ds) {
+    serverInStore = server;
+    dsInStore = ds;
+    return *this;
+  }
+  Validation& Downloads(int count) { downloads = count; return *this; }
+
+  const char* what;
+  bool strict = false;
+  int removeOnly = 0;
+  int downloadAnswer = 0;
+  bool serverPathStored = true;
+  int result = 0;
+  int serverInStore = 1;
+  int dsInStore = 1;
+  int downloads = 0;
+};
+
 TEST_F(RootCertificatesTest, ValidationOutcomes) {
-  struct Row {
-    int strict, removeOnly, downloadAnswer;
-    bool serverPathStored;
-    int result, serverInStore, dsInStore, downloads;
+  const Validation rows[] = {
+      Validation("strict: reinstalled from the files, never downloaded").Strict(),
+      Validation("strict without a server path: that one left as it was").Strict().WithoutServerPath().Returns(1),
+      Validation("remove only").RemoveOnly().LeavesInStore(0, 0),
+      Validation("fresh downloads of both").WithoutServerPath().Downloads(2),
+      Validation("downloads fail: the roots come back from the files they had")
+          .DownloadsAnswer(12029)
+          .Returns(1)
+          .Downloads(2),
   };
-  const Row rows[] = {
-      {1, 0, 0, true, 0, 1, 1, 0},       // strict: reinstalled from the files, never downloaded
-      {1, 0, 0, false, 1, 1, 1, 0},      // strict without a server path: that one left as it was
-      {0, 1, 0, true, 0, 0, 0, 0},       // remove only
-      {0, 0, 0, false, 0, 1, 1, 2},      // fresh downloads of both
-      {0, 0, 12029, true, 1, 1, 1, 2},   // downloads fail: the roots come back from the files they had
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(testing::Message() << "strict " << row.strict << " removeOnly " << row.removeOnly << " answer "
-                                    << row.downloadAnswer);
+  for (const Validation& row : rows) {
+    SCOPED_TRACE(row.what);
     Clean();
     InstallBoth();
     if (!row.serverPathStored) testing_support::RemoveAgentValue("Certificates", "ServerRootCertPath");
-    context.strict = row.strict == 1;
+    context.strict = row.strict;
     g_fake.answer = row.downloadAnswer;
 
     EXPECT_EQ(CertificateValidation(context, row.removeOnly), row.result);

@@ -335,36 +335,61 @@ TEST_F(RequestEngine, BlocksAreRangedRequestsOfRateTimesFiveHundredBytes) {
   }
 }
 
+namespace {
+
+// A resumable download of a 100000-byte body, as a row says what differs
+// from a fresh, whole one.
+struct ResumeCase {
+  ResumeCase(const char* tagText, std::vector<std::string> asked) : tag(tagText), ranges(std::move(asked)) {}
+  ResumeCase& On(const char* faultScenario) { scenario = faultScenario; return *this; }
+  ResumeCase& InBlocks() { blocks = true; return *this; }
+  ResumeCase& Outside() { outside = true; return *this; }
+  ResumeCase& After(unsigned long long bytes) { partial = bytes; return *this; }
+  ResumeCase& Ends(int code) { result = code; return *this; }
+  ResumeCase& Failures(DWORD count) { failures = count; return *this; }
+  ResumeCase& Leaves(unsigned long long size, DWORD retryCount) {
+    recorded = size;
+    retries = retryCount;
+    return *this;
+  }
+
+  const char* tag;
+  std::vector<std::string> ranges;  // the Range of every GET after the probe
+  const char* scenario = "ok";
+  bool blocks = false;
+  bool outside = false;
+  unsigned long long partial = 0;  // what an earlier run left; 0: no earlier run
+  int result = 0;
+  DWORD failures = 0;               // DownloadFailureCount, RESUME_DOWNLOAD_FAILURE_COUNT afterwards
+  unsigned long long recorded = 0;  // PartialFileSize afterwards, 0: no record left
+  DWORD retries = 0;                // RetryCount of a record left
+};
+
+}  // namespace
+
 TEST_F(RequestEngine, ResumableDownloadsAskOnlyForTheMissingBytesAndCountTheirEndings) {
   // An earlier run may have left `partial` bytes with their record (and a
   // RetryCount of 3). A run asks for the rest in one range, or in blocks of
   // rate x 500; how it ends shows in the counters and the record.
   params_.DataTransferRate_KBps = 40;
   Start();
-  const struct {
-    const char* tag;
-    const char* scenario;
-    bool blocks;
-    bool outside;
-    unsigned long long partial;  // 0: no earlier run
-    int result;
-    std::vector<std::string> ranges;
-    DWORD failures;               // DownloadFailureCount, RESUME_DOWNLOAD_FAILURE_COUNT afterwards
-    unsigned long long recorded;  // PartialFileSize afterwards, 0: no record left
-    DWORD retries;                // RetryCount of a record left
-  } cases[] = {
-      {"rs-fresh", "ok", false, false, 0, 0, {"bytes=0-99999"}, 0, 0, 0},
-      {"rs-once", "ok", false, false, 40000, 0, {"bytes=40000-99999"}, 0, 0, 0},
-      {"rs-blocks", "ok", true, false, 40000, 0, {"bytes=40000-59999", "bytes=60000-79999", "bytes=80000-99999"}, 0, 0,
-       0},
+  const ResumeCase cases[] = {
+      ResumeCase("rs-fresh", {"bytes=0-99999"}),
+      ResumeCase("rs-once", {"bytes=40000-99999"}).After(40000),
+      ResumeCase("rs-blocks", {"bytes=40000-59999", "bytes=60000-79999", "bytes=80000-99999"}).After(40000).InBlocks(),
       // A whole body never joins a partial file: both go, and it counts.
-      {"rs-norange", "norange", false, false, 40000, 13, {"bytes=40000-99999"}, 1, 0, 0},
+      ResumeCase("rs-norange", {"bytes=40000-99999"}).On("norange").After(40000).Ends(13).Failures(1),
       // Cut, and the missing bytes asked for in vain: kept for the next run.
-      {"rs-cut", "short", false, false, 0, 12002, {"bytes=0-99999", "bytes=95000-99999"}, 2, 95000, 1},
+      ResumeCase("rs-cut", {"bytes=0-99999", "bytes=95000-99999"}).On("short").Ends(12002).Failures(2).Leaves(95000, 1),
       // Nothing arrived: nothing is flushed, the record stays as it was.
-      {"rs-empty", "emptyrange", false, false, 40000, 12002, {"bytes=40000-99999", "bytes=40000-99999"}, 3, 40000, 3},
+      ResumeCase("rs-empty", {"bytes=40000-99999", "bytes=40000-99999"})
+          .On("emptyrange")
+          .After(40000)
+          .Ends(12002)
+          .Failures(3)
+          .Leaves(40000, 3),
       // Without a length the body ends where the server refuses the range.
-      {"rs-end", "nolength", false, true, 100000, 0, {"bytes=100000-"}, 3, 0, 0},
+      ResumeCase("rs-end", {"bytes=100000-"}).On("nolength").Outside().After(100000).Failures(3),
   };
   DWORD downloads = 0;
   for (const auto& c : cases) {

@@ -119,26 +119,29 @@ TEST(GzipInflate, FileInflatesInBoundedMemory) {
 }
 
 TEST(ResumeStart, RecordAndTemporaryFileDecideTheOffset) {
+  // A usable record of a 1000-byte body, unless a row says otherwise.
+  enum class Record { kUsable, kBodyWithoutLength, kUnusable };
+  const long long kFresh = -1;
   const struct {
-    bool usable;
+    const char* what;
     unsigned long long recorded, file;
-    bool lengthKnown;
-    unsigned long long length;
-    bool resume;
-    unsigned long long offset;
+    long long offset;  // where the download resumes, or kFresh
+    Record record = Record::kUsable;
   } cases[] = {
-      {true, 400, 400, true, 1000, true, 400},    // the file matches its record
-      {true, 400, 500, true, 1000, true, 500},    // flushed after the record was written
-      {true, 400, 300, true, 1000, false, 0},     // less than recorded: start over
-      {true, 400, 1200, true, 1000, false, 0},    // more than the whole body
-      {true, 400, 900, false, 0, true, 900},      // no length to hold it to
-      {true, 1200, 1200, true, 1000, false, 0},   // a record beyond the body
-      {false, 400, 400, true, 1000, false, 0},    // no record, or another Last-Modified
+      {"the file matches its record", 400, 400, 400},
+      {"flushed after the record was written", 400, 500, 500},
+      {"less than recorded: start over", 400, 300, kFresh},
+      {"more than the whole body", 400, 1200, kFresh},
+      {"no length to hold it to", 400, 900, 900, Record::kBodyWithoutLength},
+      {"a record beyond the body", 1200, 1200, kFresh},
+      {"no record, or another Last-Modified", 400, 400, kFresh, Record::kUnusable},
   };
   for (const auto& c : cases) {
-    ResumeDecision decision = DecideResumeStart(c.usable, c.recorded, c.file, c.lengthKnown, c.length);
-    EXPECT_EQ(decision.resume, c.resume) << c.recorded << " " << c.file;
-    EXPECT_EQ(decision.offset, c.offset) << c.recorded << " " << c.file;
+    const bool lengthKnown = c.record != Record::kBodyWithoutLength;
+    ResumeDecision decision =
+        DecideResumeStart(c.record != Record::kUnusable, c.recorded, c.file, lengthKnown, lengthKnown ? 1000 : 0);
+    EXPECT_EQ(decision.resume, c.offset != kFresh) << c.what;
+    EXPECT_EQ(decision.offset, c.offset == kFresh ? 0u : static_cast<unsigned long long>(c.offset)) << c.what;
   }
   EXPECT_EQ(NextBlockRange(4000, 2000, true, 5000).last, 4999u);
   EXPECT_EQ(NextBlockRange(0, 2000, true, 5000).last, 1999u);
