@@ -4,8 +4,9 @@
 // moved into place, the resumable record, or memory), gzip answers
 // decompressed, and one integer as the outcome (see transfer_result.h).
 //
-// Every call is handed the run's transfer settings and its run state; the
-// agent library's own argument lists are in agent_library.h.
+// Every call is handed the run's transfer settings and the run's state
+// (never null), which the certificate recovery updates; the agent library's
+// own argument lists are in agent_library.h.
 #pragma once
 
 #include <windows.h>

@@ -564,12 +564,14 @@ TransferResult ResumeTransfer(const Transfer& transfer, const RequestTarget& tar
 
 int ResumeGetRequestEx(const TransferSettings& settings, TransferRunState* run, const RequestTarget& target,
                        std::string* memoryOut, HttpRequestOptions* options, bool bandwidth) {
-  const Transfer transfer{settings, run, options, memoryOut};
+  HttpRequestOptions defaults;
+  const Transfer transfer{settings, run, options ? options : &defaults, memoryOut};
   return ResumeTransfer(transfer, target, bandwidth, false).Flatten();
 }
 
 int ResumeGetRequestByBitrate(const TransferSettings& settings, TransferRunState* run, const RequestTarget& target,
                               std::string* memoryOut, HttpRequestOptions* options) {
-  const Transfer transfer{settings, run, options, memoryOut};
+  HttpRequestOptions defaults;
+  const Transfer transfer{settings, run, options ? options : &defaults, memoryOut};
   return ResumeTransfer(transfer, target, true, settings.rateKBps != 0).Flatten();
 }
