@@ -33,7 +33,7 @@ int InternetGetDataOnlyWithAddress(const TransferSettings& settings, TransferRun
   target.kind = RequestKind::kGetData;
   target.proxy = settings.proxy;
   HttpRequestOptions options;
-  return InternetGetRequest(settings, run, target, body, &options, false);
+  return InternetGetRequest(settings, run, target, body, &options, /*bandwidth=*/false);
 }
 
 std::string validateDSIPAddress(const TransferSettings& settings, TransferRunState* run,
@@ -72,7 +72,7 @@ int CheckConnectivityWithProxyDisabled(const TransferSettings& settings, Transfe
   target.url = CurrentServer(settings, *run, urlPath);
   target.kind = RequestKind::kGetData;
   HttpRequestOptions options;
-  const int result = InternetGetRequest(settings, run, target, nullptr, &options, false);
+  const int result = InternetGetRequest(settings, run, target, nullptr, &options, /*bandwidth=*/false);
   const bool failed = result == 400 || result == 12002 || result == 12005 || result == 12007 || result == 12029;
   LogInfo(failed ? "CheckConnectivityWithProxyDisabled: Server connection failure with proxy disabled.. updating the "
                    "registry value \n"

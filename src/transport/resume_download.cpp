@@ -486,7 +486,8 @@ TransferResult FetchFromOffset(const Transfer& transfer, const RequestTarget& ta
   fetched.result = handler->OpenTemporaryFile(transfer.options->observer);
   const DWORD begun = GetTickCount();
   if (fetched.result.ok()) {
-    handler->BeginProgress(transfer.options->progress, ProgressStart{target.url.path, pre.lengthKnown, pre.length, start});
+    const ProgressStart progress{target.url.path, pre.lengthKnown, pre.length, start};
+    handler->BeginProgress(transfer.options->progress, progress);
     fetched = FetchBody(transfer, target, handler, pre, method);
   }
   LogInfo("%s : Total Time Taken for download : %d seconds\n", method.op,

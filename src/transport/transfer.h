@@ -31,7 +31,6 @@ struct Transfer {
   std::string* memoryOut;  // the body of get data; may be null
 };
 
-
 // --- the request (request_setup.cpp) ---
 // Steps one to ten of the request setup: session, connection, request and
 // everything set on them before it is sent, with `sent` as its options.

@@ -254,8 +254,8 @@ TEST_F(RequestEngine, NotModifiedLeavesTheDestinationUntouched) {
   HttpRequestOptions options;
   options.ifModifiedSinceEnabled = true;
   options.lastModified = L"Fri, 01 Jan 2100 00:00:00 GMT";
-  EXPECT_EQ(InternetGetRequest(settings_, &run_, Target(Servers().nginxHttps, url, destination), nullptr, &options, false),
-            90001);
+  const RequestTarget target = Target(Servers().nginxHttps, url, destination);
+  EXPECT_EQ(InternetGetRequest(settings_, &run_, target, nullptr, &options, false), 90001);
   EXPECT_EQ(ReadFileBytes(destination), "old content");
 }
 
@@ -489,7 +489,8 @@ TEST_F(RequestEngine, LengthBeyondTwoGigabytesIsReadFromTheHeaderText) {
   handles.kind = RequestVerb::kHead;
   HttpRequestOptions options;
   const engine::Transfer transfer{settings_, &run_, &options, nullptr};
-  ASSERT_TRUE(engine::GetInternetRequestHandle(transfer, Target(Servers().nginxHttps, url, ""), options, &handles).ok());
+  const RequestTarget target = Target(Servers().nginxHttps, url, "");
+  ASSERT_TRUE(engine::GetInternetRequestHandle(transfer, target, options, &handles).ok());
   unsigned long long length = 0;
   EXPECT_TRUE(engine::QueryContentLength(handles.request.get(), "test", &length));
   EXPECT_EQ(length, 5ULL * 1024 * 1024 * 1024 + 3);

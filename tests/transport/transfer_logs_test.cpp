@@ -121,7 +121,8 @@ TEST(TransferLogs, NewFilesGetOneHeaderAndRecordsAppendWholeLines) {
   for (size_t i = 2; i < lines.size(); ++i) EXPECT_EQ(Split(lines[i], ',').size(), 9u) << lines[i];
 
   // Access records go by result; each file starts with the 262-character header.
-  AccessLogEntry entry{AccessStartStamp(), "127.0.0.1", 8383, "/store/file.cab", RequestKind::kDownloadFile, 2000, 2000};
+  AccessLogEntry entry{AccessStartStamp(), "127.0.0.1", 8383, "/store/file.cab", RequestKind::kDownloadFile,
+                       2000, 2000};
   EXPECT_EQ(PrintHTTPAccessLog(folder, entry, 0), 0);
   EXPECT_EQ(PrintHTTPAccessLog(folder, entry, 0), 0);
   entry.receivedBytes = 700;
