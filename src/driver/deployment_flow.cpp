@@ -128,7 +128,6 @@ bool RunNewFlow(FlowState* state) {
   return attempted;
 }
 
-
 // Records the step and the code a run ends with; returns the code.
 int EndAt(FlowState* state, RunStep step, int code) {
   state->step = step;
@@ -201,6 +200,7 @@ void InstallFromStore(FlowState* state) {
     deleteRegistryKey(HKEY_LOCAL_MACHINE, DeploymentKeyPath().c_str());
   }
 }
+
 }  // namespace
 
 FlowState& Flow() {
