@@ -140,7 +140,6 @@ const std::vector<ExitCodeMeaning>& ExitCodeMeanings() {
       {S::Unexpected, false, 13, "general failure: the run ended on an unexpected failure"},
       {S::DebugRun, false, 13, "general failure: a debug run finished"},
       {S::Lock, false, 258, "time-out: another run of the same patch id did not end within two hours"},
-      {S::Lock, other, 0, "the system's error while waiting for another run of the same patch id"},
       {S::Languages, false, 15050, "an installed language is not selected"},
       {S::Arguments, false, 13,
        "general failure: invalid arguments (an option missing, a patch id outside 1 to 2147483647 or an installer "
