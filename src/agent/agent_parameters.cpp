@@ -200,17 +200,15 @@ void ApplyDSRoute(AgentParameters& p) {
 
 }  // namespace
 
-void ResetAgentParameters() { AgentParams() = AgentParameters(); }
-
-void SetUserAgent(const char* userAgent) {
+void SetUserAgent(AgentParameters* params, const char* userAgent) {
   LogInfo("SetUserAgent : user agent is to be set as %s\n", userAgent ? userAgent : "");
-  AgentParams().userAgent = ChangeUtf8ToWideStr(userAgent ? userAgent : "");
+  params->userAgent = ChangeUtf8ToWideStr(userAgent ? userAgent : "");
 }
 
-int InitializeServerDetailsFromRegistry() {
+int InitializeServerDetailsFromRegistry(AgentParameters* out) {
   const char* reader = "InitializeServerDetailsFromRegistry";
   LogInfo("InitializeServerDetailsFromRegistry : Test AFW !!! \n");
-  AgentParameters& params = AgentParams();
+  AgentParameters& params = *out;
   ServerEndpoint& s = params.server;
   const char* key = reg_path::kServerInfo;
 
@@ -233,10 +231,10 @@ int InitializeServerDetailsFromRegistry() {
   return 0;
 }
 
-int InitializeDSServerDetailsFromRegistry() {
+int InitializeDSServerDetailsFromRegistry(AgentParameters* out) {
   const char* reader = "InitializeDSServerDetailsFromRegistry";
   LogInfo("InitializeDSServerDetailsFromRegistry : Reading reporting server regsirty entries\n");
-  AgentParameters& params = AgentParams();
+  AgentParameters& params = *out;
   DistributionEndpoint& d = params.ds;
   const char* key = reg_path::kServerInfo;
 
@@ -278,10 +276,10 @@ int InitializeDSServerDetailsFromRegistry() {
   return 0;
 }
 
-int InitializeAgentDetailsEx() {
+int InitializeAgentDetailsEx(AgentParameters* out) {
   const char* reader = "InitializeAgentDetailsEx";
   LogDebug(" @@@@@@@@@@@@@ Inside InitializeAgentDetailsEx_AFW @@@@@@@@@@@@@ \n");
-  AgentParameters& params = AgentParams();
+  AgentParameters& params = *out;
   const char* key = reg_path::kAgent;
 
   OptionalText serviceName = ReadLoggedText(reader, key, "AgentServiceName");
@@ -338,14 +336,14 @@ int InitializeAgentDetailsEx() {
   return 0;
 }
 
-int InitializeAgentDetails() {
+int InitializeAgentDetails(AgentParameters* out) {
   const char* reader = "InitializeAgentDetails";
-  AgentParameters& params = AgentParams();
+  AgentParameters& params = *out;
   const char* key = reg_path::kAgent;
-  SetUserAgent("Plexmoor Agent");
+  SetUserAgent(out, "Plexmoor Agent");
   // A value the agent group misses is logged there and leaves its field at
   // the default; only the two below end start-up.
-  InitializeAgentDetailsEx();
+  InitializeAgentDetailsEx(out);
 
   OptionalText version = ReadLoggedText(reader, key, "RZAgentVersion");
   if (!version) return 13;
@@ -367,9 +365,11 @@ int InitializeAgentDetails() {
   return 0;
 }
 
-int InitializeAgentParameters() {
-  LogDebug("@@@@@@@ Inside InitializeAgentParameters Method @@@@@@@@ \n");
-  AgentParameters& params = AgentParams();
+namespace {
+
+// Steps 1 to 4 of start-up: the process's WOW64 state, the folders and the
+// certificate flags. Nothing here ends start-up.
+void ReadProcessAndCertificateValues(AgentParameters& params) {
   DetermineWow64(params);
 
   if (params.RZAgentInstallDir.empty()) params.RZAgentInstallDir = ReadInstallFolder().value_or("");
@@ -382,7 +382,11 @@ int InitializeAgentParameters() {
   params.strictCertificateMode = strict && *strict == "1" ? 1 : 0;
   params.ServerRootCertificateInstalled = ReadDword(reg_path::kCertificates, "ServerRootCertificateInstalled", 0);
   params.DSRootCertificateInstalled = ReadDword(reg_path::kCertificates, "DSRootCertificateInstalled", 0);
+}
 
+// The install folder again, the management server and, when one serves this
+// agent, the distribution server: 0 or 13.
+int ReadServerGroups(AgentParameters& params) {
   OptionalText installDir = ReadInstallFolder();
   if (!installDir) {
     LogError("InitializeAgentDetails : Error occured while retrieving the local computer name !!! \n");
@@ -390,7 +394,7 @@ int InitializeAgentParameters() {
   }
   params.RZAgentInstallDir = *installDir;
 
-  if (InitializeServerDetailsFromRegistry() != 0) {
+  if (InitializeServerDetailsFromRegistry(&params) != 0) {
     LogError("InitializeAgentParameters : Error while fetching Server details from registry! \n");
     return 13;
   }
@@ -407,12 +411,16 @@ int InitializeAgentParameters() {
   if (!IsYes(params.EnableDistributionServer)) {
     params.ds.DistributionServerProtocol = params.server.RZServerProtocol;
     params.ds.dsServerPort = params.server.serverPort;
-  } else if (InitializeDSServerDetailsFromRegistry() != 0) {
+  } else if (InitializeDSServerDetailsFromRegistry(&params) != 0) {
     LogError("InitializeAgentParameters : Error while fetching DS Server details from registry! \n");
     return 13;
   }
+  return 0;
+}
 
-  if (InitializeLocalMachineDetails() != 0) {
+// The local machine, the proxy and the agent group: 0 or 13.
+int ReadMachineProxyAndAgent(AgentParameters& params) {
+  if (InitializeLocalMachineDetails(&params) != 0) {
     LogError("InitializeAgentParameters : Error while the local machine details ! \n");
     return 13;
   }
@@ -424,24 +432,16 @@ int InitializeAgentParameters() {
     if (IsYes(ReadText(reg_path::kServerInfo, "ConnectWithoutProxy").value_or("no"))) params.ProxyEnabled = "NO";
   }
   int proxyResult = IsYes(params.ProxyEnabled) ? agent_reading::ReadProxyDetails(params) : 0;
-  if (proxyResult != 0 || InitializeAgentDetails() != 0) {
+  if (proxyResult != 0 || InitializeAgentDetails(&params) != 0) {
     LogError("InitializeAgentParameters : Error while the Agent details ! \n");
     return 13;
   }
+  return 0;
+}
 
-  RegisterProxyChangeHook(agent_reading::OnProxyDetailsChanged);
-
-  PrintParameterDump(params);
-
-  if (IsYes(params.EnableDistributionServer) && params.dsRouteEnabled == 1) ApplyDSRoute(params);
-
-  params.ImagedComputer = ReadDword(reg_path::kAgent, "ImagedComputer", 0);
-  if (params.ImagedComputer == 1) {
-    LogInfo("InitializeAgentParameters : Computer is detected as imaged One .. \n");
-    return 10047;
-  }
-  LogInfo("InitializeAgentParameters : Computer is not an imaged one .. \n");
-
+// The flags read after the dump: FIPS mode, compression and the closed
+// network hint. Each is logged; none ends start-up.
+void ReadFeatureFlags(AgentParameters& params) {
   DWORD fips = 0;
   if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kAgent, "FIPSModeEnabled", &fips) != ERROR_SUCCESS) {
     fips = 0;
@@ -471,33 +471,56 @@ int InitializeAgentParameters() {
       LogInfo("IsDSRouteEnabled :false \n");
     }
   }
+}
+
+}  // namespace
+
+int InitializeAgentParameters(AgentParameters* out) {
+  LogDebug("@@@@@@@ Inside InitializeAgentParameters Method @@@@@@@@ \n");
+  AgentParameters& params = *out;
+  ReadProcessAndCertificateValues(params);
+  if (ReadServerGroups(params) != 0 || ReadMachineProxyAndAgent(params) != 0) return 13;
+
+  // The hook outlives start-up; it keeps the service name it was given.
+  const std::string serviceName = params.AgentServiceName;
+  RegisterProxyChangeHook([serviceName] { agent_reading::OnProxyDetailsChanged(serviceName); });
+
+  PrintParameterDump(params);
+
+  if (IsYes(params.EnableDistributionServer) && params.dsRouteEnabled == 1) ApplyDSRoute(params);
+
+  params.ImagedComputer = ReadDword(reg_path::kAgent, "ImagedComputer", 0);
+  if (params.ImagedComputer == 1) {
+    LogInfo("InitializeAgentParameters : Computer is detected as imaged One .. \n");
+    return 10047;
+  }
+  LogInfo("InitializeAgentParameters : Computer is not an imaged one .. \n");
+
+  ReadFeatureFlags(params);
 
   LogDebug("@@@@@@@@ End Of InitializeAgentParameters Method @@@@@@@@ \n");
   return 0;
 }
 
-LONG UpdateRZLastAccessName(const std::string& name) {
-  AgentParameters& params = AgentParams();
-  params.server.RZLastAccessName = name;
+LONG UpdateRZLastAccessName(AgentParameters* params, const std::string& name) {
+  params->server.RZLastAccessName = name;
   return writeValue(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "RZLastAccessName", name.c_str(), REG_SZ);
 }
 
-LONG UpdateDistributionServerIPAddress(const std::string& address) {
-  AgentParameters& params = AgentParams();
-  params.ds.DistributionServerIPAddress = address;
+LONG UpdateDistributionServerIPAddress(AgentParameters* params, const std::string& address) {
+  params->ds.DistributionServerIPAddress = address;
   return writeValue(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "DistributionServerIPAddress", address.c_str(),
                     REG_SZ);
 }
 
-LONG UpdateDistributionLastAccessName(const std::string& name) {
-  AgentParameters& params = AgentParams();
-  params.ds.DistributionLastAccessName = name;
+LONG UpdateDistributionLastAccessName(AgentParameters* params, const std::string& name) {
+  params->ds.DistributionLastAccessName = name;
   return writeValue(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "DistributionLastAccessName", name.c_str(),
                     REG_SZ);
 }
 
-StoreServerValues ReadStoreServerValues() {
-  const bool distribution = IsYes(AgentParams().EnableDistributionServer);
+StoreServerValues ReadStoreServerValues(const AgentParameters& params) {
+  const bool distribution = IsYes(params.EnableDistributionServer);
   auto read = [distribution](const char* management, const char* distributionName) {
     std::string value;
     if (ReadViewString(reg_path::kServerInfo, distribution ? distributionName : management, &value, 0) !=
@@ -516,8 +539,8 @@ StoreServerValues ReadStoreServerValues() {
   return values;
 }
 
-LONG UpdateEnableDistributionServer(const std::string& value) {
-  AgentParameters& params = AgentParams();
+LONG UpdateEnableDistributionServer(AgentParameters* out, const std::string& value) {
+  AgentParameters& params = *out;
   params.EnableDistributionServer = value;
   LONG rc = writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "EnableDistributionServer", value.c_str(), REG_SZ);
   if (params.isFailOverDSEnabled == 1 && !params.failOverSwitchedOff) {

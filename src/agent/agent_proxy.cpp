@@ -71,9 +71,9 @@ int ReadProxyDetails(AgentParameters& params) {
   return 0;
 }
 
-void OnProxyDetailsChanged() {
+void OnProxyDetailsChanged(const std::string& serviceName) {
   LogInfo("AgentSendRequest: Restarting ondemand exe since Proxy connection details changed \n");
-  SendAgentServiceMessage(AgentParams().AgentServiceName, kRestartOnDemandServiceMessage);
+  SendAgentServiceMessage(serviceName, kRestartOnDemandServiceMessage);
 }
 
 }  // namespace agent_reading

@@ -32,8 +32,8 @@ bool EnsureCryptoKeyContainer();
 // value is logged and left empty.
 int ReadProxyDetails(AgentParameters& params);
 
-// Start-up's proxy-change hook: logs and asks the agent service to restart
-// its on-demand process.
-void OnProxyDetailsChanged();
+// Start-up's proxy-change hook: logs and asks the agent service named
+// `serviceName` to restart its on-demand process.
+void OnProxyDetailsChanged(const std::string& serviceName);
 
 }  // namespace agent_reading

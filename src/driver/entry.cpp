@@ -32,7 +32,7 @@ int RunWithOpenLog() {
   LogInfo("OfficeInstaller_N : 3.0\n");
 
   // 10047 (an imaged computer) ends the run like a missing value.
-  if (InitializeAgentParameters() != 0) {
+  if (InitializeAgentParameters(&AgentParams()) != 0) {
     LogError("Failed to initialize agent params.\n");
     return kGeneralFailure;
   }

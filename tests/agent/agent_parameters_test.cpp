@@ -151,17 +151,16 @@ class AgentStartup : public ::testing::Test {
   void SetUp() override {
     ClearAgentRegistry();
     SeedMinimalAgent(agent_.path() + "\\");
-    ResetAgentParameters();
     ASSERT_EQ(OpenAgentLog("startup.log", (agent_.path() + "\\logs").c_str(), 2), 0);
   }
   void TearDown() override {
     CloseAgentLog();
-    ResetAgentParameters();
     ClearAgentRegistry();
   }
+  // A fresh start-up into the test's own record.
   int Start() {
-    ResetAgentParameters();
-    return InitializeAgentParameters();
+    params_ = AgentParameters();
+    return InitializeAgentParameters(&params_);
   }
   std::string Log() const { return ReadTextFile(agent_ / "logs\\startup.log"); }
   std::string Stored(const std::string& subkey, const std::string& name) {
@@ -178,6 +177,7 @@ class AgentStartup : public ::testing::Test {
   }
 
   TempDir agent_{"agent_startup"};
+  AgentParameters params_;
 };
 
 }  // namespace
@@ -187,7 +187,7 @@ TEST_F(AgentStartup, SeededAgentFillsTheRecordWithDefaults) {
   RemoveAgentValue("", "DataTransferRate_KBps");
   RemoveAgentValue("", "EnableChecksum");
   ASSERT_EQ(Start(), 0);
-  const AgentParameters& p = AgentParams();
+  const AgentParameters& p = params_;
   EXPECT_EQ(p.server.RZServerName, "127.0.0.1");
   EXPECT_EQ(p.server.serverPort, 8383);
   EXPECT_EQ(p.ds.DistributionServerProtocol, "https");  // DS off: follows the server
@@ -270,7 +270,7 @@ TEST_F(AgentStartup, InstallFolderMustBeText) {
     SeedAgentValue("", "RZAgentInstallDir", c.data, c.type);
     EXPECT_EQ(Start(), c.result) << c.what;
     if (c.result == 0) {
-      EXPECT_EQ(AgentParams().RZAgentInstallDir, c.folder) << c.what;
+      EXPECT_EQ(params_.RZAgentInstallDir, c.folder) << c.what;
     }
   }
 }
@@ -278,13 +278,13 @@ TEST_F(AgentStartup, InstallFolderMustBeText) {
 TEST_F(AgentStartup, SecurePortAndProtocolRules) {
   RemoveAgentValue("ServerInfo", "RZServerSecurePort");
   ASSERT_EQ(Start(), 0);
-  EXPECT_EQ(AgentParams().server.RZServerSecurePort, 8383);
-  EXPECT_EQ(AgentParams().server.serverPort, 8383);
+  EXPECT_EQ(params_.server.RZServerSecurePort, 8383);
+  EXPECT_EQ(params_.server.serverPort, 8383);
 
   SeedAgentValue("ServerInfo", "RZServerProtocol", "ftp");
   ASSERT_EQ(Start(), 0);
-  EXPECT_EQ(AgentParams().server.RZServerProtocol, "http");
-  EXPECT_EQ(AgentParams().server.serverPort, 8020);
+  EXPECT_EQ(params_.server.RZServerProtocol, "http");
+  EXPECT_EQ(params_.server.serverPort, 8020);
 }
 
 TEST_F(AgentStartup, TransferRateIsLimitedAndWrittenBack) {
@@ -297,7 +297,7 @@ TEST_F(AgentStartup, TransferRateIsLimitedAndWrittenBack) {
   for (const Case& c : cases) {
     SeedAgentValue("", "DataTransferRate_KBps", c.stored);
     ASSERT_EQ(Start(), 0) << c.stored;
-    EXPECT_EQ(AgentParams().DataTransferRate_KBps, c.rate) << c.stored;
+    EXPECT_EQ(params_.DataTransferRate_KBps, c.rate) << c.stored;
     EXPECT_EQ(Stored("", "DataTransferRate_KBps"), c.after) << c.stored;
   }
 }
@@ -310,7 +310,7 @@ TEST_F(AgentStartup, DistributionServerRules) {
   SeedAgentValue("ServerInfo", "DistributionServerSecIPAddress", "1.2");
   SeedAgentValue("ServerInfo", "RZServerSecIPAddress", "1.2");
   ASSERT_EQ(Start(), 0);
-  const AgentParameters& p = AgentParams();
+  const AgentParameters& p = params_;
   EXPECT_EQ(p.ds.closedNetwork, "false");
   EXPECT_EQ(p.ds.closedNetworkFlag, 0);
   EXPECT_NE(Log().find("IsDSOnlyRouteEnabled key set as true and AGENT_ROUTE_ENABLED key set as false"),
@@ -328,7 +328,7 @@ TEST_F(AgentStartup, DistributionServerRules) {
   // A last access name that names no address of the DS is repaired.
   SeedAgentValue("ServerInfo", "DistributionLastAccessName", "10.9.9.9");
   ASSERT_EQ(Start(), 0);
-  EXPECT_EQ(AgentParams().ds.DistributionLastAccessName, T("10.0.0.5"));
+  EXPECT_EQ(params_.ds.DistributionLastAccessName, T("10.0.0.5"));
   EXPECT_EQ(Stored("ServerInfo", "DistributionLastAccessName"), "10.0.0.5");
 }
 
@@ -337,7 +337,7 @@ TEST_F(AgentStartup, DSRouteReplacesTheServerAndDropsTheProxy) {
   SeedAgentValue("", "EnableDSRoute", "True");
   SeedAgentValue("ServerInfo", "DistributionLastAccessName", "10.0.0.5");
   ASSERT_EQ(Start(), 0);
-  const AgentParameters& p = AgentParams();
+  const AgentParameters& p = params_;
   EXPECT_EQ(p.server.RZServerName, "ds01.corp.local");
   EXPECT_EQ(p.server.RZServerFlatName, T("ds01.corp.local"));
   EXPECT_EQ(p.server.RZServerIPAddress, T("10.0.0.5"));
@@ -357,17 +357,17 @@ TEST_F(AgentStartup, ProxyGroup) {
   SeedAgentValue("", "ProxyByPass", "<local>");
   SeedAgentValue("", "IsAutoProxyDetectionEnabled", "TRUE");
   ASSERT_EQ(Start(), 0);
-  EXPECT_EQ(AgentParams().ProxyPassword, "s3cret!");
-  EXPECT_EQ(AgentParams().ProxyByPass, "");
-  EXPECT_EQ(AgentParams().IsAutoProxyDetectionEnabled, 1);
+  EXPECT_EQ(params_.ProxyPassword, "s3cret!");
+  EXPECT_EQ(params_.ProxyByPass, "");
+  EXPECT_EQ(params_.IsAutoProxyDetectionEnabled, 1);
   EXPECT_NE(Log().find("Cryptographic client Ok\r\n"), std::string::npos);
   EXPECT_NE(Log().find("Proxy Server Name -> proxy.corp.local:3128 \n"), std::string::npos);
   EXPECT_EQ(Log().find("s3cret!"), std::string::npos);
 
   SeedAgentValue("ServerInfo", "ConnectWithoutProxy", "YES");
   ASSERT_EQ(Start(), 0);
-  EXPECT_EQ(AgentParams().ProxyEnabled, "NO");
-  EXPECT_EQ(AgentParams().ProxyServerName, "");
+  EXPECT_EQ(params_.ProxyEnabled, "NO");
+  EXPECT_EQ(params_.ProxyServerName, "");
 
   // A proxy without a name is not fatal; the dump carries the proxy block
   // after the record's own lines.
@@ -397,17 +397,17 @@ TEST_F(AgentStartup, RouteWritersKeepFailOverStateInStep) {
   SeedAgentValue("", "isFailOverDSEnabled", "1", REG_DWORD);
   ASSERT_EQ(Start(), 0);
   DWORD isDSEnabled = 0;
-  EXPECT_EQ(UpdateEnableDistributionServer("yes"), 0);
+  EXPECT_EQ(UpdateEnableDistributionServer(&params_, "yes"), 0);
   EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "IsDSEnabled", &isDSEnabled), 0);
   EXPECT_EQ(isDSEnabled, 1u);
   EXPECT_EQ(Stored("", "EnableDistributionServer"), "yes");
-  EXPECT_EQ(UpdateEnableDistributionServer("No"), 0);
+  EXPECT_EQ(UpdateEnableDistributionServer(&params_, "No"), 0);
   EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "IsDSEnabled", &isDSEnabled), 2);
-  EXPECT_EQ(AgentParams().EnableDistributionServer, "No");
+  EXPECT_EQ(params_.EnableDistributionServer, "No");
 
-  EXPECT_EQ(UpdateDistributionLastAccessName("10.1.1.1"), 0);
+  EXPECT_EQ(UpdateDistributionLastAccessName(&params_, "10.1.1.1"), 0);
   EXPECT_EQ(Stored("ServerInfo", "DistributionLastAccessName"), "10.1.1.1");
-  EXPECT_EQ(AgentParams().ds.DistributionLastAccessName, T("10.1.1.1"));
+  EXPECT_EQ(params_.ds.DistributionLastAccessName, T("10.1.1.1"));
 }
 
 TEST_F(AgentStartup, ProxyChangeHookAsksTheAgentService) {
