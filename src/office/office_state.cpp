@@ -1,8 +1,19 @@
 #include "office/office_state.h"
 
+OfficeRunValues OfficeRunValuesFor(const RunOptions& options, const std::string& agentFolder) {
+  OfficeRunValues run;
+  run.patchId = options.patchId;
+  run.installerPath = options.installerPath;
+  run.channel = options.channel;
+  run.clientEdition = options.clientEdition;
+  run.version = options.version;
+  run.productReleaseId = options.productReleaseId;
+  run.agentFolder = agentFolder;
+  run.packageFolder = PackageFolderFor(agentFolder, options.patchId);
+  return run;
+}
+
 OfficeState& OfficeCtx() {
   static OfficeState state;
   return state;
 }
-
-void ResetOfficeState() { OfficeCtx() = OfficeState(); }

@@ -74,34 +74,28 @@ const SettingsCase kCases[] = {
 class CtrSettingsTest : public ::testing::TestWithParam<SettingsCase> {
  protected:
   void SetUp() override {
-    ResetOfficeState();
-    saved_ = AgentParams().RZAgentInstallDir;
     // The install folder ends with a separator, as the agent stores it, so
     // the document path holds a doubled one that must still work.
-    AgentParams().RZAgentInstallDir = dir_.path() + "\\";
-  }
-  void TearDown() override {
-    AgentParams().RZAgentInstallDir = saved_;
-    ResetOfficeState();
+    state_.run.agentFolder = dir_.path() + "\\";
   }
   void Write(const char* document) {
     ASSERT_TRUE(testing_support::WriteFileBytes(dir_ / "client-data\\office-ctr-settings.xml", document));
   }
   testing_support::TempDir dir_{"office_ctr_settings"};
-  std::string saved_;
+  OfficeState state_;
 };
 
 TEST_P(CtrSettingsTest, ReadsTheDocument) {
   const SettingsCase& c = GetParam();
   if (c.document) Write(c.document);
   // Results of an earlier read must not survive.
-  OfficeCtx().selectedLanguageCodes = {"xx-xx"};
+  state_.selectedLanguageCodes = {"xx-xx"};
   OpenAgentLog("capture.log", dir_.path().c_str(), 2);
-  LogCtrSettingsDocument();
-  ReadCtrSettingsLanguages();
-  ReadHowToInstall();
+  LogCtrSettingsDocument(state_.run.agentFolder);
+  ReadCtrSettingsLanguages(&state_);
+  ReadHowToInstall(&state_);
   CloseAgentLog();
-  const OfficeState& state = OfficeCtx();
+  const OfficeState& state = state_;
   EXPECT_EQ(state.optedLanguageIds, c.optedLanguageIds);
   EXPECT_EQ(state.languageTable, c.languageTable);
   EXPECT_EQ(state.selectedLanguageCodes, c.selectedLanguageCodes);
@@ -109,7 +103,7 @@ TEST_P(CtrSettingsTest, ReadsTheDocument) {
 
   // A broken document is named once, with what the parser found and where.
   const std::string log = testing_support::ReadTextFile(dir_ / "capture.log");
-  const std::string prefix = "ReadCtrSettingsLanguages : Failed to parse " + CtrSettingsPath() + " : ";
+  const std::string prefix = "ReadCtrSettingsLanguages : Failed to parse " + CtrSettingsPath(state_.run.agentFolder) + " : ";
   if (c.parseFailure) {
     EXPECT_NE(log.find(prefix + c.parseFailure + "\n"), std::string::npos) << log;
     EXPECT_EQ(log.find(prefix), log.rfind(prefix)) << log;
