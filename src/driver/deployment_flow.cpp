@@ -209,6 +209,11 @@ FlowState& Flow() {
   return state;
 }
 
+OfficeState& OfficeCtx() {
+  static OfficeState state;
+  return state;
+}
+
 std::string DeploymentKeyPath() {
   return std::string(reg_path::kOfficePatchData) + "\\" + std::to_string(FileNameNumber());
 }
@@ -244,7 +249,7 @@ int RunDeploymentFlow() {
   // Finishing.
   deleteValueEx(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "UpdateURL", 1);
   deleteValue(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "UpdateURL");
-  if (state.installedBy != InstallSource::None) state.verification = RecordInstalledOffice();
+  if (state.installedBy != InstallSource::None) state.verification = RecordInstalledOffice(office);
   LogInfo("Exit Code : %d\n", state.resultCode);
   CompletionRule(state);
   const std::wstring packageFolder = ChangeUtf8ToWideStr(office.run.packageFolder.c_str());

@@ -42,7 +42,7 @@ void RunOldFlow(FlowState* state) {
   // The list's downloads are what the agent can show while they take long.
   state->downloadProgress.RecordUnder(TrackingKeyPath(AgentParams().isWow64));
   MetaFlowStep listStep = MetaFlowStep::List;
-  int result = RunOfficeMetaFlow(&listStep, &state->downloadProgress);
+  int result = RunOfficeMetaFlow(&OfficeCtx(), &listStep, &state->downloadProgress);
   state->step = ListRunStep(listStep);
   if (result != 0) {
     state->resultCode = BlockedIfAppsInUse(result);

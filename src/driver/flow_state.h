@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "office/installed_check.h"
+#include "office/office_state.h"
 #include "transport/download_progress.h"
 
 // Which source installed Office in this run.
@@ -52,6 +53,9 @@ struct FlowState {
 };
 
 FlowState& Flow();
+// What the run knows of Office; the driver fills its run values and hands it
+// to the Office code.
+OfficeState& OfficeCtx();
 
 // Setup's "applications in use" and the run's "postponed or blocked by
 // running applications": every flow reports the first as the second.

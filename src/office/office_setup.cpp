@@ -221,8 +221,3 @@ int CheckLanguagePackFor(const std::vector<std::string>& installed, const std::v
 int CheckLanguagePack(const OfficeState& office, std::string* remark) {
   return CheckLanguagePackFor(office.installedLanguages, office.selectedLanguageCodes, remark);
 }
-
-int WriteOfficeConfiguration(const std::string& source, int usePackageFolder) {
-  return WriteOfficeConfiguration(&OfficeCtx(), source, usePackageFolder);
-}
-int RunOfficeSetupConfigure() { return RunOfficeSetupConfigure(OfficeCtx().run); }

@@ -58,7 +58,3 @@ struct OfficeConfigurationInput {
 // The configuration text with "\n" line ends (the text-mode write makes them
 // CR LF) and no line end after the last line. Values are XML-escaped.
 std::string BuildOfficeConfigurationText(const OfficeConfigurationInput& input);
-
-// Transitional forms over OfficeCtx().
-int WriteOfficeConfiguration(const std::string& source, int usePackageFolder);
-int RunOfficeSetupConfigure();

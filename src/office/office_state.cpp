@@ -12,8 +12,3 @@ OfficeRunValues OfficeRunValuesFor(const RunOptions& options, const std::string&
   run.packageFolder = PackageFolderFor(agentFolder, options.patchId);
   return run;
 }
-
-OfficeState& OfficeCtx() {
-  static OfficeState state;
-  return state;
-}

@@ -53,7 +53,3 @@ struct OfficeState {
   // Set by the deployment when the user agreed to close running applications.
   bool closeApplications = false;
 };
-
-// Transitional: the process-wide value and the old forms the source code
-// still calls.
-OfficeState& OfficeCtx();

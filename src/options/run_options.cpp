@@ -147,6 +147,3 @@ std::string PackageFolderFor(const std::string& installDir, int patchId) {
   return out;
 }
 
-
-#include "agent/agent_parameters.h"
-std::string PackageFolder() { return PackageFolderFor(AgentParams().RZAgentInstallDir, RunOpts().patchId); }

@@ -46,5 +46,3 @@ int FileNameNumber();
 // The package folder of a run: "<install dir>\patches\office\<patch id>"
 // with separators normalised.
 std::string PackageFolderFor(const std::string& installDir, int patchId);
-// Transitional.
-std::string PackageFolder();
