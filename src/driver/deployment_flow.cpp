@@ -214,6 +214,11 @@ OfficeState& OfficeCtx() {
   return state;
 }
 
+LocalizedPromptTexts& PromptTexts() {
+  static LocalizedPromptTexts texts;
+  return texts;
+}
+
 std::string DeploymentKeyPath() {
   return std::string(reg_path::kOfficePatchData) + "\\" + std::to_string(FileNameNumber());
 }

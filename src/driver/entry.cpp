@@ -43,7 +43,7 @@ int RunWithOpenLog() {
 
   if (options.debugMode) {
     Flow().step = RunStep::DebugRun;
-    if (options.debugWithLang) RunDebugPrompt(options.debugLanguage, options.debugPromptType);
+    if (options.debugWithLang) RunDebugPrompt(&promptTexts, options.debugLanguage, options.debugPromptType);
     LogError("******************************Debug Finished***************************\n");
     return kGeneralFailure;
   }

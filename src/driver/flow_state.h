@@ -9,6 +9,7 @@
 
 #include "office/installed_check.h"
 #include "office/office_state.h"
+#include "prompt/localized_texts.h"
 #include "transport/download_progress.h"
 
 // Which source installed Office in this run.
@@ -56,6 +57,9 @@ FlowState& Flow();
 // What the run knows of Office; the driver fills its run values and hands it
 // to the Office code.
 OfficeState& OfficeCtx();
+// The run's prompt texts, constructed on first use (it reads the system's
+// locale then).
+LocalizedPromptTexts& PromptTexts();
 
 // Setup's "applications in use" and the run's "postponed or blocked by
 // running applications": every flow reports the first as the second.

@@ -61,7 +61,7 @@ void DiscardEarlierAnswer() {
 }
 
 void ShowChosenPrompt(const RunningAppsPromptChoice& choice, int now, int postPoneTill, long processId) {
-  UserWindowPromptForOffice365 prompt;
+  UserWindowPromptForOffice365 prompt(PromptTexts());
   switch (choice.prompt) {
     case RunningAppsPrompt::kNone:
       LogInfo("CurrTime is %ld and customer opted to postpone till %ld\n", static_cast<long>(now),
@@ -185,6 +185,6 @@ void CompletionRule(const FlowState& state) {
   } else if (!state.promptAccepted) {
     LogInfo("Running Prompt is not displayed so Completion Prompt is skipped \n");
   } else if (OfficeCtx().HowToInstall == kInstallAsksUser) {
-    UserWindowPromptForOffice365().ShowPatchCompletedPrompt(static_cast<long>(GetCurrentProcessId()));
+    UserWindowPromptForOffice365(PromptTexts()).ShowPatchCompletedPrompt(static_cast<long>(GetCurrentProcessId()));
   }
 }
