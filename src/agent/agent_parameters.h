@@ -183,8 +183,6 @@ LONG UpdateEnableDistributionServer(AgentParameters* params, const std::string& 
 AgentParameters& AgentParams();
 // Puts the record back to its initial state (a fresh start-up in tests).
 void ResetAgentParameters();
-int InitializeAgentParameters();
-void SetUserAgent(const char* userAgent);
 StoreServerValues ReadStoreServerValues();
 LONG UpdateRZLastAccessName(const std::string& name);
 LONG UpdateDistributionServerIPAddress(const std::string& address);

@@ -11,10 +11,6 @@ AgentParameters& AgentParams() {
 
 void ResetAgentParameters() { AgentParams() = AgentParameters(); }
 
-int InitializeAgentParameters() { return InitializeAgentParameters(&AgentParams()); }
-
-void SetUserAgent(const char* userAgent) { SetUserAgent(&AgentParams(), userAgent); }
-
 StoreServerValues ReadStoreServerValues() { return ReadStoreServerValues(AgentParams()); }
 
 LONG UpdateRZLastAccessName(const std::string& name) { return UpdateRZLastAccessName(&AgentParams(), name); }
