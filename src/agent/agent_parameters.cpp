@@ -40,9 +40,9 @@ DWORD ReadDword(const char* key, const char* name, DWORD fallback) {
 
 const char* Show(const OptionalText& text) { return text ? text->c_str() : "(null)"; }
 
-OptionalText ReadInstallFolder() {
+OptionalText ReadInstallFolder(const std::string& agentKey) {
   RawRegistryValue value;
-  if (ReadRawRegistryValue(reg_path::kAgent, "RZAgentInstallDir", &value) != ERROR_SUCCESS) return std::nullopt;
+  if (ReadRawRegistryValue(agentKey.c_str(), "RZAgentInstallDir", &value) != ERROR_SUCCESS) return std::nullopt;
   return FolderFromRegistryValue(value);
 }
 
@@ -98,7 +98,7 @@ void ReadResourceId(AgentParameters& params) {
     LogInfo("rzResourceId_Mutex created successfully\n");
   }
 
-  params.RZAgentResourceID = ReadText(reg_path::kSystemDetails, "RZAgentResourceID");
+  params.RZAgentResourceID = ReadText(reg_path::AgentKeys(params.agentKey).systemDetails.c_str(), "RZAgentResourceID");
   if (!params.RZAgentResourceID || params.RZAgentResourceID->empty()) {
     params.RZAgentResourceID.reset();
     LogInfo("GetResourceID : Unable to get the RZ Agent Resource ID from Registry , So trying to get the same from "
@@ -117,9 +117,10 @@ void ReadResourceId(AgentParameters& params) {
 }
 
 void ApplyClosedNetworkRule(AgentParameters& params) {
-  ClosedNetworkDecision decision = DecideClosedNetwork(ReadText(reg_path::kAgent, "IsDSRouteEnabled"),
-                                                       ReadText(reg_path::kAgent, "IsDSOnlyRouteEnabled"),
-                                                       ReadText(reg_path::kAgent, "AGENT_ROUTE_ENABLED"));
+  const char* key = params.agentKey.c_str();
+  ClosedNetworkDecision decision = DecideClosedNetwork(ReadText(key, "IsDSRouteEnabled"),
+                                                       ReadText(key, "IsDSOnlyRouteEnabled"),
+                                                       ReadText(key, "AGENT_ROUTE_ENABLED"));
   params.ds.closedNetwork = decision.closed ? "true" : "false";
   params.ds.closedNetworkFlag = decision.closed ? 1 : 0;
   LogInfo("%s", decision.message);
@@ -210,7 +211,8 @@ int InitializeServerDetailsFromRegistry(AgentParameters* out) {
   LogInfo("InitializeServerDetailsFromRegistry : Test AFW !!! \n");
   AgentParameters& params = *out;
   ServerEndpoint& s = params.server;
-  const char* key = reg_path::kServerInfo;
+  const std::string serverInfo = reg_path::AgentKeys(params.agentKey).serverInfo;
+  const char* key = serverInfo.c_str();
 
   OptionalText name = ReadLoggedText(reader, key, "RZServerName");
   if (!name) return 13;
@@ -236,7 +238,8 @@ int InitializeDSServerDetailsFromRegistry(AgentParameters* out) {
   LogInfo("InitializeDSServerDetailsFromRegistry : Reading reporting server regsirty entries\n");
   AgentParameters& params = *out;
   DistributionEndpoint& d = params.ds;
-  const char* key = reg_path::kServerInfo;
+  const std::string serverInfo = reg_path::AgentKeys(params.agentKey).serverInfo;
+  const char* key = serverInfo.c_str();
 
   OptionalText name = ReadLoggedText(reader, key, "DistributionServerName");
   if (!name) return 13;
@@ -280,7 +283,7 @@ int InitializeAgentDetailsEx(AgentParameters* out) {
   const char* reader = "InitializeAgentDetailsEx";
   LogDebug(" @@@@@@@@@@@@@ Inside InitializeAgentDetailsEx_AFW @@@@@@@@@@@@@ \n");
   AgentParameters& params = *out;
-  const char* key = reg_path::kAgent;
+  const char* key = params.agentKey.c_str();
 
   OptionalText serviceName = ReadLoggedText(reader, key, "AgentServiceName");
   if (!serviceName) return 13;
@@ -294,13 +297,13 @@ int InitializeAgentDetailsEx(AgentParameters* out) {
     return 13;
   }
   params.CustomerId = *customerId;
-  OptionalText productCode = ReadText(reg_path::kServerInfo, "RZProductCode");
+  OptionalText productCode = ReadText(reg_path::AgentKeys(params.agentKey).serverInfo.c_str(), "RZProductCode");
   if (!productCode) {
     LogError("%s : Unable to read gv_rzProductCode from registry \n", reader);
     return 13;
   }
   params.RZProductCode = *productCode;
-  OptionalText installDir = ReadInstallFolder();
+  OptionalText installDir = ReadInstallFolder(params.agentKey);
   if (!installDir) {
     LogError("%s : Unable to read %s from registry \n", reader, "RZAgentInstallDir");
     return 13;
@@ -339,7 +342,7 @@ int InitializeAgentDetailsEx(AgentParameters* out) {
 int InitializeAgentDetails(AgentParameters* out) {
   const char* reader = "InitializeAgentDetails";
   AgentParameters& params = *out;
-  const char* key = reg_path::kAgent;
+  const char* key = params.agentKey.c_str();
   SetUserAgent(out, "Plexmoor Agent");
   // A value the agent group misses is logged there and leaves its field at
   // the default; only the two below end start-up.
@@ -372,22 +375,23 @@ namespace {
 void ReadProcessAndCertificateValues(AgentParameters& params) {
   DetermineWow64(params);
 
-  if (params.RZAgentInstallDir.empty()) params.RZAgentInstallDir = ReadInstallFolder().value_or("");
+  if (params.RZAgentInstallDir.empty()) params.RZAgentInstallDir = ReadInstallFolder(params.agentKey).value_or("");
   params.tempFolder = TempFolder();
 
   params.clientAuthDllPath = params.RZAgentInstallDir + "bin\\" + "ClientAuthHandler.dll";
   LogInfo("InitializeClientAuthDllPath : Clientauthhandler path ==> %s\n", params.clientAuthDllPath.c_str());
 
-  OptionalText strict = ReadText(reg_path::kCertificates, "sc_value");
+  const std::string certificates = reg_path::AgentKeys(params.agentKey).certificates;
+  OptionalText strict = ReadText(certificates.c_str(), "sc_value");
   params.strictCertificateMode = strict && *strict == "1" ? 1 : 0;
-  params.ServerRootCertificateInstalled = ReadDword(reg_path::kCertificates, "ServerRootCertificateInstalled", 0);
-  params.DSRootCertificateInstalled = ReadDword(reg_path::kCertificates, "DSRootCertificateInstalled", 0);
+  params.ServerRootCertificateInstalled = ReadDword(certificates.c_str(), "ServerRootCertificateInstalled", 0);
+  params.DSRootCertificateInstalled = ReadDword(certificates.c_str(), "DSRootCertificateInstalled", 0);
 }
 
 // The install folder again, the management server and, when one serves this
 // agent, the distribution server: 0 or 13.
 int ReadServerGroups(AgentParameters& params) {
-  OptionalText installDir = ReadInstallFolder();
+  OptionalText installDir = ReadInstallFolder(params.agentKey);
   if (!installDir) {
     LogError("InitializeAgentDetails : Error occured while retrieving the local computer name !!! \n");
     return 13;
@@ -399,10 +403,10 @@ int ReadServerGroups(AgentParameters& params) {
     return 13;
   }
 
-  params.isFailOverDSEnabled = ReadDword(reg_path::kAgent, "isFailOverDSEnabled", 0);
+  params.isFailOverDSEnabled = ReadDword(params.agentKey.c_str(), "isFailOverDSEnabled", 0);
   if (params.isFailOverDSEnabled == 1) LogInfo("InitializeAgentParameters: FailOverDS Enabled..\n");
 
-  OptionalText dsEnabled = ReadText(reg_path::kAgent, "EnableDistributionServer");
+  OptionalText dsEnabled = ReadText(params.agentKey.c_str(), "EnableDistributionServer");
   if (!dsEnabled) {
     LogError("InitializeAgentParameters : Error while fetching Master Agent entry from registry! \n");
     return 13;
@@ -425,11 +429,12 @@ int ReadMachineProxyAndAgent(AgentParameters& params) {
     return 13;
   }
 
-  params.ProxyEnabled = ReadText(reg_path::kAgent, "ProxyEnabled").value_or("NO");
+  const reg_path::AgentKeys keys(params.agentKey);
+  params.ProxyEnabled = ReadText(keys.agent.c_str(), "ProxyEnabled").value_or("NO");
   if (IsYes(params.ProxyEnabled)) {
     // The transport writes ConnectWithoutProxy once it found that the server
     // is only reachable directly.
-    if (IsYes(ReadText(reg_path::kServerInfo, "ConnectWithoutProxy").value_or("no"))) params.ProxyEnabled = "NO";
+    if (IsYes(ReadText(keys.serverInfo.c_str(), "ConnectWithoutProxy").value_or("no"))) params.ProxyEnabled = "NO";
   }
   int proxyResult = IsYes(params.ProxyEnabled) ? agent_reading::ReadProxyDetails(params) : 0;
   if (proxyResult != 0 || InitializeAgentDetails(&params) != 0) {
@@ -442,8 +447,9 @@ int ReadMachineProxyAndAgent(AgentParameters& params) {
 // The flags read after the dump: FIPS mode, compression and the closed
 // network hint. Each is logged; none ends start-up.
 void ReadFeatureFlags(AgentParameters& params) {
+  const reg_path::AgentKeys keys(params.agentKey);
   DWORD fips = 0;
-  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kAgent, "FIPSModeEnabled", &fips) != ERROR_SUCCESS) {
+  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, keys.agent.c_str(), "FIPSModeEnabled", &fips) != ERROR_SUCCESS) {
     fips = 0;
     LogError("InitializeAgentParameters :Failed to read FIPSModeEnabled Reg key..\n");
   }
@@ -451,7 +457,7 @@ void ReadFeatureFlags(AgentParameters& params) {
   if (fips == 1) LogInfo("InitializeAgentParameters : FIPS mode enabled.\n");
 
   DWORD compression = 0;
-  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kAgentFeatures, "CompressionEnable", &compression) !=
+  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, keys.agentFeatures.c_str(), "CompressionEnable", &compression) !=
       ERROR_SUCCESS) {
     params.gv_compressionEnabled = 0;
     LogInfo("gv_compressionEnabled is set as false (default)\n");
@@ -463,7 +469,7 @@ void ReadFeatureFlags(AgentParameters& params) {
     LogInfo("gv_compressionEnabled is set as false\n");
   }
 
-  OptionalText closedHint = ReadText(reg_path::kAgent, "IsDSRouteEnabled");
+  OptionalText closedHint = ReadText(keys.agent.c_str(), "IsDSRouteEnabled");
   if (closedHint) {
     if (EqualsNoCase(*closedHint, "true")) {
       LogInfo("IsDSRouteEnabled :true, Server is present in a closed network\n");
@@ -489,7 +495,7 @@ int InitializeAgentParameters(AgentParameters* out) {
 
   if (IsYes(params.EnableDistributionServer) && params.dsRouteEnabled == 1) ApplyDSRoute(params);
 
-  params.ImagedComputer = ReadDword(reg_path::kAgent, "ImagedComputer", 0);
+  params.ImagedComputer = ReadDword(params.agentKey.c_str(), "ImagedComputer", 0);
   if (params.ImagedComputer == 1) {
     LogInfo("InitializeAgentParameters : Computer is detected as imaged One .. \n");
     return 10047;
@@ -504,26 +510,28 @@ int InitializeAgentParameters(AgentParameters* out) {
 
 LONG UpdateRZLastAccessName(AgentParameters* params, const std::string& name) {
   params->server.RZLastAccessName = name;
-  return writeValue(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "RZLastAccessName", name.c_str(), REG_SZ);
+  return writeValue(HKEY_LOCAL_MACHINE, reg_path::AgentKeys(params->agentKey).serverInfo.c_str(), "RZLastAccessName",
+                    name.c_str(), REG_SZ);
 }
 
 LONG UpdateDistributionServerIPAddress(AgentParameters* params, const std::string& address) {
   params->ds.DistributionServerIPAddress = address;
-  return writeValue(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "DistributionServerIPAddress", address.c_str(),
-                    REG_SZ);
+  return writeValue(HKEY_LOCAL_MACHINE, reg_path::AgentKeys(params->agentKey).serverInfo.c_str(),
+                    "DistributionServerIPAddress", address.c_str(), REG_SZ);
 }
 
 LONG UpdateDistributionLastAccessName(AgentParameters* params, const std::string& name) {
   params->ds.DistributionLastAccessName = name;
-  return writeValue(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "DistributionLastAccessName", name.c_str(),
-                    REG_SZ);
+  return writeValue(HKEY_LOCAL_MACHINE, reg_path::AgentKeys(params->agentKey).serverInfo.c_str(),
+                    "DistributionLastAccessName", name.c_str(), REG_SZ);
 }
 
 StoreServerValues ReadStoreServerValues(const AgentParameters& params) {
   const bool distribution = IsYes(params.EnableDistributionServer);
-  auto read = [distribution](const char* management, const char* distributionName) {
+  const std::string serverInfo = reg_path::AgentKeys(params.agentKey).serverInfo;
+  auto read = [distribution, &serverInfo](const char* management, const char* distributionName) {
     std::string value;
-    if (ReadViewString(reg_path::kServerInfo, distribution ? distributionName : management, &value, 0) !=
+    if (ReadViewString(serverInfo.c_str(), distribution ? distributionName : management, &value, 0) !=
         ERROR_SUCCESS) {
       value.clear();
     }
@@ -542,12 +550,13 @@ StoreServerValues ReadStoreServerValues(const AgentParameters& params) {
 LONG UpdateEnableDistributionServer(AgentParameters* out, const std::string& value) {
   AgentParameters& params = *out;
   params.EnableDistributionServer = value;
-  LONG rc = writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "EnableDistributionServer", value.c_str(), REG_SZ);
+  const reg_path::AgentKeys keys(params.agentKey);
+  LONG rc = writeValue(HKEY_LOCAL_MACHINE, keys.agent.c_str(), "EnableDistributionServer", value.c_str(), REG_SZ);
   if (params.isFailOverDSEnabled == 1 && !params.failOverSwitchedOff) {
     if (EqualsNoCase(value, "no")) {
-      deleteValue(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "IsDSEnabled");
+      deleteValue(HKEY_LOCAL_MACHINE, keys.serverInfo.c_str(), "IsDSEnabled");
     } else {
-      writeValue(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "IsDSEnabled", "1", REG_DWORD);
+      writeValue(HKEY_LOCAL_MACHINE, keys.serverInfo.c_str(), "IsDSEnabled", "1", REG_DWORD);
     }
   }
   return rc;

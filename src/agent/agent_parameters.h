@@ -13,6 +13,8 @@
 #include <optional>
 #include <string>
 
+#include "util/registry_paths.h"
+
 using OptionalText = std::optional<std::string>;
 
 // The management server, from the server key.
@@ -54,6 +56,10 @@ struct DistributionEndpoint {
 };
 
 struct AgentParameters {
+  // The root of the agent's keys the record is read from and written back
+  // to; tests point it at keys of their own.
+  std::string agentKey = reg_path::kAgent;
+
   ServerEndpoint server;
   DistributionEndpoint ds;
 

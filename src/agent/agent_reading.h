@@ -19,7 +19,7 @@ DWORD ReadDword(const char* key, const char* name, DWORD fallback);
 
 // The agent's installation folder, ending with a separator: text values
 // only, an empty one counting as missing.
-OptionalText ReadInstallFolder();
+OptionalText ReadInstallFolder(const std::string& agentKey);
 
 // "(null)" for a missing text, as the dump shows it.
 const char* Show(const OptionalText& text);
