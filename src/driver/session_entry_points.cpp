@@ -41,8 +41,8 @@ int ExecuteWithToken(HANDLE token, const char* workingFolder, const char* comman
 
 int ExecuteInSession(const char* workingFolder, const char* commandLine, std::string* remarks, int timeoutMinutes,
                      int show, const char* executableName, int session) {
-  return RunInSession(TokenLender{executableName, session}, Request(workingFolder, commandLine, timeoutMinutes, show, 1),
-                      remarks);
+  const TokenLender lender{executableName, session};
+  return RunInSession(lender, Request(workingFolder, commandLine, timeoutMinutes, show, 1), remarks);
 }
 
 int ExecuteInSystemSession(const char* workingFolder, const char* commandLine, std::string* remarks, int timeoutMinutes,
@@ -60,7 +60,8 @@ int ExecuteWithTokenEx(HANDLE token, const char* workingFolder, const char* comm
 int ExecuteInSessionEx(const char* workingFolder, const char* commandLine, std::string* remarks, int timeoutMinutes,
                        int show, const char* executableName, int session, int mode, const RunCredentials& credentials,
                        int enableLogging, const char* logFile) {
-  return RunInSessionEx(TokenLender{executableName, session}, Request(workingFolder, commandLine, timeoutMinutes, show, 1),
+  const TokenLender lender{executableName, session};
+  return RunInSessionEx(lender, Request(workingFolder, commandLine, timeoutMinutes, show, 1),
                         ExOptions(mode, credentials, enableLogging, logFile), SettingsOfThisRun(), remarks);
 }
 

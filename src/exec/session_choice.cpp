@@ -124,8 +124,9 @@ SessionFacts GatherSessionFacts(const TerminalSession& session) {
       LogInfo("Disconnected Session has shutdown privilege : session id : %d\n", session.id);
     }
   } else {
-    LogInfo("GetShutDownPrivilegedSessionId : The detected session is dummy Session & its value is %d with state %d .\n",
-            session.id, session.state);
+    LogInfo(
+        "GetShutDownPrivilegedSessionId : The detected session is dummy Session & its value is %d with state %d .\n",
+        session.id, session.state);
   }
   return fact;
 }

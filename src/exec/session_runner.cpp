@@ -249,7 +249,8 @@ int LogOnAdministrator(const RunCredentials& credentials, const std::string& dom
   }
   // This program holds no saved user token of the agent's, so the account
   // belongs to the computer's own domain name space.
-  if (!LogonUserW(ChangeUtf8ToWideStr(credentials.userName.c_str()).c_str(), ChangeUtf8ToWideStr(domain.c_str()).c_str(),
+  if (!LogonUserW(ChangeUtf8ToWideStr(credentials.userName.c_str()).c_str(),
+                  ChangeUtf8ToWideStr(domain.c_str()).c_str(),
                   ChangeUtf8ToWideStr(credentials.password.c_str()).c_str(), LOGON32_LOGON_INTERACTIVE,
                   LOGON32_PROVIDER_DEFAULT, token->put())) {
     int error = static_cast<int>(LastErrorOr(ERROR_LOGON_FAILURE));

@@ -402,11 +402,12 @@ TEST_F(AgentStartup, RouteWritersKeepFailOverStateInStep) {
   ASSERT_EQ(Start(), 0);
   DWORD isDSEnabled = 0;
   EXPECT_EQ(UpdateEnableDistributionServer(&params_, "yes"), 0);
-  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, keys_.Subkey("ServerInfo").c_str(), "IsDSEnabled", &isDSEnabled), 0);
+  const std::string serverInfo = keys_.Subkey("ServerInfo");
+  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, serverInfo.c_str(), "IsDSEnabled", &isDSEnabled), 0);
   EXPECT_EQ(isDSEnabled, 1u);
   EXPECT_EQ(Stored("", "EnableDistributionServer"), "yes");
   EXPECT_EQ(UpdateEnableDistributionServer(&params_, "No"), 0);
-  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, keys_.Subkey("ServerInfo").c_str(), "IsDSEnabled", &isDSEnabled), 2);
+  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, serverInfo.c_str(), "IsDSEnabled", &isDSEnabled), 2);
   EXPECT_EQ(params_.EnableDistributionServer, "No");
 
   EXPECT_EQ(UpdateDistributionLastAccessName(&params_, "10.1.1.1"), 0);

@@ -59,7 +59,8 @@ const SettingsCase kCases[] = {
              DOC("<O365Languages language_id=\"2\" o365_abbreviation=\"fr-fr\"/><O365CTRLanguages language_id=\"1\"/>"
                  "<O365CTRLanguages language_id=\"2\"/><O365CTRLanguages language_id=\"1\"/>"
                  "<O365Languages language_id=\"1\" o365_abbreviation=\"de-de\"/>"
-                 "<O365Languages language_id=\"1\" o365_abbreviation=\"EN-US\"/><O365CTRSettings how_to_install=\"1\"/>"))
+                 "<O365Languages language_id=\"1\" o365_abbreviation=\"EN-US\"/>"
+                 "<O365CTRSettings how_to_install=\"1\"/>"))
         .Languages({1, 2, 1}, {{1, "EN-US"}, {2, "fr-fr"}}, {"en-us", "fr-fr", "en-us"})
         .InstallMode(1),
     Document("unknown_or_missing_id_gives_empty_code_and_entry",
@@ -92,7 +93,9 @@ const SettingsCase kCases[] = {
         .InstallMode(2)
         .Fails("Error parsing start element tag at offset 157"),
     Document("empty_file", "").InstallMode(2).Fails("No document element found at offset 0"),
-    Document("binary_garbage", "\x01\x02\xff\xfe<<<&&&").InstallMode(2).Fails("Could not determine tag type at offset 5"),
+    Document("binary_garbage", "\x01\x02\xff\xfe<<<&&&")
+        .InstallMode(2)
+        .Fails("Could not determine tag type at offset 5"),
     Document("no_file", nullptr),
     Document("how_zero_means_ask", DOC("<O365CTRSettings how_to_install=\"0\"/>")),
     Document("how_empty_means_ask", DOC("<O365CTRSettings how_to_install=\"\"/>")),
@@ -132,7 +135,8 @@ TEST_P(CtrSettingsTest, ReadsTheDocument) {
 
   // A broken document is named once, with what the parser found and where.
   const std::string log = testing_support::ReadTextFile(dir_ / "capture.log");
-  const std::string prefix = "ReadCtrSettingsLanguages : Failed to parse " + CtrSettingsPath(state_.run.agentFolder) + " : ";
+  const std::string prefix =
+      "ReadCtrSettingsLanguages : Failed to parse " + CtrSettingsPath(state_.run.agentFolder) + " : ";
   if (c.parseFailure) {
     EXPECT_NE(log.find(prefix + c.parseFailure + "\n"), std::string::npos) << log;
     EXPECT_EQ(log.find(prefix), log.rfind(prefix)) << log;

@@ -191,7 +191,8 @@ class SetupRunTest : public OfficeSetupTest {
     DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
     GetComputerNameW(computer, &length);
     computer_ = ChangeWideToUtf8Str(computer);
-    ASSERT_TRUE(testing_support::CopyFileUtf8(testing_support::BinPath("setup_standin.exe"), office_.run.installerPath));
+    ASSERT_TRUE(
+        testing_support::CopyFileUtf8(testing_support::BinPath("setup_standin.exe"), office_.run.installerPath));
   }
   void TearDown() override {
     for (const std::string& path : NewSetupLogs()) DeleteFileA(path.c_str());
