@@ -42,7 +42,7 @@ void RunOldFlow(FlowState* state) {
   // The list's downloads are what the agent can show while they take long.
   state->downloadProgress.RecordUnder(TrackingKeyPath(AgentParams().isWow64));
   MetaFlowStep listStep = MetaFlowStep::List;
-  int result = RunOfficeMetaFlow(&listStep, &state->downloadProgress);
+  int result = RunOfficeMetaFlow(&OfficeCtx(), &listStep, &state->downloadProgress);
   state->step = ListRunStep(listStep);
   if (result != 0) {
     state->resultCode = BlockedIfAppsInUse(result);
@@ -64,21 +64,22 @@ void RunNetworkShareFlow(FlowState* state) {
     LogInfo("SharePath installation is skipped for this machine\n");
     return;
   }
-  if (ExtractOfficeSetup() != 0) {
+  OfficeState& office = OfficeCtx();
+  if (ExtractOfficeSetup(office.run) != 0) {
     LogError("Failed to extract office setup.\n");
     return;
   }
-  const std::string sharePath = GetSharePath();
+  const std::string sharePath = GetSharePath(office.run, ReadStoreServerValues(AgentParams()).flatName);
   if (CheckFileExists(sharePath.c_str()) != 0) {
     LogError("File doesnt exist in the given location \n");
     return;
   }
   // Without its configuration setup would have nothing sound to install from.
-  int result = WriteOfficeConfiguration(sharePath, 0);
+  int result = WriteOfficeConfiguration(&office, sharePath, 0);
   bool setupRan = false;
   if (result == 0) {
     RecordInstallationStart();
-    result = RunOfficeSetupConfigure();
+    result = RunOfficeSetupConfigure(office.run);
     setupRan = true;
   }
   state->resultCode = result;

@@ -277,6 +277,8 @@ namespace {
 
 std::string PatchIdText() { return std::to_string(RunOpts().patchId); }
 
+std::string PackageFolder() { return PackageFolderFor(AgentParams().RZAgentInstallDir, RunOpts().patchId); }
+
 std::string ListFilePath() { return PackageFolder() + "\\" + PatchIdText() + ".json"; }
 
 bool Found(const std::string& path) { return CheckFileExists(path.c_str()) == 0; }
@@ -483,7 +485,7 @@ int FetchPackageFiles(const std::vector<PackageFile>& files, const std::string& 
 
 }  // namespace
 
-int RunOfficeMetaFlow(MetaFlowStep* step, ProgressReporter* progress) {
+int RunOfficeMetaFlow(OfficeState* office, MetaFlowStep* step, ProgressReporter* progress) {
   char remark[512];
   // Only this run's list may ever be decrypted and used: a list an earlier
   // run left behind would otherwise stand in for one that failed to arrive.
@@ -516,9 +518,9 @@ int RunOfficeMetaFlow(MetaFlowStep* step, ProgressReporter* progress) {
   *step = MetaFlowStep::Setup;
   const std::string packageFolder = PackageFolder();
   // Without its configuration setup would have nothing sound to install from.
-  result = WriteOfficeConfiguration(packageFolder, 1);
+  result = WriteOfficeConfiguration(office, packageFolder, 1);
   if (result != 0) return result;
-  result = RunOfficeSetupConfigure();
+  result = RunOfficeSetupConfigure(office->run);
   if (result == 0 || result == 3010) {
     LogInfo("As installed succeeded, we are cleaning up the setup files.\n");
     const std::wstring folder = ChangeUtf8ToWideStr(packageFolder.c_str());

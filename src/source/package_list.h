@@ -9,14 +9,15 @@
 #include <vector>
 
 class ProgressReporter;
+struct OfficeState;
 
 // The steps of the flow, so a caller can tell whose code it got.
 enum class MetaFlowStep { List, Decryptor, Files, Setup };
 // The whole flow. 0 when setup succeeded (the package folder is then
 // deleted); otherwise the failing step's code, with its remark written.
 // `step` names the step the result came from; `progress`, when given, hears
-// how far each file of the list has come.
-int RunOfficeMetaFlow(MetaFlowStep* step, ProgressReporter* progress = nullptr);
+// how far each file of the list has come. Setup runs with `office`.
+int RunOfficeMetaFlow(OfficeState* office, MetaFlowStep* step, ProgressReporter* progress = nullptr);
 // Fetches "<patch id>.json" into the package folder from the first store
 // address that has it and names that address in `address`, for the files.
 // 0, the last download code, or 1168 when no address with a port is
