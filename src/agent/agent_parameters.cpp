@@ -40,9 +40,9 @@ DWORD ReadDword(const char* key, const char* name, DWORD fallback) {
 
 const char* Show(const OptionalText& text) { return text ? text->c_str() : "(null)"; }
 
-OptionalText ReadInstallFolder() {
+OptionalText ReadInstallFolder(const std::string& agentKey) {
   RawRegistryValue value;
-  if (ReadRawRegistryValue(reg_path::kAgent, "RZAgentInstallDir", &value) != ERROR_SUCCESS) return std::nullopt;
+  if (ReadRawRegistryValue(agentKey.c_str(), "RZAgentInstallDir", &value) != ERROR_SUCCESS) return std::nullopt;
   return FolderFromRegistryValue(value);
 }
 
@@ -98,7 +98,7 @@ void ReadResourceId(AgentParameters& params) {
     LogInfo("rzResourceId_Mutex created successfully\n");
   }
 
-  params.RZAgentResourceID = ReadText(reg_path::kSystemDetails, "RZAgentResourceID");
+  params.RZAgentResourceID = ReadText(reg_path::AgentKeys(params.agentKey).systemDetails.c_str(), "RZAgentResourceID");
   if (!params.RZAgentResourceID || params.RZAgentResourceID->empty()) {
     params.RZAgentResourceID.reset();
     LogInfo("GetResourceID : Unable to get the RZ Agent Resource ID from Registry , So trying to get the same from "
@@ -117,9 +117,10 @@ void ReadResourceId(AgentParameters& params) {
 }
 
 void ApplyClosedNetworkRule(AgentParameters& params) {
-  ClosedNetworkDecision decision = DecideClosedNetwork(ReadText(reg_path::kAgent, "IsDSRouteEnabled"),
-                                                       ReadText(reg_path::kAgent, "IsDSOnlyRouteEnabled"),
-                                                       ReadText(reg_path::kAgent, "AGENT_ROUTE_ENABLED"));
+  const char* key = params.agentKey.c_str();
+  ClosedNetworkDecision decision = DecideClosedNetwork(ReadText(key, "IsDSRouteEnabled"),
+                                                       ReadText(key, "IsDSOnlyRouteEnabled"),
+                                                       ReadText(key, "AGENT_ROUTE_ENABLED"));
   params.ds.closedNetwork = decision.closed ? "true" : "false";
   params.ds.closedNetworkFlag = decision.closed ? 1 : 0;
   LogInfo("%s", decision.message);
@@ -200,19 +201,18 @@ void ApplyDSRoute(AgentParameters& p) {
 
 }  // namespace
 
-void ResetAgentParameters() { AgentParams() = AgentParameters(); }
-
-void SetUserAgent(const char* userAgent) {
+void SetUserAgent(AgentParameters* params, const char* userAgent) {
   LogInfo("SetUserAgent : user agent is to be set as %s\n", userAgent ? userAgent : "");
-  AgentParams().userAgent = ChangeUtf8ToWideStr(userAgent ? userAgent : "");
+  params->userAgent = ChangeUtf8ToWideStr(userAgent ? userAgent : "");
 }
 
-int InitializeServerDetailsFromRegistry() {
+int InitializeServerDetailsFromRegistry(AgentParameters* out) {
   const char* reader = "InitializeServerDetailsFromRegistry";
   LogInfo("InitializeServerDetailsFromRegistry : Test AFW !!! \n");
-  AgentParameters& params = AgentParams();
+  AgentParameters& params = *out;
   ServerEndpoint& s = params.server;
-  const char* key = reg_path::kServerInfo;
+  const std::string serverInfo = reg_path::AgentKeys(params.agentKey).serverInfo;
+  const char* key = serverInfo.c_str();
 
   OptionalText name = ReadLoggedText(reader, key, "RZServerName");
   if (!name) return 13;
@@ -233,12 +233,13 @@ int InitializeServerDetailsFromRegistry() {
   return 0;
 }
 
-int InitializeDSServerDetailsFromRegistry() {
+int InitializeDSServerDetailsFromRegistry(AgentParameters* out) {
   const char* reader = "InitializeDSServerDetailsFromRegistry";
   LogInfo("InitializeDSServerDetailsFromRegistry : Reading reporting server regsirty entries\n");
-  AgentParameters& params = AgentParams();
+  AgentParameters& params = *out;
   DistributionEndpoint& d = params.ds;
-  const char* key = reg_path::kServerInfo;
+  const std::string serverInfo = reg_path::AgentKeys(params.agentKey).serverInfo;
+  const char* key = serverInfo.c_str();
 
   OptionalText name = ReadLoggedText(reader, key, "DistributionServerName");
   if (!name) return 13;
@@ -278,11 +279,11 @@ int InitializeDSServerDetailsFromRegistry() {
   return 0;
 }
 
-int InitializeAgentDetailsEx() {
+int InitializeAgentDetailsEx(AgentParameters* out) {
   const char* reader = "InitializeAgentDetailsEx";
   LogDebug(" @@@@@@@@@@@@@ Inside InitializeAgentDetailsEx_AFW @@@@@@@@@@@@@ \n");
-  AgentParameters& params = AgentParams();
-  const char* key = reg_path::kAgent;
+  AgentParameters& params = *out;
+  const char* key = params.agentKey.c_str();
 
   OptionalText serviceName = ReadLoggedText(reader, key, "AgentServiceName");
   if (!serviceName) return 13;
@@ -296,13 +297,13 @@ int InitializeAgentDetailsEx() {
     return 13;
   }
   params.CustomerId = *customerId;
-  OptionalText productCode = ReadText(reg_path::kServerInfo, "RZProductCode");
+  OptionalText productCode = ReadText(reg_path::AgentKeys(params.agentKey).serverInfo.c_str(), "RZProductCode");
   if (!productCode) {
     LogError("%s : Unable to read gv_rzProductCode from registry \n", reader);
     return 13;
   }
   params.RZProductCode = *productCode;
-  OptionalText installDir = ReadInstallFolder();
+  OptionalText installDir = ReadInstallFolder(params.agentKey);
   if (!installDir) {
     LogError("%s : Unable to read %s from registry \n", reader, "RZAgentInstallDir");
     return 13;
@@ -338,14 +339,14 @@ int InitializeAgentDetailsEx() {
   return 0;
 }
 
-int InitializeAgentDetails() {
+int InitializeAgentDetails(AgentParameters* out) {
   const char* reader = "InitializeAgentDetails";
-  AgentParameters& params = AgentParams();
-  const char* key = reg_path::kAgent;
-  SetUserAgent("Plexmoor Agent");
+  AgentParameters& params = *out;
+  const char* key = params.agentKey.c_str();
+  SetUserAgent(out, "Plexmoor Agent");
   // A value the agent group misses is logged there and leaves its field at
   // the default; only the two below end start-up.
-  InitializeAgentDetailsEx();
+  InitializeAgentDetailsEx(out);
 
   OptionalText version = ReadLoggedText(reader, key, "RZAgentVersion");
   if (!version) return 13;
@@ -367,38 +368,45 @@ int InitializeAgentDetails() {
   return 0;
 }
 
-int InitializeAgentParameters() {
-  LogDebug("@@@@@@@ Inside InitializeAgentParameters Method @@@@@@@@ \n");
-  AgentParameters& params = AgentParams();
+namespace {
+
+// Steps 1 to 4 of start-up: the process's WOW64 state, the folders and the
+// certificate flags. Nothing here ends start-up.
+void ReadProcessAndCertificateValues(AgentParameters& params) {
   DetermineWow64(params);
 
-  if (params.RZAgentInstallDir.empty()) params.RZAgentInstallDir = ReadInstallFolder().value_or("");
+  if (params.RZAgentInstallDir.empty()) params.RZAgentInstallDir = ReadInstallFolder(params.agentKey).value_or("");
   params.tempFolder = TempFolder();
 
   params.clientAuthDllPath = params.RZAgentInstallDir + "bin\\" + "ClientAuthHandler.dll";
   LogInfo("InitializeClientAuthDllPath : Clientauthhandler path ==> %s\n", params.clientAuthDllPath.c_str());
 
-  OptionalText strict = ReadText(reg_path::kCertificates, "sc_value");
+  const std::string certificates = reg_path::AgentKeys(params.agentKey).certificates;
+  OptionalText strict = ReadText(certificates.c_str(), "sc_value");
   params.strictCertificateMode = strict && *strict == "1" ? 1 : 0;
-  params.ServerRootCertificateInstalled = ReadDword(reg_path::kCertificates, "ServerRootCertificateInstalled", 0);
-  params.DSRootCertificateInstalled = ReadDword(reg_path::kCertificates, "DSRootCertificateInstalled", 0);
+  params.ServerRootCertificateInstalled = ReadDword(certificates.c_str(), "ServerRootCertificateInstalled", 0);
+  params.DSRootCertificateInstalled = ReadDword(certificates.c_str(), "DSRootCertificateInstalled", 0);
+}
 
-  OptionalText installDir = ReadInstallFolder();
+// The install folder again, the management server and, when one serves this
+// agent, the distribution server: 0 or 13.
+int ReadServerGroups(AgentParameters& params) {
+  OptionalText installDir = ReadInstallFolder(params.agentKey);
   if (!installDir) {
     LogError("InitializeAgentDetails : Error occured while retrieving the local computer name !!! \n");
     return 13;
   }
   params.RZAgentInstallDir = *installDir;
 
-  if (InitializeServerDetailsFromRegistry() != 0) {
+  if (InitializeServerDetailsFromRegistry(&params) != 0) {
     LogError("InitializeAgentParameters : Error while fetching Server details from registry! \n");
     return 13;
   }
 
-  params.isFailOverDSEnabled = ReadDword(reg_path::kAgent, "isFailOverDSEnabled", 0);
+  params.isFailOverDSEnabled = ReadDword(params.agentKey.c_str(), "isFailOverDSEnabled", 0);
   if (params.isFailOverDSEnabled == 1) LogInfo("InitializeAgentParameters: FailOverDS Enabled..\n");
 
-  OptionalText dsEnabled = ReadText(reg_path::kAgent, "EnableDistributionServer");
+  OptionalText dsEnabled = ReadText(params.agentKey.c_str(), "EnableDistributionServer");
   if (!dsEnabled) {
     LogError("InitializeAgentParameters : Error while fetching Master Agent entry from registry! \n");
     return 13;
@@ -407,43 +415,41 @@ int InitializeAgentParameters() {
   if (!IsYes(params.EnableDistributionServer)) {
     params.ds.DistributionServerProtocol = params.server.RZServerProtocol;
     params.ds.dsServerPort = params.server.serverPort;
-  } else if (InitializeDSServerDetailsFromRegistry() != 0) {
+  } else if (InitializeDSServerDetailsFromRegistry(&params) != 0) {
     LogError("InitializeAgentParameters : Error while fetching DS Server details from registry! \n");
     return 13;
   }
+  return 0;
+}
 
-  if (InitializeLocalMachineDetails() != 0) {
+// The local machine, the proxy and the agent group: 0 or 13.
+int ReadMachineProxyAndAgent(AgentParameters& params) {
+  if (InitializeLocalMachineDetails(&params) != 0) {
     LogError("InitializeAgentParameters : Error while the local machine details ! \n");
     return 13;
   }
 
-  params.ProxyEnabled = ReadText(reg_path::kAgent, "ProxyEnabled").value_or("NO");
+  const reg_path::AgentKeys keys(params.agentKey);
+  params.ProxyEnabled = ReadText(keys.agent.c_str(), "ProxyEnabled").value_or("NO");
   if (IsYes(params.ProxyEnabled)) {
     // The transport writes ConnectWithoutProxy once it found that the server
     // is only reachable directly.
-    if (IsYes(ReadText(reg_path::kServerInfo, "ConnectWithoutProxy").value_or("no"))) params.ProxyEnabled = "NO";
+    if (IsYes(ReadText(keys.serverInfo.c_str(), "ConnectWithoutProxy").value_or("no"))) params.ProxyEnabled = "NO";
   }
   int proxyResult = IsYes(params.ProxyEnabled) ? agent_reading::ReadProxyDetails(params) : 0;
-  if (proxyResult != 0 || InitializeAgentDetails() != 0) {
+  if (proxyResult != 0 || InitializeAgentDetails(&params) != 0) {
     LogError("InitializeAgentParameters : Error while the Agent details ! \n");
     return 13;
   }
+  return 0;
+}
 
-  RegisterProxyChangeHook(agent_reading::OnProxyDetailsChanged);
-
-  PrintParameterDump(params);
-
-  if (IsYes(params.EnableDistributionServer) && params.dsRouteEnabled == 1) ApplyDSRoute(params);
-
-  params.ImagedComputer = ReadDword(reg_path::kAgent, "ImagedComputer", 0);
-  if (params.ImagedComputer == 1) {
-    LogInfo("InitializeAgentParameters : Computer is detected as imaged One .. \n");
-    return 10047;
-  }
-  LogInfo("InitializeAgentParameters : Computer is not an imaged one .. \n");
-
+// The flags read after the dump: FIPS mode, compression and the closed
+// network hint. Each is logged; none ends start-up.
+void ReadFeatureFlags(AgentParameters& params) {
+  const reg_path::AgentKeys keys(params.agentKey);
   DWORD fips = 0;
-  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kAgent, "FIPSModeEnabled", &fips) != ERROR_SUCCESS) {
+  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, keys.agent.c_str(), "FIPSModeEnabled", &fips) != ERROR_SUCCESS) {
     fips = 0;
     LogError("InitializeAgentParameters :Failed to read FIPSModeEnabled Reg key..\n");
   }
@@ -451,7 +457,7 @@ int InitializeAgentParameters() {
   if (fips == 1) LogInfo("InitializeAgentParameters : FIPS mode enabled.\n");
 
   DWORD compression = 0;
-  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kAgentFeatures, "CompressionEnable", &compression) !=
+  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, keys.agentFeatures.c_str(), "CompressionEnable", &compression) !=
       ERROR_SUCCESS) {
     params.gv_compressionEnabled = 0;
     LogInfo("gv_compressionEnabled is set as false (default)\n");
@@ -463,7 +469,7 @@ int InitializeAgentParameters() {
     LogInfo("gv_compressionEnabled is set as false\n");
   }
 
-  OptionalText closedHint = ReadText(reg_path::kAgent, "IsDSRouteEnabled");
+  OptionalText closedHint = ReadText(keys.agent.c_str(), "IsDSRouteEnabled");
   if (closedHint) {
     if (EqualsNoCase(*closedHint, "true")) {
       LogInfo("IsDSRouteEnabled :true, Server is present in a closed network\n");
@@ -471,36 +477,61 @@ int InitializeAgentParameters() {
       LogInfo("IsDSRouteEnabled :false \n");
     }
   }
+}
+
+}  // namespace
+
+int InitializeAgentParameters(AgentParameters* out) {
+  LogDebug("@@@@@@@ Inside InitializeAgentParameters Method @@@@@@@@ \n");
+  AgentParameters& params = *out;
+  ReadProcessAndCertificateValues(params);
+  if (ReadServerGroups(params) != 0 || ReadMachineProxyAndAgent(params) != 0) return 13;
+
+  // The hook outlives start-up; it keeps the service name it was given.
+  const std::string serviceName = params.AgentServiceName;
+  RegisterProxyChangeHook([serviceName] { agent_reading::OnProxyDetailsChanged(serviceName); });
+
+  PrintParameterDump(params);
+
+  if (IsYes(params.EnableDistributionServer) && params.dsRouteEnabled == 1) ApplyDSRoute(params);
+
+  params.ImagedComputer = ReadDword(params.agentKey.c_str(), "ImagedComputer", 0);
+  if (params.ImagedComputer == 1) {
+    LogInfo("InitializeAgentParameters : Computer is detected as imaged One .. \n");
+    return 10047;
+  }
+  LogInfo("InitializeAgentParameters : Computer is not an imaged one .. \n");
+
+  ReadFeatureFlags(params);
 
   LogDebug("@@@@@@@@ End Of InitializeAgentParameters Method @@@@@@@@ \n");
   return 0;
 }
 
-LONG UpdateRZLastAccessName(const std::string& name) {
-  AgentParameters& params = AgentParams();
-  params.server.RZLastAccessName = name;
-  return writeValue(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "RZLastAccessName", name.c_str(), REG_SZ);
+LONG UpdateRZLastAccessName(AgentParameters* params, const std::string& name) {
+  params->server.RZLastAccessName = name;
+  return writeValue(HKEY_LOCAL_MACHINE, reg_path::AgentKeys(params->agentKey).serverInfo.c_str(), "RZLastAccessName",
+                    name.c_str(), REG_SZ);
 }
 
-LONG UpdateDistributionServerIPAddress(const std::string& address) {
-  AgentParameters& params = AgentParams();
-  params.ds.DistributionServerIPAddress = address;
-  return writeValue(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "DistributionServerIPAddress", address.c_str(),
-                    REG_SZ);
+LONG UpdateDistributionServerIPAddress(AgentParameters* params, const std::string& address) {
+  params->ds.DistributionServerIPAddress = address;
+  return writeValue(HKEY_LOCAL_MACHINE, reg_path::AgentKeys(params->agentKey).serverInfo.c_str(),
+                    "DistributionServerIPAddress", address.c_str(), REG_SZ);
 }
 
-LONG UpdateDistributionLastAccessName(const std::string& name) {
-  AgentParameters& params = AgentParams();
-  params.ds.DistributionLastAccessName = name;
-  return writeValue(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "DistributionLastAccessName", name.c_str(),
-                    REG_SZ);
+LONG UpdateDistributionLastAccessName(AgentParameters* params, const std::string& name) {
+  params->ds.DistributionLastAccessName = name;
+  return writeValue(HKEY_LOCAL_MACHINE, reg_path::AgentKeys(params->agentKey).serverInfo.c_str(),
+                    "DistributionLastAccessName", name.c_str(), REG_SZ);
 }
 
-StoreServerValues ReadStoreServerValues() {
-  const bool distribution = IsYes(AgentParams().EnableDistributionServer);
-  auto read = [distribution](const char* management, const char* distributionName) {
+StoreServerValues ReadStoreServerValues(const AgentParameters& params) {
+  const bool distribution = IsYes(params.EnableDistributionServer);
+  const std::string serverInfo = reg_path::AgentKeys(params.agentKey).serverInfo;
+  auto read = [distribution, &serverInfo](const char* management, const char* distributionName) {
     std::string value;
-    if (ReadViewString(reg_path::kServerInfo, distribution ? distributionName : management, &value, 0) !=
+    if (ReadViewString(serverInfo.c_str(), distribution ? distributionName : management, &value, 0) !=
         ERROR_SUCCESS) {
       value.clear();
     }
@@ -516,15 +547,16 @@ StoreServerValues ReadStoreServerValues() {
   return values;
 }
 
-LONG UpdateEnableDistributionServer(const std::string& value) {
-  AgentParameters& params = AgentParams();
+LONG UpdateEnableDistributionServer(AgentParameters* out, const std::string& value) {
+  AgentParameters& params = *out;
   params.EnableDistributionServer = value;
-  LONG rc = writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "EnableDistributionServer", value.c_str(), REG_SZ);
+  const reg_path::AgentKeys keys(params.agentKey);
+  LONG rc = writeValue(HKEY_LOCAL_MACHINE, keys.agent.c_str(), "EnableDistributionServer", value.c_str(), REG_SZ);
   if (params.isFailOverDSEnabled == 1 && !params.failOverSwitchedOff) {
     if (EqualsNoCase(value, "no")) {
-      deleteValue(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "IsDSEnabled");
+      deleteValue(HKEY_LOCAL_MACHINE, keys.serverInfo.c_str(), "IsDSEnabled");
     } else {
-      writeValue(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "IsDSEnabled", "1", REG_DWORD);
+      writeValue(HKEY_LOCAL_MACHINE, keys.serverInfo.c_str(), "IsDSEnabled", "1", REG_DWORD);
     }
   }
   return rc;

@@ -1,6 +1,7 @@
-// The agent's settings, read once at start-up into one process-wide record.
+// The agent's settings, read once at start-up into one record.
 //
-// Every later module reads the record and not the agent's keys. Text fields
+// Start-up fills the record the driver owns; the driver hands each subsystem
+// the part it needs, and no later module reads the agent's keys. Text fields
 // are UTF-8. A value that may be missing from the registry is an
 // std::optional: empty optional means "not there", which is different from a
 // value that is present but empty.
@@ -11,6 +12,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+
+#include "util/registry_paths.h"
 
 using OptionalText = std::optional<std::string>;
 
@@ -53,6 +56,10 @@ struct DistributionEndpoint {
 };
 
 struct AgentParameters {
+  // The root of the agent's keys the record is read from and written back
+  // to; tests point it at keys of their own.
+  std::string agentKey = reg_path::kAgent;
+
   ServerEndpoint server;
   DistributionEndpoint ds;
 
@@ -125,26 +132,23 @@ struct AgentParameters {
   std::wstring userAgent = L"KQHostAgent";
 };
 
-// The process-wide record.
-AgentParameters& AgentParams();
-// Puts the record back to its initial state (a fresh start-up in tests).
-void ResetAgentParameters();
-
-// Fills the record from the agent's keys: 0 on success, 13 when a required
+// Fills `params` from the agent's keys: 0 on success, 13 when a required
 // value is missing, 10047 on an imaged computer (after the dump is logged).
 // Writes back the repaired values: DataTransferRate_KBps, EnableDSRoute,
-// DistributionLastAccessName and DistributionServerProtocol.
-int InitializeAgentParameters();
+// DistributionLastAccessName and DistributionServerProtocol. Registers the
+// proxy-change hook with the service name it read.
+int InitializeAgentParameters(AgentParameters* params);
 
-// The group readers start-up runs; each returns 0 or 13.
-int InitializeServerDetailsFromRegistry();
-int InitializeDSServerDetailsFromRegistry();
-int InitializeLocalMachineDetails();
-int InitializeAgentDetails();
-int InitializeAgentDetailsEx();
+// The group readers start-up runs, each filling its part of `params`; each
+// returns 0 or 13.
+int InitializeServerDetailsFromRegistry(AgentParameters* params);
+int InitializeDSServerDetailsFromRegistry(AgentParameters* params);
+int InitializeLocalMachineDetails(AgentParameters* params);
+int InitializeAgentDetails(AgentParameters* params);
+int InitializeAgentDetailsEx(AgentParameters* params);
 
 // Sets the wide user agent of every request from UTF-8 text.
-void SetUserAgent(const char* userAgent);
+void SetUserAgent(AgentParameters* params, const char* userAgent);
 
 // Windows family from GetVersionExA: see OsFamilyFromVersion.
 unsigned GetOsFamily();
@@ -164,15 +168,31 @@ struct StoreServerValues {
   std::string ipAddress;
   std::string secIpAddress;
 };
-StoreServerValues ReadStoreServerValues();
+StoreServerValues ReadStoreServerValues(const AgentParameters& params);
 
-// Writers for the request dispatcher when it changes routes: each updates the
-// record and writes the registry value as text. Return the registry result.
+// Writers for the request dispatcher when it changes routes: each updates
+// the caller's record and writes the registry value as text. Return the
+// registry result.
+LONG UpdateRZLastAccessName(AgentParameters* params, const std::string& name);
+LONG UpdateDistributionServerIPAddress(AgentParameters* params, const std::string& address);
+LONG UpdateDistributionLastAccessName(AgentParameters* params, const std::string& name);
+// Also keeps the DWORD IsDSEnabled in the server key in step while fail-over
+// is on (and not switched off in `params`): 1 for anything but "no",
+// deleted for "no".
+LONG UpdateEnableDistributionServer(AgentParameters* params, const std::string& value);
+
+// --- the process-wide record (agent_parameters_record.cpp) ---
+// The one record of the run. The driver owns it: it fills it at start-up and
+// hands its parts down. The forms below without a record argument work on
+// it, for callers that are not yet handed their values; nothing else in the
+// agent, options, exec, prompt, office and log code uses them.
+AgentParameters& AgentParams();
+// Puts the record back to its initial state (a fresh start-up in tests).
+void ResetAgentParameters();
+StoreServerValues ReadStoreServerValues();
 LONG UpdateRZLastAccessName(const std::string& name);
 LONG UpdateDistributionServerIPAddress(const std::string& address);
 LONG UpdateDistributionLastAccessName(const std::string& name);
-// Also keeps the DWORD IsDSEnabled in the server key in step while fail-over
-// is on: 1 for anything but "no", deleted for "no".
 LONG UpdateEnableDistributionServer(const std::string& value);
 
 // The request engine calls NotifyProxyDetailsChanged when it learns that the

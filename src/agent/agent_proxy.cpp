@@ -47,33 +47,33 @@ int ReadProxyDetails(AgentParameters& params) {
   const char* reader = "InitializeProxyDetails";
   EnsureCryptoKeyContainer();
 
-  params.ProxyServerName = ReadLoggedText(reader, reg_path::kAgent, "ProxyServerName").value_or("");
-  params.ProxyUserName = ReadLoggedText(reader, reg_path::kAgent, "ProxyUserName").value_or("");
+  params.ProxyServerName = ReadLoggedText(reader, params.agentKey.c_str(), "ProxyServerName").value_or("");
+  params.ProxyUserName = ReadLoggedText(reader, params.agentKey.c_str(), "ProxyUserName").value_or("");
 
   // ProxyPassword holds the Base64 text of the UTF-8 password (see
   // DecodeProxyPassword); the record keeps the decoded password.
-  OptionalText stored = ReadText(reg_path::kAgent, "ProxyPassword");
+  OptionalText stored = ReadText(params.agentKey.c_str(), "ProxyPassword");
   params.ProxyPassword.clear();
   if (stored && !stored->empty()) {
     params.ProxyPassword = DecodeProxyPassword(*stored);
     if (params.ProxyPassword.empty()) LogError("%s : The stored proxy password cannot be decoded \n", reader);
   }
 
-  OptionalText bypass = ReadText(reg_path::kAgent, "ProxyByPass");
+  OptionalText bypass = ReadText(params.agentKey.c_str(), "ProxyByPass");
   if (bypass) params.ProxyByPass = *bypass;
   // The agent writes "<local>" when the administrator gave no bypass list;
   // requests then get an empty list.
   if (params.ProxyByPass == "<local>") params.ProxyByPass.clear();
 
-  OptionalText autoDetect = ReadLoggedText(reader, reg_path::kAgent, "IsAutoProxyDetectionEnabled");
+  OptionalText autoDetect = ReadLoggedText(reader, params.agentKey.c_str(), "IsAutoProxyDetectionEnabled");
   params.IsAutoProxyDetectionEnabled = autoDetect && EqualsNoCase(*autoDetect, "true") ? 1 : 0;
 
   return 0;
 }
 
-void OnProxyDetailsChanged() {
+void OnProxyDetailsChanged(const std::string& serviceName) {
   LogInfo("AgentSendRequest: Restarting ondemand exe since Proxy connection details changed \n");
-  SendAgentServiceMessage(AgentParams().AgentServiceName, kRestartOnDemandServiceMessage);
+  SendAgentServiceMessage(serviceName, kRestartOnDemandServiceMessage);
 }
 
 }  // namespace agent_reading

@@ -19,7 +19,7 @@ DWORD ReadDword(const char* key, const char* name, DWORD fallback);
 
 // The agent's installation folder, ending with a separator: text values
 // only, an empty one counting as missing.
-OptionalText ReadInstallFolder();
+OptionalText ReadInstallFolder(const std::string& agentKey);
 
 // "(null)" for a missing text, as the dump shows it.
 const char* Show(const OptionalText& text);
@@ -32,8 +32,8 @@ bool EnsureCryptoKeyContainer();
 // value is logged and left empty.
 int ReadProxyDetails(AgentParameters& params);
 
-// Start-up's proxy-change hook: logs and asks the agent service to restart
-// its on-demand process.
-void OnProxyDetailsChanged();
+// Start-up's proxy-change hook: logs and asks the agent service named
+// `serviceName` to restart its on-demand process.
+void OnProxyDetailsChanged(const std::string& serviceName);
 
 }  // namespace agent_reading

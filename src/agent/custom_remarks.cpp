@@ -1,6 +1,5 @@
 #include "agent/custom_remarks.h"
 
-#include "agent/agent_parameters.h"
 #include "agent/rz_json.h"
 #include "log/agent_log.h"
 
@@ -17,12 +16,12 @@ std::string CustomPatchRemarksPath(const std::string& installDir) {
   return installDir + "\\data\\" + "custom-patch-remarks.json";
 }
 
-int WriteCustomPatchRemarks(const std::string& remark) {
+int WriteCustomPatchRemarks(const std::string& agentFolder, const std::string& remark) {
   if (remark.empty()) {
     LogError("%s : Trying to write empty custom remarks.\n", "WriteCustomPatchRemarks");
     return 0;
   }
-  std::string path = CustomPatchRemarksPath(AgentParams().RZAgentInstallDir);
+  std::string path = CustomPatchRemarksPath(agentFolder);
   Json::Value root(Json::objectValue);
   root["custom_remarks"] = remark;
   CRZJson json;

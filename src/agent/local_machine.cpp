@@ -163,9 +163,9 @@ std::wstring FindNamespace(const JoinInfo& join) {
 
 }  // namespace
 
-int InitializeLocalMachineDetails() {
+int InitializeLocalMachineDetails(AgentParameters* out) {
   const char* op = "InitializeLocalMachineDetails";
-  AgentParameters& params = AgentParams();
+  AgentParameters& params = *out;
 
   wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = L"";
   DWORD nameLength = MAX_COMPUTERNAME_LENGTH + 1;

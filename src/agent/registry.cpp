@@ -41,37 +41,21 @@ void LogLastErrorText() {
   LogError(" Error Message: %s\n", text.c_str());
 }
 
-LONG WriteValueImpl(HKEY root, const char* subkey, const char* valueName, const char* data, DWORD type, bool ex,
-                    int is64, bool quiet) {
-  const char* op = ex ? "writeValueEx" : "writeValue";
-  LogDebug("@@@@@@@@ Inside %s Method @@@@@@@@ \n", op);
-  if (!valueName || !data) {
-    if (ex) {
-      LogError("%s : Valuename or Valuedata is Empty \n", op);
-    } else {
-      LogInfo("%s : Valuename or Valuedata is Empty \n", op);
-    }
-    return 13;
-  }
-  LogDebug("%s: Subkey : %s \n", op, subkey ? subkey : "");
-  LogDebug("%s: Value Name: %s \n", op, valueName);
-  if (!quiet) LogDebug("%s: Value Data: %s \n", op, data);
+// One value write as writeValue, its quiet twin and writeValueEx make it.
+struct ValueWrite {
+  HKEY root = nullptr;
+  const char* subkey = nullptr;
+  const char* valueName = nullptr;
+  const char* data = nullptr;
+  DWORD type = REG_SZ;
+  // writeValueEx: its texts, its encoding rules and the view of is64.
+  bool ex = false;
+  int is64 = 0;
+  // The data never reaches the log (passwords).
+  bool quiet = false;
+};
 
-  std::wstring wideName = ChangeUtf8ToWideStr(valueName);
-  std::wstring wideData = ChangeUtf8ToWideStr(data);
-  std::string utf8Data = data;
-  if (strcmp(valueName, "--") == 0) {
-    LogInfo("%s : going to add the (default) value .\n", op);
-    wideName.clear();
-  }
-  if (strcmp(data, "--") == 0) {
-    LogInfo("%s : going to add the value data as 0 value .\n", op);
-    wideData.clear();
-    utf8Data.clear();
-  }
-
-  EncodedValue encoded = EncodeRegistryData(wideData, utf8Data, type, ex);
-  int size = static_cast<int>(encoded.bytes.size());
+void LogEncodedSize(const char* op, DWORD type, bool ex, int size) {
   switch (type) {
     case REG_SZ:
     case REG_EXPAND_SZ:
@@ -96,14 +80,20 @@ LONG WriteValueImpl(HKEY root, const char* subkey, const char* valueName, const 
     default:
       break;
   }
+}
 
-  LONG rc = ex ? addRegistryKeyEx(root, subkey, is64) : addRegistryKey(root, subkey);
+// Creates and opens the key and stores the encoded value under the wide
+// name; `wideData` is what a failure line shows.
+LONG StoreEncodedValue(const ValueWrite& write, const char* op, const std::wstring& wideName,
+                       const std::wstring& wideData, const EncodedValue& encoded) {
+  const char* subkey = write.subkey;
+  LONG rc = write.ex ? addRegistryKeyEx(write.root, subkey, write.is64) : addRegistryKey(write.root, subkey);
   if (rc != ERROR_SUCCESS) {
     LogError("%s:  WriteValue failure during key creation! %ld \n", op, rc);
     return rc;
   }
   UniqueHKey key;
-  rc = RegOpenKeyExA(root, subkey, 0, KEY_ALL_ACCESS | ViewFlag(ex ? is64 : 0), key.put());
+  rc = RegOpenKeyExA(write.root, subkey, 0, KEY_ALL_ACCESS | ViewFlag(write.ex ? write.is64 : 0), key.put());
   if (rc != ERROR_SUCCESS) {
     LogError("%s:  Key open failure! %ld \n", op, rc);
     LogErrorCode(rc);
@@ -112,19 +102,68 @@ LONG WriteValueImpl(HKEY root, const char* subkey, const char* valueName, const 
   LogDebug("%s:  Key found ...!: %ld\n", op, rc);
   LogDebug("%s:  After addRegistryKey method in %s method!!\n", op, op);
 
-  rc = RegSetValueExW(key.get(), wideName.c_str(), 0, type, encoded.bytes.data(), static_cast<DWORD>(encoded.bytes.size()));
+  rc = RegSetValueExW(key.get(), wideName.c_str(), 0, write.type, encoded.bytes.data(),
+                      static_cast<DWORD>(encoded.bytes.size()));
   if (rc != ERROR_SUCCESS) {
     LogError("%s:  Function WriteValue failure!:%ld\n", op, rc);
     LogError("%s:    Subkey: %s \n", op, subkey ? subkey : "");
     LogError("%s:    Valuename: %S \n", op, wideName.c_str());
-    if (!quiet) LogError("%s:    Valuedata: %S \n", op, wideData.c_str());
-    LogError("%s:    Datatype: %lu \n", op, type);
+    if (!write.quiet) LogError("%s:    Valuedata: %S \n", op, wideData.c_str());
+    LogError("%s:    Datatype: %lu \n", op, write.type);
     LogErrorCode(rc);
     return rc;
   }
   LogErrorCode(0);
+  return ERROR_SUCCESS;
+}
+
+LONG WriteValueImpl(const ValueWrite& write) {
+  const char* op = write.ex ? "writeValueEx" : "writeValue";
+  const char* valueName = write.valueName;
+  const char* data = write.data;
+  LogDebug("@@@@@@@@ Inside %s Method @@@@@@@@ \n", op);
+  if (!valueName || !data) {
+    if (write.ex) {
+      LogError("%s : Valuename or Valuedata is Empty \n", op);
+    } else {
+      LogInfo("%s : Valuename or Valuedata is Empty \n", op);
+    }
+    return 13;
+  }
+  LogDebug("%s: Subkey : %s \n", op, write.subkey ? write.subkey : "");
+  LogDebug("%s: Value Name: %s \n", op, valueName);
+  if (!write.quiet) LogDebug("%s: Value Data: %s \n", op, data);
+
+  std::wstring wideName = ChangeUtf8ToWideStr(valueName);
+  std::wstring wideData = ChangeUtf8ToWideStr(data);
+  std::string utf8Data = data;
+  if (strcmp(valueName, "--") == 0) {
+    LogInfo("%s : going to add the (default) value .\n", op);
+    wideName.clear();
+  }
+  if (strcmp(data, "--") == 0) {
+    LogInfo("%s : going to add the value data as 0 value .\n", op);
+    wideData.clear();
+    utf8Data.clear();
+  }
+
+  EncodedValue encoded = EncodeRegistryData(wideData, utf8Data, write.type, write.ex);
+  LogEncodedSize(op, write.type, write.ex, static_cast<int>(encoded.bytes.size()));
+  LONG rc = StoreEncodedValue(write, op, wideName, wideData, encoded);
+  if (rc != ERROR_SUCCESS) return rc;
   LogDebug("@@@@@@@@ End Of %s Method @@@@@@@@ \n", op);
   return ERROR_SUCCESS;
+}
+
+// A plain or quiet write; writeValueEx sets the Ex fields itself.
+ValueWrite PlainWrite(HKEY root, const char* subkey, const char* valueName, const char* data, DWORD type) {
+  ValueWrite write;
+  write.root = root;
+  write.subkey = subkey;
+  write.valueName = valueName;
+  write.data = data;
+  write.type = type;
+  return write;
 }
 
 LONG AddKeyImpl(HKEY root, const char* subkey, REGSAM view, const char* op) {
@@ -269,15 +308,20 @@ LONG deleteRegistryKey(HKEY root, const char* subkey) {
 }
 
 LONG writeValue(HKEY root, const char* subkey, const char* valueName, const char* data, DWORD type) {
-  return WriteValueImpl(root, subkey, valueName, data, type, false, 0, false);
+  return WriteValueImpl(PlainWrite(root, subkey, valueName, data, type));
 }
 
 LONG writeValueEx(HKEY root, const char* subkey, const char* valueName, const char* data, DWORD type, int is64) {
-  return WriteValueImpl(root, subkey, valueName, data, type, true, is64, false);
+  ValueWrite write = PlainWrite(root, subkey, valueName, data, type);
+  write.ex = true;
+  write.is64 = is64;
+  return WriteValueImpl(write);
 }
 
 LONG writeValueQuiet(HKEY root, const char* subkey, const char* valueName, const char* data, DWORD type) {
-  return WriteValueImpl(root, subkey, valueName, data, type, false, 0, true);
+  ValueWrite write = PlainWrite(root, subkey, valueName, data, type);
+  write.quiet = true;
+  return WriteValueImpl(write);
 }
 
 LONG deleteValue(HKEY root, const char* subkey, const char* valueName) {

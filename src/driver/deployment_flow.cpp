@@ -55,8 +55,9 @@ class DeploymentLock {
   }
   // 0 once the lock is ours (also when it cannot be had at all, as the run
   // went before); 258 when the other run held it past the bound.
-  int Acquire(int patchId) {
-    const std::wstring packageFolder = ChangeUtf8ToWideStr(PackageFolder().c_str());
+  int Acquire(const OfficeRunValues& run) {
+    const int patchId = run.patchId;
+    const std::wstring packageFolder = ChangeUtf8ToWideStr(run.packageFolder.c_str());
     CreateFolderTree(packageFolder.substr(0, packageFolder.rfind(L'\\')));
     path_ = packageFolder + L".lock";
     DWORD error = Open();
@@ -101,8 +102,8 @@ class DeploymentLock {
 
 // Tries every server address with setup until one succeeds or a result
 // ends the attempts. Returns false when no address was usable.
-bool RunNewFlow(FlowState* state) {
-  const StoreServerValues server = ReadStoreServerValues();
+bool RunNewFlow(FlowState* state, OfficeState* office) {
+  const StoreServerValues server = ReadStoreServerValues(AgentParams());
   const std::string& port = server.securePort;
   std::vector<std::string> addresses =
       BuildServerAddressList({server.name, server.flatName, server.ipAddress, server.secIpAddress});
@@ -112,11 +113,11 @@ bool RunNewFlow(FlowState* state) {
     attempted = true;
     // Without its configuration setup would have nothing sound to install
     // from: a failed write ends the attempt as a failed setup would.
-    state->resultCode = WriteOfficeConfiguration(GetStoreSourceUrl(address, port), 0);
+    state->resultCode = WriteOfficeConfiguration(office, GetStoreSourceUrl(office->run, address, port), 0);
     bool setupRan = false;
     if (state->resultCode == 0) {
       RecordInstallationStart();
-      state->resultCode = RunOfficeSetupConfigure();
+      state->resultCode = RunOfficeSetupConfigure(office->run);
       if (state->resultCode == 0) break;
       setupRan = true;
     }
@@ -127,7 +128,6 @@ bool RunNewFlow(FlowState* state) {
   }
   return attempted;
 }
-
 
 // Records the step and the code a run ends with; returns the code.
 int EndAt(FlowState* state, RunStep step, int code) {
@@ -141,15 +141,15 @@ int EndAt(FlowState* state, RunStep step, int code) {
 bool Prepare(FlowState* state, int* exitCode) {
   OfficeState& office = OfficeCtx();
   const RunOptions& options = RunOpts();
-  LogCtrSettingsDocument();
-  ReadCtrSettingsLanguages();
+  LogCtrSettingsDocument(office.run.agentFolder);
+  ReadCtrSettingsLanguages(&office);
   office.installedLanguages = GetInstalledLanguages();
-  ReadUpdateChannels();
+  ReadUpdateChannels(&office);
 
   std::string remark;
-  if (!CheckLanguagePack(&remark)) {
+  if (!CheckLanguagePack(office, &remark)) {
     LogInfo("The Language Pack is not selected in the CTR Settings\n");
-    WriteCustomPatchRemarks(remark);
+    WriteCustomPatchRemarks(office.run.agentFolder, remark);
     *exitCode = EndAt(state, RunStep::Languages, kLanguageNotSelected);
     return false;
   }
@@ -158,19 +158,19 @@ bool Prepare(FlowState* state, int* exitCode) {
     *exitCode = EndAt(state, RunStep::Arguments, kGeneralFailure);
     return false;
   }
-  CreateFolderTree(ChangeUtf8ToWideStr(PackageFolder().c_str()));
+  CreateFolderTree(ChangeUtf8ToWideStr(office.run.packageFolder.c_str()));
   if (!IsFileExist(options.installerPath.c_str())) {
     LogError("File not found : %s\n", options.installerPath.c_str());
     *exitCode = EndAt(state, RunStep::Installer, ERROR_FILE_NOT_FOUND);
     return false;
   }
-  state->resultCode = ExtractOfficeSetup();
+  state->resultCode = ExtractOfficeSetup(office.run);
   if (state->resultCode != 0) {
     LogError("Failed to extract office setup.\n");
     *exitCode = EndAt(state, RunStep::Extraction, state->resultCode);
     return false;
   }
-  ReadHowToInstall();
+  ReadHowToInstall(&office);
   return true;
 }
 
@@ -185,7 +185,7 @@ void InstallFromStore(FlowState* state) {
                         &state->proceedOldFlowDirectly);
   if (state->proceedOldFlowDirectly == 1 && !state->directDownload) return;
   state->step = RunStep::Store;
-  const bool attempted = RunNewFlow(state);
+  const bool attempted = RunNewFlow(state, &OfficeCtx());
   state->resultCode = BlockedIfAppsInUse(state->resultCode);
   if (!attempted) {
     // Without a usable server address nothing was installed: that is no
@@ -201,11 +201,22 @@ void InstallFromStore(FlowState* state) {
     deleteRegistryKey(HKEY_LOCAL_MACHINE, DeploymentKeyPath().c_str());
   }
 }
+
 }  // namespace
 
 FlowState& Flow() {
   static FlowState state;
   return state;
+}
+
+OfficeState& OfficeCtx() {
+  static OfficeState state;
+  return state;
+}
+
+LocalizedPromptTexts& PromptTexts() {
+  static LocalizedPromptTexts texts;
+  return texts;
 }
 
 std::string DeploymentKeyPath() {
@@ -224,13 +235,14 @@ bool EndsServerAttempts(int result) {
 
 int RunDeploymentFlow() {
   FlowState& state = Flow();
+  OfficeState& office = OfficeCtx();
+  office.run = OfficeRunValuesFor(RunOpts(), AgentParams().RZAgentInstallDir);
   // The lock comes before anything this run reads to restore at its end. A
   // patch id that cannot name a deployment ends as invalid below, holding
   // nothing.
   DeploymentLock lock;
-  const int patchId = RunOpts().patchId;
-  if (patchId > 0) {
-    const int lockResult = lock.Acquire(patchId);
+  if (office.run.patchId > 0) {
+    const int lockResult = lock.Acquire(office.run);
     if (lockResult != 0) return EndAt(&state, RunStep::Lock, lockResult);
   }
   int exitCode = 0;
@@ -242,13 +254,13 @@ int RunDeploymentFlow() {
   // Finishing.
   deleteValueEx(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "UpdateURL", 1);
   deleteValue(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "UpdateURL");
-  if (state.installedBy != InstallSource::None) state.verification = RecordInstalledOffice();
+  if (state.installedBy != InstallSource::None) state.verification = RecordInstalledOffice(office);
   LogInfo("Exit Code : %d\n", state.resultCode);
   CompletionRule(state);
-  const std::wstring packageFolder = ChangeUtf8ToWideStr(PackageFolder().c_str());
+  const std::wstring packageFolder = ChangeUtf8ToWideStr(office.run.packageFolder.c_str());
   if ((state.resultCode == 0 || state.resultCode == 3010) && IsDirectory(packageFolder)) {
     DeleteFolderTree(packageFolder);
   }
-  ResetUpdateChannels();
+  ResetUpdateChannels(office);
   return state.resultCode;
 }

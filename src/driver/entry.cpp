@@ -32,7 +32,7 @@ int RunWithOpenLog() {
   LogInfo("OfficeInstaller_N : 3.0\n");
 
   // 10047 (an imaged computer) ends the run like a missing value.
-  if (InitializeAgentParameters() != 0) {
+  if (InitializeAgentParameters(&AgentParams()) != 0) {
     LogError("Failed to initialize agent params.\n");
     return kGeneralFailure;
   }
@@ -45,7 +45,7 @@ int RunWithOpenLog() {
 
   if (options.debugMode) {
     Flow().step = RunStep::DebugRun;
-    if (options.debugWithLang) RunDebugPrompt(options.debugLanguage, options.debugPromptType);
+    if (options.debugWithLang) RunDebugPrompt(&promptTexts, options.debugLanguage, options.debugPromptType);
     LogError("******************************Debug Finished***************************\n");
     return kGeneralFailure;
   }

@@ -8,7 +8,6 @@
 #include "log/agent_log.h"
 #include "log/seconds_clock.h"
 #include "office/office_setup.h"
-#include "options/run_options.h"
 #include "source/package_list.h"
 #include "util/registry_paths.h"
 
@@ -43,9 +42,10 @@ void RunOldFlow(FlowState* state) {
   // The list's downloads are what the agent can show while they take long.
   state->downloadProgress.RecordUnder(TrackingKeyPath(AgentParams().isWow64));
   MetaFlowStep listStep = MetaFlowStep::List;
-  const ListFlowSettings list{state->transfers, &state->transfersRun, RunOpts().patchId, PackageFolder(),
+  OfficeState& office = OfficeCtx();
+  const ListFlowSettings list{state->transfers, &state->transfersRun, office.run.patchId, office.run.packageFolder,
                               &state->downloadProgress};
-  int result = RunOfficeMetaFlow(list, &listStep);
+  int result = RunOfficeMetaFlow(list, &office, &listStep);
   state->step = ListRunStep(listStep);
   if (result != 0) {
     state->resultCode = BlockedIfAppsInUse(result);
@@ -67,21 +67,22 @@ void RunNetworkShareFlow(FlowState* state) {
     LogInfo("SharePath installation is skipped for this machine\n");
     return;
   }
-  if (ExtractOfficeSetup() != 0) {
+  OfficeState& office = OfficeCtx();
+  if (ExtractOfficeSetup(office.run) != 0) {
     LogError("Failed to extract office setup.\n");
     return;
   }
-  const std::string sharePath = GetSharePath();
+  const std::string sharePath = GetSharePath(office.run, ReadStoreServerValues(AgentParams()).flatName);
   if (CheckFileExists(sharePath.c_str()) != 0) {
     LogError("File doesnt exist in the given location \n");
     return;
   }
   // Without its configuration setup would have nothing sound to install from.
-  int result = WriteOfficeConfiguration(sharePath, 0);
+  int result = WriteOfficeConfiguration(&office, sharePath, 0);
   bool setupRan = false;
   if (result == 0) {
     RecordInstallationStart();
-    result = RunOfficeSetupConfigure();
+    result = RunOfficeSetupConfigure(office.run);
     setupRan = true;
   }
   state->resultCode = result;

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "office/installed_check.h"
+#include "office/office_state.h"
+#include "prompt/localized_texts.h"
 #include "transport/download_progress.h"
 #include "transport/transfer_settings.h"
 
@@ -57,6 +59,12 @@ struct FlowState {
 };
 
 FlowState& Flow();
+// What the run knows of Office; the driver fills its run values and hands it
+// to the Office code.
+OfficeState& OfficeCtx();
+// The run's prompt texts, constructed on first use (it reads the system's
+// locale then).
+LocalizedPromptTexts& PromptTexts();
 
 // Setup's "applications in use" and the run's "postponed or blocked by
 // running applications": every flow reports the first as the second.

@@ -10,7 +10,6 @@
 #include "log/seconds_clock.h"
 #include "office/installed_office.h"
 #include "office/office_state.h"
-#include "options/run_options.h"
 #include "util/registry_paths.h"
 
 namespace {
@@ -80,11 +79,9 @@ void RecordInstallationStart() {
 
 const InstallationStart& GetInstallationStart() { return g_installationStart; }
 
-OfficeVerificationResult RecordInstalledOffice() {
+OfficeVerificationResult RecordInstalledOffice(const OfficeState& office) {
   const InstalledOffice installed = ReadInstalledOffice();
-  const OfficeState& office = OfficeCtx();
-  const RunOptions& options = RunOpts();
-  const RequestedOffice requested{options.version, options.clientEdition, office.configuredProductId,
+  const RequestedOffice requested{office.run.version, office.run.clientEdition, office.configuredProductId,
                                   office.configuredLanguages};
   const OfficeVerificationResult result = CompareInstalledOffice(installed, requested);
 
@@ -100,7 +97,7 @@ OfficeVerificationResult RecordInstalledOffice() {
   }
   if (result.newer) {
     LogInfo("Installed Office version %s is newer than the version asked for, %s\n", installed.version.c_str(),
-            options.version.c_str());
+            office.run.version.c_str());
   }
 
   const std::string key = TrackingKeyPath(AgentParams().isWow64);
@@ -140,7 +137,6 @@ const std::vector<ExitCodeMeaning>& ExitCodeMeanings() {
       {S::Unexpected, false, 13, "general failure: the run ended on an unexpected failure"},
       {S::DebugRun, false, 13, "general failure: a debug run finished"},
       {S::Lock, false, 258, "time-out: another run of the same patch id did not end within two hours"},
-      {S::Lock, other, 0, "the system's error while waiting for another run of the same patch id"},
       {S::Languages, false, 15050, "an installed language is not selected"},
       {S::Arguments, false, 13,
        "general failure: invalid arguments (an option missing, a patch id outside 1 to 2147483647 or an installer "

@@ -30,7 +30,8 @@ std::string InstallationDateText(const SYSTEMTIME& local);
 // After a success: reads what Click-to-Run now reports, logs it and every
 // difference from what this run asked for, and records
 // "InstalledOfficeVersion" and "InstalledOfficeVerified" under KQTracking.
-OfficeVerificationResult RecordInstalledOffice();
+// What was asked for comes from `office`.
+OfficeVerificationResult RecordInstalledOffice(const OfficeState& office);
 
 // The run's closing line: its exit code and what it means from the step
 // that gave it, the source that installed, this run's remark and the check of

@@ -61,7 +61,7 @@ void DiscardEarlierAnswer() {
 }
 
 void ShowChosenPrompt(const RunningAppsPromptChoice& choice, int now, int postPoneTill, long processId) {
-  UserWindowPromptForOffice365 prompt;
+  UserWindowPromptForOffice365 prompt(PromptTexts());
   switch (choice.prompt) {
     case RunningAppsPrompt::kNone:
       LogInfo("CurrTime is %ld and customer opted to postpone till %ld\n", static_cast<long>(now),
@@ -164,14 +164,14 @@ bool RunningApplicationsStage(FlowState* state, int* exitCode) {
       const std::string postponedTill = TakePatchText("UserPromptPostPoneValue");
       writeValue(HKEY_LOCAL_MACHINE, deploymentKey.c_str(), "PostPoneTill", postponedTill.c_str(), REG_SZ);
     }
-    WriteCustomPatchRemarks("Office updates postponed by users");
+    WriteCustomPatchRemarks(office.run.agentFolder, "Office updates postponed by users");
     *exitCode = kBlockedByUser;
   } else if (answer == kAnswerFailed) {
     LogError("PatchPrompt Failure\n");
     *exitCode = kPromptFailure;
   } else {
     LogError("User opted neither Yes nor Skip. Cannot proceed with installation.\n");
-    WriteCustomPatchRemarks("Office updates postponed due to no response to notification.");
+    WriteCustomPatchRemarks(office.run.agentFolder, "Office updates postponed due to no response to notification.");
     *exitCode = kBlockedByUser;
   }
   return false;
@@ -185,6 +185,6 @@ void CompletionRule(const FlowState& state) {
   } else if (!state.promptAccepted) {
     LogInfo("Running Prompt is not displayed so Completion Prompt is skipped \n");
   } else if (OfficeCtx().HowToInstall == kInstallAsksUser) {
-    UserWindowPromptForOffice365().ShowPatchCompletedPrompt(static_cast<long>(GetCurrentProcessId()));
+    UserWindowPromptForOffice365(PromptTexts()).ShowPatchCompletedPrompt(static_cast<long>(GetCurrentProcessId()));
   }
 }

@@ -164,13 +164,14 @@ int StartChild(const char* who, const char* commandLine, DWORD flags, const Proc
   return 0;
 }
 
-int WaitForChild(const char* who, const char* exitCodeText, HANDLE job, HANDLE child, DWORD timeoutMs,
-                 int timeoutMinutesForLog, const char* commandLine) {
-  DWORD wait = WaitForSingleObject(child, timeoutMs);
+int WaitForChild(const ChildWait& run) {
+  const char* who = run.who;
+  HANDLE child = run.child;
+  DWORD wait = WaitForSingleObject(child, run.timeoutMs);
   if (wait == WAIT_OBJECT_0) {
     DWORD exitCode = 0;
     if (GetExitCodeProcess(child, &exitCode)) {
-      LogInfo("%s : %s : %d \n", who, exitCodeText, static_cast<int>(exitCode));
+      LogInfo("%s : %s : %d \n", who, run.exitCodeText, static_cast<int>(exitCode));
       return static_cast<int>(exitCode);
     }
     int error = static_cast<int>(LastErrorOr(ERROR_GEN_FAILURE));
@@ -178,9 +179,9 @@ int WaitForChild(const char* who, const char* exitCodeText, HANDLE job, HANDLE c
     return error;
   }
   if (wait == WAIT_TIMEOUT) {
-    LogInfo("%s : Terminating the Process for application %s as time is exceeded %d Minutes \n", who, commandLine,
-            timeoutMinutesForLog);
-    DWORD terminateError = TerminateChild(who, job, child);
+    LogInfo("%s : Terminating the Process for application %s as time is exceeded %d Minutes \n", who, run.commandLine,
+            run.timeoutMinutesForLog);
+    DWORD terminateError = TerminateChild(who, run.job, child);
     if (terminateError == 0) {
       LogInfo("%s : The process has been successfully terminated ..! \n", who);
     } else {

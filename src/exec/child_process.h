@@ -47,11 +47,22 @@ using ProcessCreator = std::function<BOOL(wchar_t* commandLine, DWORD flags, PRO
 int StartChild(const char* who, const char* commandLine, DWORD flags, const ProcessCreator& create,
                UniqueHandleNull* job, UniqueProcessInfo* process);
 
-// Waits for the child at most timeoutMs. Returns its exit code (logged as
-// "<who> : <exitCodeText> : %d"), 258 after it was stopped at the time-out
-// (its whole job when it has one), or the system's error of the wait or of
-// reading the exit code.
-int WaitForChild(const char* who, const char* exitCodeText, HANDLE job, HANDLE child, DWORD timeoutMs,
-                 int timeoutMinutesForLog, const char* commandLine);
+// A wait for a started child, and the texts its log lines carry.
+struct ChildWait {
+  const char* who = "";
+  // The exit code's line reads "<who> : <exitCodeText> : %d".
+  const char* exitCodeText = "";
+  // The child's job, null when it has none.
+  HANDLE job = nullptr;
+  HANDLE child = nullptr;
+  DWORD timeoutMs = 0;
+  // The time-out as the stop line names it, in minutes.
+  int timeoutMinutesForLog = 0;
+  const char* commandLine = "";
+};
+// Waits for the child at most wait.timeoutMs. Returns its exit code, 258
+// after it was stopped at the time-out (its whole job when it has one), or
+// the system's error of the wait or of reading the exit code.
+int WaitForChild(const ChildWait& wait);
 
 }  // namespace child_process

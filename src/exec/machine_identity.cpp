@@ -43,6 +43,67 @@ const wchar_t* const kServiceTagSources[][2] = {
 
 }  // namespace
 
+namespace {
+
+// Creates the locator and connects it to root\cimv2 with the proxy security
+// the queries need. Both stay with the caller, released in its order.
+HRESULT ConnectToCimv2(ComPtr<IWbemLocator>* locator, ComPtr<IWbemServices>* services) {
+  HRESULT hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                                reinterpret_cast<void**>(locator->put()));
+  if (FAILED(hr)) {
+    LogError("GetValuesUsingWMIQuery : Failed to create IWbemLocator object. Err code = 0x%x \n",
+             static_cast<unsigned>(hr));
+    return hr;
+  }
+  UniqueBstr ns(SysAllocString(L"root\\cimv2"));
+  hr = (*locator)->ConnectServer(ns.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, services->put());
+  if (FAILED(hr)) {
+    LogError("GetValuesUsingWMIQuery :Could not connect. Error code = 0x%x \n", static_cast<unsigned>(hr));
+    return hr;
+  }
+  LogInfo("GetValuesUsingWMIQuery : Connected to ROOT\\CIMV2 WMI namespace \n");
+  hr = CoSetProxyBlanket(services->get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
+                         RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+  if (FAILED(hr)) {
+    LogError("GetValuesUsingWMIQuery :Could not set proxy blanket. Error code = 0x%x \n", static_cast<unsigned>(hr));
+  }
+  return hr;
+}
+
+// Reads the property of every object the query returns; the last object's
+// text is the value. S_OK also when no object answers.
+HRESULT ReadEveryObject(IEnumWbemClassObject* objects, const wchar_t* property, std::optional<std::wstring>* value) {
+  HRESULT hr = S_OK;
+  for (;;) {
+    ComPtr<IWbemClassObject> object;
+    ULONG returned = 0;
+    HRESULT next = objects->Next(WBEM_INFINITE, 1, object.put(), &returned);
+    if (FAILED(next)) return next;
+    if (returned == 0) break;
+    UniqueVariant property_value;
+    HRESULT got = object->Get(property ? property : L"", 0, property_value.put(), nullptr, nullptr);
+    if (SUCCEEDED(got) && (property_value.get()->vt == VT_NULL || property_value.get()->vt == VT_EMPTY)) {
+      // The object answered, without a value: a success with no text.
+      hr = S_OK;
+      continue;
+    }
+    if (SUCCEEDED(got)) got = VariantChangeType(property_value.get(), property_value.get(), 0, VT_BSTR);
+    if (FAILED(got)) {
+      // A missing property gives no text for this object.
+      if (!value || !*value) hr = got;
+      continue;
+    }
+    std::wstring text = property_value.get()->bstrVal ? property_value.get()->bstrVal : L"";
+    if (text.size() > kMaxValueChars) text.resize(kMaxValueChars);
+    LogInfo("GetValuesUsingWMIQuery : The required Value is given by : %S \n", text.c_str());
+    if (value) *value = text;
+    hr = S_OK;
+  }
+  return hr;
+}
+
+}  // namespace
+
 long GetValuesUsingWMIQuery(std::optional<std::wstring>* value, const wchar_t* query, const wchar_t* property) {
   ComScope com;
   HRESULT hr = com.result();
@@ -53,27 +114,9 @@ long GetValuesUsingWMIQuery(std::optional<std::wstring>* value, const wchar_t* q
   }
   {
     ComPtr<IWbemLocator> locator;
-    hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                          reinterpret_cast<void**>(locator.put()));
-    if (FAILED(hr)) {
-      LogError("GetValuesUsingWMIQuery : Failed to create IWbemLocator object. Err code = 0x%x \n",
-               static_cast<unsigned>(hr));
-      return hr;
-    }
     ComPtr<IWbemServices> services;
-    UniqueBstr ns(SysAllocString(L"root\\cimv2"));
-    hr = locator->ConnectServer(ns.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, services.put());
-    if (FAILED(hr)) {
-      LogError("GetValuesUsingWMIQuery :Could not connect. Error code = 0x%x \n", static_cast<unsigned>(hr));
-      return hr;
-    }
-    LogInfo("GetValuesUsingWMIQuery : Connected to ROOT\\CIMV2 WMI namespace \n");
-    hr = CoSetProxyBlanket(services.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
-                           RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
-    if (FAILED(hr)) {
-      LogError("GetValuesUsingWMIQuery :Could not set proxy blanket. Error code = 0x%x \n", static_cast<unsigned>(hr));
-      return hr;
-    }
+    hr = ConnectToCimv2(&locator, &services);
+    if (FAILED(hr)) return hr;
     ComPtr<IEnumWbemClassObject> objects;
     UniqueBstr language(SysAllocString(L"WQL"));
     UniqueBstr queryText(SysAllocString(query ? query : L""));
@@ -84,35 +127,7 @@ long GetValuesUsingWMIQuery(std::optional<std::wstring>* value, const wchar_t* q
                static_cast<unsigned>(hr));
       return hr;
     }
-    hr = S_OK;
-    for (;;) {
-      ComPtr<IWbemClassObject> object;
-      ULONG returned = 0;
-      HRESULT next = objects->Next(WBEM_INFINITE, 1, object.put(), &returned);
-      if (FAILED(next)) {
-        hr = next;
-        break;
-      }
-      if (returned == 0) break;
-      UniqueVariant property_value;
-      HRESULT got = object->Get(property ? property : L"", 0, property_value.put(), nullptr, nullptr);
-      if (SUCCEEDED(got) && (property_value.get()->vt == VT_NULL || property_value.get()->vt == VT_EMPTY)) {
-        // The object answered, without a value: a success with no text.
-        hr = S_OK;
-        continue;
-      }
-      if (SUCCEEDED(got)) got = VariantChangeType(property_value.get(), property_value.get(), 0, VT_BSTR);
-      if (FAILED(got)) {
-        // A missing property gives no text for this object.
-        if (!value || !*value) hr = got;
-        continue;
-      }
-      std::wstring text = property_value.get()->bstrVal ? property_value.get()->bstrVal : L"";
-      if (text.size() > kMaxValueChars) text.resize(kMaxValueChars);
-      LogInfo("GetValuesUsingWMIQuery : The required Value is given by : %S \n", text.c_str());
-      if (value) *value = text;
-      hr = S_OK;
-    }
+    hr = ReadEveryObject(objects.get(), property, value);
     LogDebug("GetValuesUsingWMIQuery : Going to clean the allocated resources .\n");
   }
   return hr;

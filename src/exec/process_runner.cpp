@@ -45,8 +45,15 @@ int RunChild(const char* workingFolder, const char* commandLine, std::string* re
   } else {
     LogInfo("execute : Process successfully created for application %s \n", commandLine);
     if (timeoutMs != 0) {
-      result = WaitForChild(kWho, "Exit code for the application", job.get(), process.get().hProcess, timeoutMs,
-                            timeoutMinutesForLog, commandLine);
+      ChildWait wait;
+      wait.who = kWho;
+      wait.exitCodeText = "Exit code for the application";
+      wait.job = job.get();
+      wait.child = process.get().hProcess;
+      wait.timeoutMs = timeoutMs;
+      wait.timeoutMinutesForLog = timeoutMinutesForLog;
+      wait.commandLine = commandLine;
+      result = WaitForChild(wait);
     }
   }
   SetRemarks(remarks, result);

@@ -96,6 +96,43 @@ int CheckForShutdownPrivilege(int session) {
   return 0;
 }
 
+namespace {
+
+// What the choice needs of one session, with its log lines. The privilege
+// test (a process snapshot and a token read) is made only where it can
+// matter: for a named user of an active or connected session, and for a
+// disconnected session.
+SessionFacts GatherSessionFacts(const TerminalSession& session) {
+  LogInfo("GetShutDownPrivilegedSessionId : The State of the Session : %d is given by %d \n", session.id,
+          session.state);
+  SessionFacts fact;
+  fact.id = session.id;
+  fact.state = session.state;
+  if (IsActiveOrConnected(session.state)) {
+    DWORD nameError = QuerySessionUserName(session.id, &fact.userName);
+    if (nameError != 0) {
+      LogError("GetShutDownPrivilegedSessionId : WTSQuerySessionInformation Failed with errorcode %d \n",
+               static_cast<int>(nameError));
+    }
+    if (HasNamedUser(fact.userName)) {
+      LogInfo("Active logged on userName : %s\n", fact.userName.c_str());
+      fact.hasShutdownPrivilege = CheckForShutdownPrivilege(session.id) == 1;
+    }
+  } else if (session.state == kSessionDisconnected) {
+    fact.hasShutdownPrivilege = CheckForShutdownPrivilege(session.id) == 1;
+    if (fact.hasShutdownPrivilege) {
+      LogInfo("Disconnected Session has shutdown privilege : session id : %d\n", session.id);
+    }
+  } else {
+    LogInfo(
+        "GetShutDownPrivilegedSessionId : The detected session is dummy Session & its value is %d with state %d .\n",
+        session.id, session.state);
+  }
+  return fact;
+}
+
+}  // namespace
+
 int GetShutDownPrivilegedSessionId() {
   std::vector<TerminalSession> sessions;
   DWORD error = EnumerateTerminalSessions(&sessions);
@@ -105,35 +142,10 @@ int GetShutDownPrivilegedSessionId() {
         static_cast<int>(error));
     return GetOsFamily() == 0 ? 0 : -1;
   }
-  // The facts are gathered in the system's order; the privilege test (a
-  // process snapshot and a token read) is made only where it can matter.
+  // The facts are gathered in the system's order.
   std::vector<SessionFacts> facts;
   for (const TerminalSession& session : sessions) {
-    LogInfo("GetShutDownPrivilegedSessionId : The State of the Session : %d is given by %d \n", session.id,
-            session.state);
-    SessionFacts fact;
-    fact.id = session.id;
-    fact.state = session.state;
-    if (IsActiveOrConnected(session.state)) {
-      DWORD nameError = QuerySessionUserName(session.id, &fact.userName);
-      if (nameError != 0) {
-        LogError("GetShutDownPrivilegedSessionId : WTSQuerySessionInformation Failed with errorcode %d \n",
-                 static_cast<int>(nameError));
-      }
-      if (HasNamedUser(fact.userName)) {
-        LogInfo("Active logged on userName : %s\n", fact.userName.c_str());
-        fact.hasShutdownPrivilege = CheckForShutdownPrivilege(session.id) == 1;
-      }
-    } else if (session.state == kSessionDisconnected) {
-      fact.hasShutdownPrivilege = CheckForShutdownPrivilege(session.id) == 1;
-      if (fact.hasShutdownPrivilege) {
-        LogInfo("Disconnected Session has shutdown privilege : session id : %d\n", session.id);
-      }
-    } else {
-      LogInfo(
-          "GetShutDownPrivilegedSessionId : The detected session is dummy Session & its value is %d with state %d .\n",
-          session.id, session.state);
-    }
+    const SessionFacts fact = GatherSessionFacts(session);
     facts.push_back(fact);
     // Nothing later can win over a named active session with the privilege.
     if (IsActiveOrConnected(fact.state) && fact.hasShutdownPrivilege) break;

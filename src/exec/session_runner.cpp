@@ -5,7 +5,6 @@
 #include <functional>
 #include <vector>
 
-#include "agent/agent_parameters.h"
 #include "exec/child_process.h"
 #include "exec/process_lookup.h"
 #include "exec/process_runner.h"
@@ -24,7 +23,6 @@ using namespace child_process;
 const DWORD kTokenRunWaitMs = 2100000;
 const int kTokenRunWaitMinutes = 35;
 const DWORD kAccountNameChars = 200;
-const char kSystemSessionProgram[] = "winlogon.exe";
 
 // One run with a token; what differs between ExecuteWithToken and
 // ExecuteWithTokenEx is spelled out here.
@@ -167,7 +165,7 @@ int StartAsTokenUser(const TokenRun& run, void* environment, UniqueHandleNull* j
 
 // The steps both token runs share: folder, environment and profile, start,
 // wait, clean-up. The current folder is left at the working folder.
-int RunWithToken(const TokenRun& run, std::string* remarks) {
+int RunTokenRun(const TokenRun& run, std::string* remarks) {
   std::wstring previousFolder;
   int result = PrepareRun(run.who, run.workingFolder, run.commandLine, &previousFolder, remarks);
   if (result != 0) return result;
@@ -186,8 +184,15 @@ int RunWithToken(const TokenRun& run, std::string* remarks) {
             static_cast<int>(process.get().dwProcessId));
     int exitCode = 0;
     if (run.timeoutMs != 0) {
-      exitCode = WaitForChild(run.who, "Exit code of the process", job.get(), process.get().hProcess, run.timeoutMs,
-                              run.timeoutMinutesForLog, run.commandLine);
+      ChildWait wait;
+      wait.who = run.who;
+      wait.exitCodeText = "Exit code of the process";
+      wait.job = job.get();
+      wait.child = process.get().hProcess;
+      wait.timeoutMs = run.timeoutMs;
+      wait.timeoutMinutesForLog = run.timeoutMinutesForLog;
+      wait.commandLine = run.commandLine;
+      exitCode = WaitForChild(wait);
     }
     // The remarks keep the text of the raw code ("a restart is needed").
     SetRemarks(remarks, exitCode);
@@ -216,22 +221,62 @@ int LookupTokenAccount(HANDLE token, std::string* userName, std::string* domain)
   return 1;
 }
 
-// Borrows the token of the named program in the session for `run`; the
-// token is closed afterwards.
-int RunWithBorrowedToken(const char* who, const char* executableName, int session, std::string* remarks,
+// Borrows the token of the lender for `run`; the token is closed afterwards.
+int RunWithBorrowedToken(const char* who, const TokenLender& lender, std::string* remarks,
                          const std::function<int(HANDLE)>& run) {
-  if (!executableName || !*executableName) {
+  if (!lender.executableName || !*lender.executableName) {
     if (remarks) *remarks = "The Process Name given is empty.";
     return 13;
   }
   UniqueHandleNull token;
-  int error = GetProcessToken(executableName, session, token.put());
+  int error = GetProcessToken(lender.executableName, lender.session, token.put());
   if (error != 0) {
     LogError("%s : Unable to get the Process token .\n", who);
     SetRemarks(remarks, error);
     return error;
   }
   return run(token.get());
+}
+
+// Mode 3: logs the administrator on interactively into `token`. 1 with the
+// remarks "Administrator credentials unavailable" without a user name; the
+// system's error of a failed logon.
+int LogOnAdministrator(const RunCredentials& credentials, const std::string& domain, UniqueHandleNull* token,
+                       std::string* remarks) {
+  if (credentials.userName.empty()) {
+    if (remarks) *remarks = "Administrator credentials unavailable";
+    return 1;
+  }
+  // This program holds no saved user token of the agent's, so the account
+  // belongs to the computer's own domain name space.
+  if (!LogonUserW(ChangeUtf8ToWideStr(credentials.userName.c_str()).c_str(),
+                  ChangeUtf8ToWideStr(domain.c_str()).c_str(),
+                  ChangeUtf8ToWideStr(credentials.password.c_str()).c_str(), LOGON32_LOGON_INTERACTIVE,
+                  LOGON32_PROVIDER_DEFAULT, token->put())) {
+    int error = static_cast<int>(LastErrorOr(ERROR_LOGON_FAILURE));
+    LogError("impersonate : Logon User Error :%d\n\n", error);
+    SetRemarks(remarks, error);
+    return error;
+  }
+  return 0;
+}
+
+// The log file that takes the child's standard output and error: opened
+// for appending with an inheritable handle; empty (logged) when it cannot be.
+UniqueFile OpenChildOutputLog(const char* logFile) {
+  SECURITY_ATTRIBUTES inheritable;
+  ZeroMemory(&inheritable, sizeof(inheritable));
+  inheritable.nLength = sizeof(inheritable);
+  inheritable.bInheritHandle = TRUE;
+  UniqueFile output(CreateFileW(ChangeUtf8ToWideStr(logFile).c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inheritable,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (output) {
+    SetFilePointer(output.get(), 0, nullptr, FILE_END);
+    LogInfo("ExecuteWithTokenEx : %s file opened sucess..\n", logFile);
+  } else {
+    LogError("ExecuteWithTokenEx : Unable to create log file %s %d\n", logFile, static_cast<int>(GetLastError()));
+  }
+  return output;
 }
 
 }  // namespace
@@ -248,21 +293,17 @@ int GetDomainnameFromToken(HANDLE token, std::string* userName, std::string* dom
   return 1;
 }
 
-int ExecuteWithToken(HANDLE token, const char* workingFolder, const char* commandLine, std::string* remarks,
-                     int /*timeoutMinutes*/, int show, int loadProfile) {
-  return RunWithToken(TokenRun(token, workingFolder, commandLine, show, loadProfile), remarks);
+int RunWithToken(HANDLE token, const TokenRunRequest& request, std::string* remarks) {
+  return RunTokenRun(TokenRun(token, request.workingFolder, request.commandLine, request.show, request.loadProfile),
+                     remarks);
 }
 
-int ExecuteInSession(const char* workingFolder, const char* commandLine, std::string* remarks, int timeoutMinutes,
-                     int show, const char* executableName, int session) {
-  return RunWithBorrowedToken("ExecuteInSession", executableName, session, remarks, [&](HANDLE token) {
-    return ExecuteWithToken(token, workingFolder, commandLine, remarks, timeoutMinutes, show, 1);
+int RunInSession(const TokenLender& lender, const TokenRunRequest& request, std::string* remarks) {
+  return RunWithBorrowedToken("ExecuteInSession", lender, remarks, [&](HANDLE token) {
+    TokenRunRequest withProfile = request;
+    withProfile.loadProfile = 1;
+    return RunWithToken(token, withProfile, remarks);
   });
-}
-
-int ExecuteInSystemSession(const char* workingFolder, const char* commandLine, std::string* remarks, int timeoutMinutes,
-                           int show, int session) {
-  return ExecuteInSession(workingFolder, commandLine, remarks, timeoutMinutes, show, kSystemSessionProgram, session);
 }
 
 int LaunchInUserSession(const char* commandLine) {
@@ -275,9 +316,12 @@ int LaunchInUserSession(const char* commandLine) {
   }
   // The prompt program finds its files beside the agent.
   const std::string& installDir = AgentLogInstallDir();
+  TokenRunRequest request;
+  request.workingFolder = installDir.empty() ? nullptr : installDir.c_str();
+  request.commandLine = commandLine;
+  request.show = 1;
   std::string remarks;
-  int result =
-      ExecuteInSystemSession(installDir.empty() ? nullptr : installDir.c_str(), commandLine, &remarks, 0, 1, session);
+  int result = RunInSession(TokenLender{kSystemSessionProgram, session}, request, &remarks);
   std::string user;
   if (QuerySessionUserName(session, &user) == 0 && !user.empty()) {
     LogInfo("Currently logged on user which called the MsgHandler is : %s\n", user.c_str());
@@ -285,77 +329,44 @@ int LaunchInUserSession(const char* commandLine) {
   return result;
 }
 
-int ExecuteWithTokenEx(HANDLE token, const char* workingFolder, const char* commandLine, std::string* remarks,
-                       int timeoutMinutes, int show, int loadProfile, int mode, const RunCredentials& credentials,
-                       int enableLogging, const char* logFile) {
-  TokenRun run(token, workingFolder, commandLine, show, loadProfile);
+int RunWithTokenEx(HANDLE token, const TokenRunRequest& request, const ExRunOptions& ex,
+                   const SessionRunSettings& settings, std::string* remarks) {
+  TokenRun run(token, request.workingFolder, request.commandLine, request.show, request.loadProfile);
   run.who = "ExecuteWithTokenEx";
   run.ex = true;
-  run.timeoutMs = MinutesToMs(timeoutMinutes);
-  run.timeoutMinutesForLog = timeoutMinutes;
-  LogInfo("ExecuteWithTokenEx : showUI is %d\n", show);
-  LogInfo("ExecuteWithTokenEx : enableLogging is %d\n", enableLogging);
-  if (show) {
+  run.timeoutMs = MinutesToMs(request.timeoutMinutes);
+  run.timeoutMinutesForLog = request.timeoutMinutes;
+  LogInfo("ExecuteWithTokenEx : showUI is %d\n", request.show);
+  LogInfo("ExecuteWithTokenEx : enableLogging is %d\n", ex.enableLogging);
+  if (request.show) {
     LogInfo("Inside showUI is true\n");
   } else {
     LogInfo("Inside showUI is false\n");
   }
-  if (enableLogging) LogInfo("Inside enableLogging is true\n");
+  if (ex.enableLogging) LogInfo("Inside enableLogging is true\n");
 
   UniqueHandleNull administrator;
-  if (mode == kRunWithAdministratorCredentials) {
-    if (credentials.userName.empty()) {
-      if (remarks) *remarks = "Administrator credentials unavailable";
-      return 1;
-    }
-    // This program holds no saved user token of the agent's, so the account
-    // belongs to the computer's own domain name space.
-    const std::string& domain = AgentParams().clientNamespace;
-    if (!LogonUserW(ChangeUtf8ToWideStr(credentials.userName.c_str()).c_str(),
-                    ChangeUtf8ToWideStr(domain.c_str()).c_str(),
-                    ChangeUtf8ToWideStr(credentials.password.c_str()).c_str(), LOGON32_LOGON_INTERACTIVE,
-                    LOGON32_PROVIDER_DEFAULT, administrator.put())) {
-      int error = static_cast<int>(LastErrorOr(ERROR_LOGON_FAILURE));
-      LogError("impersonate : Logon User Error :%d\n\n", error);
-      SetRemarks(remarks, error);
-      return error;
-    }
+  if (ex.mode == kRunWithAdministratorCredentials) {
+    const int result = LogOnAdministrator(ex.credentials, settings.clientNamespace, &administrator, remarks);
+    if (result != 0) return result;
     run.token = administrator.get();
     run.impersonate = true;
-    run.userNameForLog = credentials.userName.c_str();
+    run.userNameForLog = ex.credentials.userName.c_str();
   }
 
   UniqueFile output;
-  if (enableLogging && !AgentParams().isWow64 && logFile) {
-    SECURITY_ATTRIBUTES inheritable;
-    ZeroMemory(&inheritable, sizeof(inheritable));
-    inheritable.nLength = sizeof(inheritable);
-    inheritable.bInheritHandle = TRUE;
-    output.reset(CreateFileW(ChangeUtf8ToWideStr(logFile).c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inheritable,
-                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (output) {
-      SetFilePointer(output.get(), 0, nullptr, FILE_END);
-      LogInfo("ExecuteWithTokenEx : %s file opened sucess..\n", logFile);
-      run.outputFile = output.get();
-    } else {
-      LogError("ExecuteWithTokenEx : Unable to create log file %s %d\n", logFile, static_cast<int>(GetLastError()));
-    }
+  if (ex.enableLogging && !settings.isWow64 && ex.logFile) {
+    output = OpenChildOutputLog(ex.logFile);
+    run.outputFile = output.get();
   }
-  return RunWithToken(run, remarks);
+  return RunTokenRun(run, remarks);
 }
 
-int ExecuteInSessionEx(const char* workingFolder, const char* commandLine, std::string* remarks, int timeoutMinutes,
-                       int show, const char* executableName, int session, int mode, const RunCredentials& credentials,
-                       int enableLogging, const char* logFile) {
-  return RunWithBorrowedToken("ExecuteInSessionEx", executableName, session, remarks, [&](HANDLE token) {
-    return ExecuteWithTokenEx(token, workingFolder, commandLine, remarks, timeoutMinutes, show, 1, mode, credentials,
-                              enableLogging, logFile);
+int RunInSessionEx(const TokenLender& lender, const TokenRunRequest& request, const ExRunOptions& ex,
+                   const SessionRunSettings& settings, std::string* remarks) {
+  return RunWithBorrowedToken("ExecuteInSessionEx", lender, remarks, [&](HANDLE token) {
+    TokenRunRequest withProfile = request;
+    withProfile.loadProfile = 1;
+    return RunWithTokenEx(token, withProfile, ex, settings, remarks);
   });
-}
-
-int ExecuteInSystemSessionEx(const char* workingFolder, const char* commandLine, std::string* remarks,
-                             int timeoutMinutes, int show, int session, int mode, const RunCredentials& credentials,
-                             int enableLogging, const char* logFile) {
-  return ExecuteInSessionEx(workingFolder, commandLine, remarks, timeoutMinutes, show, kSystemSessionProgram, session,
-                            mode, credentials, enableLogging, logFile);
 }

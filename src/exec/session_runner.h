@@ -19,33 +19,48 @@ int GetUsernameFromToken(HANDLE token, std::string* userName);
 // Likewise, with the account's domain as well.
 int GetDomainnameFromToken(HANDLE token, std::string* userName, std::string* domain);
 
-// Runs the command line as the token's user and waits at most 35 minutes
-// (the time-out argument is ignored); a child still running then is stopped
-// and the result is 258. A child in our own session runs in a job, so its
-// whole tree is stopped with it; one in another session cannot join a job of
-// ours and is stopped alone. With a working folder, that folder becomes this
-// process's current folder and stays so after the run. With loadProfile,
-// the child gets the user's environment and profile; their failures are
-// logged and do not stop the run. show 1 puts the child on the interactive
-// desktop "winsta0\default" in a window of its own; show 0 hides it.
-// Returns the exit code with 0, 1508, 1641 and 3010 folded into 0, 258, or
-// the system's error; no command line is 87.
-int ExecuteWithToken(HANDLE token, const char* workingFolder, const char* commandLine, std::string* remarks,
-                     int timeoutMinutes, int show, int loadProfile);
+// One program to run with a token. Flags are non-zero for on.
+struct TokenRunRequest {
+  // The folder the child starts in; null: the current folder.
+  const char* workingFolder = nullptr;
+  const char* commandLine = nullptr;
+  // The longest wait of an Ex run (0: no wait); the plain run always waits
+  // 35 minutes.
+  int timeoutMinutes = 0;
+  // 1 puts the child on the interactive desktop "winsta0\default" in a
+  // window of its own; 0 hides it.
+  int show = 0;
+  // The child gets the user's environment and profile.
+  int loadProfile = 0;
+};
 
-// ExecuteWithToken with the token of the named program in the session, the
-// profile loaded. 13 without a program name (remarks "The Process Name given
+// The program whose token a run borrows, in a terminal session.
+struct TokenLender {
+  const char* executableName = nullptr;
+  int session = -1;
+};
+// winlogon.exe runs as the local system account on the user's desktop.
+const char kSystemSessionProgram[] = "winlogon.exe";
+
+// Runs the command line as the token's user and waits at most 35 minutes;
+// a child still running then is stopped and the result is 258. A child in
+// our own session runs in a job, so its whole tree is stopped with it; one
+// in another session cannot join a job of ours and is stopped alone. With a
+// working folder, that folder becomes this process's current folder and
+// stays so after the run. Failures of the user's environment and profile
+// are logged and do not stop the run. Returns the exit code with 0, 1508,
+// 1641 and 3010 folded into 0, 258, or the system's error; no command line
+// is 87.
+int RunWithToken(HANDLE token, const TokenRunRequest& request, std::string* remarks);
+
+// RunWithToken with the token of the lender, the profile loaded whatever the
+// request says. 13 without a program name (remarks "The Process Name given
 // is empty."); the system's error when no token can be had, for example when
 // no such program runs in the session.
-int ExecuteInSession(const char* workingFolder, const char* commandLine, std::string* remarks, int timeoutMinutes,
-                     int show, const char* executableName, int session);
-// ExecuteInSession with the token of the session's winlogon.exe, which runs
-// as the local system account on the user's desktop.
-int ExecuteInSystemSession(const char* workingFolder, const char* commandLine, std::string* remarks, int timeoutMinutes,
-                           int show, int session);
+int RunInSession(const TokenLender& lender, const TokenRunRequest& request, std::string* remarks);
 
 // Shows a program to the user at the machine: runs the command line with
-// ExecuteInSystemSession in the session GetShutDownPrivilegedSessionId
+// the token of winlogon.exe in the session GetShutDownPrivilegedSessionId
 // chooses, from the agent installation folder, shown. The run's result, or
 // -1 when no session qualifies (nothing runs then).
 int LaunchInUserSession(const char* commandLine);
@@ -59,23 +74,30 @@ struct RunCredentials {
   std::string userName;
   std::string password;
 };
+struct ExRunOptions {
+  int mode = 0;
+  RunCredentials credentials;
+  // Appends the child's standard output and error to logFile.
+  int enableLogging = 0;
+  const char* logFile = nullptr;
+};
+// What the Ex runs take from the agent's settings.
+struct SessionRunSettings {
+  // The computer's domain name space: administrator accounts belong to it.
+  std::string clientNamespace;
+  // A process under WOW64 keeps no log of the child's output.
+  bool isWow64 = false;
+};
 
-// ExecuteWithToken, except: the wait is timeoutMinutes (0: no wait, result
-// 0); a hidden child still gets a normal window; the profile goes under the
-// name GetDomainnameFromToken gives. With enableLogging (on a process that
-// does not run under WOW64), the child's standard output and error are
-// appended to logFile. In mode 3 an empty user name skips the run with 1
-// and the remarks "Administrator credentials unavailable"; a failed logon
-// returns the system's error.
-int ExecuteWithTokenEx(HANDLE token, const char* workingFolder, const char* commandLine, std::string* remarks,
-                       int timeoutMinutes, int show, int loadProfile, int mode, const RunCredentials& credentials,
-                       int enableLogging, const char* logFile);
-// ExecuteWithTokenEx with the token of the named program in the session, as
-// ExecuteInSession borrows it.
-int ExecuteInSessionEx(const char* workingFolder, const char* commandLine, std::string* remarks, int timeoutMinutes,
-                       int show, const char* executableName, int session, int mode, const RunCredentials& credentials,
-                       int enableLogging, const char* logFile);
-// ExecuteInSessionEx with the session's winlogon.exe.
-int ExecuteInSystemSessionEx(const char* workingFolder, const char* commandLine, std::string* remarks,
-                             int timeoutMinutes, int show, int session, int mode, const RunCredentials& credentials,
-                             int enableLogging, const char* logFile);
+// RunWithToken, except: the wait is request.timeoutMinutes (0: no wait,
+// result 0); a hidden child still gets a normal window; the profile goes
+// under the name GetDomainnameFromToken gives. With enableLogging (unless
+// settings.isWow64), the child's standard output and error are appended to
+// logFile. In mode 3 an empty user name skips the run with 1 and the remarks
+// "Administrator credentials unavailable"; a failed logon returns the
+// system's error.
+int RunWithTokenEx(HANDLE token, const TokenRunRequest& request, const ExRunOptions& ex,
+                   const SessionRunSettings& settings, std::string* remarks);
+// RunWithTokenEx with the token of the lender, as RunInSession borrows it.
+int RunInSessionEx(const TokenLender& lender, const TokenRunRequest& request, const ExRunOptions& ex,
+                   const SessionRunSettings& settings, std::string* remarks);

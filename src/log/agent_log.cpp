@@ -305,10 +305,12 @@ void ReleaseAddressLock(const void* address) {
   ReleaseSRWLockExclusive(&g_tableLock);
 }
 
-int InitializeAgentLog(const char* fileName) {
+int InitializeAgentLog(const char* fileName) { return InitializeAgentLog(fileName, reg_path::kAgent); }
+
+int InitializeAgentLog(const char* fileName, const std::string& agentKey) {
   if (g_log.installDir.empty()) {
     RawRegistryValue value;
-    LONG rc = ReadRawRegistryValue(reg_path::kAgent, "RZAgentInstallDir", &value);
+    LONG rc = ReadRawRegistryValue(agentKey.c_str(), "RZAgentInstallDir", &value);
     if (rc != ERROR_SUCCESS) return static_cast<int>(rc);
     std::optional<std::string> folder = FolderFromRegistryValue(value);
     if (!folder) return ERROR_FILE_NOT_FOUND;
@@ -322,13 +324,17 @@ int InitializeAgentLog(const char* fileName) {
   rotation.periodMs = 900000;
   rotation.timerOn = true;
   StartLogRotation(rotation);
-  OpenAgentLog(fileName, rotation.folder.c_str(), 1);
+  OpenAgentLog(fileName, rotation.folder.c_str(), 1, agentKey);
   return 0;
 }
 
 const std::string& AgentLogInstallDir() { return g_log.installDir; }
 
 int OpenAgentLog(const char* fileName, const char* folder, int mode) {
+  return OpenAgentLog(fileName, folder, mode, reg_path::kAgent);
+}
+
+int OpenAgentLog(const char* fileName, const char* folder, int mode, const std::string& agentKey) {
   if (g_log.file.load()) {
     LogTrace("gv_logFilePtr already Set\n");
     return 0;
@@ -337,7 +343,7 @@ int OpenAgentLog(const char* fileName, const char* folder, int mode) {
   if (!g_log.lockObject) g_log.lockObject = new int(0);
   RawRegistryValue levelValue;
   std::optional<DWORD> level;
-  if (ReadRawRegistryValue(reg_path::kAgent, "RZAgentLogLevel", &levelValue) == ERROR_SUCCESS) {
+  if (ReadRawRegistryValue(agentKey.c_str(), "RZAgentLogLevel", &levelValue) == ERROR_SUCCESS) {
     level = DwordFromRegistryValue(levelValue);
   }
   g_log.level = static_cast<BYTE>(level.value_or(2) & 0xFF);

@@ -18,12 +18,18 @@
 // unknown (the log then stays closed). Only text values name the folder;
 // an empty one, or one of another type, counts as missing (2).
 int InitializeAgentLog(const char* fileName);
+// The same with the folder and the level read under `agentKey`, the root of
+// the agent's keys (a test's own key).
+int InitializeAgentLog(const char* fileName, const std::string& agentKey);
 // The installation folder InitializeAgentLog read, ending with a separator;
 // empty when it could not be read.
 const std::string& AgentLogInstallDir();
 // 0 on success, 13 on any failure. Mode 2 truncates, anything else appends.
 // A second call while open only traces "gv_logFilePtr already Set".
+// The level is RZAgentLogLevel of the agent's key (2 when missing).
 int OpenAgentLog(const char* fileName, const char* folder, int mode);
+// The same with the level read under `agentKey` (a test's own key).
+int OpenAgentLog(const char* fileName, const char* folder, int mode, const std::string& agentKey);
 // Stops rotation, writes the close line and closes the file. Always 0; a
 // second call finds the log closed and does nothing more.
 int CloseAgentLog();

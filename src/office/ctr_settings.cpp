@@ -7,9 +7,7 @@
 
 #include <pugixml.hpp>
 
-#include "agent/agent_parameters.h"
 #include "log/agent_log.h"
-#include "office/office_state.h"
 #include "util/handles.h"
 #include "util/text.h"
 
@@ -47,14 +45,14 @@ void LogTable(const char* title, const std::map<int, std::string>& table) {
 
 }  // namespace
 
-std::string CtrSettingsPath() {
+std::string CtrSettingsPath(const std::string& agentFolder) {
   // The install folder already ends with a separator; the doubled one is
   // harmless to Windows and kept as the agent has always built it.
-  return AgentParams().RZAgentInstallDir + "\\client-data\\office-ctr-settings.xml";
+  return agentFolder + "\\client-data\\office-ctr-settings.xml";
 }
 
-void LogCtrSettingsDocument() {
-  const std::string path = CtrSettingsPath();
+void LogCtrSettingsDocument(const std::string& agentFolder) {
+  const std::string path = CtrSettingsPath(agentFolder);
   UniqueStdioFile file(_wfopen(ChangeUtf8ToWideStr(path.c_str()).c_str(), L"r"));
   if (!file) {
     DWORD error = GetLastError();
@@ -78,15 +76,15 @@ void LogCtrSettingsDocument() {
   LogInfo("******************************************************************\n");
 }
 
-void ReadCtrSettingsLanguages() {
-  OfficeState& state = OfficeCtx();
+void ReadCtrSettingsLanguages(OfficeState* out) {
+  OfficeState& state = *out;
   state.optedLanguageIds.clear();
   state.languageTable.clear();
   state.optedProofingIds.clear();
   state.proofingTable.clear();
   state.selectedLanguageCodes.clear();
 
-  const std::string path = CtrSettingsPath();
+  const std::string path = CtrSettingsPath(state.run.agentFolder);
   if (!IsPlainFile(path)) return;
   pugi::xml_document document;
   if (!LoadSettings(path, &document, true)) return;
@@ -117,9 +115,9 @@ void ReadCtrSettingsLanguages() {
   for (int id : state.optedProofingIds) LogInfo("OptedProofingLanguagesInCtrSettings - %d \n", id);
 }
 
-void ReadHowToInstall() {
-  OfficeState& state = OfficeCtx();
-  const std::string path = CtrSettingsPath();
+void ReadHowToInstall(OfficeState* out) {
+  OfficeState& state = *out;
+  const std::string path = CtrSettingsPath(state.run.agentFolder);
   if (!IsPlainFile(path)) return;
   pugi::xml_document document;
   // The start-up read of the languages has already named a broken document.

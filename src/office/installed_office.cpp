@@ -208,8 +208,8 @@ void ResetUpdateChannel(const std::optional<RawRegistryValue>& saved, int is64, 
 
 }  // namespace
 
-void ReadUpdateChannels() {
-  OfficeState& state = OfficeCtx();
+void ReadUpdateChannels(OfficeState* out) {
+  OfficeState& state = *out;
   LONG rc = ReadChannelValue(1, &state.savedUpdateChannel);
   LogInfo("Error Code : %d UpdateChannel : %s\n", static_cast<int>(rc), ChannelText(state.savedUpdateChannel).c_str());
 
@@ -217,8 +217,7 @@ void ReadUpdateChannels() {
   LogInfo("Error Code : %ld UpdateChannelx86 : %s\n", rc, ChannelText(state.savedUpdateChannelX86).c_str());
 }
 
-void ResetUpdateChannels() {
-  const OfficeState& state = OfficeCtx();
+void ResetUpdateChannels(const OfficeState& state) {
   ResetUpdateChannel(state.savedUpdateChannel, 1, "UpdateChannel");
   ResetUpdateChannel(state.savedUpdateChannelX86, 0, "UpdateChannelx86");
 }

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "office/office_state.h"
+
 // A Click-to-Run text value under HKEY_LOCAL_MACHINE\`subkey`, read in the
 // 64-bit view, then in the 32-bit view when the first gives nothing; empty
 // when neither has it.
@@ -23,8 +25,8 @@ std::vector<std::string> GetExcludedApps();
 // that it is missing. ResetUpdateChannels puts each view back as it was: the
 // same type and bytes, or, for a value missing at start, no value at all.
 // Failures are logged; the run goes on.
-void ReadUpdateChannels();
-void ResetUpdateChannels();
+void ReadUpdateChannels(OfficeState* state);
+void ResetUpdateChannels(const OfficeState& state);
 
 // --- pure pieces, exposed for tests ---
 // The non-empty pieces of `text` between any of the `separators`.

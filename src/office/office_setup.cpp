@@ -4,19 +4,15 @@
 
 #include <cstdio>
 
-#include "agent/agent_parameters.h"
 #include "agent/registry.h"
 #include "exec/process_runner.h"
 #include "log/agent_log.h"
 #include "office/installed_office.h"
-#include "office/office_state.h"
-#include "options/run_options.h"
 #include "util/files.h"
 #include "util/registry_paths.h"
 #include "util/text.h"
 
 namespace {
-
 
 const int kGeneralFailure = 13;
 const int kExtractTimeoutMinutes = 10;
@@ -99,17 +95,18 @@ std::string BuildOfficeConfigurationText(const OfficeConfigurationInput& input) 
   return text;
 }
 
-std::string OfficeConfigurationPath() { return PackageFolder() + "\\configure.xml"; }
+std::string OfficeConfigurationPath(const OfficeRunValues& run) { return run.packageFolder + "\\configure.xml"; }
 
-int WriteOfficeConfiguration(const std::string& source, int usePackageFolder) {
-  OfficeState& state = OfficeCtx();
-  const std::string path = OfficeConfigurationPath();
+int WriteOfficeConfiguration(OfficeState* office, const std::string& source, int usePackageFolder) {
+  OfficeState& state = *office;
+  const OfficeRunValues& run = state.run;
+  const std::string path = OfficeConfigurationPath(run);
   const std::wstring widePath = ChangeUtf8ToWideStr(path.c_str());
   // Every attempt starts from a fresh file, even one that is refused below,
   // so no earlier attempt's configuration is ever left for setup to read.
   if (PathExists(widePath)) DeleteFileW(widePath.c_str());
 
-  const std::string chosenSource = usePackageFolder ? PackageFolder() : source;
+  const std::string chosenSource = usePackageFolder ? run.packageFolder : source;
   if (chosenSource.empty()) {
     LogError("Failed to get source path.\n");
     return kGeneralFailure;
@@ -123,13 +120,12 @@ int WriteOfficeConfiguration(const std::string& source, int usePackageFolder) {
   LogInfo("DirectDownloadEnabled : %s\n", input.directDownload ? "TRUE" : "FALSE");
   input.excludedApps = GetExcludedApps();
 
-  const RunOptions& options = RunOpts();
-  input.channel = options.channel;
-  input.clientEdition = options.clientEdition;
+  input.channel = run.channel;
+  input.clientEdition = run.clientEdition;
   input.source = chosenSource;
-  input.version = options.version;
+  input.version = run.version;
   input.productId = GetProductReleaseId();
-  if (input.productId.empty()) input.productId = options.productReleaseId;
+  if (input.productId.empty()) input.productId = run.productReleaseId;
   input.languages = state.installedLanguages;
   input.forceAppShutdown = state.HowToInstall == 1 || state.closeApplications;
   const std::string text = BuildOfficeConfigurationText(input);
@@ -161,12 +157,12 @@ int IsOfficeDirectDownloadEnabled() {
   return enabled ? 1 : 0;
 }
 
-std::string GetStoreSourceUrl(const std::string& server, const std::string& port) {
-  return "https://" + server + ":" + port + "/store/office/" + std::to_string(RunOpts().patchId);
+std::string GetStoreSourceUrl(const OfficeRunValues& run, const std::string& server, const std::string& port) {
+  return "https://" + server + ":" + port + "/store/office/" + std::to_string(run.patchId);
 }
 
-std::string GetSharePath() {
-  return "\\\\" + ReadStoreServerValues().flatName + "\\office\\" + std::to_string(RunOpts().patchId);
+std::string GetSharePath(const OfficeRunValues& run, const std::string& flatName) {
+  return "\\\\" + flatName + "\\office\\" + std::to_string(run.patchId);
 }
 
 std::string ExtractCommandLine(const std::string& installerPath, const std::string& packageFolder) {
@@ -177,15 +173,14 @@ std::string ConfigureCommandLine(const std::string& packageFolder, const std::st
   return "\"" + packageFolder + "\\setup.exe\" /configure \"" + configurationPath + "\"";
 }
 
-int ExtractOfficeSetup() {
-  const std::string folder = PackageFolder();
-  const std::string commandLine = ExtractCommandLine(RunOpts().installerPath, folder);
+int ExtractOfficeSetup(const OfficeRunValues& run) {
+  const std::string commandLine = ExtractCommandLine(run.installerPath, run.packageFolder);
   std::string remarks;
   return executeFileNormalized(nullptr, commandLine.c_str(), &remarks, kExtractTimeoutMinutes, 0);
 }
 
-int RunOfficeSetupConfigure() {
-  const std::string folder = PackageFolder();
+int RunOfficeSetupConfigure(const OfficeRunValues& run) {
+  const std::string& folder = run.packageFolder;
   const std::string commandLine = ConfigureCommandLine(folder, folder + "\\configure.xml");
   std::string remarks;
   return executeFileNormalized(nullptr, commandLine.c_str(), &remarks, kConfigureTimeoutMinutes, 0);
@@ -223,7 +218,6 @@ int CheckLanguagePackFor(const std::vector<std::string>& installed, const std::v
   return 0;
 }
 
-int CheckLanguagePack(std::string* remark) {
-  const OfficeState& state = OfficeCtx();
-  return CheckLanguagePackFor(state.installedLanguages, state.selectedLanguageCodes, remark);
+int CheckLanguagePack(const OfficeState& office, std::string* remark) {
+  return CheckLanguagePackFor(office.installedLanguages, office.selectedLanguageCodes, remark);
 }

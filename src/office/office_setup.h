@@ -4,28 +4,33 @@
 #include <string>
 #include <vector>
 
+#include "office/office_state.h"
+
 // Writes "<package folder>\configure.xml" for the source (the package folder
-// itself when usePackageFolder is non-zero). 0 when written; otherwise the
-// failure, and no configuration file is left: 13 without a source or without
-// installed languages, or the system error of the failed create or write.
-int WriteOfficeConfiguration(const std::string& source, int usePackageFolder);
+// itself when usePackageFolder is non-zero), from the run values, the
+// installed languages and the install mode in `office`, and records there
+// what it asked for. 0 when written; otherwise the failure, and no
+// configuration file is left: 13 without a source or without installed
+// languages, or the system error of the failed create or write.
+int WriteOfficeConfiguration(OfficeState* office, const std::string& source, int usePackageFolder);
 // 1 when direct download from Microsoft's content network is on, else 0.
 int IsOfficeDirectDownloadEnabled();
 // "https://<server>:<port>/store/office/<patch id>".
-std::string GetStoreSourceUrl(const std::string& server, const std::string& port);
-// "\\<flat name>\office\<patch id>" for the management or distribution server.
-std::string GetSharePath();
+std::string GetStoreSourceUrl(const OfficeRunValues& run, const std::string& server, const std::string& port);
+// "\\<flat name>\office\<patch id>", with the flat name of the management
+// or distribution server.
+std::string GetSharePath(const OfficeRunValues& run, const std::string& flatName);
 // Unpacks the installer package into the package folder (10 minutes).
 // 0 on success (1508, 1641, 3010 count as success), else the run's result.
-int ExtractOfficeSetup();
+int ExtractOfficeSetup(const OfficeRunValues& run);
 // Runs setup /configure from the package folder (230 minutes), results as above.
-int RunOfficeSetupConfigure();
+int RunOfficeSetupConfigure(const OfficeRunValues& run);
 // 1 when every installed language is selected in the settings; otherwise 0
 // and `remark` holds "Configure Language Pack: " and the missing languages.
-int CheckLanguagePack(std::string* remark);
+int CheckLanguagePack(const OfficeState& office, std::string* remark);
 
 // "<package folder>\configure.xml".
-std::string OfficeConfigurationPath();
+std::string OfficeConfigurationPath(const OfficeRunValues& run);
 
 // --- pure, exposed for tests ---
 // The UTF-8 text with & < > " ' replaced by their XML entities and every

@@ -1,5 +1,7 @@
-// What the deployment knows about Office: the server's settings document, the
-// installed Office, and the saved update channels. One process-wide record.
+// What the deployment knows about Office: what the run asks for, the
+// server's settings document, the installed Office and the saved update
+// channels. The driver owns the run's one value and hands it to the Office
+// code.
 #pragma once
 
 #include <windows.h>
@@ -9,9 +11,29 @@
 #include <string>
 #include <vector>
 
+#include "options/run_options.h"
 #include "util/raw_registry.h"
 
+// The parts of the command line and of the agent's settings the Office code
+// uses, as the driver hands them over.
+struct OfficeRunValues {
+  int patchId = 0;
+  std::string installerPath;
+  std::string channel;
+  std::string clientEdition;
+  std::string version;
+  std::string productReleaseId;
+  // The agent's installation folder, ending with a separator.
+  std::string agentFolder;
+  // "<agent folder>\patches\office\<patch id>": setup and configure.xml.
+  std::string packageFolder;
+};
+
+// The run values from the parsed options and the agent's folder.
+OfficeRunValues OfficeRunValuesFor(const RunOptions& options, const std::string& agentFolder);
+
 struct OfficeState {
+  OfficeRunValues run;
   // From the settings document.
   std::vector<int> optedLanguageIds;
   std::map<int, std::string> languageTable;
@@ -31,7 +53,3 @@ struct OfficeState {
   // Set by the deployment when the user agreed to close running applications.
   bool closeApplications = false;
 };
-
-OfficeState& OfficeCtx();
-// Puts the record back to its initial state (a fresh start-up in tests).
-void ResetOfficeState();

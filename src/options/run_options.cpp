@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "agent/agent_parameters.h"
 #include "log/agent_log.h"
 #include "util/files.h"
 #include "util/handles.h"
@@ -16,6 +15,28 @@ RunOptions& RunOpts() {
   static RunOptions options;
   return options;
 }
+
+namespace {
+
+// "-debugwithlang <language> <type>": types 1 to 3 as given, anything else 4.
+void TakeDebugWithLanguage(const std::string& language, const std::string& type, RunOptions* options) {
+  options->debugMode = true;
+  options->debugWithLang = true;
+  options->debugLanguage = language;
+  if (_stricmp(type.c_str(), "1") == 0) {
+    options->debugPromptType = 1;
+  } else if (_stricmp(type.c_str(), "2") == 0) {
+    options->debugPromptType = 2;
+  } else if (_stricmp(type.c_str(), "3") == 0) {
+    options->debugPromptType = 3;
+  } else {
+    options->debugPromptType = 4;
+  }
+  LogInfo("DebugLanguage : %s\n", options->debugLanguage.c_str());
+  LogInfo("****************************Debug Enabled with language**********************\n");
+}
+
+}  // namespace
 
 void ParseCommandLine(const std::vector<std::string>& args, const std::string& installDir, RunOptions* options) {
   const size_t count = args.size();
@@ -54,21 +75,7 @@ void ParseCommandLine(const std::vector<std::string>& args, const std::string& i
       LogInfo("Version : %s\n", i + 1 < count ? args[i + 1].c_str() : "");
       i += 2;
     } else if (_stricmp(arg, "-debugwithlang") == 0) {
-      options->debugMode = true;
-      options->debugWithLang = true;
-      options->debugLanguage = valueAt(i + 1);
-      std::string type = valueAt(i + 2);
-      if (_stricmp(type.c_str(), "1") == 0) {
-        options->debugPromptType = 1;
-      } else if (_stricmp(type.c_str(), "2") == 0) {
-        options->debugPromptType = 2;
-      } else if (_stricmp(type.c_str(), "3") == 0) {
-        options->debugPromptType = 3;
-      } else {
-        options->debugPromptType = 4;
-      }
-      LogInfo("DebugLanguage : %s\n", options->debugLanguage.c_str());
-      LogInfo("****************************Debug Enabled with language**********************\n");
+      TakeDebugWithLanguage(valueAt(i + 1), valueAt(i + 2), options);
       // Only the language is consumed; the type argument is looked at next
       // and, being no option, skipped.
       i += 2;
@@ -140,4 +147,3 @@ std::string PackageFolderFor(const std::string& installDir, int patchId) {
   return out;
 }
 
-std::string PackageFolder() { return PackageFolderFor(AgentParams().RZAgentInstallDir, RunOpts().patchId); }

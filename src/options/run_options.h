@@ -19,7 +19,8 @@ struct RunOptions {
   int debugPromptType = 0;
 };
 
-// The process-wide record.
+// The run's options. The driver fills them and hands down what each
+// subsystem needs; nothing below it reads this record.
 RunOptions& RunOpts();
 
 // Fills `options` from the arguments (args[0] is the program and is skipped).
@@ -42,7 +43,6 @@ bool ValidateRunOptions(const RunOptions& options);
 int FileNameNumberFromPath(const std::string& modulePath);
 // The number for this process's own module path (computed once).
 int FileNameNumber();
-// "<install dir>\patches\office\<patch id>" with separators normalised.
+// The package folder of a run: "<install dir>\patches\office\<patch id>"
+// with separators normalised.
 std::string PackageFolderFor(const std::string& installDir, int patchId);
-// The package folder of this run.
-std::string PackageFolder();

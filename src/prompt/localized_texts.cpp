@@ -95,8 +95,3 @@ std::wstring LocalizedPromptTexts::GetPromptText(const std::string& key) const {
   auto it = entry->find(key);
   return it != entry->end() ? it->second : std::wstring();
 }
-
-LocalizedPromptTexts& PromptTexts() {
-  static LocalizedPromptTexts texts;
-  return texts;
-}

@@ -44,9 +44,6 @@ class LocalizedPromptTexts {
   std::vector<std::string> order_;
 };
 
-// The process-wide table, constructed on first use.
-LocalizedPromptTexts& PromptTexts();
-
 // The installation language of Windows as "language_country" (for example
 // "de_DE"), or nothing when the system library cannot be loaded.
 std::optional<std::string> GetSystemLocaleName();

@@ -6,7 +6,6 @@
 #include "agent/registry.h"
 #include "exec/session_runner.h"
 #include "log/agent_log.h"
-#include "prompt/localized_texts.h"
 #include "util/handles.h"
 #include "util/registry_paths.h"
 #include "util/text.h"
@@ -100,7 +99,7 @@ int UserWindowPromptForOffice365::ShowPatchIsRunningPrompt(long processId) {
   ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "RunningPromptTimeOut", &timeout);
   timeout = ClampRunningPromptTimeout(timeout);
   LogInfo("Running Prompt Timeout is %d \n", static_cast<int>(timeout));
-  return Show("UserWindowPromptForOffice365::ShowPatchIsRunningPrompt", PromptTexts().GetPromptText("ui_upper"),
+  return Show("UserWindowPromptForOffice365::ShowPatchIsRunningPrompt", texts_.GetPromptText("ui_upper"),
               FormatCommandLine(kRunningFormat, processId, static_cast<int>(timeout)));
 }
 
@@ -108,11 +107,11 @@ int UserWindowPromptForOffice365::ShowPatchIsRunningPromptWithPostpone(long dayL
   const std::string line = dayLimit != 0 ? FormatCommandLine(kPostponeWithLimitFormat, processId, dayLimit)
                                          : FormatCommandLine(kPostponeFormat, processId);
   return Show("UserWindowPromptForOffice365::ShowPatchIsRunningPromptWithPostpone",
-              PromptTexts().GetPromptText("ui_upper"), line);
+              texts_.GetPromptText("ui_upper"), line);
 }
 
 void UserWindowPromptForOffice365::ShowPatchCompletedPrompt(long processId) {
-  Show("UserWindowPromptForOffice365::ShowPatchCompletedPrompt", PromptTexts().GetPromptText("completed"),
+  Show("UserWindowPromptForOffice365::ShowPatchCompletedPrompt", texts_.GetPromptText("completed"),
        FormatCommandLine(kCompletedFormat, processId));
 }
 
@@ -133,10 +132,10 @@ void SetPromptBrowserRestrictions() {
 
 void RestorePromptBrowserRestrictions() { WriteBrowserRestrictions(savedBrowserRestrictions); }
 
-void RunDebugPrompt(const std::string& locale, int promptType) {
-  PromptTexts().SetLocale(locale);
+void RunDebugPrompt(LocalizedPromptTexts* texts, const std::string& locale, int promptType) {
+  texts->SetLocale(locale);
   const long processId = static_cast<long>(GetCurrentProcessId());
-  UserWindowPromptForOffice365 prompt;
+  UserWindowPromptForOffice365 prompt(*texts);
   switch (promptType) {
     case 1:
       prompt.ShowPatchIsRunningPrompt(processId);

@@ -13,8 +13,14 @@
 
 #include <string>
 
+#include "prompt/localized_texts.h"
+
 class UserWindowPromptForOffice365 {
  public:
+  // The prompts show their texts from `texts`, in its current locale; the
+  // table must outlive the prompt.
+  explicit UserWindowPromptForOffice365(const LocalizedPromptTexts& texts) : texts_(texts) {}
+
   // Writes the text the next prompt shows, without its line feeds, as
   // "UserPromptTempText": REG_SZ data of the UTF-16 units without a
   // terminating zero. The patch key is not created. false when the key
@@ -37,6 +43,8 @@ class UserWindowPromptForOffice365 {
 
  private:
   int Show(const char* who, const std::wstring& text, const std::string& commandLine);
+
+  const LocalizedPromptTexts& texts_;
 };
 
 // The prompt program runs under our account and renders its text as HTML
@@ -48,11 +56,11 @@ class UserWindowPromptForOffice365 {
 void SetPromptBrowserRestrictions();
 void RestorePromptBrowserRestrictions();
 
-// The debug run: shows one prompt in the given locale (its name as the text
-// table spells it, not converted) and ignores the answer. Types: 1 the
-// running prompt, 2 the postpone prompt with 2 days, 3 the completion
-// notice, anything else the forced-close notice.
-void RunDebugPrompt(const std::string& locale, int promptType);
+// The debug run: switches `texts` to the given locale (its name as the text
+// table spells it, not converted), shows one prompt and ignores the answer.
+// Types: 1 the running prompt, 2 the postpone prompt with 2 days, 3 the
+// completion notice, anything else the forced-close notice.
+void RunDebugPrompt(LocalizedPromptTexts* texts, const std::string& locale, int promptType);
 
 // --- pure pieces, exposed for tests ---
 // The agent's "RunningPromptTimeOut" as the prompt gets it: 5 to 30 minutes,

@@ -466,7 +466,7 @@ int FetchPackageFiles(const ListFlowSettings& flow, const std::vector<PackageFil
       LogError("Failed to download : %s with error code : %d\n", url.c_str(), result);
       char remark[2048];
       snprintf(remark, sizeof(remark), "Failed to download %s with error code : %d\n", url.c_str(), result);
-      WriteCustomPatchRemarks(remark);
+      WriteCustomPatchRemarks(flow.transfers.agentFolder, remark);
       return result;
     }
     std::string computed = hasher.Finish();
@@ -478,7 +478,8 @@ int FetchPackageFiles(const ListFlowSettings& flow, const std::vector<PackageFil
       LogError("Checksum mismatch.\n");
       fileDone();
       DeleteFileUtf8(destination);
-      WriteCustomPatchRemarks("Failed to download " + url + " with error checksum mismatch.");
+      WriteCustomPatchRemarks(flow.transfers.agentFolder,
+                              "Failed to download " + url + " with error checksum mismatch.");
       return kResultChecksumMismatch;
     }
     LogInfo("Checksum matches.\n");
@@ -490,7 +491,7 @@ int FetchPackageFiles(const ListFlowSettings& flow, const std::vector<PackageFil
 
 }  // namespace
 
-int RunOfficeMetaFlow(const ListFlowSettings& flow, MetaFlowStep* step) {
+int RunOfficeMetaFlow(const ListFlowSettings& flow, OfficeState* office, MetaFlowStep* step) {
   char remark[512];
   // Only this run's list may ever be decrypted and used: a list an earlier
   // run left behind would otherwise stand in for one that failed to arrive.
@@ -500,14 +501,14 @@ int RunOfficeMetaFlow(const ListFlowSettings& flow, MetaFlowStep* step) {
   if (result == 0) result = DownloadPatchMetaJson(flow, &address);
   if (result != 0) {
     snprintf(remark, sizeof(remark), "Failed to download office patch meta json with error code : %d", result);
-    WriteCustomPatchRemarks(remark);
+    WriteCustomPatchRemarks(flow.transfers.agentFolder, remark);
     return result;
   }
   *step = MetaFlowStep::Decryptor;
   result = DecryptPatchMetaJson(flow);
   if (result != 0) {
     snprintf(remark, sizeof(remark), "Failed to decrypt office meta - %d.json", flow.patchId);
-    WriteCustomPatchRemarks(remark);
+    WriteCustomPatchRemarks(flow.transfers.agentFolder, remark);
     return result;
   }
   *step = MetaFlowStep::Files;
@@ -516,16 +517,16 @@ int RunOfficeMetaFlow(const ListFlowSettings& flow, MetaFlowStep* step) {
     // A more specific remark of this run (a failed file) is kept.
     if (!CustomRemarkWrittenThisRun()) {
       snprintf(remark, sizeof(remark), "Failed to download office installation files with error code : %d", result);
-      WriteCustomPatchRemarks(remark);
+      WriteCustomPatchRemarks(flow.transfers.agentFolder, remark);
     }
     return result;
   }
   *step = MetaFlowStep::Setup;
   const std::string& packageFolder = flow.packageFolder;
   // Without its configuration setup would have nothing sound to install from.
-  result = WriteOfficeConfiguration(packageFolder, 1);
+  result = WriteOfficeConfiguration(office, packageFolder, 1);
   if (result != 0) return result;
-  result = RunOfficeSetupConfigure();
+  result = RunOfficeSetupConfigure(office->run);
   if (result == 0 || result == 3010) {
     LogInfo("As installed succeeded, we are cleaning up the setup files.\n");
     const std::wstring folder = ChangeUtf8ToWideStr(packageFolder.c_str());

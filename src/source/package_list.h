@@ -11,6 +11,7 @@
 #include "transport/transfer_settings.h"
 
 class ProgressReporter;
+struct OfficeState;
 
 // What the flow works with, handed down by the driver: the run's transfers
 // and the deployment it serves.
@@ -28,8 +29,8 @@ struct ListFlowSettings {
 enum class MetaFlowStep { List, Decryptor, Files, Setup };
 // The whole flow. 0 when setup succeeded (the package folder is then
 // deleted); otherwise the failing step's code, with its remark written.
-// `step` names the step the result came from.
-int RunOfficeMetaFlow(const ListFlowSettings& flow, MetaFlowStep* step);
+// `step` names the step the result came from. Setup runs with `office`.
+int RunOfficeMetaFlow(const ListFlowSettings& flow, OfficeState* office, MetaFlowStep* step);
 // Fetches "<patch id>.json" into the package folder from the first store
 // address that has it and names that address in `address`, for the files.
 // 0, the last download code, or 1168 when no address with a port is

@@ -2,6 +2,8 @@
 // One spelling each, so a search finds every user of a key.
 #pragma once
 
+#include <string>
+
 namespace reg_path {
 
 // The agent's own keys.
@@ -28,5 +30,21 @@ inline constexpr char kTrackingWow64[] = "SOFTWARE\\Wow6432Node\\Varnholt\\Plexm
 // Office's own Click-to-Run values.
 inline constexpr char kClickToRunConfiguration[] = "SOFTWARE\\Microsoft\\Office\\ClickToRun\\Configuration";
 inline constexpr char kClickToRunInventory[] = "SOFTWARE\\Microsoft\\Office\\ClickToRun\\Inventory\\Office\\16.0";
+
+// The agent's keys the start-up reads, under one root: the program's root is
+// kAgent; a test hands in a root of its own, so it runs beside other tests.
+struct AgentKeys {
+  explicit AgentKeys(const std::string& root)
+      : agent(root),
+        serverInfo(root + "\\ServerInfo"),
+        certificates(root + "\\Certificates"),
+        systemDetails(root + "\\SystemDetails"),
+        agentFeatures(root + "\\AgentFeatures") {}
+  std::string agent;
+  std::string serverInfo;
+  std::string certificates;
+  std::string systemDetails;
+  std::string agentFeatures;
+};
 
 }  // namespace reg_path

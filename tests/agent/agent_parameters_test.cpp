@@ -149,45 +149,49 @@ namespace {
 class AgentStartup : public ::testing::Test {
  protected:
   void SetUp() override {
-    ClearAgentRegistry();
-    SeedMinimalAgent(agent_.path() + "\\");
-    ResetAgentParameters();
-    ASSERT_EQ(OpenAgentLog("startup.log", (agent_.path() + "\\logs").c_str(), 2), 0);
+    keys_.Clear();
+    keys_.SeedMinimalAgent(agent_.path() + "\\");
+    ASSERT_EQ(OpenAgentLog("startup.log", (agent_.path() + "\\logs").c_str(), 2, keys_.root()), 0);
   }
   void TearDown() override {
     CloseAgentLog();
-    ResetAgentParameters();
-    ClearAgentRegistry();
+    keys_.Clear();
   }
+  // A fresh start-up into the test's own record.
   int Start() {
-    ResetAgentParameters();
-    return InitializeAgentParameters();
+    params_ = AgentParameters();
+    params_.agentKey = keys_.root();
+    return InitializeAgentParameters(&params_);
   }
   std::string Log() const { return ReadTextFile(agent_ / "logs\\startup.log"); }
   std::string Stored(const std::string& subkey, const std::string& name) {
     std::string value = "(missing)";
-    ReadAgentText(subkey, name, &value);
+    keys_.ReadText(subkey, name, &value);
     return value;
   }
   void EnableDS() {
-    SeedAgentValue("", "EnableDistributionServer", "YES");
-    SeedAgentValue("ServerInfo", "DistributionServerName", "ds01.corp.local");
-    SeedAgentValue("ServerInfo", "DistributionServerFlatName", "DS01");
-    SeedAgentValue("ServerInfo", "DistributionServerIPAddress", "10.0.0.5");
-    SeedAgentValue("ServerInfo", "DistributionServerPort", "8020");
+    keys_.SeedValue("", "EnableDistributionServer", "YES");
+    keys_.SeedValue("ServerInfo", "DistributionServerName", "ds01.corp.local");
+    keys_.SeedValue("ServerInfo", "DistributionServerFlatName", "DS01");
+    keys_.SeedValue("ServerInfo", "DistributionServerIPAddress", "10.0.0.5");
+    keys_.SeedValue("ServerInfo", "DistributionServerPort", "8020");
   }
 
   TempDir agent_{"agent_startup"};
+  // The agent's keys of this test program alone.
+  ScopedTestKey key_{"agent_startup"};
+  AgentKeysAt keys_{key_.path()};
+  AgentParameters params_;
 };
 
 }  // namespace
 
 TEST_F(AgentStartup, SeededAgentFillsTheRecordWithDefaults) {
-  RemoveAgentValue("", "EnableDSRoute");
-  RemoveAgentValue("", "DataTransferRate_KBps");
-  RemoveAgentValue("", "EnableChecksum");
+  keys_.RemoveValue("", "EnableDSRoute");
+  keys_.RemoveValue("", "DataTransferRate_KBps");
+  keys_.RemoveValue("", "EnableChecksum");
   ASSERT_EQ(Start(), 0);
-  const AgentParameters& p = AgentParams();
+  const AgentParameters& p = params_;
   EXPECT_EQ(p.server.RZServerName, "127.0.0.1");
   EXPECT_EQ(p.server.serverPort, 8383);
   EXPECT_EQ(p.ds.DistributionServerProtocol, "https");  // DS off: follows the server
@@ -235,15 +239,15 @@ TEST_F(AgentStartup, OnlyTheFatalValuesEndStartUp) {
       {"ServerInfo", "DistributionServerPort", true, 13}, {"", "RZAgentInstallDir", false, 13},
   };
   for (const Case& c : cases) {
-    ClearAgentRegistry();
-    SeedMinimalAgent(agent_.path() + "\\");
+    keys_.Clear();
+    keys_.SeedMinimalAgent(agent_.path() + "\\");
     if (c.ds) EnableDS();
-    RemoveAgentValue(c.subkey, c.name);
+    keys_.RemoveValue(c.subkey, c.name);
     EXPECT_EQ(Start(), c.result) << c.name;
   }
-  ClearAgentRegistry();
-  SeedMinimalAgent(agent_.path() + "\\");
-  SeedAgentValue("", "CustomerId", "");
+  keys_.Clear();
+  keys_.SeedMinimalAgent(agent_.path() + "\\");
+  keys_.SeedValue("", "CustomerId", "");
   EXPECT_EQ(Start(), 0) << "empty CustomerId";
   EXPECT_NE(Log().find("GetCustomerId: error while retrieving customerid\n"), std::string::npos);
 }
@@ -265,26 +269,26 @@ TEST_F(AgentStartup, InstallFolderMustBeText) {
       {"binary reading like a drive", "Z:\\", REG_BINARY, 13, ""},
   };
   for (const Case& c : cases) {
-    ClearAgentRegistry();
-    SeedMinimalAgent(dir + "\\");
-    SeedAgentValue("", "RZAgentInstallDir", c.data, c.type);
+    keys_.Clear();
+    keys_.SeedMinimalAgent(dir + "\\");
+    keys_.SeedValue("", "RZAgentInstallDir", c.data, c.type);
     EXPECT_EQ(Start(), c.result) << c.what;
     if (c.result == 0) {
-      EXPECT_EQ(AgentParams().RZAgentInstallDir, c.folder) << c.what;
+      EXPECT_EQ(params_.RZAgentInstallDir, c.folder) << c.what;
     }
   }
 }
 
 TEST_F(AgentStartup, SecurePortAndProtocolRules) {
-  RemoveAgentValue("ServerInfo", "RZServerSecurePort");
+  keys_.RemoveValue("ServerInfo", "RZServerSecurePort");
   ASSERT_EQ(Start(), 0);
-  EXPECT_EQ(AgentParams().server.RZServerSecurePort, 8383);
-  EXPECT_EQ(AgentParams().server.serverPort, 8383);
+  EXPECT_EQ(params_.server.RZServerSecurePort, 8383);
+  EXPECT_EQ(params_.server.serverPort, 8383);
 
-  SeedAgentValue("ServerInfo", "RZServerProtocol", "ftp");
+  keys_.SeedValue("ServerInfo", "RZServerProtocol", "ftp");
   ASSERT_EQ(Start(), 0);
-  EXPECT_EQ(AgentParams().server.RZServerProtocol, "http");
-  EXPECT_EQ(AgentParams().server.serverPort, 8020);
+  EXPECT_EQ(params_.server.RZServerProtocol, "http");
+  EXPECT_EQ(params_.server.serverPort, 8020);
 }
 
 TEST_F(AgentStartup, TransferRateIsLimitedAndWrittenBack) {
@@ -295,22 +299,22 @@ TEST_F(AgentStartup, TransferRateIsLimitedAndWrittenBack) {
   };
   const Case cases[] = {{"9000", 0, "0"}, {"-5", 0, "0"}, {"8192", 8192, "8192"}, {"", 0, "0"}};
   for (const Case& c : cases) {
-    SeedAgentValue("", "DataTransferRate_KBps", c.stored);
+    keys_.SeedValue("", "DataTransferRate_KBps", c.stored);
     ASSERT_EQ(Start(), 0) << c.stored;
-    EXPECT_EQ(AgentParams().DataTransferRate_KBps, c.rate) << c.stored;
+    EXPECT_EQ(params_.DataTransferRate_KBps, c.rate) << c.stored;
     EXPECT_EQ(Stored("", "DataTransferRate_KBps"), c.after) << c.stored;
   }
 }
 
 TEST_F(AgentStartup, DistributionServerRules) {
   EnableDS();
-  SeedAgentValue("", "IsDSOnlyRouteEnabled", "TRUE");
-  SeedAgentValue("ServerInfo", "DistributionServerProtocol", "http");
-  SeedAgentValue("ServerInfo", "DistributionLastAccessName", "ds01");  // the flat name in another case
-  SeedAgentValue("ServerInfo", "DistributionServerSecIPAddress", "1.2");
-  SeedAgentValue("ServerInfo", "RZServerSecIPAddress", "1.2");
+  keys_.SeedValue("", "IsDSOnlyRouteEnabled", "TRUE");
+  keys_.SeedValue("ServerInfo", "DistributionServerProtocol", "http");
+  keys_.SeedValue("ServerInfo", "DistributionLastAccessName", "ds01");  // the flat name in another case
+  keys_.SeedValue("ServerInfo", "DistributionServerSecIPAddress", "1.2");
+  keys_.SeedValue("ServerInfo", "RZServerSecIPAddress", "1.2");
   ASSERT_EQ(Start(), 0);
-  const AgentParameters& p = AgentParams();
+  const AgentParameters& p = params_;
   EXPECT_EQ(p.ds.closedNetwork, "false");
   EXPECT_EQ(p.ds.closedNetworkFlag, 0);
   EXPECT_NE(Log().find("IsDSOnlyRouteEnabled key set as true and AGENT_ROUTE_ENABLED key set as false"),
@@ -326,18 +330,18 @@ TEST_F(AgentStartup, DistributionServerRules) {
   EXPECT_NE(Log().find("RZ Distribution Server  Port      \t\t\t-> 8383 \n"), std::string::npos);
 
   // A last access name that names no address of the DS is repaired.
-  SeedAgentValue("ServerInfo", "DistributionLastAccessName", "10.9.9.9");
+  keys_.SeedValue("ServerInfo", "DistributionLastAccessName", "10.9.9.9");
   ASSERT_EQ(Start(), 0);
-  EXPECT_EQ(AgentParams().ds.DistributionLastAccessName, T("10.0.0.5"));
+  EXPECT_EQ(params_.ds.DistributionLastAccessName, T("10.0.0.5"));
   EXPECT_EQ(Stored("ServerInfo", "DistributionLastAccessName"), "10.0.0.5");
 }
 
 TEST_F(AgentStartup, DSRouteReplacesTheServerAndDropsTheProxy) {
   EnableDS();
-  SeedAgentValue("", "EnableDSRoute", "True");
-  SeedAgentValue("ServerInfo", "DistributionLastAccessName", "10.0.0.5");
+  keys_.SeedValue("", "EnableDSRoute", "True");
+  keys_.SeedValue("ServerInfo", "DistributionLastAccessName", "10.0.0.5");
   ASSERT_EQ(Start(), 0);
-  const AgentParameters& p = AgentParams();
+  const AgentParameters& p = params_;
   EXPECT_EQ(p.server.RZServerName, "ds01.corp.local");
   EXPECT_EQ(p.server.RZServerFlatName, T("ds01.corp.local"));
   EXPECT_EQ(p.server.RZServerIPAddress, T("10.0.0.5"));
@@ -350,29 +354,29 @@ TEST_F(AgentStartup, DSRouteReplacesTheServerAndDropsTheProxy) {
 }
 
 TEST_F(AgentStartup, ProxyGroup) {
-  SeedAgentValue("", "ProxyEnabled", "Yes");
-  SeedAgentValue("", "ProxyServerName", "proxy.corp.local:3128");
-  SeedAgentValue("", "ProxyUserName", "svc-proxy");
-  SeedAgentValue("", "ProxyPassword", EncodeProxyPassword("s3cret!"));
-  SeedAgentValue("", "ProxyByPass", "<local>");
-  SeedAgentValue("", "IsAutoProxyDetectionEnabled", "TRUE");
+  keys_.SeedValue("", "ProxyEnabled", "Yes");
+  keys_.SeedValue("", "ProxyServerName", "proxy.corp.local:3128");
+  keys_.SeedValue("", "ProxyUserName", "svc-proxy");
+  keys_.SeedValue("", "ProxyPassword", EncodeProxyPassword("s3cret!"));
+  keys_.SeedValue("", "ProxyByPass", "<local>");
+  keys_.SeedValue("", "IsAutoProxyDetectionEnabled", "TRUE");
   ASSERT_EQ(Start(), 0);
-  EXPECT_EQ(AgentParams().ProxyPassword, "s3cret!");
-  EXPECT_EQ(AgentParams().ProxyByPass, "");
-  EXPECT_EQ(AgentParams().IsAutoProxyDetectionEnabled, 1);
+  EXPECT_EQ(params_.ProxyPassword, "s3cret!");
+  EXPECT_EQ(params_.ProxyByPass, "");
+  EXPECT_EQ(params_.IsAutoProxyDetectionEnabled, 1);
   EXPECT_NE(Log().find("Cryptographic client Ok\r\n"), std::string::npos);
   EXPECT_NE(Log().find("Proxy Server Name -> proxy.corp.local:3128 \n"), std::string::npos);
   EXPECT_EQ(Log().find("s3cret!"), std::string::npos);
 
-  SeedAgentValue("ServerInfo", "ConnectWithoutProxy", "YES");
+  keys_.SeedValue("ServerInfo", "ConnectWithoutProxy", "YES");
   ASSERT_EQ(Start(), 0);
-  EXPECT_EQ(AgentParams().ProxyEnabled, "NO");
-  EXPECT_EQ(AgentParams().ProxyServerName, "");
+  EXPECT_EQ(params_.ProxyEnabled, "NO");
+  EXPECT_EQ(params_.ProxyServerName, "");
 
   // A proxy without a name is not fatal; the dump carries the proxy block
   // after the record's own lines.
-  RemoveAgentValue("ServerInfo", "ConnectWithoutProxy");
-  RemoveAgentValue("", "ProxyServerName");
+  keys_.RemoveValue("ServerInfo", "ConnectWithoutProxy");
+  keys_.RemoveValue("", "ProxyServerName");
   EXPECT_EQ(Start(), 0);
   std::string log = Log();
   size_t dump = log.rfind("Server Security Certificate Installed");
@@ -383,7 +387,7 @@ TEST_F(AgentStartup, ProxyGroup) {
 }
 
 TEST_F(AgentStartup, ImagedComputerAnswers10047AfterTheDump) {
-  SeedAgentValue("", "ImagedComputer", "1", REG_DWORD);
+  keys_.SeedValue("", "ImagedComputer", "1", REG_DWORD);
   EXPECT_EQ(Start(), 10047);
   std::string log = Log();
   size_t dump = log.find("Local Computer Name                       -> ");
@@ -394,20 +398,21 @@ TEST_F(AgentStartup, ImagedComputerAnswers10047AfterTheDump) {
 }
 
 TEST_F(AgentStartup, RouteWritersKeepFailOverStateInStep) {
-  SeedAgentValue("", "isFailOverDSEnabled", "1", REG_DWORD);
+  keys_.SeedValue("", "isFailOverDSEnabled", "1", REG_DWORD);
   ASSERT_EQ(Start(), 0);
   DWORD isDSEnabled = 0;
-  EXPECT_EQ(UpdateEnableDistributionServer("yes"), 0);
-  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "IsDSEnabled", &isDSEnabled), 0);
+  EXPECT_EQ(UpdateEnableDistributionServer(&params_, "yes"), 0);
+  const std::string serverInfo = keys_.Subkey("ServerInfo");
+  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, serverInfo.c_str(), "IsDSEnabled", &isDSEnabled), 0);
   EXPECT_EQ(isDSEnabled, 1u);
   EXPECT_EQ(Stored("", "EnableDistributionServer"), "yes");
-  EXPECT_EQ(UpdateEnableDistributionServer("No"), 0);
-  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "IsDSEnabled", &isDSEnabled), 2);
-  EXPECT_EQ(AgentParams().EnableDistributionServer, "No");
+  EXPECT_EQ(UpdateEnableDistributionServer(&params_, "No"), 0);
+  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, serverInfo.c_str(), "IsDSEnabled", &isDSEnabled), 2);
+  EXPECT_EQ(params_.EnableDistributionServer, "No");
 
-  EXPECT_EQ(UpdateDistributionLastAccessName("10.1.1.1"), 0);
+  EXPECT_EQ(UpdateDistributionLastAccessName(&params_, "10.1.1.1"), 0);
   EXPECT_EQ(Stored("ServerInfo", "DistributionLastAccessName"), "10.1.1.1");
-  EXPECT_EQ(AgentParams().ds.DistributionLastAccessName, T("10.1.1.1"));
+  EXPECT_EQ(params_.ds.DistributionLastAccessName, T("10.1.1.1"));
 }
 
 TEST_F(AgentStartup, ProxyChangeHookAsksTheAgentService) {

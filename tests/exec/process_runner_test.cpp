@@ -14,6 +14,12 @@ using namespace testing_support;
 
 namespace {
 
+// The runners' last two arguments: the longest wait in minutes (0: none)
+// and whether the child's window is shown.
+const int kOneMinute = 1;
+const int kNoWait = 0;
+const int kHidden = 0;
+
 std::string Standin(const std::string& args) { return "\"" + BinPath("child_standin.exe") + "\" " + args; }
 
 // Waits for a marker file the stand-in writes and returns the process id in it.
@@ -62,15 +68,15 @@ TEST(ProcessRunner, ExitCodesPassThroughAndSetupSuccessesNormalise) {
     std::string line = Standin(std::to_string(c.exitCode) + " 0");
     std::string expectedRemarks = GetErrorMessageTextQuiet(c.exitCode);
     std::string remarks = "stale";
-    EXPECT_EQ(executeFileEx(nullptr, line.c_str(), &remarks, 1, 0), c.exitCode);
+    EXPECT_EQ(executeFileEx(nullptr, line.c_str(), &remarks, kOneMinute, kHidden), c.exitCode);
     EXPECT_EQ(remarks, expectedRemarks);
     remarks = "stale";
-    EXPECT_EQ(executeFileName(nullptr, line.c_str(), &remarks, 1, 0), c.exitCode);
+    EXPECT_EQ(executeFileName(nullptr, line.c_str(), &remarks, kOneMinute, kHidden), c.exitCode);
     EXPECT_EQ(remarks, expectedRemarks);
     // Normalising changes the result only; the remarks still describe the
     // child's own code (the server wants to see "restart required").
     remarks = "stale";
-    EXPECT_EQ(executeFileNormalized(nullptr, line.c_str(), &remarks, 1, 0), c.normalised);
+    EXPECT_EQ(executeFileNormalized(nullptr, line.c_str(), &remarks, kOneMinute, kHidden), c.normalised);
     EXPECT_EQ(remarks, expectedRemarks);
   }
 }
@@ -82,7 +88,7 @@ TEST(ProcessRunner, TimeOutEndsTheChildAndItsWholeTree) {
   std::string line = Standin("0 600000 \"--marker=" + childMarker + "\" \"--grandchild=" + grandchildMarker + "\"");
   std::string remarks;
   DWORD start = GetTickCount();
-  int result = executeFileExWithTimeoutMs(nullptr, line.c_str(), &remarks, 5000, 0);
+  int result = executeFileExWithTimeoutMs(nullptr, line.c_str(), &remarks, 5000, kHidden);
   DWORD elapsed = GetTickCount() - start;
 
   EXPECT_EQ(result, 258);
@@ -102,7 +108,7 @@ TEST(ProcessRunner, NormalExitLeavesTheChildsOwnChildrenRunning) {
   std::string grandchildMarker = dir / "grandchild.pid";
   std::string line = Standin("7 0 \"--grandchild=" + grandchildMarker + "\"");
   std::string remarks;
-  EXPECT_EQ(executeFileEx(nullptr, line.c_str(), &remarks, 1, 0), 7);
+  EXPECT_EQ(executeFileEx(nullptr, line.c_str(), &remarks, kOneMinute, kHidden), 7);
   DWORD grandchildPid = WaitForMarkerPid(grandchildMarker);
   ASSERT_NE(grandchildPid, 0u);
   EXPECT_TRUE(IsRunning(grandchildPid));
@@ -114,7 +120,7 @@ TEST(ProcessRunner, TimeOutZeroReturnsAtOnceAndTheChildKeepsRunning) {
   std::string marker = dir / "child.pid";
   std::string line = Standin("5 600000 \"--marker=" + marker + "\"");
   std::string remarks;
-  EXPECT_EQ(executeFileEx(nullptr, line.c_str(), &remarks, 0, 0), 0);
+  EXPECT_EQ(executeFileEx(nullptr, line.c_str(), &remarks, kNoWait, kHidden), 0);
   EXPECT_EQ(remarks, GetErrorMessageTextQuiet(0));
   DWORD pid = WaitForMarkerPid(marker);
   ASSERT_NE(pid, 0u);
@@ -125,12 +131,12 @@ TEST(ProcessRunner, TimeOutZeroReturnsAtOnceAndTheChildKeepsRunning) {
 TEST(ProcessRunner, MissingProgramOrNoCommandLineFails) {
   std::string line = "\"" + BinPath("no_such_program.exe") + "\" 1 2";
   std::string remarks;
-  EXPECT_EQ(executeFileEx(nullptr, line.c_str(), &remarks, 1, 0), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(executeFileEx(nullptr, line.c_str(), &remarks, kOneMinute, kHidden), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(remarks, GetErrorMessageTextQuiet(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(executeFileNormalized(nullptr, line.c_str(), &remarks, 1, 0), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(executeFileNormalized(nullptr, line.c_str(), &remarks, kOneMinute, kHidden), ERROR_FILE_NOT_FOUND);
   // Nothing to run is a failure, never a success.
-  EXPECT_EQ(executeFileEx(BinPath("").c_str(), nullptr, &remarks, 1, 0), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(executeFileEx(nullptr, "", &remarks, 1, 0), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(executeFileEx(BinPath("").c_str(), nullptr, &remarks, kOneMinute, kHidden), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(executeFileEx(nullptr, "", &remarks, kOneMinute, kHidden), ERROR_INVALID_PARAMETER);
 }
 
 TEST(ProcessRunner, MissingWorkingFolderStartsNothingAndKeepsTheCurrentFolder) {
@@ -139,7 +145,7 @@ TEST(ProcessRunner, MissingWorkingFolderStartsNothingAndKeepsTheCurrentFolder) {
   std::string before = CurrentFolder();
   std::string line = Standin("0 0 \"--marker=" + marker + "\"");
   std::string remarks;
-  int result = executeFileEx((dir / "missing").c_str(), line.c_str(), &remarks, 1, 0);
+  int result = executeFileEx((dir / "missing").c_str(), line.c_str(), &remarks, kOneMinute, kHidden);
   EXPECT_TRUE(result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND) << result;
   EXPECT_EQ(remarks, GetErrorMessageTextQuiet(result));
   EXPECT_EQ(CurrentFolder(), before);
@@ -156,7 +162,7 @@ TEST(ProcessRunner, ChildStartsInTheWorkingFolderAndOursIsRestored) {
   ASSERT_NE(WithoutTrailingSeparator(before), workFolder);
   std::string line = Standin("0 0 \"--cwd-to=" + cwdFile + "\"");
   std::string remarks;
-  EXPECT_EQ(executeFileEx(workFolder.c_str(), line.c_str(), &remarks, 1, 0), 0);
+  EXPECT_EQ(executeFileEx(workFolder.c_str(), line.c_str(), &remarks, kOneMinute, kHidden), 0);
   EXPECT_TRUE(EqualsNoCase(WithoutTrailingSeparator(ReadFileBytes(cwdFile)), workFolder.c_str()))
       << ReadFileBytes(cwdFile);
   EXPECT_EQ(CurrentFolder(), before);

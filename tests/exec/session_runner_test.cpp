@@ -31,6 +31,17 @@ std::string CurrentFolder() {
   return std::string(buffer, length);
 }
 
+// A hidden run of the command line from the folder (null: ours), without
+// waiting, as the prompts start theirs.
+TokenRunRequest Request(const char* workingFolder, const char* commandLine) {
+  TokenRunRequest request;
+  request.workingFolder = workingFolder;
+  request.commandLine = commandLine;
+  return request;
+}
+
+TokenLender Winlogon() { return TokenLender{kSystemSessionProgram, OwnSession()}; }
+
 bool SameFolder(std::string a, std::string b) {
   while (!a.empty() && a.back() == '\\') a.pop_back();
   while (!b.empty() && b.back() == '\\') b.pop_back();
@@ -61,10 +72,10 @@ TEST(SessionRunner, SystemSessionRunBorrowsWinlogonsTokenAndStaysInTheWorkingFol
   const std::string before = CurrentFolder();
   std::string remarks;
 
-  EXPECT_EQ(ExecuteInSession(work.c_str(), line.c_str(), &remarks, 0, 0, "", OwnSession()), 13);
+  EXPECT_EQ(RunInSession(TokenLender{"", OwnSession()}, Request(work.c_str(), line.c_str()), &remarks), 13);
   EXPECT_EQ(remarks, "The Process Name given is empty.");
   // No winlogon.exe: no token to borrow, and nothing runs.
-  int result = ExecuteInSystemSession(work.c_str(), line.c_str(), &remarks, 0, 0, OwnSession());
+  int result = RunInSession(Winlogon(), Request(work.c_str(), line.c_str()), &remarks);
   EXPECT_NE(result, 0);
   EXPECT_EQ(remarks, GetErrorMessageTextQuiet(result));
   EXPECT_FALSE(FileExists(cwdFile));
@@ -72,7 +83,7 @@ TEST(SessionRunner, SystemSessionRunBorrowsWinlogonsTokenAndStaysInTheWorkingFol
   RunningStandin winlogon(dir, "winlogon.exe");
   ASSERT_TRUE(winlogon.started());
   // A restart request counts as success; the remarks still say it.
-  EXPECT_EQ(ExecuteInSystemSession(work.c_str(), line.c_str(), &remarks, 0, 0, OwnSession()), 0);
+  EXPECT_EQ(RunInSession(Winlogon(), Request(work.c_str(), line.c_str()), &remarks), 0);
   EXPECT_EQ(remarks, GetErrorMessageTextQuiet(3010));
   EXPECT_TRUE(SameFolder(ReadFileBytes(cwdFile), work)) << ReadFileBytes(cwdFile);
   // The prompt program's folder stays ours after the run.
@@ -80,7 +91,7 @@ TEST(SessionRunner, SystemSessionRunBorrowsWinlogonsTokenAndStaysInTheWorkingFol
   SetCurrentDirectoryA(before.c_str());
 
   // Nothing to run is not a success.
-  EXPECT_EQ(ExecuteInSystemSession(work.c_str(), nullptr, &remarks, 0, 0, OwnSession()), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RunInSession(Winlogon(), Request(work.c_str(), nullptr), &remarks), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(CurrentFolder(), before);
 
   // A child in our own session joins our job; one in another session, where
@@ -92,7 +103,7 @@ TEST(SessionRunner, SystemSessionRunBorrowsWinlogonsTokenAndStaysInTheWorkingFol
   for (int tokenSession : {OwnSession(), OwnSession() + 1}) {
     SCOPED_TRACE(tokenSession);
     WriteFileBytes(script, "token " + std::to_string(tokenSession) + "\n");
-    EXPECT_EQ(ExecuteInSystemSession(nullptr, jobLine.c_str(), &remarks, 0, 0, OwnSession()), 0);
+    EXPECT_EQ(RunInSession(Winlogon(), Request(nullptr, jobLine.c_str()), &remarks), 0);
     EXPECT_EQ(ReadOnceReleased(inJob), tokenSession == OwnSession() ? "1" : "0");
   }
   SetScriptedSessionsFile("");
@@ -127,15 +138,23 @@ TEST(SessionRunner, ExRunAppendsTheChildsOutputToTheLogFile) {
   const std::string line = Standin("0 0 \"--stdout=proxy found\" \"--marker=" + marker + "\"");
   std::string remarks;
 
-  RunCredentials none;
-  EXPECT_EQ(ExecuteInSystemSessionEx(nullptr, line.c_str(), &remarks, 1, 1, OwnSession(),
-                                     kRunWithAdministratorCredentials, none, 1, logFile.c_str()),
-            1);
+  TokenRunRequest request = Request(nullptr, line.c_str());
+  request.timeoutMinutes = 1;
+  ExRunOptions ex;
+  ex.enableLogging = 1;
+  ex.logFile = logFile.c_str();
+  const SessionRunSettings settings;  // not under WOW64
+
+  // As an administrator without credentials: nothing runs.
+  ExRunOptions administrator = ex;
+  administrator.mode = kRunWithAdministratorCredentials;
+  request.show = 1;
+  EXPECT_EQ(RunInSessionEx(Winlogon(), request, administrator, settings, &remarks), 1);
   EXPECT_EQ(remarks, "Administrator credentials unavailable");
   EXPECT_FALSE(FileExists(marker));
 
-  EXPECT_EQ(ExecuteInSystemSessionEx(nullptr, line.c_str(), &remarks, 1, 0, OwnSession(), 0, none, 1, logFile.c_str()),
-            0);
+  request.show = 0;
+  EXPECT_EQ(RunInSessionEx(Winlogon(), request, ex, settings, &remarks), 0);
   EXPECT_TRUE(FileExists(marker));
   EXPECT_EQ(ReadOnceReleased(logFile), "earlier run\nproxy found");
 }

@@ -267,50 +267,77 @@ TEST_F(ListFlow, NetworkShareAfterBothFlowsFailed) {
   }
 }
 
+namespace {
+
+// One run of the closing-line table: what it does not set is a valid command
+// line, a selected en-us, no list in the store, a decryptor that succeeds,
+// no share, a setup that succeeds and no installed-Office verdict.
+struct Closing {
+  Closing(int patchId, DWORD code, const char* line) : id(patchId), exitCode(code), summary(line) {}
+  int id;
+  DWORD exitCode;
+  const char* summary;  // what the closing line says after "exit code "
+  std::string setup;
+  std::string list;  // "a.cab": one stored file; else the list's text
+  std::string decryptor;
+  bool share = false;
+  const char* culture = "en-us";
+  std::string args = "-ch Current -oce 64 -in office-12.exe -prid O365ProPlusRetail -v 16.0.17928.20114";
+  DWORD verified = 9;  // 9: InstalledOfficeVerified not written
+
+  Closing& Setup(const std::string& script) { setup = script; return *this; }
+  Closing& List(const std::string& text) { list = text; return *this; }
+  Closing& Decryptor(const std::string& script) { decryptor = script; return *this; }
+  Closing& Share() { share = true; return *this; }
+  Closing& Selected(const char* selected) { culture = selected; return *this; }
+  Closing& Args(const std::string& text) { args = text; return *this; }
+  Closing& Verified(DWORD verdict) { verified = verdict; return *this; }
+};
+
+}  // namespace
+
 TEST_F(ListFlow, EveryRunEndsWithExactlyOneClosingLine) {
   const std::string installed = "installed_version=16.0.17928.20114\ninstalled_platform=x64\n";
+  const std::string storeFailsFirst = "configure_exits=17002,0\n" + installed;
   const std::string kNothing = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
-  const std::string kValid = "-ch Current -oce 64 -in office-12.exe -prid O365ProPlusRetail -v 16.0.17928.20114";
-  const struct {
-    int id;
-    std::string setup;      // the setup stand-in's script
-    std::string list;       // empty: no list in the store
-    std::string decryptor;  // its script
-    bool share;
-    const char* settingsCulture;
-    std::string args;       // after "-pid <id> "
-    DWORD exitCode;
-    const char* summary;    // what the closing line says after "exit code "
-    DWORD verified;         // 9: InstalledOfficeVerified not written
-  } rows[] = {
-      {62, installed, "", "", false, "en-us", kValid, 0,
-       "0 (success); installed from : the server's file store; remark : none; installed Office : verified", 1},
-      {63, "configure_exits=17002,0\n" + installed, "a.cab", "", false, "en-us", kValid, 0,
-       "0 (success); installed from : the package-file list; remark : none; installed Office : verified", 1},
-      {64, "configure_exits=17002,0\n" + installed, "a.cab", "exit_code=7", true, "en-us", kValid, 0,
-       "0 (success); installed from : the network share; remark : Failed to decrypt office meta - 64.json; "
-       "installed Office : verified",
-       1},
+  const Closing rows[] = {
+      Closing(62, 0,
+              "0 (success); installed from : the server's file store; remark : none; installed Office : verified")
+          .Setup(installed)
+          .Verified(1),
+      Closing(63, 0, "0 (success); installed from : the package-file list; remark : none; installed Office : verified")
+          .Setup(storeFailsFirst)
+          .List("a.cab")
+          .Verified(1),
+      Closing(64, 0,
+              "0 (success); installed from : the network share; remark : Failed to decrypt office meta - 64.json; "
+              "installed Office : verified")
+          .Setup(storeFailsFirst)
+          .List("a.cab")
+          .Decryptor("exit_code=7")
+          .Share()
+          .Verified(1),
       // Setup says 0 and leaves no version to read.
-      {65, "", "", "", false, "en-us", kValid, 0,
-       "0 (success); installed from : the server's file store; remark : none; installed Office : could not be read",
-       2},
-      {66, "", "", "", false, "en-us", "-ch Current", 13,
-       "13 (general failure: invalid arguments (an option missing", 9},
-      {67, "", "", "", false, "de-de", kValid, 15050, "15050 (an installed language is not selected); installed", 9},
-      {68, "configure_exit=258", "", "", false, "en-us", kValid, 258,
-       "258 (time-out: setup from the server's store was stopped); installed from : none", 9},
-      {69, "configure_exit=17002", "{\"NUL\\u0000.cab\": \"" + kNothing + "\"}", "", false, "en-us", kValid, 1,
-       "1 (the package-file list was refused: a name or checksum in it breaks the list's rules); installed from : "
-       "none; remark : Failed to download office installation files with error code : 1",
-       9},
+      Closing(65, 0,
+              "0 (success); installed from : the server's file store; remark : none; installed Office : could not be "
+              "read")
+          .Verified(2),
+      Closing(66, 13, "13 (general failure: invalid arguments (an option missing").Args("-ch Current"),
+      Closing(67, 15050, "15050 (an installed language is not selected); installed").Selected("de-de"),
+      Closing(68, 258, "258 (time-out: setup from the server's store was stopped); installed from : none")
+          .Setup("configure_exit=258"),
+      Closing(69, 1,
+              "1 (the package-file list was refused: a name or checksum in it breaks the list's rules); installed "
+              "from : none; remark : Failed to download office installation files with error code : 1")
+          .Setup("configure_exit=17002")
+          .List("{\"NUL\\u0000.cab\": \"" + kNothing + "\"}"),
   };
   SeedAgentValue("ServerInfo", "RZServerFlatName", "sharesrv");
   for (const auto& row : rows) {
     SCOPED_TRACE(row.id);
     PlaceInstaller(row.setup);
     PlaceDecryptor(row.decryptor);
-    WriteSettings({row.settingsCulture});
+    WriteSettings({row.culture});
     if (row.list == "a.cab") {
       PutList(row.id, "{\"a.cab\": \"" + PutPackageFile(row.id, "a.cab", "cabinet") + "\"}");
     } else if (!row.list.empty()) {

@@ -39,6 +39,62 @@ std::string OneLine(const std::wstring& text) {
   return line;
 }
 
+// One run that meets a running Word: how it is set up, and what it must do.
+// A row says what differs from the common case: install mode 3 with
+// postponement up to 7 days, a first prompt stored at 100, the user agreeing
+// to the postpone prompt, setup closing the applications, the completion
+// notice, and the deployment's state removed by the success.
+struct PromptCase {
+  explicit PromptCase(const char* what) : what(what) {}
+
+  const char* what;
+  int mode = 3;
+  DWORD enablePostpone = 1;
+  DWORD forceCloseDays = 7;
+  // The stored FirstPromptTime and PostPoneTill; empty: none.
+  const char* first = "100";
+  const char* postPoneTill = "";
+  const char* script = "exit_code=1";
+  const char* extraName = "";  // one more DWORD of the Office patch key, 45
+  DWORD exitCode = 0;
+  const char* prompt = kPostpone7;  // the first prompt's command line; null: none
+  const char* remark = "";
+  bool installs = true;  // with setup closing the applications
+  bool completionNotice = true;
+  // The deployment's state afterwards (a success removes it); "now": the
+  // run's own time.
+  const char* firstAfter = "(none)";
+  const char* postPoneTillAfter = "(none)";
+
+  PromptCase& Mode(int value) { mode = value; return *this; }
+  // Neither postponement nor a deadline for closing the applications.
+  PromptCase& WithoutPostponement() { enablePostpone = 0; forceCloseDays = 0; return *this; }
+  PromptCase& ForceCloseAfterDays(DWORD days) { forceCloseDays = days; return *this; }
+  PromptCase& Stored(const char* firstPrompt, const char* postponedTill) {
+    first = firstPrompt;
+    postPoneTill = postponedTill;
+    return *this;
+  }
+  PromptCase& Script(const char* text) { script = text; return *this; }
+  PromptCase& Extra(const char* name) { extraName = name; return *this; }
+  PromptCase& Prompt(const char* commandLine) { prompt = commandLine; return *this; }
+  PromptCase& NoPrompt() { prompt = nullptr; return *this; }
+  PromptCase& NoNotice() { completionNotice = false; return *this; }
+  // The run ends with `code` and the remark, installing nothing.
+  PromptCase& Refused(DWORD code, const char* remarkText = "") {
+    exitCode = code;
+    remark = remarkText;
+    installs = false;
+    completionNotice = false;
+    return *this;
+  }
+  PromptCase& LeavesState(const char* firstPrompt, const char* postponedTill) {
+    firstAfter = firstPrompt;
+    postPoneTillAfter = postponedTill;
+    return *this;
+  }
+};
+
 class PromptedDeployment : public DeploymentFlow {
  protected:
   void SetUp() override {
@@ -56,25 +112,26 @@ class PromptedDeployment : public DeploymentFlow {
     DeploymentFlow::TearDown();
   }
 
-  // A fresh run: the install mode, the postponement policy, the stored
-  // prompt state (empty: none), the prompt program's script, and an answer
-  // an earlier run left behind; nothing left of an earlier run's prompts,
-  // setup calls, remark or log. Printing was forbidden explicitly, the other
-  // two browser restrictions were never set.
-  void Prepare(int mode, DWORD enablePostpone, DWORD forceCloseDays, const std::string& first,
-               const std::string& postPoneTill, const std::string& script) {
-    WriteSettings({"en-us"}, mode);
+  // A fresh run: the case's install mode, postponement policy, stored
+  // prompt state and prompt program's script, and an answer an earlier run
+  // left behind; nothing left of an earlier run's prompts, setup calls,
+  // remark or log. Printing was forbidden explicitly, the other two browser
+  // restrictions were never set.
+  void Prepare(const PromptCase& c) {
+    const std::string first = c.first;
+    const std::string postPoneTill = c.postPoneTill;
+    WriteSettings({"en-us"}, c.mode);
     deleteRegistryKey(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData);
     writeValue(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "EnablePostPoneInPrompt",
-               std::to_string(enablePostpone).c_str(), REG_DWORD);
+               std::to_string(c.enablePostpone).c_str(), REG_DWORD);
     writeValue(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "ForceCloseAppsInDays",
-               std::to_string(forceCloseDays).c_str(), REG_DWORD);
+               std::to_string(c.forceCloseDays).c_str(), REG_DWORD);
     writeValue(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "ExitCode", "1", REG_DWORD);
     if (!first.empty()) writeValue(HKEY_LOCAL_MACHINE, DeploymentKey().c_str(), "FirstPromptTime", first.c_str(), REG_SZ);
     if (!postPoneTill.empty()) {
       writeValue(HKEY_LOCAL_MACHINE, DeploymentKey().c_str(), "PostPoneTill", postPoneTill.c_str(), REG_SZ);
     }
-    WriteFileBytes(agent_ / "rzpatchprompt.txt", script);
+    WriteFileBytes(agent_ / "rzpatchprompt.txt", c.script);
     for (const std::string& file : {agent_ / "rzpatchprompt.1.txt", agent_ / "rzpatchprompt.2.txt",
                                     agent_ / "data\\custom-patch-remarks.json", agent_ / "logs\\rzprereqhandler.log",
                                     record_ / "setup_standin.calls.txt", record_ / "configure.received.1.xml"}) {
@@ -116,56 +173,49 @@ class PromptedDeployment : public DeploymentFlow {
 }  // namespace
 
 TEST_F(PromptedDeployment, RunsThatMeetRunningApplications) {
-  const struct {
-    const char* what;
-    int mode;
-    DWORD enablePostpone;
-    DWORD forceCloseDays;
-    const char* first;  // the stored FirstPromptTime and PostPoneTill
-    const char* postPoneTill;
-    const char* script;
-    const char* extraName;  // one more DWORD of the Office patch key
-    DWORD exitCode;
-    const char* prompt;  // the first prompt's command line; null: none
-    const char* remark;
-    bool installs;  // with setup closing the applications
-    bool completionNotice;
-    // The deployment's state afterwards (a success removes it); "now": the
-    // run's own time.
-    const char* firstAfter;
-    const char* postPoneTillAfter;
-  } cases[] = {
-      {"mode 2 may not close them", 2, 1, 7, "100", "", "exit_code=1", "", 20001, nullptr, "", false, false, "100",
-       "(none)"},
-      {"mode 1 lets setup close them", 1, 1, 7, "100", "", "exit_code=1", "", 0, nullptr, "", true, false, "(none)",
-       "(none)"},
-      {"yes", 3, 1, 7, "100", "", "exit_code=1", "", 0, kPostpone7, "", true, true, "(none)", "(none)"},
-      {"yes, completion notice off", 3, 1, 7, "100", "", "exit_code=1", "NeglectOfficeCompletionPrompt", 0,
-       kPostpone7, "", true, false, "(none)", "(none)"},
-      {"postponed", 3, 1, 7, "100", "", "exit_code=2\npostpone_value=1999999999", "", 20001, kPostpone7,
-       "Office updates postponed by users", false, false, "now", "1999999999"},
+  const PromptCase cases[] = {
+      PromptCase("mode 2 may not close them").Mode(2).NoPrompt().Refused(20001).LeavesState("100", "(none)"),
+      PromptCase("mode 1 lets setup close them").Mode(1).NoPrompt().NoNotice(),
+      PromptCase("yes"),
+      PromptCase("yes, completion notice off").Extra("NeglectOfficeCompletionPrompt").NoNotice(),
+      PromptCase("postponed")
+          .Script("exit_code=2\npostpone_value=1999999999")
+          .Refused(20001, "Office updates postponed by users")
+          .LeavesState("now", "1999999999"),
       // Without postponement a "no" postpones nothing.
-      {"refused without postponement", 3, 0, 0, "100", "", "exit_code=2", "", 20001,
-       "rzpatchprompt.exe -PatchPrompt -prompt-text \"emptydata\" -pid {pid} -timeoutinmin 5",
-       "Office updates postponed by users", false, false, "100", "(none)"},
+      PromptCase("refused without postponement")
+          .WithoutPostponement()
+          .Script("exit_code=2")
+          .Prompt("rzpatchprompt.exe -PatchPrompt -prompt-text \"emptydata\" -pid {pid} -timeoutinmin 5")
+          .Refused(20001, "Office updates postponed by users")
+          .LeavesState("100", "(none)"),
       // No days to offer: the line ends in a blank after the text argument.
-      {"prompt program failed", 3, 1, 0, "100", "", "exit_code=3", "", 5,
-       "rzpatchprompt.exe -PatchPrompt -prompt-type postpone -pid {pid} -prompt-text \"emptydata\" ", "", false,
-       false, "now", "(none)"},
+      PromptCase("prompt program failed")
+          .ForceCloseAfterDays(0)
+          .Script("exit_code=3")
+          .Prompt("rzpatchprompt.exe -PatchPrompt -prompt-type postpone -pid {pid} -prompt-text \"emptydata\" ")
+          .Refused(5)
+          .LeavesState("now", "(none)"),
       // RunningPromptTimeOut 45 is capped at 30.
-      {"no answer to the prompt without postponement", 3, 0, 0, "100", "", "", "RunningPromptTimeOut", 20001,
-       "rzpatchprompt.exe -PatchPrompt -prompt-text \"emptydata\" -pid {pid} -timeoutinmin 30", kNoResponse, false,
-       false, "100", "(none)"},
-      {"postponed until later", 3, 1, 7, "1000000", "2000000000", "exit_code=1", "", 20001, nullptr, kNoResponse,
-       false, false, "1000000", "2000000000"},
+      PromptCase("no answer to the prompt without postponement")
+          .WithoutPostponement()
+          .Script("")
+          .Extra("RunningPromptTimeOut")
+          .Prompt("rzpatchprompt.exe -PatchPrompt -prompt-text \"emptydata\" -pid {pid} -timeoutinmin 30")
+          .Refused(20001, kNoResponse)
+          .LeavesState("100", "(none)"),
+      PromptCase("postponed until later")
+          .Stored("1000000", "2000000000")
+          .NoPrompt()
+          .Refused(20001, kNoResponse)
+          .LeavesState("1000000", "2000000000"),
       // Postponed beyond the deadline, a day after the first prompt, which
       // has passed: the user is only told.
-      {"deadline passed", 3, 1, 1, "1000", "100000", "exit_code=1", "", 0, kForceClose, "", true, true, "(none)",
-       "(none)"},
+      PromptCase("deadline passed").ForceCloseAfterDays(1).Stored("1000", "100000").Prompt(kForceClose),
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    Prepare(c.mode, c.enablePostpone, c.forceCloseDays, c.first, c.postPoneTill, c.script);
+    Prepare(c);
     if (*c.extraName) writeValue(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, c.extraName, "45", REG_DWORD);
 
     const long long before = UnixSecondsNow(nullptr);
@@ -230,7 +280,7 @@ TEST_F(PromptedDeployment, DebugRunShowsThePromptOfItsTypeInItsLanguage) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
-    Prepare(1, 0, 0, "", "", "");
+    Prepare(PromptCase(c.args).Mode(1).WithoutPostponement().Stored("", "").Script(""));
     EXPECT_EQ(Run(c.args), 13u);
     ExpectPrompt(Prompt(1), c.command, c.text);
     EXPECT_EQ(Prompt(2), "");

@@ -20,17 +20,28 @@ namespace {
 
 class AgentLogTest : public ::testing::Test {
  protected:
-  void SetUp() override { testing_support::ClearAgentRegistry(); }
+  void SetUp() override { keys_.Clear(); }
   void TearDown() override {
     CloseAgentLog();
-    testing_support::ClearAgentRegistry();
+    keys_.Clear();
   }
+  // Opens the log for appending, its level read under this test's keys.
+  int Open(const char* fileName, const std::string& folder) {
+    return OpenAgentLog(fileName, folder.c_str(), 1, keys_.root());
+  }
+  void SetLevel(const char* level) {
+    writeValue(HKEY_LOCAL_MACHINE, keys_.root().c_str(), "RZAgentLogLevel", level, REG_DWORD);
+  }
+
+  // The agent's keys of this test program alone.
+  testing_support::ScopedTestKey key_{"agent_log"};
+  testing_support::AgentKeysAt keys_{key_.path()};
 
   // Opens the log at the given registry level, writes one line per level,
   // closes it and returns the file.
   std::string WriteAllLevels(const TempDir& dir, const char* level) {
-    if (level) writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "RZAgentLogLevel", level, REG_DWORD);
-    EXPECT_EQ(OpenAgentLog("levels.log", dir.path().c_str(), 1), 0);
+    if (level) SetLevel(level);
+    EXPECT_EQ(Open("levels.log", dir.path()), 0);
     LogInfo("info line\n");
     LogError("error line\n");
     LogDebug("debug line\n");
@@ -62,7 +73,7 @@ TEST_F(AgentLogTest, LevelFilterUsesTheLowEightBits) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.level ? c.level : "missing");
     TempDir dir("log_levels");
-    if (!c.level) deleteValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "RZAgentLogLevel");
+    if (!c.level) deleteValue(HKEY_LOCAL_MACHINE, keys_.root().c_str(), "RZAgentLogLevel");
     std::string text = WriteAllLevels(dir, c.level);
     EXPECT_NE(text.find("Log open time: "), std::string::npos);
     EXPECT_NE(text.find("Log close time: "), std::string::npos);
@@ -75,8 +86,8 @@ TEST_F(AgentLogTest, LevelFilterUsesTheLowEightBits) {
 
 TEST_F(AgentLogTest, LineHeadFormat) {
   TempDir dir("log_head");
-  writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "RZAgentLogLevel", "2", REG_DWORD);
-  ASSERT_EQ(OpenAgentLog("head.log", dir.path().c_str(), 1), 0);
+  SetLevel("2");
+  ASSERT_EQ(Open("head.log", dir.path()), 0);
   LogInfo("value %d and %S\n", 42, L"wide");
   LogInfo("no line end ");
   LogInfo("runs on\n");
@@ -99,8 +110,8 @@ TEST_F(AgentLogTest, WideTextArrivesAsUtf8WhateverTheLocale) {
   const std::string utf8 =
       "C:\\\xD0\x90\xD0\xB3\xD0\xB5\xD0\xBD\xD1\x82\\Gr\xC3\xBC\xC3\x9F" "e\xE9\x80\x9A\xE9\x81\x93\xF0\x9F\x98\x80.cab";
   TempDir dir("log_wide");
-  writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "RZAgentLogLevel", "4", REG_DWORD);
-  ASSERT_EQ(OpenAgentLog("wide.log", dir.path().c_str(), 1), 0);
+  SetLevel("4");
+  ASSERT_EQ(Open("wide.log", dir.path()), 0);
   // Every way the program hands wide text to a log line, at every level,
   // with the conversions that share those lines.
   LogInfo("1 %S|\n", wide);
@@ -120,9 +131,9 @@ TEST_F(AgentLogTest, WideTextArrivesAsUtf8WhateverTheLocale) {
 
 TEST_F(AgentLogTest, OpeningTwiceKeepsTheFirstFile) {
   TempDir dir("log_twice");
-  writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "RZAgentLogLevel", "4", REG_DWORD);
-  ASSERT_EQ(OpenAgentLog("first.log", dir.path().c_str(), 1), 0);
-  EXPECT_EQ(OpenAgentLog("second.log", dir.path().c_str(), 1), 0);
+  SetLevel("4");
+  ASSERT_EQ(Open("first.log", dir.path()), 0);
+  EXPECT_EQ(Open("second.log", dir.path()), 0);
   CloseAgentLog();
   EXPECT_NE(ReadTextFile(dir / "first.log").find("[TRACE] gv_logFilePtr already Set"), std::string::npos);
   EXPECT_FALSE(testing_support::FileExists(dir / "second.log"));
@@ -131,10 +142,10 @@ TEST_F(AgentLogTest, OpeningTwiceKeepsTheFirstFile) {
 TEST_F(AgentLogTest, AppendsAcrossRunsAndCreatesTheFolder) {
   TempDir dir("log_append");
   std::string folder = dir / "deep\\logs";
-  ASSERT_EQ(OpenAgentLog("a.log", folder.c_str(), 1), 0);
+  ASSERT_EQ(Open("a.log", folder), 0);
   LogError("first run\n");
   CloseAgentLog();
-  ASSERT_EQ(OpenAgentLog("a.log", folder.c_str(), 1), 0);
+  ASSERT_EQ(Open("a.log", folder), 0);
   LogError("second run\n");
   CloseAgentLog();
   std::string text = ReadTextFile(folder + "\\a.log");
@@ -145,7 +156,7 @@ TEST_F(AgentLogTest, AppendsAcrossRunsAndCreatesTheFolder) {
 
 TEST_F(AgentLogTest, ThreadsNeverInterleaveWithinALine) {
   TempDir dir("log_threads");
-  ASSERT_EQ(OpenAgentLog("threads.log", dir.path().c_str(), 1), 0);
+  ASSERT_EQ(Open("threads.log", dir.path()), 0);
   const int kLines = 3000;
   auto writer = [](char tag) {
     std::string payload(60, tag);
@@ -189,8 +200,8 @@ TEST_F(AgentLogTest, ErrorLogAppendsTwoLinesPerEntryEvenToAnEmptyFile) {
   TempDir dir("log_errorlog");
   // The folder comes from the registry value, read when the log starts; its
   // missing separator is added.
-  testing_support::SeedAgentValue("", "RZAgentInstallDir", dir.path());
-  ASSERT_EQ(InitializeAgentLog("rzprereqhandler.log"), 0);
+  keys_.SeedValue("", "RZAgentInstallDir", dir.path());
+  ASSERT_EQ(InitializeAgentLog("rzprereqhandler.log", keys_.root()), 0);
   EXPECT_EQ(AgentLogInstallDir(), dir.path() + "\\");
   testing_support::WriteFileBytes(dir / "logs\\rzerror.log", "");
   WriteErrorLog("\tResume Download failed with error code : 5 and total failed count value = 1\n");
@@ -210,10 +221,10 @@ TEST_F(AgentLogTest, TwoProcessesAppendingNeverCutALine) {
   const int kLines = 3000;
   std::vector<std::thread> writers;
   for (const char* tag : {"alpha", "omega"}) {
-    writers.emplace_back([&dir, tag] {
+    writers.emplace_back([this, &dir, tag] {
       testing_support::ProcessRun run = testing_support::RunProcess(
           "\"" + testing_support::BinPath("log_append_child.exe") + "\" \"" + dir.path() + "\" " + tag + " " +
-          std::to_string(kLines));
+          std::to_string(kLines) + " \"" + keys_.root() + "\"");
       EXPECT_EQ(run.exitCode, 0u) << tag;
     });
   }

@@ -35,12 +35,16 @@ int CountOccurrences(const std::string& text, const std::string& what) {
 
 class LogRotationTest : public ::testing::Test {
  protected:
-  void SetUp() override { testing_support::ClearAgentRegistry(); }
+  void SetUp() override { keys_.Clear(); }
   void TearDown() override {
     StopLogRotation();
     CloseAgentLog();
-    testing_support::ClearAgentRegistry();
+    keys_.Clear();
   }
+
+  // The agent's keys of this test program alone.
+  testing_support::ScopedTestKey key_{"log_rotation"};
+  testing_support::AgentKeysAt keys_{key_.path()};
 };
 
 }  // namespace
@@ -123,7 +127,7 @@ TEST_F(LogRotationTest, BackupsMoveUpAndTheOldestIsDropped) {
 
 TEST_F(LogRotationTest, RotatingWhileWritingLosesAndCutsNoLine) {
   TempDir dir("rotation_load");
-  ASSERT_EQ(OpenAgentLog(kLogName, dir.path().c_str(), 1), 0);
+  ASSERT_EQ(OpenAgentLog(kLogName, dir.path().c_str(), 1, keys_.root()), 0);
   const int kLines = 10000;
   const std::string payload(60, 'p');
   std::atomic<int> written{0};
@@ -176,7 +180,7 @@ TEST_F(LogRotationTest, RotatingWhileWritingLosesAndCutsNoLine) {
 
 TEST_F(LogRotationTest, StartUpRotatesTheAgentLogFromTwoMillionBytesKeepingFourBackups) {
   TempDir dir("rotation_start_up");
-  testing_support::SeedAgentValue("", "RZAgentInstallDir", dir.path() + "\\");
+  keys_.SeedValue("", "RZAgentInstallDir", dir.path() + "\\");
   const std::string logs = dir / "logs";
   testing_support::MakeDirs(logs);
   for (int n = 1; n <= 4; ++n) {
@@ -186,7 +190,7 @@ TEST_F(LogRotationTest, StartUpRotatesTheAgentLogFromTwoMillionBytesKeepingFourB
   for (size_t size : {1999999, 2000000}) {
     SCOPED_TRACE(size);
     WriteFileBytes(live, std::string(size, 'x'));
-    ASSERT_EQ(InitializeAgentLog(kLogName), 0);
+    ASSERT_EQ(InitializeAgentLog(kLogName, keys_.root()), 0);
     // Checked again every 15 minutes while the log is open.
     EXPECT_EQ(ArmedRotationPeriodMs(), 900000u);
     CloseAgentLog();
@@ -199,7 +203,7 @@ TEST_F(LogRotationTest, StartUpRotatesTheAgentLogFromTwoMillionBytesKeepingFourB
 
 TEST_F(LogRotationTest, ChecksOnceAtStartThenOncePerPeriod) {
   TempDir dir("rotation_timer");
-  ASSERT_EQ(OpenAgentLog(kLogName, dir.path().c_str(), 1), 0);
+  ASSERT_EQ(OpenAgentLog(kLogName, dir.path().c_str(), 1, keys_.root()), 0);
   const std::string check = "RotateLoggerForEverRunningProcess : cSfileName";
   LogRotationSettings settings;
   settings.folder = dir.path();

@@ -30,14 +30,8 @@ std::string Current(const char* name, int is64) {
 
 class InstalledOfficeTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    testing_support::ClearAgentRegistry();
-    ResetOfficeState();
-  }
-  void TearDown() override {
-    testing_support::ClearAgentRegistry();
-    ResetOfficeState();
-  }
+  void SetUp() override { testing_support::ClearAgentRegistry(); }
+  void TearDown() override { testing_support::ClearAgentRegistry(); }
 };
 
 TEST_F(InstalledOfficeTest, LanguagesMergedSortedWithoutProofing) {
@@ -111,15 +105,15 @@ TEST_F(InstalledOfficeTest, UpdateChannelsComeBackAsTheyWereInEachView) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     testing_support::ClearAgentRegistry();
-    ResetOfficeState();
+    OfficeState state;
     PutRaw(c.at64, k64);
     PutRaw(c.at32, k32);
     ASSERT_EQ(GetRaw(k64), c.at64);  // the views really are apart
     ASSERT_EQ(GetRaw(k32), c.at32);
-    ReadUpdateChannels();
+    ReadUpdateChannels(&state);
     PutRaw(bySetup, k64);
     PutRaw(bySetup, k32);
-    ResetUpdateChannels();
+    ResetUpdateChannels(state);
     EXPECT_EQ(GetRaw(k64), c.at64);
     EXPECT_EQ(GetRaw(k32), c.at32);
   }

@@ -30,33 +30,28 @@ class OfficeSetupTest : public ::testing::Test {
  protected:
   void SetUp() override {
     testing_support::ClearAgentRegistry();
-    ResetOfficeState();
-    savedParams_ = AgentParams();
-    savedOptions_ = RunOpts();
-    AgentParams().RZAgentInstallDir = dir_.path() + "\\";
-    RunOptions& options = RunOpts();
-    options = RunOptions();
+    RunOptions options;
     options.patchId = 731;
     options.channel = "MonthlyEnterprise";
     options.clientEdition = "64";
     options.version = "16.0.17328.20184";
     options.productReleaseId = "O365ProPlusRetail";
     options.installerPath = dir_.path() + "\\\\patches\\731-setup.exe";
+    office_.run = OfficeRunValuesFor(options, dir_.path() + "\\");
     testing_support::MakeDirs(PackageFolder());
-    OfficeCtx().installedLanguages = {"en-us", "fr-fr"};
+    office_.installedLanguages = {"en-us", "fr-fr"};
   }
-  void TearDown() override {
-    testing_support::ClearAgentRegistry();
-    ResetOfficeState();
-    AgentParams() = savedParams_;
-    RunOpts() = savedOptions_;
-  }
+  void TearDown() override { testing_support::ClearAgentRegistry(); }
 
-  std::string ConfigurationBytes() { return ReadFileBytes(OfficeConfigurationPath()); }
+  std::string PackageFolder() const { return office_.run.packageFolder; }
+  std::string ConfigurationPath() const { return OfficeConfigurationPath(office_.run); }
+  std::string ConfigurationBytes() { return ReadFileBytes(ConfigurationPath()); }
+  int WriteConfiguration(const std::string& source, int usePackageFolder) {
+    return WriteOfficeConfiguration(&office_, source, usePackageFolder);
+  }
 
   TempDir dir_{"office_setup"};
-  AgentParameters savedParams_;
-  RunOptions savedOptions_;
+  OfficeState office_;
 };
 
 TEST_F(OfficeSetupTest, ConfigurationWithSourceIsByteExact) {
@@ -65,12 +60,12 @@ TEST_F(OfficeSetupTest, ConfigurationWithSourceIsByteExact) {
   writeValueEx(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "O365BusinessRetail.ExcludedApps", "groove,lync",
                REG_SZ, 1);
   // A longer file from an earlier attempt must leave no tail behind.
-  ASSERT_TRUE(WriteFileBytes(OfficeConfigurationPath(), std::string(4000, 'x')));
+  ASSERT_TRUE(WriteFileBytes(ConfigurationPath(), std::string(4000, 'x')));
 
   // Every markup character of an attribute value is escaped, and letters
   // outside ASCII become character references.
   const std::string source = "\\\\srv\\office&co\\\"731\"<'x'>\xC3\xA9\xE9\x80\x9A";
-  ASSERT_EQ(WriteOfficeConfiguration(source, 0), 0);
+  ASSERT_EQ(WriteConfiguration(source, 0), 0);
   EXPECT_EQ(ConfigurationBytes(),
             "<Configuration>\r\n"
             "<Add Channel=\"MonthlyEnterprise\" OfficeClientEdition=\"64\" "
@@ -99,9 +94,9 @@ TEST_F(OfficeSetupTest, DirectDownloadConfigurationIsByteExact) {
   // installed product falls back to the command line's.
   testing_support::SeedAgentValue("", "LastDirectDownloadState", "1", REG_DWORD);
   testing_support::SeedAgentValue("Patch\\OfficePatchData", "OfficeDirectDownload", "0", REG_DWORD);
-  OfficeCtx().HowToInstall = 1;
-  EXPECT_EQ(GetStoreSourceUrl("srv", "8383"), "https://srv:8383/store/office/731");
-  ASSERT_EQ(WriteOfficeConfiguration(GetStoreSourceUrl("srv", "8383"), 0), 0);
+  office_.HowToInstall = 1;
+  EXPECT_EQ(GetStoreSourceUrl(office_.run, "srv", "8383"), "https://srv:8383/store/office/731");
+  ASSERT_EQ(WriteConfiguration(GetStoreSourceUrl(office_.run, "srv", "8383"), 0), 0);
   EXPECT_EQ(ConfigurationBytes(),
             "<Configuration>\r\n"
             "<Add Channel=\"MonthlyEnterprise\" OfficeClientEdition=\"64\" Version=\"16.0.17328.20184\">\r\n"
@@ -123,32 +118,32 @@ TEST_F(OfficeSetupTest, ForceShutdownFollowsModeAndConsent) {
     const char* value;
   } cases[] = {{3, false, "FALSE"}, {3, true, "TRUE"}, {1, false, "TRUE"}, {2, false, "FALSE"}};
   for (const auto& c : cases) {
-    OfficeCtx().HowToInstall = c.howToInstall;
-    OfficeCtx().closeApplications = c.closeApplications;
-    ASSERT_EQ(WriteOfficeConfiguration("src", 0), 0);
+    office_.HowToInstall = c.howToInstall;
+    office_.closeApplications = c.closeApplications;
+    ASSERT_EQ(WriteConfiguration("src", 0), 0);
     const std::string line = std::string("<Property Name=\"FORCEAPPSHUTDOWN\" Value=\"") + c.value + "\"/>\r\n";
     EXPECT_NE(ConfigurationBytes().find(line), std::string::npos) << c.howToInstall << " " << c.closeApplications;
   }
 }
 
 TEST_F(OfficeSetupTest, PackageFolderSourceAndRefusals) {
-  ASSERT_EQ(WriteOfficeConfiguration("ignored", 1), 0);
+  ASSERT_EQ(WriteConfiguration("ignored", 1), 0);
   EXPECT_NE(ConfigurationBytes().find("UpdatePath=\"" + PackageFolder() + "\""), std::string::npos);
   EXPECT_EQ(ConfigurationBytes().find("ignored"), std::string::npos);
   // A refused write leaves no earlier configuration for setup to run.
-  ASSERT_EQ(WriteOfficeConfiguration("first", 0), 0);
-  EXPECT_EQ(WriteOfficeConfiguration("", 0), 13);
-  EXPECT_FALSE(FileExists(OfficeConfigurationPath()));
+  ASSERT_EQ(WriteConfiguration("first", 0), 0);
+  EXPECT_EQ(WriteConfiguration("", 0), 13);
+  EXPECT_FALSE(FileExists(ConfigurationPath()));
 
-  ASSERT_EQ(WriteOfficeConfiguration("first", 0), 0);
-  OfficeCtx().installedLanguages.clear();
-  EXPECT_EQ(WriteOfficeConfiguration("second", 0), 13);
-  EXPECT_FALSE(FileExists(OfficeConfigurationPath()));
+  ASSERT_EQ(WriteConfiguration("first", 0), 0);
+  office_.installedLanguages.clear();
+  EXPECT_EQ(WriteConfiguration("second", 0), 13);
+  EXPECT_FALSE(FileExists(ConfigurationPath()));
 
   // A file that cannot be created gives the system's error, never 0.
-  OfficeCtx().installedLanguages = {"en-us"};
+  office_.installedLanguages = {"en-us"};
   ASSERT_TRUE(RemoveDirectoryW(ChangeUtf8ToWideStr(PackageFolder().c_str()).c_str()));
-  EXPECT_EQ(WriteOfficeConfiguration("third", 0), ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(WriteConfiguration("third", 0), ERROR_PATH_NOT_FOUND);
 }
 
 TEST_F(OfficeSetupTest, DirectDownloadSwitch) {
@@ -173,13 +168,16 @@ TEST_F(OfficeSetupTest, DirectDownloadSwitch) {
 TEST_F(OfficeSetupTest, SharePathFromTheServerInUseReadNow) {
   testing_support::SeedAgentValue("ServerInfo", "RZServerFlatName", "RZSRV");
   testing_support::SeedAgentValue("ServerInfo", "DistributionServerFlatName", "DSSRV");
-  AgentParams().EnableDistributionServer = "no";
-  EXPECT_EQ(GetSharePath(), "\\\\RZSRV\\office\\731");
-  AgentParams().EnableDistributionServer = "YES";
-  EXPECT_EQ(GetSharePath(), "\\\\DSSRV\\office\\731");
+  // The share of the server in use, as the fallback stage builds it.
+  AgentParameters params;
+  auto sharePath = [&] { return GetSharePath(office_.run, ReadStoreServerValues(params).flatName); };
+  params.EnableDistributionServer = "no";
+  EXPECT_EQ(sharePath(), "\\\\RZSRV\\office\\731");
+  params.EnableDistributionServer = "YES";
+  EXPECT_EQ(sharePath(), "\\\\DSSRV\\office\\731");
   // A changed registry value counts at once; the record is not consulted.
   testing_support::SeedAgentValue("ServerInfo", "DistributionServerFlatName", "DSSRV2");
-  EXPECT_EQ(GetSharePath(), "\\\\DSSRV2\\office\\731");
+  EXPECT_EQ(sharePath(), "\\\\DSSRV2\\office\\731");
 }
 
 // --- real setup runs through the stand-in ---
@@ -193,7 +191,8 @@ class SetupRunTest : public OfficeSetupTest {
     DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
     GetComputerNameW(computer, &length);
     computer_ = ChangeWideToUtf8Str(computer);
-    ASSERT_TRUE(testing_support::CopyFileUtf8(testing_support::BinPath("setup_standin.exe"), RunOpts().installerPath));
+    ASSERT_TRUE(
+        testing_support::CopyFileUtf8(testing_support::BinPath("setup_standin.exe"), office_.run.installerPath));
   }
   void TearDown() override {
     for (const std::string& path : NewSetupLogs()) DeleteFileA(path.c_str());
@@ -225,15 +224,15 @@ class SetupRunTest : public OfficeSetupTest {
 
 TEST_F(SetupRunTest, ExtractThenConfigureWithExactCommandLines) {
   Script(InstallerFolder(), "configure_exit=3010\n");
-  ASSERT_EQ(ExtractOfficeSetup(), 0);
+  ASSERT_EQ(ExtractOfficeSetup(office_.run), 0);
   const std::string folder = PackageFolder();
   EXPECT_TRUE(FileExists(folder + "\\setup.exe"));
   EXPECT_EQ(ReadFileBytes(InstallerFolder() + "\\setup_standin.calls.txt"),
-            "\"" + RunOpts().installerPath + "\" /extract:\"" + folder + "\" /quiet /norestart\r\n");
+            "\"" + office_.run.installerPath + "\" /extract:\"" + folder + "\" /quiet /norestart\r\n");
 
-  ASSERT_EQ(WriteOfficeConfiguration("\\\\srv\\office\\731", 0), 0);
+  ASSERT_EQ(WriteConfiguration("\\\\srv\\office\\731", 0), 0);
   // 3010 (restart needed) is a success.
-  EXPECT_EQ(RunOfficeSetupConfigure(), 0);
+  EXPECT_EQ(RunOfficeSetupConfigure(office_.run), 0);
   EXPECT_EQ(ReadFileBytes(folder + "\\setup_standin.calls.txt"),
             "\"" + folder + "\\setup.exe\" /configure \"" + folder + "\\configure.xml\"\r\n");
   // Setup got exactly the bytes that were written.
@@ -261,9 +260,9 @@ TEST_F(SetupRunTest, ResultsMappedThroughTheSuccessList) {
   };
   for (const auto& c : cases) {
     Script(InstallerFolder(), c.script);
-    EXPECT_EQ(ExtractOfficeSetup(), c.extract) << c.script;
-    ASSERT_EQ(WriteOfficeConfiguration("src", 0), 0);
-    EXPECT_EQ(RunOfficeSetupConfigure(), c.configure) << c.script;
+    EXPECT_EQ(ExtractOfficeSetup(office_.run), c.extract) << c.script;
+    ASSERT_EQ(WriteConfiguration("src", 0), 0);
+    EXPECT_EQ(RunOfficeSetupConfigure(office_.run), c.configure) << c.script;
   }
 }
 

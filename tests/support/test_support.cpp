@@ -126,7 +126,8 @@ bool FileExists(const std::string& path) {
 
 void MakeDirs(const std::string& path) { CreateFolderTree(ChangeUtf8ToWideStr(path.c_str())); }
 
-ScopedTestKey::ScopedTestKey(const std::string& subkey) : subkey_("Software\\OfficeInstallerTests\\" + subkey) {
+ScopedTestKey::ScopedTestKey(const std::string& subkey)
+    : subkey_("Software\\OfficeInstallerTests\\" + subkey + "-" + std::to_string(GetCurrentProcessId())) {
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, subkey_.c_str());
   DeleteRegistryKeyTree(HKEY_LOCAL_MACHINE, subkey_.c_str());
 }
@@ -159,27 +160,28 @@ void ClearAgentRegistry() {
   }
 }
 
-namespace {
-std::string AgentSubkey(const std::string& subkey) {
-  std::string key = reg_path::kAgent;
-  if (!subkey.empty()) key += "\\" + subkey;
-  return key;
-}
-}  // namespace
-
-void SeedAgentValue(const std::string& subkey, const std::string& name, const std::string& data, DWORD type) {
-  writeValue(HKEY_LOCAL_MACHINE, AgentSubkey(subkey).c_str(), name.c_str(), data.c_str(), type);
+std::string AgentKeysAt::Subkey(const std::string& subkey) const {
+  return subkey.empty() ? root_ : root_ + "\\" + subkey;
 }
 
-void RemoveAgentValue(const std::string& subkey, const std::string& name) {
-  deleteValue(HKEY_LOCAL_MACHINE, AgentSubkey(subkey).c_str(), name.c_str());
+void AgentKeysAt::Clear() const {
+  for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) DeleteTreeInView(root_.c_str(), view);
 }
 
-bool ReadAgentText(const std::string& subkey, const std::string& name, std::string* out) {
-  return ReadRegSZ(HKEY_LOCAL_MACHINE, AgentSubkey(subkey).c_str(), name.c_str(), out) == ERROR_SUCCESS;
+void AgentKeysAt::SeedValue(const std::string& subkey, const std::string& name, const std::string& data,
+                            DWORD type) const {
+  writeValue(HKEY_LOCAL_MACHINE, Subkey(subkey).c_str(), name.c_str(), data.c_str(), type);
 }
 
-void SeedMinimalAgent(const std::string& installDir, DWORD logLevel) {
+void AgentKeysAt::RemoveValue(const std::string& subkey, const std::string& name) const {
+  deleteValue(HKEY_LOCAL_MACHINE, Subkey(subkey).c_str(), name.c_str());
+}
+
+bool AgentKeysAt::ReadText(const std::string& subkey, const std::string& name, std::string* out) const {
+  return ReadRegSZ(HKEY_LOCAL_MACHINE, Subkey(subkey).c_str(), name.c_str(), out) == ERROR_SUCCESS;
+}
+
+void AgentKeysAt::SeedMinimalAgent(const std::string& installDir, DWORD logLevel) const {
   struct Seed {
     const char* subkey;
     const char* name;
@@ -210,11 +212,34 @@ void SeedMinimalAgent(const std::string& installDir, DWORD logLevel) {
       {"ServerInfo", "RZProductCode", "RZEE", REG_SZ},
       {"SystemDetails", "RZAgentResourceID", "101", REG_SZ},
   };
-  SeedAgentValue("", "RZAgentInstallDir", installDir);
+  SeedValue("", "RZAgentInstallDir", installDir);
   for (const Seed& seed : seeds) {
     std::string data = seed.data ? seed.data : std::to_string(logLevel);
-    SeedAgentValue(seed.subkey, seed.name, data, seed.type);
+    SeedValue(seed.subkey, seed.name, data, seed.type);
   }
+}
+
+namespace {
+const AgentKeysAt& TheAgentsKeys() {
+  static const AgentKeysAt keys(reg_path::kAgent);
+  return keys;
+}
+}  // namespace
+
+void SeedAgentValue(const std::string& subkey, const std::string& name, const std::string& data, DWORD type) {
+  TheAgentsKeys().SeedValue(subkey, name, data, type);
+}
+
+void RemoveAgentValue(const std::string& subkey, const std::string& name) {
+  TheAgentsKeys().RemoveValue(subkey, name);
+}
+
+bool ReadAgentText(const std::string& subkey, const std::string& name, std::string* out) {
+  return TheAgentsKeys().ReadText(subkey, name, out);
+}
+
+void SeedMinimalAgent(const std::string& installDir, DWORD logLevel) {
+  TheAgentsKeys().SeedMinimalAgent(installDir, logLevel);
 }
 
 bool operator==(const RawRegistryValue& a, const RawRegistryValue& b) {

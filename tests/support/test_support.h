@@ -6,6 +6,7 @@
 
 #include <ostream>
 #include <string>
+#include <utility>
 
 namespace testing_support {
 
@@ -68,6 +69,7 @@ bool CopyFileUtf8(const std::string& from, const std::string& to);
 void MakeDirs(const std::string& path);
 
 // A registry key under HKLM, in the 32-bit view, deleted before and after.
+// Named after the process as well, so tests running at once never share it.
 class ScopedTestKey {
  public:
   explicit ScopedTestKey(const std::string& subkey);
@@ -94,6 +96,27 @@ void SeedAgentValue(const std::string& subkey, const std::string& name, const st
 void RemoveAgentValue(const std::string& subkey, const std::string& name);
 // Reads one such text value back; nothing when it is missing.
 bool ReadAgentText(const std::string& subkey, const std::string& name, std::string* out);
+
+// The agent's keys under a root of their own: the helpers above on a test's
+// key (a ScopedTestKey path), so the test runs beside tests of the agent's
+// own keys. Pass root() to the code under test as the agent key.
+class AgentKeysAt {
+ public:
+  explicit AgentKeysAt(std::string root) : root_(std::move(root)) {}
+  const std::string& root() const { return root_; }
+  // "<root>\<subkey>"; the root itself for an empty subkey.
+  std::string Subkey(const std::string& subkey) const;
+  // Removes everything under the root, in both views.
+  void Clear() const;
+  void SeedMinimalAgent(const std::string& installDir, DWORD logLevel = 4) const;
+  void SeedValue(const std::string& subkey, const std::string& name, const std::string& data,
+                 DWORD type = REG_SZ) const;
+  void RemoveValue(const std::string& subkey, const std::string& name) const;
+  bool ReadText(const std::string& subkey, const std::string& name, std::string* out) const;
+
+ private:
+  std::string root_;
+};
 
 // A registry value in raw form, as a test seeds or finds it; `present`
 // false means there is no value.
