@@ -44,7 +44,7 @@ void RunOldFlow(FlowState* state) {
   MetaFlowStep listStep = MetaFlowStep::List;
   OfficeState& office = OfficeCtx();
   const ListFlowSettings list{state->transfers, &state->transfersRun, office.run.patchId, office.run.packageFolder,
-                              &state->downloadProgress};
+                              &state->downloadProgress, [] { return ReadStoreServerValues(AgentParams()); }};
   int result = RunOfficeMetaFlow(list, &office, &listStep);
   state->step = ListRunStep(listStep);
   if (result != 0) {

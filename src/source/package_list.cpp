@@ -9,7 +9,6 @@
 #include <map>
 #include <vector>
 
-#include "agent/agent_parameters.h"
 #include "agent/custom_remarks.h"
 #include "agent/registry.h"
 #include "agent/rz_json.h"
@@ -313,7 +312,7 @@ int DeleteEarlierList(const ListFlowSettings& flow) {
 }  // namespace
 
 int DownloadPatchMetaJson(const ListFlowSettings& flow, std::string* address) {
-  const StoreServerValues server = ReadStoreServerValues();
+  const StoreServerValues server = flow.readStore();
   const std::string candidates[] = {server.lastAccessName, server.name, server.flatName, server.ipAddress,
                                     server.secIpAddress};
   const std::string patchId = PatchIdText(flow);
@@ -430,7 +429,7 @@ bool PresentAndIntact(const std::string& destination, const std::string& checksu
 int FetchPackageFiles(const ListFlowSettings& flow, const std::vector<PackageFile>& files,
                       const std::string& address) {
   ProgressReporter* progress = flow.progress;
-  const std::string port = ReadStoreServerValues().securePort;
+  const std::string port = flow.readStore().securePort;
   const std::string& packageFolder = flow.packageFolder;
   const std::string patchId = PatchIdText(flow);
   // Each file is hashed while it arrives, so its verdict is ready as soon as

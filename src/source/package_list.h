@@ -5,9 +5,11 @@
 // from there.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "agent/agent_parameters.h"
 #include "transport/transfer_settings.h"
 
 class ProgressReporter;
@@ -23,6 +25,9 @@ struct ListFlowSettings {
   std::string packageFolder;
   // Optional; hears how far each file of the list has come.
   ProgressReporter* progress = nullptr;
+  // The store's port and addresses, read at the moment of use: the agent's
+  // dispatcher may switch routes during a run.
+  std::function<StoreServerValues()> readStore;
 };
 
 // The steps of the flow, so a caller can tell whose code it got.
