@@ -426,6 +426,23 @@ bool PresentAndIntact(const std::string& destination, const std::string& checksu
   return false;
 }
 
+// Downloads one file of the list, the hasher seeing its bytes. 0, or the
+// download's code with its remark written.
+int DownloadListedFile(const ListFlowSettings& flow, const std::string& url, const std::string& destination,
+                       StreamingSha256* hasher) {
+  StoreDownloadWatch watch;
+  watch.observer = hasher;
+  watch.progress = flow.progress;
+  const int result = CommWithCertEnabled(flow.transfers, flow.run, url, destination, watch);
+  if (result != 0) {
+    LogError("Failed to download : %s with error code : %d\n", url.c_str(), result);
+    char remark[2048];
+    snprintf(remark, sizeof(remark), "Failed to download %s with error code : %d\n", url.c_str(), result);
+    WriteCustomPatchRemarks(flow.transfers.agentFolder, remark);
+  }
+  return result;
+}
+
 int FetchPackageFiles(const ListFlowSettings& flow, const std::vector<PackageFile>& files,
                       const std::string& address) {
   ProgressReporter* progress = flow.progress;
@@ -457,17 +474,8 @@ int FetchPackageFiles(const ListFlowSettings& flow, const std::vector<PackageFil
     // writes nothing leaves it to be read from disk.
     hasher.Invalidate();
     if (progress) progress->SetFile(number, count);
-    StoreDownloadWatch watch;
-    watch.observer = &hasher;
-    watch.progress = progress;
-    int result = CommWithCertEnabled(flow.transfers, flow.run, url, destination, watch);
-    if (result != 0) {
-      LogError("Failed to download : %s with error code : %d\n", url.c_str(), result);
-      char remark[2048];
-      snprintf(remark, sizeof(remark), "Failed to download %s with error code : %d\n", url.c_str(), result);
-      WriteCustomPatchRemarks(flow.transfers.agentFolder, remark);
-      return result;
-    }
+    const int result = DownloadListedFile(flow, url, destination, &hasher);
+    if (result != 0) return result;
     std::string computed = hasher.Finish();
     if (computed.empty()) GetSHA256HashFromFile(destination, &computed);
     LogInfo("Dest Path : %s\n", destination.c_str());
