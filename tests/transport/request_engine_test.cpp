@@ -135,6 +135,11 @@ TEST_F(RequestEngine, StoreDownloadArrivesWholeAndLeavesNoTemporaryFile) {
   EXPECT_NE(ReadRegSZ(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, url.c_str(), &unused), 0);
   // Every download left its line in the transfer log.
   EXPECT_NE(ReadTextFile(agent_ / "logs\\rzdatatransferdown.log").find(",0,"), std::string::npos);
+  // A caller without options gets the defaults, on every entry.
+  const RequestTarget bare = Target(Servers().nginxHttps, url, folder + "\\bare.bin");
+  EXPECT_EQ(InternetGetRequest(settings_, &run_, bare, nullptr, nullptr, false), 0);
+  EXPECT_EQ(ResumeGetRequestEx(settings_, &run_, bare, nullptr, nullptr, false), 0);
+  EXPECT_EQ(ResumeGetRequestByBitrate(settings_, &run_, bare, nullptr, nullptr), 0);
 }
 
 TEST_F(RequestEngine, FaultMatrix) {
