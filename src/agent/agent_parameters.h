@@ -183,17 +183,10 @@ LONG UpdateEnableDistributionServer(AgentParameters* params, const std::string& 
 
 // --- the process-wide record (agent_parameters_record.cpp) ---
 // The one record of the run. The driver owns it: it fills it at start-up and
-// hands its parts down. The forms below without a record argument work on
-// it, for callers that are not yet handed their values; nothing else in the
-// agent, options, exec, prompt, office and log code uses them.
+// hands its parts down; nothing below the driver reads it.
 AgentParameters& AgentParams();
 // Puts the record back to its initial state (a fresh start-up in tests).
 void ResetAgentParameters();
-StoreServerValues ReadStoreServerValues();
-LONG UpdateRZLastAccessName(const std::string& name);
-LONG UpdateDistributionServerIPAddress(const std::string& address);
-LONG UpdateDistributionLastAccessName(const std::string& name);
-LONG UpdateEnableDistributionServer(const std::string& value);
 
 // The request engine calls NotifyProxyDetailsChanged when it learns that the
 // proxy details changed; start-up registers the hook that asks the agent

@@ -7,9 +7,6 @@
 // Replaces "<agent folder>\data\custom-patch-remarks.json" with the remark.
 // 1 when written, 0 otherwise (an empty remark leaves the file alone).
 int WriteCustomPatchRemarks(const std::string& agentFolder, const std::string& remark);
-// The same in the agent folder of the process-wide agent parameters, for
-// callers that do not yet get the folder handed to them.
-int WriteCustomPatchRemarks(const std::string& remark);
 // Whether this run has written a remark. A general remark must not replace a
 // more specific one of the same run, while a file left by an earlier run
 // says nothing about this one.

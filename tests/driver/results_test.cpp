@@ -43,6 +43,10 @@ class RemarkFile : public ::testing::Test {
   ~RemarkFile() override { AgentParams().RZAgentInstallDir.clear(); }
   std::string Path() const { return dir_ / "data\\custom-patch-remarks.json"; }
 
+  static int WriteRemark(const std::string& remark) {
+    return WriteCustomPatchRemarks(AgentParams().RZAgentInstallDir, remark);
+  }
+
   TempDir dir_;
 };
 
@@ -50,20 +54,20 @@ class RemarkFile : public ::testing::Test {
 
 TEST_F(RemarkFile, ExactBytesWithCrLfAndTabIndentation) {
   EXPECT_EQ(CustomPatchRemarksPath(AgentParams().RZAgentInstallDir), dir_.path() + "\\\\data\\custom-patch-remarks.json");
-  ASSERT_EQ(WriteCustomPatchRemarks("abc"), 1);
+  ASSERT_EQ(WriteRemark("abc"), 1);
   EXPECT_EQ(ReadFileBytes(Path()), "{\r\n\t\"custom_remarks\" : \"abc\"\r\n}\r\n");
 }
 
 TEST_F(RemarkFile, RewriteKeepsOnlyTheLatestAndLeavesNoTemporaryFile) {
-  ASSERT_EQ(WriteCustomPatchRemarks("Office updates postponed by users, and a much longer first remark text"), 1);
-  ASSERT_EQ(WriteCustomPatchRemarks("Configure Language Pack: fr-fr"), 1);
+  ASSERT_EQ(WriteRemark("Office updates postponed by users, and a much longer first remark text"), 1);
+  ASSERT_EQ(WriteRemark("Configure Language Pack: fr-fr"), 1);
   EXPECT_EQ(ReadFileBytes(Path()), "{\r\n\t\"custom_remarks\" : \"Configure Language Pack: fr-fr\"\r\n}\r\n");
   EXPECT_EQ(FileNames(dir_ / "data"), std::vector<std::string>{"custom-patch-remarks.json"});
 }
 
 TEST_F(RemarkFile, QuotesAndBackslashesAreEscapedAndReadBackUnchanged) {
   const std::string remark = "Failed to download \"C:\\pkg\\a b.cab\" with error code : 5\n";
-  ASSERT_EQ(WriteCustomPatchRemarks(remark), 1);
+  ASSERT_EQ(WriteRemark(remark), 1);
   EXPECT_EQ(ReadFileBytes(Path()),
             "{\r\n\t\"custom_remarks\" : \"Failed to download \\\"C:\\\\pkg\\\\a b.cab\\\" with error code : 5\\n\"\r\n}"
             "\r\n");
@@ -73,20 +77,20 @@ TEST_F(RemarkFile, QuotesAndBackslashesAreEscapedAndReadBackUnchanged) {
 }
 
 TEST_F(RemarkFile, EmptyRemarkLeavesTheFileAlone) {
-  ASSERT_EQ(WriteCustomPatchRemarks("kept"), 1);
+  ASSERT_EQ(WriteRemark("kept"), 1);
   std::string before = ReadFileBytes(Path());
-  EXPECT_EQ(WriteCustomPatchRemarks(""), 0);
+  EXPECT_EQ(WriteRemark(""), 0);
   EXPECT_EQ(ReadFileBytes(Path()), before);
 }
 
 TEST_F(RemarkFile, ReplacedEvenWhileAReaderHoldsTheOldFile) {
-  ASSERT_EQ(WriteCustomPatchRemarks("old"), 1);
+  ASSERT_EQ(WriteRemark("old"), 1);
   // A reader that shares read and write but not delete blocks the rename;
   // the new remark must arrive anyway.
   UniqueFile reader(CreateFileW(ChangeUtf8ToWideStr(Path().c_str()).c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(reader);
-  EXPECT_EQ(WriteCustomPatchRemarks("new"), 1);
+  EXPECT_EQ(WriteRemark("new"), 1);
   reader.reset();
   EXPECT_EQ(ReadFileBytes(Path()), "{\r\n\t\"custom_remarks\" : \"new\"\r\n}\r\n");
   EXPECT_EQ(FileNames(dir_ / "data").size(), 1u);
