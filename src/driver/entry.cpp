@@ -36,8 +36,6 @@ int RunWithOpenLog() {
     LogError("Failed to initialize agent params.\n");
     return kGeneralFailure;
   }
-  Flow().transfers = TransferSettingsFor(AgentParams());
-  Flow().transfersRun = TransferRunStateFor(Flow().transfers);
   promptTexts.LoadPromptTexts();
 
   RunOptions& options = RunOpts();
@@ -49,6 +47,9 @@ int RunWithOpenLog() {
     LogError("******************************Debug Finished***************************\n");
     return kGeneralFailure;
   }
+  // A debug run makes no transfers: only a deployment reads their settings.
+  Flow().transfers = TransferSettingsFor(AgentParams());
+  Flow().transfersRun = TransferRunStateFor(Flow().transfers);
   return RunDeploymentFlow();
 }
 
