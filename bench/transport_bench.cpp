@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
   if (mode == "raw" || mode == "gathered") {
     result = RawDownload(port, url, destination, mode == "gathered", &bytes);
   } else if (mode == "engine") {
-    progress.RecordUnder(reg_path::kTracking);
+    progress.RecordUnder(reg_path::AgentKeys().tracking);
     options.progress = &progress;
     const TransferSettings settings = TransferSettingsFor(params);
     TransferRunState run = TransferRunStateFor(settings);

@@ -23,16 +23,16 @@ RootCertificateRow RowFor(const RootCertificateContext& context, RootCertificate
 
 // The stored path of a certificate file; only text names a file, so a value
 // of another type is never turned into a path.
-LONG ReadCertificatePath(const char* valueName, std::string* path) {
-  return ReadViewString(reg_path::kCertificates, valueName, path, 0);
+LONG ReadCertificatePath(const RootCertificateContext& context, const char* valueName, std::string* path) {
+  return ReadViewString(context.certificatesKey.c_str(), valueName, path, 0);
 }
 
 bool ContainsNoCase(const std::string& text, const std::string& part) {
   return ToLowerText(text).find(ToLowerText(part)) != std::string::npos;
 }
 
-void WriteInstalledFlag(const char* flagValueName) {
-  LONG rc = writeValue(HKEY_LOCAL_MACHINE, reg_path::kCertificates, flagValueName, "1", REG_DWORD);
+void WriteInstalledFlag(const RootCertificateContext& context, const char* flagValueName) {
+  LONG rc = writeValue(HKEY_LOCAL_MACHINE, context.certificatesKey.c_str(), flagValueName, "1", REG_DWORD);
   if (rc == ERROR_SUCCESS) {
     LogDebug("InstallRootCertificate: %s value written successfully \n", flagValueName);
   } else {
@@ -77,9 +77,9 @@ int CertificateValidation(const RootCertificateContext& context, int removeOnly)
     serverResult = InstallRootCertificateFromLocalFile(context, kServerRootCertificate);
     dsResult = InstallRootCertificateFromLocalFile(context, kDsRootCertificate);
   } else {
-    RemoveCertificate("KestrixCA", "ServerRootCertificateInstalled");
+    RemoveCertificate(context, "KestrixCA", "ServerRootCertificateInstalled");
     context.installed->serverRootInstalled = 0;
-    RemoveCertificate("KestrixCA-DS-CA", "DSRootCertificateInstalled");
+    RemoveCertificate(context, "KestrixCA-DS-CA", "DSRootCertificateInstalled");
     context.installed->dsRootInstalled = 0;
     if (removeOnly == 1) return 0;
     LogInfo("CertificateValidation: Strict mode not enabled.. Install certificate from redownload \n");
@@ -100,7 +100,7 @@ int InstallRootCertificate(const RootCertificateContext& context, RootCertificat
   LogDebug("InstallRootCertificate: Certificate local path %s \n", row.localPath.c_str());
 
   std::string path;
-  GetCertificateFilePath(which, &path);
+  GetCertificateFilePath(context, which, &path);
   LogInfo("Certificate File Path : %s \n", path.c_str());
 
   if (path.empty() || CheckFileExists(path.c_str()) != 0 || forceDownload) {
@@ -112,7 +112,7 @@ int InstallRootCertificate(const RootCertificateContext& context, RootCertificat
       return rc;
     }
     path.clear();
-    GetCertificateFilePath(which, &path);
+    GetCertificateFilePath(context, which, &path);
   }
 
   int result = 0;
@@ -124,9 +124,9 @@ int InstallRootCertificate(const RootCertificateContext& context, RootCertificat
     }
     LogInfo("InstallRootCertificate: Certificate installed successfully \n");
     if (!ContainsNoCase(path, context.agentFolder)) {
-      MoveCertFilesToAgentDir(path.c_str(), row.localPath.c_str(), row.filePathValueName);
+      MoveCertFilesToAgentDir(context, path.c_str(), row.localPath.c_str(), row.filePathValueName);
     }
-    WriteInstalledFlag(row.flagValueName);
+    WriteInstalledFlag(context, row.flagValueName);
   } else {
     LogError("InstallRootCertificate: Certificate source file directory not available \n");
     // Nothing was installed, so this must not read as success.
@@ -134,7 +134,7 @@ int InstallRootCertificate(const RootCertificateContext& context, RootCertificat
   }
 
   DWORD installed = 0;
-  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kCertificates, row.flagValueName, &installed) != 0) {
+  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, context.certificatesKey.c_str(), row.flagValueName, &installed) != 0) {
     installed = 0;
   }
   InMemoryFlag(context, which) = installed;
@@ -144,9 +144,9 @@ int InstallRootCertificate(const RootCertificateContext& context, RootCertificat
 int InstallRootCertificateFromLocalFile(const RootCertificateContext& context, RootCertificate which) {
   const RootCertificateRow row = RowFor(context, which);
   std::string path;
-  if (ReadCertificatePath(row.filePathValueName, &path) != ERROR_SUCCESS) {
+  if (ReadCertificatePath(context, row.filePathValueName, &path) != ERROR_SUCCESS) {
     LogError("InstallRootCertificateFromLocalFile: Cannot fetch Certificate file path from registry %s !%s \n",
-             reg_path::kCertificates, row.filePathValueName);
+             context.certificatesKey.c_str(), row.filePathValueName);
     return 1;
   }
   if (CheckFileExists(path.c_str()) != 0) {
@@ -158,7 +158,7 @@ int InstallRootCertificateFromLocalFile(const RootCertificateContext& context, R
   // still trusts: check it before the installed one goes.
   int rc = CheckCertificateFile(path.c_str());
   if (rc == 0) {
-    RemoveCertificate(row.storeName, row.flagValueName);
+    RemoveCertificate(context, row.storeName, row.flagValueName);
     InMemoryFlag(context, which) = 0;
     rc = AddCertificateFileToRootStore(path.c_str());
   }
@@ -168,19 +168,19 @@ int InstallRootCertificateFromLocalFile(const RootCertificateContext& context, R
     return rc;
   }
   LogInfo("InstallRootCertificateFromLocalFile: Certificate %s installed successfully \n", path.c_str());
-  WriteInstalledFlag(row.flagValueName);
+  WriteInstalledFlag(context, row.flagValueName);
   InMemoryFlag(context, which) = 1;
   return 0;
 }
 
-void RemoveCertificate(const char* storeName, const char* flagValueName) {
+void RemoveCertificate(const RootCertificateContext& context, const char* storeName, const char* flagValueName) {
   int rc = DeleteCertificateFromRootStore(Text(storeName));
   if (rc != 0) {
     LogError("RemoveCertificate: Error occurred while deleting the server certificate %ld \n", static_cast<long>(rc));
   } else {
     LogInfo("RemoveCertificate: Certificate deleted successfully \n");
   }
-  LONG removed = deleteValue(HKEY_LOCAL_MACHINE, reg_path::kCertificates, Text(flagValueName));
+  LONG removed = deleteValue(HKEY_LOCAL_MACHINE, context.certificatesKey.c_str(), Text(flagValueName));
   if (removed != ERROR_SUCCESS) {
     LogError("RemoveCertificate: Error occurred while removing the reg value %s %ld \n", Text(flagValueName),
              static_cast<long>(removed));
@@ -189,13 +189,13 @@ void RemoveCertificate(const char* storeName, const char* flagValueName) {
   }
 }
 
-LONG GetCertificateFilePath(RootCertificate which, std::string* path) {
+LONG GetCertificateFilePath(const RootCertificateContext& context, RootCertificate which, std::string* path) {
   const char* valueName = which == kDsRootCertificate ? "DsRootCertPath" : "ServerRootCertPath";
   std::string text;
-  LONG rc = ReadCertificatePath(valueName, &text);
+  LONG rc = ReadCertificatePath(context, valueName, &text);
   if (rc != ERROR_SUCCESS) {
     LogError("GetCertificateFilePath: Error while getting registry value \"%s\" from key \"%s\" and error code %ld \n",
-             valueName, reg_path::kCertificates, static_cast<long>(rc));
+             valueName, context.certificatesKey.c_str(), static_cast<long>(rc));
     return rc;
   }
   LogInfo("GetCertificateFilePath: Certificate file path : %s \n", text.c_str());
@@ -219,10 +219,11 @@ int DownloadRootCertificate(const RootCertificateContext& context, const char* d
   // Without the stored path the file cannot be found again, so a failed
   // write is this call's failure.
   const std::string storedPath = WithBackslashes(Text(localPath));
-  return writeValue(HKEY_LOCAL_MACHINE, reg_path::kCertificates, Text(filePathValueName), storedPath.c_str(), REG_SZ);
+  return writeValue(HKEY_LOCAL_MACHINE, context.certificatesKey.c_str(), Text(filePathValueName), storedPath.c_str(), REG_SZ);
 }
 
-void MoveCertFilesToAgentDir(const char* existingFile, const char* localPath, const char* filePathValueName) {
+void MoveCertFilesToAgentDir(const RootCertificateContext& context, const char* existingFile, const char* localPath,
+                             const char* filePathValueName) {
   LogInfo("Inside MoveCertFilesToAgentDir method \n");
   const std::string target = WithBackslashes(Text(localPath));
   const std::string folder = FolderOfPath(target);
@@ -241,7 +242,7 @@ void MoveCertFilesToAgentDir(const char* existingFile, const char* localPath, co
     } else {
       // Only a copy that is there may replace the stored path: the old path
       // still names a good file.
-      writeValue(HKEY_LOCAL_MACHINE, reg_path::kCertificates, Text(filePathValueName), target.c_str(), REG_SZ);
+      writeValue(HKEY_LOCAL_MACHINE, context.certificatesKey.c_str(), Text(filePathValueName), target.c_str(), REG_SZ);
     }
   }
   LogInfo("Endof MoveCertFilesToAgentDir method \n");

@@ -12,6 +12,8 @@
 #include <functional>
 #include <string>
 
+#include "util/registry_paths.h"
+
 enum RootCertificate : int {
   kServerRootCertificate = 0,
   kDsRootCertificate = 1,
@@ -47,6 +49,8 @@ struct RootCertificateContext {
   RootCertificateState* installed = nullptr;
   // Empty: no download can be made.
   RootCertificateDownloader download;
+  // The agent's certificates key: the files' paths and the installed flags.
+  std::string certificatesKey = reg_path::AgentKeys().certificates;
 };
 
 // Strict mode: installs both certificates again from the agent's files.
@@ -69,12 +73,12 @@ int InstallRootCertificateFromLocalFile(const RootCertificateContext& context, R
 
 // Deletes the certificate of that name from the root store and the installed
 // flag value from the certificates key; each step runs whatever the other gave.
-void RemoveCertificate(const char* storeName, const char* flagValueName);
+void RemoveCertificate(const RootCertificateContext& context, const char* storeName, const char* flagValueName);
 
 // The file path value of the certificate: 0 and the path, or the registry's
 // error with `path` untouched. Only a text value (REG_SZ, REG_EXPAND_SZ) is a
 // path; any other type gives 13.
-LONG GetCertificateFilePath(RootCertificate which, std::string* path);
+LONG GetCertificateFilePath(const RootCertificateContext& context, RootCertificate which, std::string* path);
 
 // Downloads the certificate through the context's downloader and stores the
 // local path (with backslashes) under `filePathValueName`. 0 also
@@ -86,7 +90,8 @@ int DownloadRootCertificate(const RootCertificateContext& context, const char* d
 
 // Copies an installed certificate file to `localPath` inside the agent folder
 // and, once the copy is there, names it under `filePathValueName`.
-void MoveCertFilesToAgentDir(const char* existingFile, const char* localPath, const char* filePathValueName);
+void MoveCertFilesToAgentDir(const RootCertificateContext& context, const char* existingFile, const char* localPath,
+                             const char* filePathValueName);
 
 // --- pure, exposed for tests ---
 struct RootCertificateRow {

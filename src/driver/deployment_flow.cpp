@@ -178,10 +178,10 @@ bool Prepare(FlowState* state, int* exitCode) {
 // Microsoft's content network), unless the list is to be used directly.
 void InstallFromStore(FlowState* state) {
   state->phaseStartTime = GetTimeInSeconds();
-  state->directDownload = IsOfficeDirectDownloadEnabled() != 0;
+  state->directDownload = IsOfficeDirectDownloadEnabled(state->keys) != 0;
   if (state->directDownload) LogInfo("Direct download enabled. Cannot proceed with old flow.\n");
   state->proceedOldFlowDirectly = 0;
-  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "ProceedOldFlowDirectly",
+  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, state->keys.officePatchData.c_str(), "ProceedOldFlowDirectly",
                         &state->proceedOldFlowDirectly);
   if (state->proceedOldFlowDirectly == 1 && !state->directDownload) return;
   state->step = RunStep::Store;
@@ -196,9 +196,9 @@ void InstallFromStore(FlowState* state) {
     LogInfo("Installation succeeded. No need for old flow.\n");
     state->flowSucceeded = true;
     state->installedBy = state->directDownload ? InstallSource::ContentNetwork : InstallSource::Store;
-    RecordTrackingValues(1);
+    RecordTrackingValues(state->trackingKey, 1);
     LogInfo("KQTracking is Processed and added value for New Flow Success: 1\n");
-    deleteRegistryKey(HKEY_LOCAL_MACHINE, DeploymentKeyPath().c_str());
+    deleteRegistryKey(HKEY_LOCAL_MACHINE, DeploymentKeyPath(state->keys).c_str());
   }
 }
 
@@ -219,8 +219,8 @@ LocalizedPromptTexts& PromptTexts() {
   return texts;
 }
 
-std::string DeploymentKeyPath() {
-  return std::string(reg_path::kOfficePatchData) + "\\" + std::to_string(FileNameNumber());
+std::string DeploymentKeyPath(const reg_path::AgentKeys& keys) {
+  return keys.officePatchData + "\\" + std::to_string(FileNameNumber());
 }
 
 std::vector<std::string> BuildServerAddressList(std::vector<std::string> values) {
@@ -237,6 +237,7 @@ int RunDeploymentFlow() {
   FlowState& state = Flow();
   OfficeState& office = OfficeCtx();
   office.run = OfficeRunValuesFor(RunOpts(), AgentParams().RZAgentInstallDir);
+  office.run.keys = state.keys;
   // The lock comes before anything this run reads to restore at its end. A
   // patch id that cannot name a deployment ends as invalid below, holding
   // nothing.
@@ -254,7 +255,7 @@ int RunDeploymentFlow() {
   // Finishing.
   deleteValueEx(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "UpdateURL", 1);
   deleteValue(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "UpdateURL");
-  if (state.installedBy != InstallSource::None) state.verification = RecordInstalledOffice(office);
+  if (state.installedBy != InstallSource::None) state.verification = RecordInstalledOffice(state.trackingKey, office);
   LogInfo("Exit Code : %d\n", state.resultCode);
   CompletionRule(state);
   const std::wstring packageFolder = ChangeUtf8ToWideStr(office.run.packageFolder.c_str());

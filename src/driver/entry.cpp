@@ -36,6 +36,8 @@ int RunWithOpenLog() {
     LogError("Failed to initialize agent params.\n");
     return kGeneralFailure;
   }
+  Flow().keys = reg_path::AgentKeys(AgentParams().agentKey);
+  Flow().trackingKey = TrackingKeyPath(Flow().keys, AgentParams().isWow64);
   promptTexts.LoadPromptTexts();
 
   RunOptions& options = RunOpts();
@@ -43,7 +45,7 @@ int RunWithOpenLog() {
 
   if (options.debugMode) {
     Flow().step = RunStep::DebugRun;
-    if (options.debugWithLang) RunDebugPrompt(&promptTexts, options.debugLanguage, options.debugPromptType);
+    if (options.debugWithLang) RunDebugPrompt(&promptTexts, Flow().keys, options.debugLanguage, options.debugPromptType);
     LogError("******************************Debug Finished***************************\n");
     return kGeneralFailure;
   }

@@ -40,7 +40,7 @@ void RunOldFlow(FlowState* state) {
   LogInfo("Proceeding with old office zip flow.\n");
   RecordInstallationStart();
   // The list's downloads are what the agent can show while they take long.
-  state->downloadProgress.RecordUnder(TrackingKeyPath(AgentParams().isWow64));
+  state->downloadProgress.RecordUnder(state->trackingKey);
   MetaFlowStep listStep = MetaFlowStep::List;
   OfficeState& office = OfficeCtx();
   const ListFlowSettings list{state->transfers, &state->transfersRun, office.run.patchId, office.run.packageFolder,
@@ -55,14 +55,14 @@ void RunOldFlow(FlowState* state) {
   state->resultCode = 0;
   state->flowSucceeded = true;
   state->installedBy = InstallSource::PackageList;
-  RecordTrackingValues(2);
+  RecordTrackingValues(state->trackingKey, 2);
   LogInfo("KQTracking is Processed and added value for Old Flow Success: 2 \n");
-  deleteRegistryKey(HKEY_LOCAL_MACHINE, DeploymentKeyPath().c_str());
+  deleteRegistryKey(HKEY_LOCAL_MACHINE, DeploymentKeyPath(state->keys).c_str());
 }
 
 void RunNetworkShareFlow(FlowState* state) {
   DWORD enabled = 0;
-  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "EnableNetworkShare", &enabled);
+  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, state->keys.officePatchData.c_str(), "EnableNetworkShare", &enabled);
   if (!ShouldTryNetworkShare(enabled, *state)) {
     LogInfo("SharePath installation is skipped for this machine\n");
     return;

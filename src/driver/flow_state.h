@@ -56,6 +56,9 @@ struct FlowState {
   // the transfers change during the run.
   TransferSettings transfers;
   TransferRunState transfersRun;
+  // The agent's keys, and its tracking key as this process names it.
+  reg_path::AgentKeys keys;
+  std::string trackingKey = keys.tracking;
 };
 
 FlowState& Flow();
@@ -73,7 +76,7 @@ const int kBlockedByUser = 20001;
 inline int BlockedIfAppsInUse(int result) { return result == kSetupAppsInUse ? kBlockedByUser : result; }
 
 // "<Office patch key>\<file-name number>": the prompt state of this deployment.
-std::string DeploymentKeyPath();
+std::string DeploymentKeyPath(const reg_path::AgentKeys& keys);
 
 // The server addresses to try, in order: sorted byte-wise (stable), with
 // adjacent duplicates removed. Empty entries stay (they sort first) and are

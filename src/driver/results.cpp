@@ -49,10 +49,11 @@ std::string VerificationText(const std::optional<OfficeVerificationResult>& veri
 
 }  // namespace
 
-std::string TrackingKeyPath(bool wow64) { return wow64 ? reg_path::kTrackingWow64 : reg_path::kTracking; }
+std::string TrackingKeyPath(const reg_path::AgentKeys& keys, bool wow64) {
+  return wow64 ? keys.trackingWow64 : keys.tracking;
+}
 
-void RecordTrackingValues(int flow) {
-  std::string key = TrackingKeyPath(AgentParams().isWow64);
+void RecordTrackingValues(const std::string& key, int flow) {
   // Write failures are logged by the registry layer; the deployment goes on.
   char text[16];
   snprintf(text, sizeof(text), "%d", flow);
@@ -79,7 +80,7 @@ void RecordInstallationStart() {
 
 const InstallationStart& GetInstallationStart() { return g_installationStart; }
 
-OfficeVerificationResult RecordInstalledOffice(const OfficeState& office) {
+OfficeVerificationResult RecordInstalledOffice(const std::string& key, const OfficeState& office) {
   const InstalledOffice installed = ReadInstalledOffice();
   const RequestedOffice requested{office.run.version, office.run.clientEdition, office.configuredProductId,
                                   office.configuredLanguages};
@@ -100,7 +101,6 @@ OfficeVerificationResult RecordInstalledOffice(const OfficeState& office) {
             office.run.version.c_str());
   }
 
-  const std::string key = TrackingKeyPath(AgentParams().isWow64);
   writeValue(HKEY_LOCAL_MACHINE, key.c_str(), "InstalledOfficeVersion", installed.version.c_str(), REG_SZ);
   const std::string verdict = std::to_string(static_cast<int>(result.verdict));
   writeValue(HKEY_LOCAL_MACHINE, key.c_str(), "InstalledOfficeVerified", verdict.c_str(), REG_DWORD);

@@ -10,8 +10,9 @@
 
 #include "driver/flow_state.h"
 
-// Writes OfficeInstallFlow = flow and LastKQDataModifiedTime = now.
-void RecordTrackingValues(int flow);
+// Writes OfficeInstallFlow = flow and LastKQDataModifiedTime = now under the
+// tracking key.
+void RecordTrackingValues(const std::string& trackingKey, int flow);
 // Remembers the local date and the UTC file time of this attempt's start.
 void RecordInstallationStart();
 
@@ -22,16 +23,16 @@ struct InstallationStart {
 const InstallationStart& GetInstallationStart();
 
 // --- pure, exposed for tests ---
-// The tracking key for the process's WOW64 state.
-std::string TrackingKeyPath(bool wow64);
+// The agent's tracking key for the process's WOW64 state.
+std::string TrackingKeyPath(const reg_path::AgentKeys& keys, bool wow64);
 // The installation start date text, "%04d%02d%02d".
 std::string InstallationDateText(const SYSTEMTIME& local);
 
 // After a success: reads what Click-to-Run now reports, logs it and every
 // difference from what this run asked for, and records
-// "InstalledOfficeVersion" and "InstalledOfficeVerified" under KQTracking.
-// What was asked for comes from `office`.
-OfficeVerificationResult RecordInstalledOffice(const OfficeState& office);
+// "InstalledOfficeVersion" and "InstalledOfficeVerified" under the tracking
+// key. What was asked for comes from `office`.
+OfficeVerificationResult RecordInstalledOffice(const std::string& trackingKey, const OfficeState& office);
 
 // The run's closing line: its exit code and what it means from the step
 // that gave it, the source that installed, this run's remark and the check of

@@ -34,18 +34,18 @@ int ReadPromptTime(const std::string& deploymentKey, const char* name) {
 }
 
 // Reads and deletes a text value of the patch key.
-std::string TakePatchText(const char* name) {
+std::string TakePatchText(const reg_path::AgentKeys& keys, const char* name) {
   std::string text;
-  ReadViewString(reg_path::kPatch, name, &text, 0);
-  deleteValue(HKEY_LOCAL_MACHINE, reg_path::kPatch, name);
+  ReadViewString(keys.patch.c_str(), name, &text, 0);
+  deleteValue(HKEY_LOCAL_MACHINE, keys.patch.c_str(), name);
   return text;
 }
 
 // Reads and deletes the prompt program's answer; 0 when there is none.
-DWORD TakePromptAnswer() {
+DWORD TakePromptAnswer(const reg_path::AgentKeys& keys) {
   DWORD answer = 0;
-  ReadViewDword(reg_path::kOfficePatchData, "ExitCode", &answer, 0);
-  deleteValue(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "ExitCode");
+  ReadViewDword(keys.officePatchData.c_str(), "ExitCode", &answer, 0);
+  deleteValue(HKEY_LOCAL_MACHINE, keys.officePatchData.c_str(), "ExitCode");
   return answer;
 }
 
@@ -53,15 +53,16 @@ DWORD TakePromptAnswer() {
 // prompt and reading the answer) would answer for this run, even when this
 // run shows no prompt at all, and could close the user's applications
 // without asking. Only this run's prompt may answer.
-void DiscardEarlierAnswer() {
+void DiscardEarlierAnswer(const reg_path::AgentKeys& keys) {
   DWORD earlier = 0;
-  if (ReadViewDword(reg_path::kOfficePatchData, "ExitCode", &earlier, 0) == ERROR_FILE_NOT_FOUND) return;
+  if (ReadViewDword(keys.officePatchData.c_str(), "ExitCode", &earlier, 0) == ERROR_FILE_NOT_FOUND) return;
   LogInfo("RunningApplicationsStage : Discarding the prompt answer %d of an earlier run.\n", static_cast<int>(earlier));
-  deleteValue(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "ExitCode");
+  deleteValue(HKEY_LOCAL_MACHINE, keys.officePatchData.c_str(), "ExitCode");
 }
 
-void ShowChosenPrompt(const RunningAppsPromptChoice& choice, int now, int postPoneTill, long processId) {
-  UserWindowPromptForOffice365 prompt(PromptTexts());
+void ShowChosenPrompt(const reg_path::AgentKeys& keys, const RunningAppsPromptChoice& choice, int now,
+                      int postPoneTill, long processId) {
+  UserWindowPromptForOffice365 prompt(PromptTexts(), keys);
   switch (choice.prompt) {
     case RunningAppsPrompt::kNone:
       LogInfo("CurrTime is %ld and customer opted to postpone till %ld\n", static_cast<long>(now),
@@ -134,9 +135,9 @@ bool RunningApplicationsStage(FlowState* state, int* exitCode) {
   LogInfo("--------------------Calling PatchPrompt-----------------\n");
   DWORD enablePostpone = 0;
   DWORD forceCloseDays = 0;
-  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "EnablePostPoneInPrompt", &enablePostpone);
-  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "ForceCloseAppsInDays", &forceCloseDays);
-  const std::string deploymentKey = DeploymentKeyPath();
+  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, state->keys.officePatchData.c_str(), "EnablePostPoneInPrompt", &enablePostpone);
+  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, state->keys.officePatchData.c_str(), "ForceCloseAppsInDays", &forceCloseDays);
+  const std::string deploymentKey = DeploymentKeyPath(state->keys);
   const int firstPromptTime = ReadPromptTime(deploymentKey, "FirstPromptTime");
   const int postPoneTill = ReadPromptTime(deploymentKey, "PostPoneTill");
 
@@ -145,10 +146,10 @@ bool RunningApplicationsStage(FlowState* state, int* exitCode) {
   if (choice.writeFirstPromptTime) {
     writeValue(HKEY_LOCAL_MACHINE, deploymentKey.c_str(), "FirstPromptTime", std::to_string(now).c_str(), REG_SZ);
   }
-  DiscardEarlierAnswer();
-  ShowChosenPrompt(choice, now, postPoneTill, processId);
+  DiscardEarlierAnswer(state->keys);
+  ShowChosenPrompt(state->keys, choice, now, postPoneTill, processId);
 
-  const DWORD answer = TakePromptAnswer();
+  const DWORD answer = TakePromptAnswer(state->keys);
   LogInfo("Exit code for the Prompt : %d \n", static_cast<int>(answer));
   RestorePromptBrowserRestrictions();
 
@@ -161,7 +162,7 @@ bool RunningApplicationsStage(FlowState* state, int* exitCode) {
   if (answer == kAnswerNo) {
     LogError("User Opted Not to proceed with installation.\n");
     if (enablePostpone != 0) {
-      const std::string postponedTill = TakePatchText("UserPromptPostPoneValue");
+      const std::string postponedTill = TakePatchText(state->keys, "UserPromptPostPoneValue");
       writeValue(HKEY_LOCAL_MACHINE, deploymentKey.c_str(), "PostPoneTill", postponedTill.c_str(), REG_SZ);
     }
     WriteCustomPatchRemarks(office.run.agentFolder, "Office updates postponed by users");
@@ -179,12 +180,12 @@ bool RunningApplicationsStage(FlowState* state, int* exitCode) {
 
 void CompletionRule(const FlowState& state) {
   DWORD neglect = 0;
-  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "NeglectOfficeCompletionPrompt", &neglect);
+  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, state.keys.officePatchData.c_str(), "NeglectOfficeCompletionPrompt", &neglect);
   if (neglect != 0) {
     LogInfo("Completion Prompt for office is neglected \n");
   } else if (!state.promptAccepted) {
     LogInfo("Running Prompt is not displayed so Completion Prompt is skipped \n");
   } else if (OfficeCtx().HowToInstall == kInstallAsksUser) {
-    UserWindowPromptForOffice365(PromptTexts()).ShowPatchCompletedPrompt(static_cast<long>(GetCurrentProcessId()));
+    UserWindowPromptForOffice365(PromptTexts(), state.keys).ShowPatchCompletedPrompt(static_cast<long>(GetCurrentProcessId()));
   }
 }

@@ -116,7 +116,7 @@ int WriteOfficeConfiguration(OfficeState* office, const std::string& source, int
     return kGeneralFailure;
   }
   OfficeConfigurationInput input;
-  input.directDownload = IsOfficeDirectDownloadEnabled() != 0;
+  input.directDownload = IsOfficeDirectDownloadEnabled(run.keys) != 0;
   LogInfo("DirectDownloadEnabled : %s\n", input.directDownload ? "TRUE" : "FALSE");
   input.excludedApps = GetExcludedApps();
 
@@ -150,9 +150,9 @@ int WriteOfficeConfiguration(OfficeState* office, const std::string& source, int
   return 0;
 }
 
-int IsOfficeDirectDownloadEnabled() {
-  if (ReadFlag(reg_path::kAgent, "LastDirectDownloadState")) return 1;
-  bool enabled = ReadFlag(reg_path::kOfficePatchData, "OfficeDirectDownload");
+int IsOfficeDirectDownloadEnabled(const reg_path::AgentKeys& keys) {
+  if (ReadFlag(keys.agent.c_str(), "LastDirectDownloadState")) return 1;
+  bool enabled = ReadFlag(keys.officePatchData.c_str(), "OfficeDirectDownload");
   LogInfo("Office Direct Download Enabled :  %s\n", enabled ? "TRUE" : "FALSE");
   return enabled ? 1 : 0;
 }

@@ -14,7 +14,7 @@
 // languages, or the system error of the failed create or write.
 int WriteOfficeConfiguration(OfficeState* office, const std::string& source, int usePackageFolder);
 // 1 when direct download from Microsoft's content network is on, else 0.
-int IsOfficeDirectDownloadEnabled();
+int IsOfficeDirectDownloadEnabled(const reg_path::AgentKeys& keys);
 // "https://<server>:<port>/store/office/<patch id>".
 std::string GetStoreSourceUrl(const OfficeRunValues& run, const std::string& server, const std::string& port);
 // "\\<flat name>\office\<patch id>", with the flat name of the management

@@ -13,6 +13,7 @@
 
 #include "options/run_options.h"
 #include "util/raw_registry.h"
+#include "util/registry_paths.h"
 
 // The parts of the command line and of the agent's settings the Office code
 // uses, as the driver hands them over.
@@ -27,6 +28,8 @@ struct OfficeRunValues {
   std::string agentFolder;
   // "<agent folder>\patches\office\<patch id>": setup and configure.xml.
   std::string packageFolder;
+  // The agent's keys: whether setup fetches from Microsoft's network.
+  reg_path::AgentKeys keys;
 };
 
 // The run values from the parsed options and the agent's folder.

@@ -70,7 +70,7 @@ bool UserWindowPromptForOffice365::PassingI18nData(const std::wstring& text) {
   std::wstring oneLine = text;
   oneLine.erase(std::remove(oneLine.begin(), oneLine.end(), L'\n'), oneLine.end());
   UniqueHKey key;
-  const std::wstring patchKey = ChangeUtf8ToWideStr(reg_path::kPatch);
+  const std::wstring patchKey = ChangeUtf8ToWideStr(keys_.patch.c_str());
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, patchKey.c_str(), 0, KEY_SET_VALUE | KEY_WOW64_32KEY, key.put()) !=
       ERROR_SUCCESS) {
     return false;
@@ -96,7 +96,7 @@ int UserWindowPromptForOffice365::Show(const char* who, const std::wstring& text
 
 int UserWindowPromptForOffice365::ShowPatchIsRunningPrompt(long processId) {
   DWORD timeout = 0;
-  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "RunningPromptTimeOut", &timeout);
+  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, keys_.officePatchData.c_str(), "RunningPromptTimeOut", &timeout);
   timeout = ClampRunningPromptTimeout(timeout);
   LogInfo("Running Prompt Timeout is %d \n", static_cast<int>(timeout));
   return Show("UserWindowPromptForOffice365::ShowPatchIsRunningPrompt", texts_.GetPromptText("ui_upper"),
@@ -132,10 +132,11 @@ void SetPromptBrowserRestrictions() {
 
 void RestorePromptBrowserRestrictions() { WriteBrowserRestrictions(savedBrowserRestrictions); }
 
-void RunDebugPrompt(LocalizedPromptTexts* texts, const std::string& locale, int promptType) {
+void RunDebugPrompt(LocalizedPromptTexts* texts, const reg_path::AgentKeys& keys, const std::string& locale,
+                    int promptType) {
   texts->SetLocale(locale);
   const long processId = static_cast<long>(GetCurrentProcessId());
-  UserWindowPromptForOffice365 prompt(*texts);
+  UserWindowPromptForOffice365 prompt(*texts, keys);
   switch (promptType) {
     case 1:
       prompt.ShowPatchIsRunningPrompt(processId);

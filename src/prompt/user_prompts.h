@@ -14,12 +14,15 @@
 #include <string>
 
 #include "prompt/localized_texts.h"
+#include "util/registry_paths.h"
 
 class UserWindowPromptForOffice365 {
  public:
   // The prompts show their texts from `texts`, in its current locale; the
-  // table must outlive the prompt.
-  explicit UserWindowPromptForOffice365(const LocalizedPromptTexts& texts) : texts_(texts) {}
+  // table must outlive the prompt. The text and the time-out are kept under
+  // the agent's patch keys.
+  UserWindowPromptForOffice365(const LocalizedPromptTexts& texts, const reg_path::AgentKeys& keys)
+      : texts_(texts), keys_(keys) {}
 
   // Writes the text the next prompt shows, without its line feeds, as
   // "UserPromptTempText": REG_SZ data of the UTF-16 units without a
@@ -45,6 +48,7 @@ class UserWindowPromptForOffice365 {
   int Show(const char* who, const std::wstring& text, const std::string& commandLine);
 
   const LocalizedPromptTexts& texts_;
+  const reg_path::AgentKeys keys_;
 };
 
 // The prompt program runs under our account and renders its text as HTML
@@ -60,7 +64,8 @@ void RestorePromptBrowserRestrictions();
 // table spells it, not converted), shows one prompt and ignores the answer.
 // Types: 1 the running prompt, 2 the postpone prompt with 2 days, 3 the
 // completion notice, anything else the forced-close notice.
-void RunDebugPrompt(LocalizedPromptTexts* texts, const std::string& locale, int promptType);
+void RunDebugPrompt(LocalizedPromptTexts* texts, const reg_path::AgentKeys& keys, const std::string& locale,
+                    int promptType);
 
 // --- pure pieces, exposed for tests ---
 // The agent's "RunningPromptTimeOut" as the prompt gets it: 5 to 30 minutes,

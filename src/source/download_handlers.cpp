@@ -30,9 +30,9 @@ void CutAtKey(std::wstring* path, const wchar_t* key) {
 }
 
 // "--" when the store's hash time is missing or 0, else its decimal text.
-std::string ServerHashTime() {
+std::string ServerHashTime(const reg_path::AgentKeys& keys) {
   DWORD value = 0;
-  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kMetadataVersions, "ServerHashTime", &value) !=
+  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, keys.metadataVersions.c_str(), "ServerHashTime", &value) !=
           ERROR_SUCCESS ||
       value == 0) {
     return "--";
@@ -140,7 +140,7 @@ int ExternalRZDownloadHanlder::DownloadFile(const Url& url, const std::wstring& 
   const ProxySettings& proxy = settings_.proxy;
   for (int attempt = 0; attempt < choices.attempts; ++attempt) {
     ExternalDownloadHandler handler(settings_, run_);
-    const std::string hashTime = ServerHashTime();
+    const std::string hashTime = ServerHashTime(settings_.keys);
     handler.setUserAgent(hashTime != "--" ? Wide(hashTime) : settings_.userAgent);
     handler.setWatch(watch);
     if (proxy.enabled) handler.setProxy(proxy.server, proxy.user, proxy.password, proxy.bypass);

@@ -247,14 +247,14 @@ int GetSHA256HashFromFile(const std::string& path, std::string* hex) {
   return 0;
 }
 
-int IsJsonFileValid(const std::string& path) {
+int IsJsonFileValid(const reg_path::AgentKeys& keys, const std::string& path) {
   const std::wstring widePath = ChangeUtf8ToWideStr(path.c_str());
   if (GetFileAttributesW(widePath.c_str()) == INVALID_FILE_ATTRIBUTES) {
     LogError("%s not found.\n", path.c_str());
     return 0;
   }
   DWORD disabled = 0;
-  if (ReadViewDword(reg_path::kPatch, "DisableJsonValidation", &disabled, 0) == ERROR_SUCCESS && disabled == 1) {
+  if (ReadViewDword(keys.patch.c_str(), "DisableJsonValidation", &disabled, 0) == ERROR_SUCCESS && disabled == 1) {
     LogInfo("Disabling Json Validation\n");
     return 1;
   }
@@ -372,7 +372,7 @@ int DownloadPackageFiles(const ListFlowSettings& flow, const std::string& addres
     LogError("The list %s is larger than %u bytes.\n", listFile.c_str(), static_cast<unsigned>(kMaxListBytes));
     return 2;
   }
-  if (IsJsonFileValid(listFile) == 0) return 2;
+  if (IsJsonFileValid(flow.transfers.keys, listFile) == 0) return 2;
   if (address.empty()) {
     LogError("Download address for office meta flow not intialized.\n");
     return 1;

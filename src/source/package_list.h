@@ -59,9 +59,9 @@ int GetSHA256HashFromFile(const std::string& path, std::string* hex);
 
 // 1 when the file looks like a JSON object or array (after joining its lines
 // and trimming: "{...}" or "[...]"), else 0. With
-// the DWORD DisableJsonValidation = 1 under the patch key only the file's
+// the DWORD DisableJsonValidation = 1 under the agent's patch key only the file's
 // existence is checked.
-int IsJsonFileValid(const std::string& path);
+int IsJsonFileValid(const reg_path::AgentKeys& keys, const std::string& path);
 
 // --- pure pieces, exposed for tests ---
 // One member of the decrypted list: a name and its checksum text (empty when

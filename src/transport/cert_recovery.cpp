@@ -18,8 +18,8 @@ namespace {
 
 const int kDsCertificateRetryLimitSeconds = 86400;
 
-void MarkSecureCommFailure(bool failed) {
-  writeValue(HKEY_LOCAL_MACHINE, reg_path::kCertificates, "SecureCommFailure", failed ? "1" : "0", REG_DWORD);
+void MarkSecureCommFailure(const reg_path::AgentKeys& keys, bool failed) {
+  writeValue(HKEY_LOCAL_MACHINE, keys.certificates.c_str(), "SecureCommFailure", failed ? "1" : "0", REG_DWORD);
 }
 
 // Sends the request once more with the flags; a failure is logged.
@@ -39,6 +39,7 @@ RootCertificateContext CertificatesOfTheRun(const TransferSettings& settings, Tr
   certificates.agentFolder = settings.agentFolder;
   certificates.strict = StrictCertificatesNow(settings, *run);
   certificates.installed = &run->roots;
+  certificates.certificatesKey = settings.keys.certificates;
   certificates.download = [&settings, run](const char* urlPath, const char* localPath, const char* valueName,
                                            int strict) {
     return InternetDownloadFileIfmodifiedSince(settings, run, urlPath ? urlPath : "", localPath ? localPath : "",
@@ -49,17 +50,17 @@ RootCertificateContext CertificatesOfTheRun(const TransferSettings& settings, Tr
 
 // Fetches the distribution server's root certificate again, at most once a
 // day. 0, or 13 inside the limit or after a failed installation.
-int RetriveDSCertFromServer(const RootCertificateContext& certificates) {
+int RetriveDSCertFromServer(const reg_path::AgentKeys& keys, const RootCertificateContext& certificates) {
   DWORD last = 0;  // never, unless a time is stored
-  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kMetadataVersions, "DSCertLastRetriveTime", &last);
+  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, keys.metadataVersions.c_str(), "DSCertLastRetriveTime", &last);
   const int now = GetTimeInSeconds();
   if (last != 0 && now - static_cast<int>(last) < kDsCertificateRetryLimitSeconds) {
     LogInfo("RetriveDSCertFromServer: Skip download from Server as time limit not yet reached!\n");
     return 13;
   }
-  writeValue(HKEY_LOCAL_MACHINE, reg_path::kMetadataVersions, "DSCertLastRetriveTime", std::to_string(now).c_str(),
+  writeValue(HKEY_LOCAL_MACHINE, keys.metadataVersions.c_str(), "DSCertLastRetriveTime", std::to_string(now).c_str(),
              REG_DWORD);
-  RemoveCertificate("KestrixCA-DS-CA", "DSRootCertificateInstalled");
+  RemoveCertificate(certificates, "KestrixCA-DS-CA", "DSRootCertificateInstalled");
   certificates.installed->dsRootInstalled = 0;
   if (InstallRootCertificate(certificates, kDsRootCertificate, 1) != 0) {
     // A failed download leaves the file that was installed before: the
@@ -73,18 +74,18 @@ int RetriveDSCertFromServer(const RootCertificateContext& certificates) {
 
 // Records, once, that the agent talks to its server with the certificate
 // problems ignored.
-void UpdateCertFailedKQTracking() {
+void UpdateCertFailedKQTracking(const reg_path::AgentKeys& keys) {
   DWORD added = 0;
-  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kAgent, "CertKQTrackingAdded", &added);
+  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, keys.agent.c_str(), "CertKQTrackingAdded", &added);
   if (added == 1) return;
-  LONG rc = writeValue(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "SecureCommFailCount", "1", REG_DWORD);
+  LONG rc = writeValue(HKEY_LOCAL_MACHINE, keys.serverInfo.c_str(), "SecureCommFailCount", "1", REG_DWORD);
   if (rc != ERROR_SUCCESS) {
     LogError("UpdateCertFailedKQTracking: SECURE_COMM_FAILURE_COUNT registry value cannot be created with error %d\n",
              static_cast<int>(rc));
   }
-  writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "CertKQTrackingAdded", "1", REG_DWORD);
+  writeValue(HKEY_LOCAL_MACHINE, keys.agent.c_str(), "CertKQTrackingAdded", "1", REG_DWORD);
   const std::string now = std::to_string(GetTimeInSeconds());
-  writeValue(HKEY_LOCAL_MACHINE, reg_path::kTracking, "LastKQDataModifiedTime", now.c_str(), REG_DWORD);
+  writeValue(HKEY_LOCAL_MACHINE, keys.tracking.c_str(), "LastKQDataModifiedTime", now.c_str(), REG_DWORD);
   LogInfo("KQData modified time Updated value is %s \n", now.c_str());
 }
 
@@ -99,26 +100,26 @@ TransferResult CertRecoveryMechanismForReceive(const TransferSettings& settings,
   if (CertificateValidation(certificates, 0) == 0) {
     result = ReceiveAgain(resend, flags);
     if (result.ok()) {
-      MarkSecureCommFailure(false);
+      MarkSecureCommFailure(settings.keys, false);
       return result;
     }
   }
   if (certificates.strict) {
-    if (settings.servers.distribution && RetriveDSCertFromServer(certificates) == 0) {
+    if (settings.servers.distribution && RetriveDSCertFromServer(settings.keys, certificates) == 0) {
       result = ReceiveAgain(resend, flags);
     }
-    MarkSecureCommFailure(!result.ok());
+    MarkSecureCommFailure(settings.keys, !result.ok());
     LogInfo("CertRecoveryMechanismForReceive: strict mode is enabled.. skipping the validation with certificate flag "
             "enabled \n");
     return result;
   }
   LogInfo("CertRecoveryMechanismForReceive: Invoking CertRecoveryMechanism with need to enable flag true");
-  MarkSecureCommFailure(true);
+  MarkSecureCommFailure(settings.keys, true);
   LogInfo("CertRecoveryMechanismForReceive: Ignoring Certificate check flags added for communication \n");
   result = ReceiveAgain(resend, flags | kIgnoreCertificateFlags);
   if (result.ok()) {
     LogInfo("CertRecoveryMechanismForReceive: Communication enabled with ignoring security flags \n");
-    UpdateCertFailedKQTracking();
+    UpdateCertFailedKQTracking(settings.keys);
   }
   return result;
 }

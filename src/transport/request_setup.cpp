@@ -95,16 +95,17 @@ void AddHeader(HINTERNET request, const std::wstring& header) {
 // The agent's credentials for its own servers, as HTTP basic credentials
 // with the user name "1". The stored texts are the Base64 form of the
 // password (the agent's other programs store them so).
-void SetAgentCredentials(HINTERNET request, const HttpRequestOptions& sent, const RequestTarget& target) {
+void SetAgentCredentials(HINTERNET request, const std::string& agentKey, const HttpRequestOptions& sent,
+                         const RequestTarget& target) {
   if (sent.outsideDownload) {
     LogInfo("ExternalDownloadEnabled so skipping Auth Token\n");
     return;
   }
   std::string stored;
-  if (ReadRegSZ(HKEY_LOCAL_MACHINE, reg_path::kAgent, "Authtoken", &stored) != ERROR_SUCCESS || stored.empty()) {
+  if (ReadRegSZ(HKEY_LOCAL_MACHINE, agentKey.c_str(), "Authtoken", &stored) != ERROR_SUCCESS || stored.empty()) {
     stored.clear();
     if (target.url.path.find(L"agentAuthPropsRequest") == std::wstring::npos) return;
-    if (ReadRegSZ(HKEY_LOCAL_MACHINE, reg_path::kAgent, "ProvKey", &stored) != ERROR_SUCCESS || stored.empty()) return;
+    if (ReadRegSZ(HKEY_LOCAL_MACHINE, agentKey.c_str(), "ProvKey", &stored) != ERROR_SUCCESS || stored.empty()) return;
   }
   const std::wstring password = ChangeUtf8ToWideStr(DecodeProxyPassword(stored).c_str());
   if (!WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_SERVER, WINHTTP_AUTH_SCHEME_BASIC, L"1", password.c_str(),
@@ -216,10 +217,10 @@ TransferResult OpenHandles(const RequestTarget& target, const std::wstring& user
 
 // The connection header, the agent's credentials, the range or
 // if-modified-since header and the caller's extra headers.
-void AddRequestHeaders(HINTERNET request, const RequestTarget& target, const HttpRequestOptions& sent,
-                       const RequestHandles& handles) {
+void AddRequestHeaders(HINTERNET request, const std::string& agentKey, const RequestTarget& target,
+                       const HttpRequestOptions& sent, const RequestHandles& handles) {
   AddHeader(request, target.keepAlive ? L"Connection: Keep-Alive" : L"Connection: close");
-  SetAgentCredentials(request, sent, target);
+  SetAgentCredentials(request, agentKey, sent, target);
   if (handles.kind == RequestVerb::kGetWithHeader) {
     if (!handles.extraHeader.empty()) AddHeader(request, handles.extraHeader);
   } else if (sent.ifModifiedSinceEnabled) {
@@ -268,7 +269,7 @@ TransferResult OpenRequest(const Transfer& transfer, const RequestTarget& target
   // A 301/302 comes back to the caller, which reads its Content-Location.
   DWORD disable = WINHTTP_DISABLE_REDIRECTS;
   WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &disable, sizeof(disable));
-  AddRequestHeaders(request, target, sent, *handles);
+  AddRequestHeaders(request, transfer.settings.keys.agent, target, sent, *handles);
   SetTimeouts(request, transfer.settings, target);
   if (target.url.secure()) ApplySecurityFlags(request, transfer, sent);
   SetProxyCredentials(request, target.proxy);

@@ -25,7 +25,7 @@ bool RegistryKeyPresent(const std::string& key) {
                        KEY_QUERY_VALUE | KEY_WOW64_32KEY, handle.put()) == ERROR_SUCCESS;
 }
 
-std::string RecordKey(const std::string& uniqueId) { return std::string(reg_path::kFileMetaData) + "\\" + uniqueId; }
+std::string RecordKey(const std::string& recordsKey, const std::string& uniqueId) { return recordsKey + "\\" + uniqueId; }
 
 void WriteNumber(const std::string& key, const char* name, unsigned long long number, DWORD type) {
   writeValue(HKEY_LOCAL_MACHINE, key.c_str(), name, std::to_string(number).c_str(), type);
@@ -53,20 +53,20 @@ std::wstring LowerCase(std::wstring text) {
   return text;
 }
 
-void TouchTracking() {
-  WriteNumber(reg_path::kTracking, "LastKQDataModifiedTime", static_cast<unsigned long long>(GetTimeInSeconds()),
+void TouchTracking(const reg_path::AgentKeys& keys) {
+  WriteNumber(keys.tracking, "LastKQDataModifiedTime", static_cast<unsigned long long>(GetTimeInSeconds()),
               REG_DWORD);
 }
 
-void CountResumeFailure(int result) {
-  DWORD failures = IncrementCounter(reg_path::kFileMetaData, "DownloadFailureCount");
+void CountResumeFailure(const reg_path::AgentKeys& keys, int result) {
+  DWORD failures = IncrementCounter(keys.fileMetaData, "DownloadFailureCount");
   LogInfo("DownloadFailureCount set to %d\n", static_cast<int>(failures));
   char line[256];
   snprintf(line, sizeof(line), "\tResume Download failed with error code : %d and total failed count value = %d\n",
            result, static_cast<int>(failures));
   WriteErrorLog(line);
-  IncrementCounter(std::string(reg_path::kTracking) + "\\ResumeDownloadDetails", "RESUME_DOWNLOAD_FAILURE_COUNT");
-  TouchTracking();
+  IncrementCounter(keys.tracking + "\\ResumeDownloadDetails", "RESUME_DOWNLOAD_FAILURE_COUNT");
+  TouchTracking(keys);
 }
 
 // The HEAD before the download: status, length and Last-Modified.
@@ -159,11 +159,13 @@ int isFileDownloadCompleted(const ExpectedSizes& sizes, bool directDownload, con
   return 0;
 }
 
-DownloadResumeHandler::DownloadResumeHandler(const RequestTarget& target, const std::string& agentFolder)
+DownloadResumeHandler::DownloadResumeHandler(const RequestTarget& target, const std::string& agentFolder,
+                                             const std::string& recordsKey)
     : GatheringSink("ProcessDownloadedBuffer"),
       url_(target.url),
       destination_(target.destination),
       agentFolder_(agentFolder),
+      recordsKey_(recordsKey),
       fileKey_(ChangeWideToUtf8Str(url_.path)) {
   // The access line's start is the handler's.
   access_.startStamp = AccessStartStamp();
@@ -179,7 +181,7 @@ void DownloadResumeHandler::WriteAccessRecord(int result) {
 
 DownloadResumeHandler::~DownloadResumeHandler() {
   file_.reset();
-  if (!uniqueId_.empty()) deleteValue(HKEY_LOCAL_MACHINE, RecordKey(uniqueId_).c_str(), "downloadInProgress");
+  if (!uniqueId_.empty()) deleteValue(HKEY_LOCAL_MACHINE, RecordKey(recordsKey_, uniqueId_).c_str(), "downloadInProgress");
 }
 
 void DownloadResumeHandler::FormUniqueFileName() {
@@ -188,35 +190,35 @@ void DownloadResumeHandler::FormUniqueFileName() {
            static_cast<unsigned long>(GetCurrentProcessId()), static_cast<unsigned long>(GetCurrentThreadId()));
   uniqueId_ = id;
   LogInfo("Formed Unique id for the file is %s\n", uniqueId_.c_str());
-  writeValue(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, fileKey_.c_str(), uniqueId_.c_str(), REG_SZ);
+  writeValue(HKEY_LOCAL_MACHINE, recordsKey_.c_str(), fileKey_.c_str(), uniqueId_.c_str(), REG_SZ);
 }
 
 void DownloadResumeHandler::Initialize(const std::string& serverLastModified, bool lengthKnown,
                                        unsigned long long contentLength) {
   LogDebug("Inside DownloadResumeHandler::Initialize\n");
   serverLastModified_ = serverLastModified;
-  const bool keyPresent = RegistryKeyPresent(reg_path::kFileMetaData);
+  const bool keyPresent = RegistryKeyPresent(recordsKey_);
   LogInfo(keyPresent ? "reading folder info\n" : "failure in openeing reg key\n");
   std::string repository;
-  ReadViewString(reg_path::kFileMetaData, "IntermediateRepositoryName", &repository, 0);
+  ReadViewString(recordsKey_.c_str(), "IntermediateRepositoryName", &repository, 0);
   if (repository.empty() || repository.size() > 255 || !IsContainedRelativePath(repository)) {
     // The repository lives under the agent folder; a name that would leave
     // it is replaced by the default.
     repository = kDefaultRepository;
-    writeValue(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, "IntermediateRepositoryName", repository.c_str(), REG_SZ);
+    writeValue(HKEY_LOCAL_MACHINE, recordsKey_.c_str(), "IntermediateRepositoryName", repository.c_str(), REG_SZ);
   }
   if (repository.back() != '\\') repository += '\\';
   if (keyPresent) LogInfo("reading periodic limit  info\n");
   DWORD limit = 0;
-  if (ReadViewDword(reg_path::kFileMetaData, "InterSaveByteLimit", &limit, 0) != ERROR_SUCCESS || limit == 0) {
+  if (ReadViewDword(recordsKey_.c_str(), "InterSaveByteLimit", &limit, 0) != ERROR_SUCCESS || limit == 0) {
     limit = kDefaultPeriodicLimit;
-    WriteNumber(reg_path::kFileMetaData, "InterSaveByteLimit", limit, REG_DWORD);
+    WriteNumber(recordsKey_, "InterSaveByteLimit", limit, REG_DWORD);
   }
   blockBytes_ = limit;
   LogInfo("Download folder = %S\tperiodic save limit = %lu\n", ChangeUtf8ToWideStr(repository.c_str()).c_str(),
           static_cast<unsigned long>(blockBytes_));
 
-  ReadViewString(reg_path::kFileMetaData, fileKey_.c_str(), &uniqueId_, 0);
+  ReadViewString(recordsKey_.c_str(), fileKey_.c_str(), &uniqueId_, 0);
   // The id names a file in the repository: anything but a plain name is
   // not ours and is replaced.
   const bool usable = !uniqueId_.empty() && uniqueId_.find_first_of("\\/:") == std::string::npos &&
@@ -238,12 +240,12 @@ void DownloadResumeHandler::Initialize(const std::string& serverLastModified, bo
   }
   LogInfo("Temporary file path is %S\n", path_.c_str());
   LogInfo("ResumeGetRequestEx : To update download count\n");
-  IncrementCounter(reg_path::kFileMetaData, "DownloadCount");
+  IncrementCounter(recordsKey_, "DownloadCount");
   LogDebug("End of DownloadResumeHandler::Initialize\n");
 }
 
 void DownloadResumeHandler::GetFileDataFromRegistry(bool lengthKnown, unsigned long long contentLength) {
-  const std::string key = RecordKey(uniqueId_);
+  const std::string key = RecordKey(recordsKey_, uniqueId_);
   RawRegistryValue partial;
   bool recordUsable = false;
   unsigned long long recorded = 0;
@@ -320,7 +322,7 @@ void DownloadResumeHandler::Flushed() {
   FlushFileBuffers(file_.get());
   LogDebug("File updated with data.\n");
   // The record follows the file: what it says is on disk is on disk.
-  const std::string key = RecordKey(uniqueId_);
+  const std::string key = RecordKey(recordsKey_, uniqueId_);
   const unsigned long long partial = startOffset_ + written_;
   WriteNumber(key, "PartialFileSize", partial, REG_QWORD);
   writeValue(HKEY_LOCAL_MACHINE, key.c_str(), "LastModifiedTime", serverLastModified_.c_str(), REG_SZ);
@@ -337,7 +339,7 @@ TransferResult DownloadResumeHandler::ProcessDownloadedBuffer(const char* data, 
   if (periodic || !result.ok() || !any) return result;
   result = Flush();
   if (!result.ok()) return result;
-  const std::string key = RecordKey(uniqueId_);
+  const std::string key = RecordKey(recordsKey_, uniqueId_);
   LogInfo("updated registry entries size  %llu and last modified time %S retry time %d\n", startOffset_ + written_,
           ChangeUtf8ToWideStr(serverLastModified_.c_str()).c_str(), static_cast<int>(retryCount_));
   IncrementCounter(key, "RetryCount");
@@ -353,8 +355,8 @@ void DownloadResumeHandler::CleanFileAndRegistry() {
     Sleep(kDeleteRetryPauseMs);
     DeleteFileW(path_.c_str());
   }
-  deleteValue(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, fileKey_.c_str());
-  deleteRegistryKey(HKEY_LOCAL_MACHINE, RecordKey(uniqueId_).c_str());
+  deleteValue(HKEY_LOCAL_MACHINE, recordsKey_.c_str(), fileKey_.c_str());
+  deleteRegistryKey(HKEY_LOCAL_MACHINE, RecordKey(recordsKey_, uniqueId_).c_str());
   uniqueId_.clear();
 }
 
@@ -464,7 +466,7 @@ TransferResult Conclude(const Transfer& transfer, const RequestTarget& target, D
   if ((pre.lengthKnown && fetched.received < pre.length - handler->startOffset()) || !result.ok()) {
     LogError("ResumeGetRequestEx: Only partial content downloaded \n");
     if (result.ok()) result = TransferResult::System(ERROR_WINHTTP_TIMEOUT);
-    CountResumeFailure(result.Flatten());
+    CountResumeFailure(transfer.settings.keys, result.Flatten());
   }
   // Bytes that are not this body's, or a volume about to fill, leave
   // nothing to resume: the partial file and its record go, so no later run
@@ -532,7 +534,7 @@ TransferResult ResumeDownload(const Transfer& transfer, const RequestTarget& tar
     LogInfo("%s : BitRateDownload Enabled with rate -> %d KBps:  \n", method.op,
             static_cast<int>(transfer.settings.rateKBps));
   }
-  DownloadResumeHandler handler(target, transfer.settings.agentFolder);
+  DownloadResumeHandler handler(target, transfer.settings.agentFolder, transfer.settings.keys.fileMetaData);
   return Guarded(method.op, [&] { return ResumeSteps(transfer, target, &handler, method); });
 }
 
@@ -540,13 +542,13 @@ TransferResult ResumeDownload(const Transfer& transfer, const RequestTarget& tar
 
 namespace engine {
 
-void CountGzipFailure(const std::wstring& path) {
+void CountGzipFailure(const reg_path::AgentKeys& keys, const std::wstring& path) {
   char line[1024];
   snprintf(line, sizeof(line), "\tGzip file Decompression failed for the file %s\n", ChangeWideToUtf8Str(path).c_str());
   WriteErrorLog(line);
   LogInfo("Going to update Gzip Failure Count in Registry.\n");
-  IncrementCounter(std::string(reg_path::kTracking) + "\\GzipDecompressionDetails", "GZIP_DECOMPRESSION_FAILURE_COUNT");
-  TouchTracking();
+  IncrementCounter(keys.tracking + "\\GzipDecompressionDetails", "GZIP_DECOMPRESSION_FAILURE_COUNT");
+  TouchTracking(keys);
 }
 
 TransferResult ResumeTransfer(const Transfer& transfer, const RequestTarget& target, bool bandwidth, bool blocks) {

@@ -15,8 +15,9 @@
 // blocks of InterSaveByteLimit bytes; the record follows every block.
 class DownloadResumeHandler : public engine::GatheringSink {
  public:
-  // The repository is a folder under `agentFolder`.
-  DownloadResumeHandler(const RequestTarget& target, const std::string& agentFolder);
+  // The repository is a folder under `agentFolder`; the records live under
+  // `recordsKey` (the agent's FileMetaData key).
+  DownloadResumeHandler(const RequestTarget& target, const std::string& agentFolder, const std::string& recordsKey);
   ~DownloadResumeHandler() override;
   DownloadResumeHandler(const DownloadResumeHandler&) = delete;
   DownloadResumeHandler& operator=(const DownloadResumeHandler&) = delete;
@@ -56,6 +57,7 @@ class DownloadResumeHandler : public engine::GatheringSink {
   const Url url_;
   const std::wstring destination_;
   const std::string agentFolder_;
+  const std::string recordsKey_;
   // The value name of the download's id: its URL path, as the registry
   // takes names.
   std::string fileKey_;

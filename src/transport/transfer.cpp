@@ -523,10 +523,11 @@ TransferResult Deliver(const Transfer& transfer, const RequestTarget& target, Bo
                                            : DecompressGzipFileInPlace(body->path()) == 0;
     if (!inflated) {
       LogError("InternetGetRequestEx : File Decompression failure. So need to download the original file.\n");
-      CountGzipFailure(target.destination.empty() ? TemporaryFilePath(target.kind, target.destination,
-                                                                      transfer.settings.tempFolder,
-                                                                      GetCurrentThreadId())
-                                                  : target.destination);
+      const std::wstring failed = target.destination.empty()
+                                      ? TemporaryFilePath(target.kind, target.destination,
+                                                          transfer.settings.tempFolder, GetCurrentThreadId())
+                                      : target.destination;
+      CountGzipFailure(transfer.settings.keys, failed);
       options->lastModified.clear();
       options->m_enableGzipCompression = 0;
       return PlainTransfer(transfer, target, bandwidth);

@@ -218,7 +218,7 @@ void RecordDownload(const TransferSettings& settings, const RequestTarget& targe
 // The folder part of a path (up to its last separator); empty without one.
 std::wstring FolderOf(const std::wstring& path);
 // Counts a gzip answer that could not be decompressed, for the server.
-void CountGzipFailure(const std::wstring& path);
+void CountGzipFailure(const reg_path::AgentKeys& keys, const std::wstring& path);
 // More bytes than announced (or no length where one is required): the
 // plain path's line, and 13.
 TransferResult LongerThanAnnounced();

@@ -9,9 +9,9 @@ namespace {
 
 std::wstring Wide(const std::string& utf8) { return ChangeUtf8ToWideStr(utf8.c_str()); }
 
-bool RegistryFlag(const char* key, const char* name, DWORD wanted) {
+bool RegistryFlag(const std::string& key, const char* name, DWORD wanted) {
   DWORD value = 0;
-  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, key, name, &value) != ERROR_SUCCESS) return false;
+  if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, key.c_str(), name, &value) != ERROR_SUCCESS) return false;
   return wanted == 0 ? value != 0 : value == wanted;
 }
 
@@ -59,12 +59,13 @@ AgentServers ServersFor(const AgentParameters& params) {
 
 TransferSettings TransferSettingsFor(const AgentParameters& params) {
   TransferSettings settings;
+  settings.keys = reg_path::AgentKeys(params.agentKey);
   settings.userAgent = params.userAgent;
   settings.proxy = ProxyFor(params);
   settings.servers = ServersFor(params);
   settings.rateKBps = params.DataTransferRate_KBps;
-  settings.blockMethod = RegistryFlag(reg_path::kAgent, "isOldBitRateEnabled", 0);
-  settings.resumable = RegistryFlag(reg_path::kSettings, "DownloadMode", 1);
+  settings.blockMethod = RegistryFlag(settings.keys.agent, "isOldBitRateEnabled", 0);
+  settings.resumable = RegistryFlag(settings.keys.settings, "DownloadMode", 1);
   settings.connectTimeoutMs = params.HTTPConnectionTimeout;
   settings.requestTimeoutMs = params.HTTPRequestTimeout;
   settings.tempFolder = TempFolderFor(params);

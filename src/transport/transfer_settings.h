@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cert/root_certificates.h"
+#include "util/registry_paths.h"
 
 struct AgentParameters;
 
@@ -37,6 +38,9 @@ struct AgentServers {
 };
 
 struct TransferSettings {
+  // The agent's keys: the resumable downloads' records, the tracking values,
+  // the certificates' state, the stored If-Modified-Since times.
+  reg_path::AgentKeys keys;
   // Passed to WinHttpOpen unless a request names its own.
   std::wstring userAgent = L"KQHostAgent";
   ProxySettings proxy;

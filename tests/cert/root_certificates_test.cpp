@@ -67,7 +67,7 @@ std::string Stored(const char* name) {
 
 DWORD Flag(const char* name) {
   DWORD value = 0;
-  return ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kCertificates, name, &value) == 0 ? value : 99;
+  return ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::AgentKeys().certificates.c_str(), name, &value) == 0 ? value : 99;
 }
 
 class RootCertificatesTest : public ::testing::Test {
@@ -110,7 +110,7 @@ TEST_F(RootCertificatesTest, LocalFilesInstallAndRemovalTakesOnlyTheNamedOne) {
   EXPECT_EQ(installed.dsRootInstalled, 1u);
 
   // "KestrixCA" is a prefix of the DS name: the DS root must survive.
-  RemoveCertificate("KestrixCA", "ServerRootCertificateInstalled");
+  RemoveCertificate(context, "KestrixCA", "ServerRootCertificateInstalled");
   EXPECT_EQ(InStore(L"KestrixCA"), 0);
   EXPECT_EQ(InStore(L"KestrixCA-DS-CA"), 1);
   EXPECT_EQ(Flag("ServerRootCertificateInstalled"), 99u);
@@ -223,7 +223,7 @@ TEST_F(RootCertificatesTest, MissingCorruptOrNonTextFileInstallsNothing) {
   testing_support::SeedAgentValue("Certificates", "ServerRootCertPath", LocalPath("absent.crt"));
   EXPECT_EQ(InstallRootCertificateFromLocalFile(context, kServerRootCertificate), 1);
   // A path held as binary data is no path, though its bytes spell one.
-  testing_support::PutRawValue(std::string(reg_path::kCertificates), L"ServerRootCertPath",
+  testing_support::PutRawValue(reg_path::AgentKeys().certificates, L"ServerRootCertPath",
                                {true, REG_BINARY, testing_support::WideBytes(ChangeUtf8ToWideStr(kServerPem.c_str()))},
                                0);
   EXPECT_EQ(InstallRootCertificateFromLocalFile(context, kServerRootCertificate), 1);

@@ -130,8 +130,9 @@ TEST(RZJson, LoadResultCodes) {
 }
 
 TEST(Tracking, KeyPathFollowsTheWow64StateAndTheStartDateIsYyyymmdd) {
-  EXPECT_EQ(TrackingKeyPath(true), "SOFTWARE\\Wow6432Node\\Varnholt\\Plexmoor\\RZAgent\\KQTracking");
-  EXPECT_EQ(TrackingKeyPath(false), "SOFTWARE\\Varnholt\\Plexmoor\\RZAgent\\KQTracking");
+  const reg_path::AgentKeys program;
+  EXPECT_EQ(TrackingKeyPath(program, true), "SOFTWARE\\Wow6432Node\\Varnholt\\Plexmoor\\RZAgent\\KQTracking");
+  EXPECT_EQ(TrackingKeyPath(program, false), "SOFTWARE\\Varnholt\\Plexmoor\\RZAgent\\KQTracking");
   SYSTEMTIME may10 = {};
   may10.wYear = 2024;
   may10.wMonth = 5;
@@ -140,17 +141,18 @@ TEST(Tracking, KeyPathFollowsTheWow64StateAndTheStartDateIsYyyymmdd) {
 }
 
 TEST(Tracking, FlowAndTimeAreWrittenAsDwordsInOrder) {
-  ClearAgentRegistry();
   TempDir dir("tracking_log");
-  writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "RZAgentLogLevel", "4", REG_DWORD);
-  ASSERT_EQ(OpenAgentLog("tracking.log", dir.path().c_str(), 2), 0);
+  ScopedTestKey agentKey("tracking");
+  const reg_path::AgentKeys keys(agentKey.path());
+  writeValue(HKEY_LOCAL_MACHINE, keys.agent.c_str(), "RZAgentLogLevel", "4", REG_DWORD);
+  ASSERT_EQ(OpenAgentLog("tracking.log", dir.path().c_str(), 2, keys.agent), 0);
+  // The test build is a native process, so it is not under WOW64.
+  const std::string key = TrackingKeyPath(keys, false);
   int before = GetTimeInSeconds();
-  RecordTrackingValues(2);
+  RecordTrackingValues(key, 2);
   int after = GetTimeInSeconds();
   CloseAgentLog();
 
-  // The test build is a native process, so it is not under WOW64.
-  std::string key = TrackingKeyPath(false);
   DWORD flow = 0;
   DWORD time = 0;
   EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, key.c_str(), "OfficeInstallFlow", &flow), ERROR_SUCCESS);
@@ -170,7 +172,6 @@ TEST(Tracking, FlowAndTimeAreWrittenAsDwordsInOrder) {
   ASSERT_NE(flowAt, std::string::npos);
   ASSERT_NE(timeAt, std::string::npos);
   EXPECT_LT(flowAt, timeAt);
-  ClearAgentRegistry();
 }
 
 

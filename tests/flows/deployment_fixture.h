@@ -49,7 +49,7 @@ class DeploymentFlow : public AgentProgramTest {
     SeedOffice("en-us");
     PlaceInstaller("");
     // Prompt state of an earlier run of this deployment.
-    writeValue(HKEY_LOCAL_MACHINE, (std::string(reg_path::kOfficePatchData) + "\\731").c_str(), "FirstPromptTime", "100", REG_SZ);
+    writeValue(HKEY_LOCAL_MACHINE, (kProgramKeys.officePatchData + "\\731").c_str(), "FirstPromptTime", "100", REG_SZ);
   }
   // The settings document: the selected languages and the install mode.
   void WriteSettings(const std::vector<std::string>& selected, int howToInstall = 1) {
@@ -91,10 +91,10 @@ class DeploymentFlow : public AgentProgramTest {
   }
   bool DeploymentKeyExists() const {
     std::string value;
-    return ReadViewString((std::string(reg_path::kOfficePatchData) + "\\731").c_str(), "FirstPromptTime", &value, 0) == 0;
+    return ReadViewString((kProgramKeys.officePatchData + "\\731").c_str(), "FirstPromptTime", &value, 0) == 0;
   }
   bool TrackingFlow(DWORD* flow) const {
-    return ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kTracking, "OfficeInstallFlow", flow) == 0;
+    return ReadDwordRegistryData(HKEY_LOCAL_MACHINE, kProgramKeys.tracking.c_str(), "OfficeInstallFlow", flow) == 0;
   }
   bool UpdateUrlPresent(int is64) const {
     std::string value;

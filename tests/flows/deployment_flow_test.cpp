@@ -46,7 +46,7 @@ TEST_F(DeploymentFlow, SuccessThroughTheFirstAddressCleansUpAndTracks) {
   EXPECT_TRUE(TrackingFlow(&flow));
   EXPECT_EQ(flow, 1u);
   DWORD when = 0;
-  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kTracking, "LastKQDataModifiedTime", &when), 0);
+  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, kProgramKeys.tracking.c_str(), "LastKQDataModifiedTime", &when), 0);
   EXPECT_GT(when, 1700000000u);
   EXPECT_FALSE(DeploymentKeyExists());
   EXPECT_FALSE(FileExists(PackageFolder()));
@@ -90,7 +90,7 @@ TEST_F(DeploymentFlow, FirstAddressAnswering17002EndsTheAttempts) {
   EXPECT_NE(log.find("Exit Code : 404\n"), std::string::npos);
   // A failed run checks nothing installed and says so in its closing line.
   std::string version;
-  EXPECT_NE(ReadViewString(reg_path::kTracking, "InstalledOfficeVersion", &version, 0), 0);
+  EXPECT_NE(ReadViewString(kProgramKeys.tracking.c_str(), "InstalledOfficeVersion", &version, 0), 0);
   EXPECT_NE(log.find("Run summary : exit code 404 (the server's store has no package-file list); installed from : "
                      "none; remark : Failed to download office patch meta json with error code : 404; installed "
                      "Office : not checked\n"),
@@ -163,7 +163,7 @@ TEST_F(DeploymentFlow, AppsInUseBecomes20001) {
 }
 
 TEST_F(DeploymentFlow, ProceedOldFlowDirectlySkipsTheServerStore) {
-  writeValue(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "ProceedOldFlowDirectly", "1", REG_DWORD);
+  writeValue(HKEY_LOCAL_MACHINE, kProgramKeys.officePatchData.c_str(), "ProceedOldFlowDirectly", "1", REG_DWORD);
   // Straight to the package-file list, which the store does not have.
   EXPECT_EQ(Run(), 404u);
   EXPECT_EQ(Count(Calls(), "/configure"), 0u);
@@ -286,10 +286,10 @@ class InstalledOfficeCheck : public DeploymentFlow {
     EXPECT_TRUE(TrackingFlow(&flow));
     EXPECT_EQ(flow, 1u);
     DWORD verified = 9;
-    EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kTracking, "InstalledOfficeVerified", &verified), 0);
+    EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, kProgramKeys.tracking.c_str(), "InstalledOfficeVerified", &verified), 0);
     EXPECT_EQ(verified, expectedVerified);
     std::string recorded;
-    EXPECT_EQ(ReadViewString(reg_path::kTracking, "InstalledOfficeVersion", &recorded, 0), 0);
+    EXPECT_EQ(ReadViewString(kProgramKeys.tracking.c_str(), "InstalledOfficeVersion", &recorded, 0), 0);
     EXPECT_EQ(recorded, version);
     log_ = Log();
     EXPECT_LT(log_.find("Installed Office : version " + version + ", platform x64"), log_.find("Exit Code : 0\n"));

@@ -228,7 +228,7 @@ TEST_F(ListFlow, FailuresEndWithTheirCodeAndRemark) {
 }
 
 TEST_F(ListFlow, NetworkShareAfterBothFlowsFailed) {
-  writeValue(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "EnableNetworkShare", "1", REG_DWORD);
+  writeValue(HKEY_LOCAL_MACHINE, kProgramKeys.officePatchData.c_str(), "EnableNetworkShare", "1", REG_DWORD);
   // \\sharesrv\office\<id> is a folder of the Wine prefix's UNC tree.
   SeedAgentValue("ServerInfo", "RZServerFlatName", "sharesrv");
   const struct {
@@ -343,12 +343,12 @@ TEST_F(ListFlow, EveryRunEndsWithExactlyOneClosingLine) {
     } else if (!row.list.empty()) {
       PutList(row.id, row.list);
     }
-    writeValue(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "EnableNetworkShare", row.share ? "1" : "0", REG_DWORD);
+    writeValue(HKEY_LOCAL_MACHINE, kProgramKeys.officePatchData.c_str(), "EnableNetworkShare", row.share ? "1" : "0", REG_DWORD);
     if (row.share) MakeDirs(WinePrefixPath("dosdevices\\unc\\sharesrv\\office\\" + std::to_string(row.id)));
     // What the previous row's setup left installed, and its verdict.
     deleteValueEx(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "VersionToReport", 1);
-    deleteValue(HKEY_LOCAL_MACHINE, reg_path::kTracking, "InstalledOfficeVerified");
-    deleteValue(HKEY_LOCAL_MACHINE, reg_path::kTracking, "InstalledOfficeVersion");
+    deleteValue(HKEY_LOCAL_MACHINE, kProgramKeys.tracking.c_str(), "InstalledOfficeVerified");
+    deleteValue(HKEY_LOCAL_MACHINE, kProgramKeys.tracking.c_str(), "InstalledOfficeVersion");
     DeleteFileW(ChangeUtf8ToWideStr((agent_ / "logs\\rzprereqhandler.log").c_str()).c_str());
 
     EXPECT_EQ(Run("-pid " + std::to_string(row.id) + " " + row.args), row.exitCode);
@@ -356,10 +356,10 @@ TEST_F(ListFlow, EveryRunEndsWithExactlyOneClosingLine) {
     EXPECT_EQ(Count(log, "Run summary : "), 1u) << log;
     EXPECT_NE(log.find("Run summary : exit code " + std::string(row.summary)), std::string::npos) << log;
     DWORD verified = 9;
-    ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kTracking, "InstalledOfficeVerified", &verified);
+    ReadDwordRegistryData(HKEY_LOCAL_MACHINE, kProgramKeys.tracking.c_str(), "InstalledOfficeVerified", &verified);
     EXPECT_EQ(verified, row.verified);
     std::string version;
-    EXPECT_EQ(ReadViewString(reg_path::kTracking, "InstalledOfficeVersion", &version, 0) == 0, row.verified != 9);
+    EXPECT_EQ(ReadViewString(kProgramKeys.tracking.c_str(), "InstalledOfficeVersion", &version, 0) == 0, row.verified != 9);
     EXPECT_EQ(version, row.verified == 1 ? "16.0.17928.20114" : "");
   }
 }
@@ -372,7 +372,7 @@ TEST_F(ListFlow, ProgressOfARateLimitedDownloadLastsAsLongAsTheRun) {
   const std::string big = PutPackageFile(id, "big.cab", std::string(4000001, 'b'));
   const std::string small = PutPackageFile(id, "small.cab", "small");
   PutList(id, "{\"big.cab\": \"" + big + "\", \"small.cab\": \"" + small + "\"}");
-  PlaceInstaller(std::string("configure_exits=17002,0\nread_value=") + reg_path::kTracking + "|DownloadProgress");
+  PlaceInstaller(std::string("configure_exits=17002,0\nread_value=") + kProgramKeys.tracking.c_str() + "|DownloadProgress");
 
   EXPECT_EQ(RunPatch(id), 0u);
   // What the agent read while setup installed from the package folder:
@@ -386,7 +386,7 @@ TEST_F(ListFlow, ProgressOfARateLimitedDownloadLastsAsLongAsTheRun) {
   EXPECT_LE(done, total);
   EXPECT_EQ(ReadFileBytes(record_ / "value.1.txt"), "");  // nothing downloaded yet
   std::string value;
-  EXPECT_NE(ReadViewString(reg_path::kTracking, "DownloadProgress", &value, 0), 0) << value;
+  EXPECT_NE(ReadViewString(kProgramKeys.tracking.c_str(), "DownloadProgress", &value, 0), 0) << value;
 
   const std::string log = Log();
   const std::string line = "Download progress : /store/office/80/big.cab ";
@@ -412,5 +412,5 @@ TEST_F(ListFlow, ProgressOfARateLimitedDownloadLastsAsLongAsTheRun) {
   DeleteFileW(ChangeUtf8ToWideStr((agent_ / "logs\\rzprereqhandler.log").c_str()).c_str());
   EXPECT_EQ(RunPatch(failing), 404u);
   EXPECT_NE(Log().find("writeValue: Value Name: DownloadProgress \n"), std::string::npos);
-  EXPECT_NE(ReadViewString(reg_path::kTracking, "DownloadProgress", &value, 0), 0) << value;
+  EXPECT_NE(ReadViewString(kProgramKeys.tracking.c_str(), "DownloadProgress", &value, 0), 0) << value;
 }

@@ -30,7 +30,7 @@ const char kForceCloseText[] =
     "work before proceeding.</b>";
 const char kNoResponse[] = "Office updates postponed due to no response to notification.";
 
-std::string DeploymentKey() { return std::string(reg_path::kOfficePatchData) + "\\731"; }
+std::string DeploymentKey() { return kProgramKeys.officePatchData + "\\731"; }
 
 // A prompt text as the prompt program should find it: without line feeds.
 std::string OneLine(const std::wstring& text) {
@@ -121,12 +121,12 @@ class PromptedDeployment : public DeploymentFlow {
     const std::string first = c.first;
     const std::string postPoneTill = c.postPoneTill;
     WriteSettings({"en-us"}, c.mode);
-    deleteRegistryKey(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData);
-    writeValue(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "EnablePostPoneInPrompt",
+    deleteRegistryKey(HKEY_LOCAL_MACHINE, kProgramKeys.officePatchData.c_str());
+    writeValue(HKEY_LOCAL_MACHINE, kProgramKeys.officePatchData.c_str(), "EnablePostPoneInPrompt",
                std::to_string(c.enablePostpone).c_str(), REG_DWORD);
-    writeValue(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "ForceCloseAppsInDays",
+    writeValue(HKEY_LOCAL_MACHINE, kProgramKeys.officePatchData.c_str(), "ForceCloseAppsInDays",
                std::to_string(c.forceCloseDays).c_str(), REG_DWORD);
-    writeValue(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, "ExitCode", "1", REG_DWORD);
+    writeValue(HKEY_LOCAL_MACHINE, kProgramKeys.officePatchData.c_str(), "ExitCode", "1", REG_DWORD);
     if (!first.empty()) writeValue(HKEY_LOCAL_MACHINE, DeploymentKey().c_str(), "FirstPromptTime", first.c_str(), REG_SZ);
     if (!postPoneTill.empty()) {
       writeValue(HKEY_LOCAL_MACHINE, DeploymentKey().c_str(), "PostPoneTill", postPoneTill.c_str(), REG_SZ);
@@ -216,7 +216,7 @@ TEST_F(PromptedDeployment, RunsThatMeetRunningApplications) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Prepare(c);
-    if (*c.extraName) writeValue(HKEY_LOCAL_MACHINE, reg_path::kOfficePatchData, c.extraName, "45", REG_DWORD);
+    if (*c.extraName) writeValue(HKEY_LOCAL_MACHINE, kProgramKeys.officePatchData.c_str(), c.extraName, "45", REG_DWORD);
 
     const long long before = UnixSecondsNow(nullptr);
     EXPECT_EQ(Run(), c.exitCode);
@@ -238,7 +238,7 @@ TEST_F(PromptedDeployment, RunsThatMeetRunningApplications) {
     if (c.mode == 3) {
       // The answer counts once; the earlier run's never does.
       DWORD left = 0;
-      EXPECT_EQ(ReadViewDword(reg_path::kOfficePatchData, "ExitCode", &left, 0), ERROR_FILE_NOT_FOUND);
+      EXPECT_EQ(ReadViewDword(kProgramKeys.officePatchData.c_str(), "ExitCode", &left, 0), ERROR_FILE_NOT_FOUND);
     }
     const std::string notice = Prompt(c.prompt ? 2 : 1);
     if (c.completionNotice) {
@@ -263,7 +263,7 @@ TEST_F(PromptedDeployment, RunsThatMeetRunningApplications) {
     }
     EXPECT_EQ(DeploymentValue("PostPoneTill"), c.postPoneTillAfter);
     std::string postponement;
-    EXPECT_EQ(ReadViewString(reg_path::kPatch, "UserPromptPostPoneValue", &postponement, 0), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(ReadViewString(kProgramKeys.patch.c_str(), "UserPromptPostPoneValue", &postponement, 0), ERROR_FILE_NOT_FOUND);
   }
 }
 

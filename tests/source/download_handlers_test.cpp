@@ -46,13 +46,12 @@ TEST(DownloadUrl, SplitMaskAndStop) {
 class StoreDownload : public ::testing::Test {
  protected:
   void SetUp() override {
-    ClearAgentRegistry();
+    params_.agentKey = key_.path();
     params_.RZAgentInstallDir = agent_.path() + "\\";
     params_.userAgent = L"Plexmoor Agent";
     params_.strictCertificateMode = 1;
     Start();
   }
-  void TearDown() override { ClearAgentRegistry(); }
   // The settings of `params_` and the registry as they stand now.
   void Start() {
     settings_ = TransferSettingsFor(params_);
@@ -67,13 +66,16 @@ class StoreDownload : public ::testing::Test {
     return "https://127.0.0.1:" + std::to_string(Servers().faultHttps) + "/fault/" + scenario;
   }
   TempDir agent_{"store_download"};
+  // The agent's keys of this test alone.
+  ScopedTestKey key_{"store_download"};
+  const reg_path::AgentKeys agentKeys_{key_.path()};
   AgentParameters params_;
   TransferSettings settings_;
   TransferRunState run_;
 };
 
 TEST_F(StoreDownload, RedirectionsAttemptsAndHeaders) {
-  writeValue(HKEY_LOCAL_MACHINE, reg_path::kMetadataVersions, "ServerHashTime", "1234", REG_DWORD);
+  writeValue(HKEY_LOCAL_MACHINE, agentKeys_.metadataVersions.c_str(), "ServerHashTime", "1234", REG_DWORD);
   const struct {
     const char* scenario;
     int result;
@@ -118,10 +120,10 @@ TEST_F(StoreDownload, MethodsAsTheAgentSetsThem) {
       {40, "0", "ok/sd-mode-window?size=3000", {"HEAD bytes=0-", "GET bytes=0-2999"}},
       {40, "1", "ok/sd-mode-block?size=3000", {"HEAD bytes=0-", "GET bytes=0-2999"}},
   };
-  writeValue(HKEY_LOCAL_MACHINE, reg_path::kSettings, "DownloadMode", "1", REG_DWORD);
+  writeValue(HKEY_LOCAL_MACHINE, agentKeys_.settings.c_str(), "DownloadMode", "1", REG_DWORD);
   for (const auto& c : cases) {
     params_.DataTransferRate_KBps = c.rate;
-    writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "isOldBitRateEnabled", c.oldBitRate, REG_DWORD);
+    writeValue(HKEY_LOCAL_MACHINE, agentKeys_.agent.c_str(), "isOldBitRateEnabled", c.oldBitRate, REG_DWORD);
     Start();
     const std::string tag = std::string(c.scenario).substr(std::string(c.scenario).find('/') + 1, 12);
     const std::string destination = agent_ / (tag + ".bin");

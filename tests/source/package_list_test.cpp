@@ -151,15 +151,16 @@ TEST(PackageListFiles, Sha256OfFilesAndTheShapeCheck) {
   EXPECT_EQ(hex, "");
 
   // The shape check, and the switch that skips it (not the file's presence).
+  testing_support::ScopedTestKey key("package_list");
+  const reg_path::AgentKeys keys(key.path());
   WriteFileBytes(dir / "list.json", "  [\n]  \n");
-  EXPECT_EQ(IsJsonFileValid(dir / "list.json"), 1);
+  EXPECT_EQ(IsJsonFileValid(keys, dir / "list.json"), 1);
   WriteFileBytes(dir / "bad.json", "encrypted bytes");
-  EXPECT_EQ(IsJsonFileValid(dir / "bad.json"), 0);
-  EXPECT_EQ(IsJsonFileValid(dir / "none.json"), 0);
-  writeValue(HKEY_LOCAL_MACHINE, reg_path::kPatch, "DisableJsonValidation", "1", REG_DWORD);
-  EXPECT_EQ(IsJsonFileValid(dir / "bad.json"), 1);
-  EXPECT_EQ(IsJsonFileValid(dir / "none.json"), 0);
-  deleteValue(HKEY_LOCAL_MACHINE, reg_path::kPatch, "DisableJsonValidation");
+  EXPECT_EQ(IsJsonFileValid(keys, dir / "bad.json"), 0);
+  EXPECT_EQ(IsJsonFileValid(keys, dir / "none.json"), 0);
+  writeValue(HKEY_LOCAL_MACHINE, keys.patch.c_str(), "DisableJsonValidation", "1", REG_DWORD);
+  EXPECT_EQ(IsJsonFileValid(keys, dir / "bad.json"), 1);
+  EXPECT_EQ(IsJsonFileValid(keys, dir / "none.json"), 0);
 }
 
 TEST(PackageListFiles, ChecksumAsTheBytesArrive) {

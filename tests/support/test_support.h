@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+#include "util/registry_paths.h"
+
 namespace testing_support {
 
 // "Z:\..." for a Linux path (Wine maps / to drive Z:).
@@ -79,6 +81,10 @@ class ScopedTestKey {
  private:
   std::string subkey_;
 };
+
+// The agent's keys as the program itself names them, for tests of the real
+// program (which run in a Wine prefix of their own).
+inline const reg_path::AgentKeys kProgramKeys;
 
 // Removes the agent's keys (both views) so a test starts from nothing.
 void ClearAgentRegistry();

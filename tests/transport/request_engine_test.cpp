@@ -47,7 +47,7 @@ class FailingObserver : public BodyObserver {
 class RequestEngine : public ::testing::Test {
  protected:
   void SetUp() override {
-    ClearAgentRegistry();
+    params_.agentKey = key_.path();
     params_.RZAgentInstallDir = agent_.path() + "\\";
     params_.userAgent = L"engine-test";
     params_.tempFolder = (agent_ / "temp");
@@ -56,7 +56,6 @@ class RequestEngine : public ::testing::Test {
     params_.DataTransferRate_KBps = 8192;
     Start();
   }
-  void TearDown() override { ClearAgentRegistry(); }
 
   // The settings of `params_` and the registry as they stand now, and a
   // fresh run.
@@ -110,6 +109,9 @@ class RequestEngine : public ::testing::Test {
   }
 
   TempDir agent_{"engine_agent"};
+  // The agent's keys of this test alone.
+  ScopedTestKey key_{"engine"};
+  const reg_path::AgentKeys agentKeys_{key_.path()};
   AgentParameters params_;
   TransferSettings settings_;
   TransferRunState run_;
@@ -132,7 +134,7 @@ TEST_F(RequestEngine, StoreDownloadArrivesWholeAndLeavesNoTemporaryFile) {
   EXPECT_EQ(Leftovers(folder, "").size(), 5u);
   EXPECT_FALSE(FileExists(agent_ / "DownloadRepository\\x"));
   std::string unused;
-  EXPECT_NE(ReadRegSZ(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, url.c_str(), &unused), 0);
+  EXPECT_NE(ReadRegSZ(HKEY_LOCAL_MACHINE, agentKeys_.fileMetaData.c_str(), url.c_str(), &unused), 0);
   // Every download left its line in the transfer log.
   EXPECT_NE(ReadTextFile(agent_ / "logs\\rzdatatransferdown.log").find(",0,"), std::string::npos);
   // A caller without options gets the defaults, on every entry.
@@ -208,8 +210,8 @@ TEST_F(RequestEngine, FaultMatrix) {
 TEST_F(RequestEngine, OnlyALongerBodyDropsThePartialFile) {
   // An earlier run left half of the file and its record.
   const std::string url = "/fault/ok/kept?size=200000&rangestatus=203";
-  const std::string record = std::string(reg_path::kFileMetaData) + "\\kept.download";
-  writeValue(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, url.c_str(), "kept.download", REG_SZ);
+  const std::string record = agentKeys_.fileMetaData + "\\kept.download";
+  writeValue(HKEY_LOCAL_MACHINE, agentKeys_.fileMetaData.c_str(), url.c_str(), "kept.download", REG_SZ);
   writeValue(HKEY_LOCAL_MACHINE, record.c_str(), "PartialFileSize", "100000", REG_QWORD);
   writeValue(HKEY_LOCAL_MACHINE, record.c_str(), "LastModifiedTime", "Mon, 01 Jan 2024 00:00:00 GMT", REG_SZ);
   const std::string partial = agent_ / "DownloadRepository\\kept.download";
@@ -221,7 +223,7 @@ TEST_F(RequestEngine, OnlyALongerBodyDropsThePartialFile) {
     EXPECT_EQ(Download(path, Target(Servers().faultHttps, url, agent_ / "kept.bin"), &options), 13) << Name(path);
     EXPECT_EQ(ReadFileBytes(partial).size(), 100000u) << Name(path);
     std::string id;
-    EXPECT_EQ(ReadRegSZ(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, url.c_str(), &id), 0) << Name(path);
+    EXPECT_EQ(ReadRegSZ(HKEY_LOCAL_MACHINE, agentKeys_.fileMetaData.c_str(), url.c_str(), &id), 0) << Name(path);
   }
 }
 
@@ -310,7 +312,7 @@ TEST_F(RequestEngine, OpenEndedBodyOfAnOutsideDownloadAndDataIntoMemory) {
 
 TEST_F(RequestEngine, BlocksAreRangedRequestsOfRateTimesFiveHundredBytes) {
   params_.DataTransferRate_KBps = 4;
-  writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "isOldBitRateEnabled", "1", REG_DWORD);
+  writeValue(HKEY_LOCAL_MACHINE, agentKeys_.agent.c_str(), "isOldBitRateEnabled", "1", REG_DWORD);
   Start();
   const std::string destination = agent_ / "blocks.bin";
   HttpRequestOptions options;
@@ -403,9 +405,9 @@ TEST_F(RequestEngine, ResumableDownloadsAskOnlyForTheMissingBytesAndCountTheirEn
                             (std::string(c.tag) == "rs-cut" || std::string(c.tag) == "rs-norange" ? "1" : "0");
     const std::string destination = agent_ / (std::string(c.tag) + ".bin");
     const std::string id = std::string(c.tag) + ".download";
-    const std::string record = std::string(reg_path::kFileMetaData) + "\\" + id;
+    const std::string record = agentKeys_.fileMetaData + "\\" + id;
     if (c.partial != 0) {
-      writeValue(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, url.c_str(), id.c_str(), REG_SZ);
+      writeValue(HKEY_LOCAL_MACHINE, agentKeys_.fileMetaData.c_str(), url.c_str(), id.c_str(), REG_SZ);
       writeValue(HKEY_LOCAL_MACHINE, record.c_str(), "PartialFileSize", std::to_string(c.partial).c_str(), REG_QWORD);
       writeValue(HKEY_LOCAL_MACHINE, record.c_str(), "LastModifiedTime", "Mon, 01 Jan 2024 00:00:00 GMT", REG_SZ);
       writeValue(HKEY_LOCAL_MACHINE, record.c_str(), "RetryCount", "3", REG_DWORD);
@@ -429,20 +431,20 @@ TEST_F(RequestEngine, ResumableDownloadsAskOnlyForTheMissingBytesAndCountTheirEn
     EXPECT_EQ(ranges, c.ranges);
 
     DWORD value = 0;
-    EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, "DownloadCount", &value), 0);
+    EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, agentKeys_.fileMetaData.c_str(), "DownloadCount", &value), 0);
     EXPECT_EQ(value, ++downloads);
     value = 0;
-    ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, "DownloadFailureCount", &value);
+    ReadDwordRegistryData(HKEY_LOCAL_MACHINE, agentKeys_.fileMetaData.c_str(), "DownloadFailureCount", &value);
     EXPECT_EQ(value, c.failures);
     value = 0;
-    const std::string tracking = std::string(reg_path::kTracking) + "\\ResumeDownloadDetails";
+    const std::string tracking = agentKeys_.tracking + "\\ResumeDownloadDetails";
     ReadDwordRegistryData(HKEY_LOCAL_MACHINE, tracking.c_str(), "RESUME_DOWNLOAD_FAILURE_COUNT", &value);
     EXPECT_EQ(value, c.failures);
     std::string leftId;
-    const bool recordLeft = ReadRegSZ(HKEY_LOCAL_MACHINE, reg_path::kFileMetaData, url.c_str(), &leftId) == 0;
+    const bool recordLeft = ReadRegSZ(HKEY_LOCAL_MACHINE, agentKeys_.fileMetaData.c_str(), url.c_str(), &leftId) == 0;
     EXPECT_EQ(recordLeft, c.recorded != 0);
     if (recordLeft) {
-      const std::string left = std::string(reg_path::kFileMetaData) + "\\" + leftId;
+      const std::string left = agentKeys_.fileMetaData + "\\" + leftId;
       RawRegistryValue partial = GetRawValue(left, L"PartialFileSize", 0);
       ASSERT_EQ(partial.bytes.size(), sizeof(unsigned long long));
       unsigned long long recorded = 0;
@@ -473,7 +475,7 @@ TEST_F(RequestEngine, ResumableDownloadsAskOnlyForTheMissingBytesAndCountTheirEn
                                nullptr, &gzip, false),
             0);
   DWORD gzipFailures = 0;
-  const std::string gzipKey = std::string(reg_path::kTracking) + "\\GzipDecompressionDetails";
+  const std::string gzipKey = agentKeys_.tracking + "\\GzipDecompressionDetails";
   ReadDwordRegistryData(HKEY_LOCAL_MACHINE, gzipKey.c_str(), "GZIP_DECOMPRESSION_FAILURE_COUNT", &gzipFailures);
   EXPECT_EQ(gzipFailures, 1u);
 }
@@ -505,7 +507,7 @@ TEST_F(RequestEngine, LengthBeyondTwoGigabytesIsReadFromTheHeaderText) {
 TEST_F(RequestEngine, OutsideServerWithoutRangesIsDownloadedWithoutResumeOrBlocks) {
   // It answers the range probe with 200: both ranged paths give 416 and the
   // entry points fall back to one plain download.
-  writeValue(HKEY_LOCAL_MACHINE, reg_path::kSettings, "DownloadMode", "1", REG_DWORD);
+  writeValue(HKEY_LOCAL_MACHINE, agentKeys_.settings.c_str(), "DownloadMode", "1", REG_DWORD);
   Start();
   for (const char* tag : {"norange-resume", "norange-block"}) {
     const std::string url = std::string("/fault/norange/") + tag + "?size=30000";
@@ -520,7 +522,7 @@ TEST_F(RequestEngine, OutsideServerWithoutRangesIsDownloadedWithoutResumeOrBlock
       result = InternetGetRequestEx(0, "https", L"127.0.0.1", port, L"", L"", L"", L"", wideUrl.c_str(),
                                     wideDestination.c_str(), nullptr, 11003, 1, &options, 0, 0, settings_, &run_);
     } else {
-      writeValue(HKEY_LOCAL_MACHINE, reg_path::kAgent, "isOldBitRateEnabled", "1", REG_DWORD);
+      writeValue(HKEY_LOCAL_MACHINE, agentKeys_.agent.c_str(), "isOldBitRateEnabled", "1", REG_DWORD);
       Start();
       result = InternetGetRequestByBitrate(0, "https", L"127.0.0.1", port, L"", L"", L"", L"", wideUrl.c_str(),
                                            wideDestination.c_str(), nullptr, 11003, 1, &options, 1, 0, settings_,
@@ -539,7 +541,7 @@ TEST_F(RequestEngine, WindowMethodResumesUnlessToldNotTo) {
   // isOldBitRateEnabled missing: the bandwidth-limited entry is the plain one
   // with its bandwidth flag, so DownloadMode 1 resumes (a HEAD comes first)
   // and the no-resume flag holds.
-  writeValue(HKEY_LOCAL_MACHINE, reg_path::kSettings, "DownloadMode", "1", REG_DWORD);
+  writeValue(HKEY_LOCAL_MACHINE, agentKeys_.settings.c_str(), "DownloadMode", "1", REG_DWORD);
   Start();
   for (int noResume : {0, 1}) {
     const std::string tag = "window-resume-" + std::to_string(noResume);
@@ -575,7 +577,7 @@ TEST_F(RequestEngine, AgentRequestsDistributionAddressAndUnchangedFiles) {
   const std::string destination = agent_ / "certs\\cert.crt";
   EXPECT_EQ(InternetDownloadFileIfmodifiedSince(settings_, &run_, url, destination, "ServerRootCertificate", 0), 0);
   std::string stored;
-  ASSERT_EQ(ReadRegSZ(HKEY_LOCAL_MACHINE, reg_path::kIfModifiedSince, "ServerRootCertificate", &stored), 0);
+  ASSERT_EQ(ReadRegSZ(HKEY_LOCAL_MACHINE, agentKeys_.ifModifiedSince.c_str(), "ServerRootCertificate", &stored), 0);
   EXPECT_NE(stored.find("GMT"), std::string::npos);
   EXPECT_EQ(InternetDownloadFileIfmodifiedSince(settings_, &run_, url, destination, "ServerRootCertificate", 0),
             90001);
@@ -596,7 +598,7 @@ TEST_F(RequestEngine, ThroughTheAgentProxy) {
   // Without the proxy the store answers as well.
   EXPECT_EQ(CheckConnectivityWithProxyDisabled(settings_, &run_, url), 0);
   std::string direct;
-  EXPECT_TRUE(ReadAgentText("ServerInfo", "ConnectWithoutProxy", &direct));
+  EXPECT_TRUE(AgentKeysAt(key_.path()).ReadText("ServerInfo", "ConnectWithoutProxy", &direct));
   EXPECT_EQ(direct, "yes");
 }
 
@@ -616,7 +618,7 @@ TEST_F(RequestEngine, StrictCertificateFailureRunsTheRecoveryAndFailsWhenNoRootV
   EXPECT_TRUE(result == ERROR_WINHTTP_SECURE_FAILURE || result == ERROR_WINHTTP_SECURE_CHANNEL_ERROR) << result;
   EXPECT_FALSE(FileExists(destination));
   DWORD failure = 0;
-  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kCertificates, "SecureCommFailure", &failure), 0);
+  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, agentKeys_.certificates.c_str(), "SecureCommFailure", &failure), 0);
   EXPECT_EQ(failure, 1u);
 
   // With a distribution server the recovery fetches its root certificate
@@ -627,11 +629,11 @@ TEST_F(RequestEngine, StrictCertificateFailureRunsTheRecoveryAndFailsWhenNoRootV
   for (long long ago : {86000LL, 86400LL}) {
     SCOPED_TRACE(ago);
     const std::string last = std::to_string(now - ago);
-    writeValue(HKEY_LOCAL_MACHINE, reg_path::kMetadataVersions, "DSCertLastRetriveTime", last.c_str(), REG_DWORD);
+    writeValue(HKEY_LOCAL_MACHINE, agentKeys_.metadataVersions.c_str(), "DSCertLastRetriveTime", last.c_str(), REG_DWORD);
     InternetGetRequest(settings_, &run_, Target(Servers().nginxHttps, url, destination), nullptr, &options, false);
     DWORD tried = 0;
     EXPECT_EQ(
-        ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kMetadataVersions, "DSCertLastRetriveTime", &tried), 0);
+        ReadDwordRegistryData(HKEY_LOCAL_MACHINE, agentKeys_.metadataVersions.c_str(), "DSCertLastRetriveTime", &tried), 0);
     if (ago < 86400) {
       EXPECT_EQ(tried, static_cast<DWORD>(now - ago));
     } else {
@@ -641,12 +643,12 @@ TEST_F(RequestEngine, StrictCertificateFailureRunsTheRecoveryAndFailsWhenNoRootV
 
   // A secure channel error without a certificate behind it (the port speaks
   // plain HTTP) is no certificate failure: no recovery runs.
-  deleteValue(HKEY_LOCAL_MACHINE, reg_path::kCertificates, "SecureCommFailure");
+  deleteValue(HKEY_LOCAL_MACHINE, agentKeys_.certificates.c_str(), "SecureCommFailure");
   const int protocol = InternetGetRequest(settings_, &run_, Target(Servers().faultHttp, "/fault/ok/tls?size=10",
                                                                    destination),
                                           nullptr, &options, false);
   EXPECT_EQ(protocol, ERROR_WINHTTP_SECURE_CHANNEL_ERROR);
-  EXPECT_NE(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kCertificates, "SecureCommFailure", &failure), 0);
+  EXPECT_NE(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, agentKeys_.certificates.c_str(), "SecureCommFailure", &failure), 0);
 }
 
 TEST_F(RequestEngine, NonStrictRecoveryFinallyIgnoresTheProblemsAndRecordsIt) {
@@ -680,11 +682,11 @@ TEST_F(RequestEngine, NonStrictRecoveryFinallyIgnoresTheProblemsAndRecordsIt) {
   EXPECT_TRUE(engine::CertRecoveryMechanismForReceive(settings_, &run_, 0, resend).ok());
   EXPECT_EQ(sends, 1);
   DWORD value = 0;
-  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kCertificates, "SecureCommFailure", &value), 0);
+  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, agentKeys_.certificates.c_str(), "SecureCommFailure", &value), 0);
   EXPECT_EQ(value, 1u);
-  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kServerInfo, "SecureCommFailCount", &value), 0);
+  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, agentKeys_.serverInfo.c_str(), "SecureCommFailCount", &value), 0);
   EXPECT_EQ(value, 1u);
-  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::kAgent, "CertKQTrackingAdded", &value), 0);
+  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, agentKeys_.agent.c_str(), "CertKQTrackingAdded", &value), 0);
   EXPECT_EQ(value, 1u);
   handles.Close();
 }
