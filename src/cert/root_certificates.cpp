@@ -219,7 +219,8 @@ int DownloadRootCertificate(const RootCertificateContext& context, const char* d
   // Without the stored path the file cannot be found again, so a failed
   // write is this call's failure.
   const std::string storedPath = WithBackslashes(Text(localPath));
-  return writeValue(HKEY_LOCAL_MACHINE, context.certificatesKey.c_str(), Text(filePathValueName), storedPath.c_str(), REG_SZ);
+  return writeValue(HKEY_LOCAL_MACHINE, context.certificatesKey.c_str(), Text(filePathValueName), storedPath.c_str(),
+                    REG_SZ);
 }
 
 void MoveCertFilesToAgentDir(const RootCertificateContext& context, const char* existingFile, const char* localPath,

@@ -45,7 +45,9 @@ int RunWithOpenLog() {
 
   if (options.debugMode) {
     Flow().step = RunStep::DebugRun;
-    if (options.debugWithLang) RunDebugPrompt(&promptTexts, Flow().keys, options.debugLanguage, options.debugPromptType);
+    if (options.debugWithLang) {
+      RunDebugPrompt(&promptTexts, Flow().keys, options.debugLanguage, options.debugPromptType);
+    }
     LogError("******************************Debug Finished***************************\n");
     return kGeneralFailure;
   }

@@ -135,8 +135,10 @@ bool RunningApplicationsStage(FlowState* state, int* exitCode) {
   LogInfo("--------------------Calling PatchPrompt-----------------\n");
   DWORD enablePostpone = 0;
   DWORD forceCloseDays = 0;
-  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, state->keys.officePatchData.c_str(), "EnablePostPoneInPrompt", &enablePostpone);
-  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, state->keys.officePatchData.c_str(), "ForceCloseAppsInDays", &forceCloseDays);
+  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, state->keys.officePatchData.c_str(), "EnablePostPoneInPrompt",
+                        &enablePostpone);
+  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, state->keys.officePatchData.c_str(), "ForceCloseAppsInDays",
+                        &forceCloseDays);
   const std::string deploymentKey = DeploymentKeyPath(state->keys);
   const int firstPromptTime = ReadPromptTime(deploymentKey, "FirstPromptTime");
   const int postPoneTill = ReadPromptTime(deploymentKey, "PostPoneTill");
@@ -180,12 +182,14 @@ bool RunningApplicationsStage(FlowState* state, int* exitCode) {
 
 void CompletionRule(const FlowState& state) {
   DWORD neglect = 0;
-  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, state.keys.officePatchData.c_str(), "NeglectOfficeCompletionPrompt", &neglect);
+  ReadDwordRegistryData(HKEY_LOCAL_MACHINE, state.keys.officePatchData.c_str(), "NeglectOfficeCompletionPrompt",
+                        &neglect);
   if (neglect != 0) {
     LogInfo("Completion Prompt for office is neglected \n");
   } else if (!state.promptAccepted) {
     LogInfo("Running Prompt is not displayed so Completion Prompt is skipped \n");
   } else if (OfficeCtx().HowToInstall == kInstallAsksUser) {
-    UserWindowPromptForOffice365(PromptTexts(), state.keys).ShowPatchCompletedPrompt(static_cast<long>(GetCurrentProcessId()));
+    UserWindowPromptForOffice365(PromptTexts(), state.keys)
+        .ShowPatchCompletedPrompt(static_cast<long>(GetCurrentProcessId()));
   }
 }

@@ -78,7 +78,8 @@ int CheckConnectivityWithProxyDisabled(const TransferSettings& settings, Transfe
                    "registry value \n"
                  : "CheckConnectivityWithProxyDisabled: Server connected successfully with proxy disabled.. updating "
                    "the registry value \n");
-  writeValue(HKEY_LOCAL_MACHINE, settings.keys.serverInfo.c_str(), "ConnectWithoutProxy", failed ? "no" : "yes", REG_SZ);
+  writeValue(HKEY_LOCAL_MACHINE, settings.keys.serverInfo.c_str(), "ConnectWithoutProxy", failed ? "no" : "yes",
+             REG_SZ);
   return result;
 }
 
@@ -86,7 +87,8 @@ int InternetDownloadFileIfmodifiedSince(const TransferSettings& settings, Transf
                                         const std::string& urlPath, const std::string& destination,
                                         const std::string& valueName, int /*strict*/) {
   std::string stored;
-  if (ReadRegSZ(HKEY_LOCAL_MACHINE, settings.keys.ifModifiedSince.c_str(), valueName.c_str(), &stored) != ERROR_SUCCESS ||
+  if (ReadRegSZ(HKEY_LOCAL_MACHINE, settings.keys.ifModifiedSince.c_str(), valueName.c_str(), &stored) !=
+          ERROR_SUCCESS ||
       stored.empty()) {
     stored.clear();
     LogInfo("If Modified Since variable is empty\n");

@@ -25,7 +25,9 @@ bool RegistryKeyPresent(const std::string& key) {
                        KEY_QUERY_VALUE | KEY_WOW64_32KEY, handle.put()) == ERROR_SUCCESS;
 }
 
-std::string RecordKey(const std::string& recordsKey, const std::string& uniqueId) { return recordsKey + "\\" + uniqueId; }
+std::string RecordKey(const std::string& recordsKey, const std::string& uniqueId) {
+  return recordsKey + "\\" + uniqueId;
+}
 
 void WriteNumber(const std::string& key, const char* name, unsigned long long number, DWORD type) {
   writeValue(HKEY_LOCAL_MACHINE, key.c_str(), name, std::to_string(number).c_str(), type);
@@ -181,7 +183,9 @@ void DownloadResumeHandler::WriteAccessRecord(int result) {
 
 DownloadResumeHandler::~DownloadResumeHandler() {
   file_.reset();
-  if (!uniqueId_.empty()) deleteValue(HKEY_LOCAL_MACHINE, RecordKey(recordsKey_, uniqueId_).c_str(), "downloadInProgress");
+  if (!uniqueId_.empty()) {
+    deleteValue(HKEY_LOCAL_MACHINE, RecordKey(recordsKey_, uniqueId_).c_str(), "downloadInProgress");
+  }
 }
 
 void DownloadResumeHandler::FormUniqueFileName() {

@@ -67,7 +67,9 @@ std::string Stored(const char* name) {
 
 DWORD Flag(const char* name) {
   DWORD value = 0;
-  return ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::AgentKeys().certificates.c_str(), name, &value) == 0 ? value : 99;
+  return ReadDwordRegistryData(HKEY_LOCAL_MACHINE, reg_path::AgentKeys().certificates.c_str(), name, &value) == 0
+             ? value
+             : 99;
 }
 
 class RootCertificatesTest : public ::testing::Test {

@@ -46,7 +46,8 @@ TEST_F(DeploymentFlow, SuccessThroughTheFirstAddressCleansUpAndTracks) {
   EXPECT_TRUE(TrackingFlow(&flow));
   EXPECT_EQ(flow, 1u);
   DWORD when = 0;
-  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, kProgramKeys.tracking.c_str(), "LastKQDataModifiedTime", &when), 0);
+  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, kProgramKeys.tracking.c_str(), "LastKQDataModifiedTime", &when),
+            0);
   EXPECT_GT(when, 1700000000u);
   EXPECT_FALSE(DeploymentKeyExists());
   EXPECT_FALSE(FileExists(PackageFolder()));
@@ -286,7 +287,9 @@ class InstalledOfficeCheck : public DeploymentFlow {
     EXPECT_TRUE(TrackingFlow(&flow));
     EXPECT_EQ(flow, 1u);
     DWORD verified = 9;
-    EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, kProgramKeys.tracking.c_str(), "InstalledOfficeVerified", &verified), 0);
+    EXPECT_EQ(
+        ReadDwordRegistryData(HKEY_LOCAL_MACHINE, kProgramKeys.tracking.c_str(), "InstalledOfficeVerified", &verified),
+        0);
     EXPECT_EQ(verified, expectedVerified);
     std::string recorded;
     EXPECT_EQ(ReadViewString(kProgramKeys.tracking.c_str(), "InstalledOfficeVersion", &recorded, 0), 0);

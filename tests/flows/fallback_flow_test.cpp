@@ -343,7 +343,8 @@ TEST_F(ListFlow, EveryRunEndsWithExactlyOneClosingLine) {
     } else if (!row.list.empty()) {
       PutList(row.id, row.list);
     }
-    writeValue(HKEY_LOCAL_MACHINE, kProgramKeys.officePatchData.c_str(), "EnableNetworkShare", row.share ? "1" : "0", REG_DWORD);
+    writeValue(HKEY_LOCAL_MACHINE, kProgramKeys.officePatchData.c_str(), "EnableNetworkShare", row.share ? "1" : "0",
+               REG_DWORD);
     if (row.share) MakeDirs(WinePrefixPath("dosdevices\\unc\\sharesrv\\office\\" + std::to_string(row.id)));
     // What the previous row's setup left installed, and its verdict.
     deleteValueEx(HKEY_LOCAL_MACHINE, reg_path::kClickToRunConfiguration, "VersionToReport", 1);
@@ -359,7 +360,8 @@ TEST_F(ListFlow, EveryRunEndsWithExactlyOneClosingLine) {
     ReadDwordRegistryData(HKEY_LOCAL_MACHINE, kProgramKeys.tracking.c_str(), "InstalledOfficeVerified", &verified);
     EXPECT_EQ(verified, row.verified);
     std::string version;
-    EXPECT_EQ(ReadViewString(kProgramKeys.tracking.c_str(), "InstalledOfficeVersion", &version, 0) == 0, row.verified != 9);
+    EXPECT_EQ(ReadViewString(kProgramKeys.tracking.c_str(), "InstalledOfficeVersion", &version, 0) == 0,
+              row.verified != 9);
     EXPECT_EQ(version, row.verified == 1 ? "16.0.17928.20114" : "");
   }
 }
@@ -372,7 +374,8 @@ TEST_F(ListFlow, ProgressOfARateLimitedDownloadLastsAsLongAsTheRun) {
   const std::string big = PutPackageFile(id, "big.cab", std::string(4000001, 'b'));
   const std::string small = PutPackageFile(id, "small.cab", "small");
   PutList(id, "{\"big.cab\": \"" + big + "\", \"small.cab\": \"" + small + "\"}");
-  PlaceInstaller(std::string("configure_exits=17002,0\nread_value=") + kProgramKeys.tracking.c_str() + "|DownloadProgress");
+  PlaceInstaller(std::string("configure_exits=17002,0\nread_value=") + kProgramKeys.tracking.c_str() +
+                 "|DownloadProgress");
 
   EXPECT_EQ(RunPatch(id), 0u);
   // What the agent read while setup installed from the package folder:

@@ -216,7 +216,8 @@ TEST_F(PromptedDeployment, RunsThatMeetRunningApplications) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Prepare(c);
-    if (*c.extraName) writeValue(HKEY_LOCAL_MACHINE, kProgramKeys.officePatchData.c_str(), c.extraName, "45", REG_DWORD);
+    if (*c.extraName)
+      writeValue(HKEY_LOCAL_MACHINE, kProgramKeys.officePatchData.c_str(), c.extraName, "45", REG_DWORD);
 
     const long long before = UnixSecondsNow(nullptr);
     EXPECT_EQ(Run(), c.exitCode);
@@ -263,7 +264,8 @@ TEST_F(PromptedDeployment, RunsThatMeetRunningApplications) {
     }
     EXPECT_EQ(DeploymentValue("PostPoneTill"), c.postPoneTillAfter);
     std::string postponement;
-    EXPECT_EQ(ReadViewString(kProgramKeys.patch.c_str(), "UserPromptPostPoneValue", &postponement, 0), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(ReadViewString(kProgramKeys.patch.c_str(), "UserPromptPostPoneValue", &postponement, 0),
+              ERROR_FILE_NOT_FOUND);
   }
 }
 

@@ -161,7 +161,8 @@ TEST_F(OfficeSetupTest, DirectDownloadSwitch) {
     testing_support::ClearAgentRegistry();
     if (c.last) testing_support::SeedAgentValue("", "LastDirectDownloadState", c.last, c.type);
     if (c.office) testing_support::SeedAgentValue("Patch\\OfficePatchData", "OfficeDirectDownload", c.office, c.type);
-    EXPECT_EQ(IsOfficeDirectDownloadEnabled(reg_path::AgentKeys()), c.expected) << (c.last ? c.last : "-") << (c.office ? c.office : "-");
+    EXPECT_EQ(IsOfficeDirectDownloadEnabled(reg_path::AgentKeys()), c.expected)
+        << (c.last ? c.last : "-") << (c.office ? c.office : "-");
   }
 }
 

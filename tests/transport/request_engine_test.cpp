@@ -618,7 +618,8 @@ TEST_F(RequestEngine, StrictCertificateFailureRunsTheRecoveryAndFailsWhenNoRootV
   EXPECT_TRUE(result == ERROR_WINHTTP_SECURE_FAILURE || result == ERROR_WINHTTP_SECURE_CHANNEL_ERROR) << result;
   EXPECT_FALSE(FileExists(destination));
   DWORD failure = 0;
-  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, agentKeys_.certificates.c_str(), "SecureCommFailure", &failure), 0);
+  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, agentKeys_.certificates.c_str(), "SecureCommFailure", &failure),
+            0);
   EXPECT_EQ(failure, 1u);
 
   // With a distribution server the recovery fetches its root certificate
@@ -629,11 +630,13 @@ TEST_F(RequestEngine, StrictCertificateFailureRunsTheRecoveryAndFailsWhenNoRootV
   for (long long ago : {86000LL, 86400LL}) {
     SCOPED_TRACE(ago);
     const std::string last = std::to_string(now - ago);
-    writeValue(HKEY_LOCAL_MACHINE, agentKeys_.metadataVersions.c_str(), "DSCertLastRetriveTime", last.c_str(), REG_DWORD);
+    writeValue(HKEY_LOCAL_MACHINE, agentKeys_.metadataVersions.c_str(), "DSCertLastRetriveTime", last.c_str(),
+               REG_DWORD);
     InternetGetRequest(settings_, &run_, Target(Servers().nginxHttps, url, destination), nullptr, &options, false);
     DWORD tried = 0;
     EXPECT_EQ(
-        ReadDwordRegistryData(HKEY_LOCAL_MACHINE, agentKeys_.metadataVersions.c_str(), "DSCertLastRetriveTime", &tried), 0);
+        ReadDwordRegistryData(HKEY_LOCAL_MACHINE, agentKeys_.metadataVersions.c_str(), "DSCertLastRetriveTime", &tried),
+        0);
     if (ago < 86400) {
       EXPECT_EQ(tried, static_cast<DWORD>(now - ago));
     } else {
@@ -648,7 +651,8 @@ TEST_F(RequestEngine, StrictCertificateFailureRunsTheRecoveryAndFailsWhenNoRootV
                                                                    destination),
                                           nullptr, &options, false);
   EXPECT_EQ(protocol, ERROR_WINHTTP_SECURE_CHANNEL_ERROR);
-  EXPECT_NE(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, agentKeys_.certificates.c_str(), "SecureCommFailure", &failure), 0);
+  EXPECT_NE(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, agentKeys_.certificates.c_str(), "SecureCommFailure", &failure),
+            0);
 }
 
 TEST_F(RequestEngine, NonStrictRecoveryFinallyIgnoresTheProblemsAndRecordsIt) {
