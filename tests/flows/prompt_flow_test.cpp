@@ -216,8 +216,9 @@ TEST_F(PromptedDeployment, RunsThatMeetRunningApplications) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Prepare(c);
-    if (*c.extraName)
+    if (*c.extraName) {
       writeValue(HKEY_LOCAL_MACHINE, kProgramKeys.officePatchData.c_str(), c.extraName, "45", REG_DWORD);
+    }
 
     const long long before = UnixSecondsNow(nullptr);
     EXPECT_EQ(Run(), c.exitCode);
