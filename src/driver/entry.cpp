@@ -46,7 +46,8 @@ int RunWithOpenLog() {
   if (options.debugMode) {
     Flow().step = RunStep::DebugRun;
     if (options.debugWithLang) {
-      RunDebugPrompt(&promptTexts, Flow().keys, options.debugLanguage, options.debugPromptType);
+      RunDebugPrompt(&promptTexts, Flow().keys, AgentParams().RZAgentInstallDir, options.debugLanguage,
+                     options.debugPromptType);
     }
     LogError("******************************Debug Finished***************************\n");
     return kGeneralFailure;

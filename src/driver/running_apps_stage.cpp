@@ -60,9 +60,9 @@ void DiscardEarlierAnswer(const reg_path::AgentKeys& keys) {
   deleteValue(HKEY_LOCAL_MACHINE, keys.officePatchData.c_str(), "ExitCode");
 }
 
-void ShowChosenPrompt(const reg_path::AgentKeys& keys, const RunningAppsPromptChoice& choice, int now,
-                      int postPoneTill, long processId) {
-  UserWindowPromptForOffice365 prompt(PromptTexts(), keys);
+void ShowChosenPrompt(const FlowState& state, const RunningAppsPromptChoice& choice, int now, int postPoneTill,
+                      long processId) {
+  UserWindowPromptForOffice365 prompt(PromptTexts(), state.keys, OfficeCtx().run.agentFolder);
   switch (choice.prompt) {
     case RunningAppsPrompt::kNone:
       LogInfo("CurrTime is %ld and customer opted to postpone till %ld\n", static_cast<long>(now),
@@ -149,7 +149,7 @@ bool RunningApplicationsStage(FlowState* state, int* exitCode) {
     writeValue(HKEY_LOCAL_MACHINE, deploymentKey.c_str(), "FirstPromptTime", std::to_string(now).c_str(), REG_SZ);
   }
   DiscardEarlierAnswer(state->keys);
-  ShowChosenPrompt(state->keys, choice, now, postPoneTill, processId);
+  ShowChosenPrompt(*state, choice, now, postPoneTill, processId);
 
   const DWORD answer = TakePromptAnswer(state->keys);
   LogInfo("Exit code for the Prompt : %d \n", static_cast<int>(answer));
@@ -189,7 +189,7 @@ void CompletionRule(const FlowState& state) {
   } else if (!state.promptAccepted) {
     LogInfo("Running Prompt is not displayed so Completion Prompt is skipped \n");
   } else if (OfficeCtx().HowToInstall == kInstallAsksUser) {
-    UserWindowPromptForOffice365(PromptTexts(), state.keys)
+    UserWindowPromptForOffice365(PromptTexts(), state.keys, OfficeCtx().run.agentFolder)
         .ShowPatchCompletedPrompt(static_cast<long>(GetCurrentProcessId()));
   }
 }

@@ -306,7 +306,7 @@ int RunInSession(const TokenLender& lender, const TokenRunRequest& request, std:
   });
 }
 
-int LaunchInUserSession(const char* commandLine) {
+int LaunchInUserSession(const char* commandLine, const std::string& workingFolder) {
   int console = GetActiveSessionId();
   int session = GetShutDownPrivilegedSessionId();
   LogInfo("Active Console Id: %d and Active Session Id : %d\n", console, session);
@@ -315,9 +315,8 @@ int LaunchInUserSession(const char* commandLine) {
     return -1;
   }
   // The prompt program finds its files beside the agent.
-  const std::string& installDir = AgentLogInstallDir();
   TokenRunRequest request;
-  request.workingFolder = installDir.empty() ? nullptr : installDir.c_str();
+  request.workingFolder = workingFolder.empty() ? nullptr : workingFolder.c_str();
   request.commandLine = commandLine;
   request.show = 1;
   std::string remarks;

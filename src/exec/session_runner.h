@@ -61,9 +61,10 @@ int RunInSession(const TokenLender& lender, const TokenRunRequest& request, std:
 
 // Shows a program to the user at the machine: runs the command line with
 // the token of winlogon.exe in the session GetShutDownPrivilegedSessionId
-// chooses, from the agent installation folder, shown. The run's result, or
-// -1 when no session qualifies (nothing runs then).
-int LaunchInUserSession(const char* commandLine);
+// chooses, from `workingFolder` (the agent's installation folder; empty: the
+// system's choice), shown. The run's result, or -1 when no session qualifies
+// (nothing runs then).
+int LaunchInUserSession(const char* commandLine, const std::string& workingFolder);
 
 // The "Ex" runs, for the transport's proxy detector and the agent's
 // administrator runs.

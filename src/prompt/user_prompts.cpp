@@ -91,7 +91,7 @@ bool UserWindowPromptForOffice365::PassingI18nData(const std::wstring& text) {
 int UserWindowPromptForOffice365::Show(const char* who, const std::wstring& text, const std::string& commandLine) {
   PassingI18nData(text);
   LogDebug("%s  : Command Arguement %s", who, commandLine.c_str());
-  return LaunchInUserSession(commandLine.c_str());
+  return LaunchInUserSession(commandLine.c_str(), agentFolder_);
 }
 
 int UserWindowPromptForOffice365::ShowPatchIsRunningPrompt(long processId) {
@@ -132,11 +132,11 @@ void SetPromptBrowserRestrictions() {
 
 void RestorePromptBrowserRestrictions() { WriteBrowserRestrictions(savedBrowserRestrictions); }
 
-void RunDebugPrompt(LocalizedPromptTexts* texts, const reg_path::AgentKeys& keys, const std::string& locale,
-                    int promptType) {
+void RunDebugPrompt(LocalizedPromptTexts* texts, const reg_path::AgentKeys& keys, const std::string& agentFolder,
+                    const std::string& locale, int promptType) {
   texts->SetLocale(locale);
   const long processId = static_cast<long>(GetCurrentProcessId());
-  UserWindowPromptForOffice365 prompt(*texts, keys);
+  UserWindowPromptForOffice365 prompt(*texts, keys, agentFolder);
   switch (promptType) {
     case 1:
       prompt.ShowPatchIsRunningPrompt(processId);

@@ -20,9 +20,10 @@ class UserWindowPromptForOffice365 {
  public:
   // The prompts show their texts from `texts`, in its current locale; the
   // table must outlive the prompt. The text and the time-out are kept under
-  // the agent's patch keys.
-  UserWindowPromptForOffice365(const LocalizedPromptTexts& texts, const reg_path::AgentKeys& keys)
-      : texts_(texts), keys_(keys) {}
+  // the agent's patch keys; the prompt program runs from `agentFolder`.
+  UserWindowPromptForOffice365(const LocalizedPromptTexts& texts, const reg_path::AgentKeys& keys,
+                               const std::string& agentFolder)
+      : texts_(texts), keys_(keys), agentFolder_(agentFolder) {}
 
   // Writes the text the next prompt shows, without its line feeds, as
   // "UserPromptTempText": REG_SZ data of the UTF-16 units without a
@@ -49,6 +50,7 @@ class UserWindowPromptForOffice365 {
 
   const LocalizedPromptTexts& texts_;
   const reg_path::AgentKeys keys_;
+  const std::string agentFolder_;
 };
 
 // The prompt program runs under our account and renders its text as HTML
@@ -64,8 +66,8 @@ void RestorePromptBrowserRestrictions();
 // table spells it, not converted), shows one prompt and ignores the answer.
 // Types: 1 the running prompt, 2 the postpone prompt with 2 days, 3 the
 // completion notice, anything else the forced-close notice.
-void RunDebugPrompt(LocalizedPromptTexts* texts, const reg_path::AgentKeys& keys, const std::string& locale,
-                    int promptType);
+void RunDebugPrompt(LocalizedPromptTexts* texts, const reg_path::AgentKeys& keys, const std::string& agentFolder,
+                    const std::string& locale, int promptType);
 
 // --- pure pieces, exposed for tests ---
 // The agent's "RunningPromptTimeOut" as the prompt gets it: 5 to 30 minutes,

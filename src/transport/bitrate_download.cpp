@@ -105,7 +105,7 @@ TransferResult BlockTransfer(const Transfer& transfer, const RequestTarget& targ
             "request. Downloading without bitrate enabled \n");
     result = PlainTransfer(transfer, target, /*bandwidth=*/false);
   } else if (!delegated) {
-    RecordDownload(transfer.settings, target, recorded, result);
+    RecordDownload(transfer, target, recorded, result);
   }
   LogDebug("@@@@@@@@ End Of InternetGetRequestByBitrate Method @@@@@@@@ \n");
   return result;

@@ -475,12 +475,13 @@ std::wstring FolderOf(const std::wstring& path) {
   return cut == std::wstring::npos ? std::wstring() : path.substr(0, cut);
 }
 
-void RecordDownload(const TransferSettings& settings, const RequestTarget& target, unsigned long long length,
+void RecordDownload(const Transfer& transfer, const RequestTarget& target, unsigned long long length,
                     const TransferResult& result) {
-  WriteDownloadTransferLog(settings.agentFolder,
+  WriteDownloadTransferLog(transfer.settings.agentFolder,
                            DownloadTransfer{ChangeWideToUtf8Str(target.url.host), target.url.port,
                                             ChangeWideToUtf8Str(target.url.path),
-                                            ChangeWideToUtf8Str(target.destination), length, result.Flatten()});
+                                            ChangeWideToUtf8Str(target.destination), length, result.Flatten()},
+                           &transfer.run->downloadedBytes);
 }
 
 TransferResult LongerThanAnnounced() {
@@ -629,7 +630,7 @@ TransferResult PlainTransfer(const Transfer& transfer, const RequestTarget& targ
   }
   unsigned long long announced = 0;
   TransferResult result = Guarded(kPlainOp, [&] { return PlainGet(transfer, target, bandwidth, &announced); });
-  RecordDownload(transfer.settings, target, announced, result);
+  RecordDownload(transfer, target, announced, result);
   LogDebug("@@@@@@@@ End Of InternetGetRequestEx Method @@@@@@@@ \n");
   return result;
 }

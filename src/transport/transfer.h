@@ -213,7 +213,7 @@ TransferResult RunBlocks(const Transfer& transfer, const RequestTarget& target, 
 
 // --- around the transfer ---
 // Appends the download's line to the transfer log.
-void RecordDownload(const TransferSettings& settings, const RequestTarget& target, unsigned long long length,
+void RecordDownload(const Transfer& transfer, const RequestTarget& target, unsigned long long length,
                     const TransferResult& result);
 // The folder part of a path (up to its last separator); empty without one.
 std::wstring FolderOf(const std::wstring& path);

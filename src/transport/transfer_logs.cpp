@@ -1,6 +1,5 @@
 #include "transport/transfer_logs.h"
 
-#include <atomic>
 #include <cstdio>
 
 #include "exec/error_text.h"
@@ -24,8 +23,6 @@ const std::string kAccessHeader =
     "DATE\t\t\tSTART_TIME\t                         FILE_NAME\tMODE\t\t\t\tT_BYTES\tSTATUS\tRECEVD_BYTES\tEND_TIME\t"
     "SERVER_NAME\t\tPORT\tURL\n" +
     std::string(142, '-');
-
-std::atomic<unsigned long long> g_downloadedBytes{0};
 
 // Right-aligns the text in `width` columns, as "%*s" does; a UTF-8
 // character takes one column, whatever its byte count.
@@ -126,8 +123,9 @@ std::string FormatAccessLogLine(const AccessLogEntry& entry, int result, const S
 
 // Each record's line is made first and appended last: what the line says is
 // all there before the file is touched.
-int WriteDownloadTransferLog(const std::string& agentFolder, const DownloadTransfer& transfer) {
-  g_downloadedBytes += transfer.contentLength;
+int WriteDownloadTransferLog(const std::string& agentFolder, const DownloadTransfer& transfer,
+                             unsigned long long* downloadedBytes) {
+  if (downloadedBytes) *downloadedBytes += transfer.contentLength;
   if (!AgentFolderKnown(agentFolder)) return 13;
   int rc = 13;
   try {
@@ -166,7 +164,5 @@ int PrintHTTPAccessLog(const std::string& agentFolder, const AccessLogEntry& ent
     return 13;
   }
 }
-
-unsigned long long TotalDownloadedBytes() { return g_downloadedBytes.load(); }
 
 std::string AccessStartStamp() { return FormatAccessStartStamp(LocalNow()); }

@@ -59,19 +59,17 @@ struct AccessLogEntry {
 //
 // Appends the download's CSV line (ERRORMESSAGE is the result's message
 // text, logged as GetErrorMessageText does) and adds the announced length to
-// the process's downloaded-bytes total, whether or not the line is written.
+// `*downloadedBytes` (unless null), whether or not the line is written.
 // Returns 0; 13 when the agent folder is unknown (nothing is written); else
 // the system error of the file.
-int WriteDownloadTransferLog(const std::string& agentFolder, const DownloadTransfer& transfer);
+int WriteDownloadTransferLog(const std::string& agentFolder, const DownloadTransfer& transfer,
+                             unsigned long long* downloadedBytes);
 // The same for an upload, with the caller's message text.
 int WriteUploadTransferLog(const std::string& agentFolder, const UploadTransfer& transfer);
 // Appends the access line of a finished download to the success file for
 // result 0 and to the failure file otherwise. Returns 0; 13 when the agent
 // folder is unknown or the line cannot be made; else the system error.
 int PrintHTTPAccessLog(const std::string& agentFolder, const AccessLogEntry& entry, int result);
-
-// Bytes announced by every download recorded in this process so far.
-unsigned long long TotalDownloadedBytes();
 
 // The start stamp for an access line, made from the local time now.
 std::string AccessStartStamp();

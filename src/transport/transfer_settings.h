@@ -89,6 +89,8 @@ struct TransferRunState {
   RootCertificateState roots;
   // The DS port, as the check of its addresses last set it.
   int dsServerPort = 0;
+  // Bytes announced by every download recorded in this run so far.
+  unsigned long long downloadedBytes = 0;
 };
 
 // The settings of the agent's record, with the DownloadMode and

@@ -120,11 +120,11 @@ TEST(SessionRunner, LaunchInUserSessionRunsOnlyWhenASessionQualifies) {
 
   // Only the services' session, disconnected and without a user.
   WriteFileBytes(script, "0 4\n");
-  EXPECT_EQ(LaunchInUserSession(line.c_str()), -1);
+  EXPECT_EQ(LaunchInUserSession(line.c_str(), dir.path()), -1);
   EXPECT_FALSE(FileExists(marker));
 
   WriteFileBytes(script, "0 4\n" + std::to_string(OwnSession()) + " 0 alice\n");
-  EXPECT_EQ(LaunchInUserSession(line.c_str()), 0);
+  EXPECT_EQ(LaunchInUserSession(line.c_str(), dir.path()), 0);
   EXPECT_TRUE(FileExists(marker));
 }
 
