@@ -3,13 +3,6 @@
 #include "agent/rz_json.h"
 #include "log/agent_log.h"
 
-namespace {
-std::string g_remarkOfThisRun;
-}  // namespace
-
-bool CustomRemarkWrittenThisRun() { return !g_remarkOfThisRun.empty(); }
-const std::string& CustomRemarkOfThisRun() { return g_remarkOfThisRun; }
-
 std::string CustomPatchRemarksPath(const std::string& installDir) {
   // The install folder already ends with a separator; the doubled one
   // before "data" is what the agent has always used and is harmless.
@@ -29,6 +22,11 @@ int WriteCustomPatchRemarks(const std::string& agentFolder, const std::string& r
     LogError("%s : Failed to write CustomPatchRemarks : %s\n", "WriteCustomPatchRemarks", remark.c_str());
     return 0;
   }
-  g_remarkOfThisRun = remark;
   return 1;
+}
+
+int RunRemarks::Write(const std::string& agentFolder, const std::string& remark) {
+  const int written = WriteCustomPatchRemarks(agentFolder, remark);
+  if (written) last_ = remark;
+  return written;
 }

@@ -149,7 +149,7 @@ bool Prepare(FlowState* state, int* exitCode) {
   std::string remark;
   if (!CheckLanguagePack(office, &remark)) {
     LogInfo("The Language Pack is not selected in the CTR Settings\n");
-    WriteCustomPatchRemarks(office.run.agentFolder, remark);
+    state->remarks.Write(office.run.agentFolder, remark);
     *exitCode = EndAt(state, RunStep::Languages, kLanguageNotSelected);
     return false;
   }

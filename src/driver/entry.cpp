@@ -82,7 +82,7 @@ int RunOfficeInstaller() {
   }
   // Every run ends with one plain line: the one operators search for.
   try {
-    LogRunSummary(exitCode, Flow(), CustomRemarkOfThisRun());
+    LogRunSummary(exitCode, Flow(), Flow().remarks.Last());
   } catch (...) {
     // Only a failed allocation gets here; the exit code is what counts.
   }

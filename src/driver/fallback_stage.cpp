@@ -43,8 +43,13 @@ void RunOldFlow(FlowState* state) {
   state->downloadProgress.RecordUnder(state->trackingKey);
   MetaFlowStep listStep = MetaFlowStep::List;
   OfficeState& office = OfficeCtx();
-  const ListFlowSettings list{state->transfers, &state->transfersRun, office.run.patchId, office.run.packageFolder,
-                              &state->downloadProgress, [] { return ReadStoreServerValues(AgentParams()); }};
+  const ListFlowSettings list{state->transfers,
+                              &state->transfersRun,
+                              &state->remarks,
+                              office.run.patchId,
+                              office.run.packageFolder,
+                              &state->downloadProgress,
+                              [] { return ReadStoreServerValues(AgentParams()); }};
   int result = RunOfficeMetaFlow(list, &office, &listStep);
   state->step = ListRunStep(listStep);
   if (result != 0) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/custom_remarks.h"
 #include "office/installed_check.h"
 #include "office/office_state.h"
 #include "prompt/localized_texts.h"
@@ -56,6 +57,8 @@ struct FlowState {
   // the transfers change during the run.
   TransferSettings transfers;
   TransferRunState transfersRun;
+  // What the run wrote to the remark file.
+  RunRemarks remarks;
   // The agent's keys, and its tracking key as this process names it.
   reg_path::AgentKeys keys;
   std::string trackingKey = keys.tracking;

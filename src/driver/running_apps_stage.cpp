@@ -167,14 +167,14 @@ bool RunningApplicationsStage(FlowState* state, int* exitCode) {
       const std::string postponedTill = TakePatchText(state->keys, "UserPromptPostPoneValue");
       writeValue(HKEY_LOCAL_MACHINE, deploymentKey.c_str(), "PostPoneTill", postponedTill.c_str(), REG_SZ);
     }
-    WriteCustomPatchRemarks(office.run.agentFolder, "Office updates postponed by users");
+    state->remarks.Write(office.run.agentFolder, "Office updates postponed by users");
     *exitCode = kBlockedByUser;
   } else if (answer == kAnswerFailed) {
     LogError("PatchPrompt Failure\n");
     *exitCode = kPromptFailure;
   } else {
     LogError("User opted neither Yes nor Skip. Cannot proceed with installation.\n");
-    WriteCustomPatchRemarks(office.run.agentFolder, "Office updates postponed due to no response to notification.");
+    state->remarks.Write(office.run.agentFolder, "Office updates postponed due to no response to notification.");
     *exitCode = kBlockedByUser;
   }
   return false;

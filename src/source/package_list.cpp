@@ -438,7 +438,7 @@ int DownloadListedFile(const ListFlowSettings& flow, const std::string& url, con
     LogError("Failed to download : %s with error code : %d\n", url.c_str(), result);
     char remark[2048];
     snprintf(remark, sizeof(remark), "Failed to download %s with error code : %d\n", url.c_str(), result);
-    WriteCustomPatchRemarks(flow.transfers.agentFolder, remark);
+    flow.remarks->Write(flow.transfers.agentFolder, remark);
   }
   return result;
 }
@@ -485,7 +485,7 @@ int FetchPackageFiles(const ListFlowSettings& flow, const std::vector<PackageFil
       LogError("Checksum mismatch.\n");
       fileDone();
       DeleteFileUtf8(destination);
-      WriteCustomPatchRemarks(flow.transfers.agentFolder,
+      flow.remarks->Write(flow.transfers.agentFolder,
                               "Failed to download " + url + " with error checksum mismatch.");
       return kResultChecksumMismatch;
     }
@@ -508,23 +508,23 @@ int RunOfficeMetaFlow(const ListFlowSettings& flow, OfficeState* office, MetaFlo
   if (result == 0) result = DownloadPatchMetaJson(flow, &address);
   if (result != 0) {
     snprintf(remark, sizeof(remark), "Failed to download office patch meta json with error code : %d", result);
-    WriteCustomPatchRemarks(flow.transfers.agentFolder, remark);
+    flow.remarks->Write(flow.transfers.agentFolder, remark);
     return result;
   }
   *step = MetaFlowStep::Decryptor;
   result = DecryptPatchMetaJson(flow);
   if (result != 0) {
     snprintf(remark, sizeof(remark), "Failed to decrypt office meta - %d.json", flow.patchId);
-    WriteCustomPatchRemarks(flow.transfers.agentFolder, remark);
+    flow.remarks->Write(flow.transfers.agentFolder, remark);
     return result;
   }
   *step = MetaFlowStep::Files;
   result = DownloadPackageFiles(flow, address);
   if (result != 0) {
     // A more specific remark of this run (a failed file) is kept.
-    if (!CustomRemarkWrittenThisRun()) {
+    if (!flow.remarks->Written()) {
       snprintf(remark, sizeof(remark), "Failed to download office installation files with error code : %d", result);
-      WriteCustomPatchRemarks(flow.transfers.agentFolder, remark);
+      flow.remarks->Write(flow.transfers.agentFolder, remark);
     }
     return result;
   }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "agent/agent_parameters.h"
+#include "agent/custom_remarks.h"
 #include "transport/transfer_settings.h"
 
 class ProgressReporter;
@@ -20,6 +21,7 @@ struct OfficeState;
 struct ListFlowSettings {
   const TransferSettings& transfers;
   TransferRunState* run;  // never null
+  RunRemarks* remarks;    // the run's; never null
   int patchId = 0;
   // "<agent folder>\patches\office\<patch id>".
   std::string packageFolder;
