@@ -2,6 +2,9 @@
 
 #include "util/text.h"
 
+namespace {
+
+// The request target of the entry points' argument list, which it shares.
 RequestTarget MakeRequestTarget(int useProxy, const char* protocol, const wchar_t* server, int port,
                                 const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
                                 const wchar_t* proxyPassword, const wchar_t* urlPath, const wchar_t* destinationPath,
@@ -23,6 +26,8 @@ RequestTarget MakeRequestTarget(int useProxy, const char* protocol, const wchar_
   target.keepAlive = keepAlive != 0;
   return target;
 }
+
+}  // namespace
 
 int InternetGetRequestEx(int useProxy, const char* protocol, const wchar_t* server, int port,
                          const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,

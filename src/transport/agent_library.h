@@ -28,8 +28,3 @@ int InternetGetRequestByBitrate(int useProxy, const char* protocol, const wchar_
                                 int bandwidth, int noResume, const TransferSettings& settings,
                                 TransferRunState* run);
 
-// The request target of the entry points' argument list.
-RequestTarget MakeRequestTarget(int useProxy, const char* protocol, const wchar_t* server, int port,
-                                const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
-                                const wchar_t* proxyPassword, const wchar_t* urlPath, const wchar_t* destinationPath,
-                                int requestType, int keepAlive);
