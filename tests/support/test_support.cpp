@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -29,10 +30,27 @@ std::string WinePrefixPath(const std::string& child) {
   return ZPath(prefix) + "\\" + child;
 }
 
+namespace {
+// The Wine prefix this process runs in, as a short tag. Each prefix has its
+// own wineserver, and they all hand out the same small process ids.
+std::string PrefixTag() {
+  char prefix[MAX_PATH] = {0};
+  const DWORD length = GetEnvironmentVariableA("WINEPREFIX", prefix, MAX_PATH);
+  unsigned hash = 2166136261u;  // FNV-1a
+  for (DWORD i = 0; i < length && i < MAX_PATH; ++i) {
+    hash = (hash ^ static_cast<unsigned char>(prefix[i])) * 16777619u;
+  }
+  char text[12];
+  snprintf(text, sizeof(text), "%08x", hash);
+  return text;
+}
+}  // namespace
+
 // The process id keeps apart the cases of one test program that CTest runs
-// side by side (each case is its own process).
+// side by side (each case is its own process), the prefix's tag the programs
+// that run in prefixes of their own.
 TempDir::TempDir(const std::string& name)
-    : path_(ZPath(TEST_WORK_DIR) + "\\" + name + "-" + std::to_string(GetCurrentProcessId())) {
+    : path_(ZPath(TEST_WORK_DIR) + "\\" + name + "-" + PrefixTag() + "-" + std::to_string(GetCurrentProcessId())) {
   std::wstring wide = ChangeUtf8ToWideStr(path_.c_str());
   DeleteFolderTree(wide);
   CreateFolderTree(wide);
