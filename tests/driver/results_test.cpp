@@ -133,6 +133,9 @@ TEST(Tracking, KeyPathFollowsTheWow64StateAndTheStartDateIsYyyymmdd) {
   const reg_path::AgentKeys program;
   EXPECT_EQ(TrackingKeyPath(program, true), "SOFTWARE\\Wow6432Node\\Varnholt\\Plexmoor\\RZAgent\\KQTracking");
   EXPECT_EQ(TrackingKeyPath(program, false), "SOFTWARE\\Varnholt\\Plexmoor\\RZAgent\\KQTracking");
+  // Any root has its 32-bit view under the same first element.
+  EXPECT_EQ(TrackingKeyPath(reg_path::AgentKeys("Software\\Tests\\A-7"), true),
+            "Software\\Wow6432Node\\Tests\\A-7\\KQTracking");
   SYSTEMTIME may10 = {};
   may10.wYear = 2024;
   may10.wMonth = 5;
