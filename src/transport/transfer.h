@@ -212,7 +212,8 @@ TransferResult RunBlocks(const Transfer& transfer, const RequestTarget& target, 
                          GatheringSink* sink, unsigned long long* received);
 
 // --- around the transfer ---
-// Appends the download's line to the transfer log.
+// Appends the download's line to the transfer log and counts its length in
+// the run's downloaded bytes.
 void RecordDownload(const Transfer& transfer, const RequestTarget& target, unsigned long long length,
                     const TransferResult& result);
 // The folder part of a path (up to its last separator); empty without one.
